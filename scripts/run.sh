@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds Vorna and starts it. Uses the desktop's display; on a machine
+# without one it starts a virtual X server (Xvfb) for Vorna and says so.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${VORNA_BUILD_DIR:-$here/build}"
+
+bash "$here/scripts/install-deps.sh"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$(nproc)" --target vorna
+
+if [ -z "${DISPLAY:-}" ]; then
+  display=""
+  for n in $(seq 42 99); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+  done
+  Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/tmp/vorna-xvfb.log 2>&1 &
+  xvfb_pid=$!
+  trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+  for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  export DISPLAY="$display"
+  echo "No display found: started a virtual X server (Xvfb) on DISPLAY=$display for Vorna."
+  echo "Drive it from another shell with: DISPLAY=$display $build/vorna 'vorna://capture?mode=fullscreen'"
+fi
+
+exec "$build/vorna" "$@"

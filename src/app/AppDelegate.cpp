@@ -1,0 +1,146 @@
+#include "app/AppDelegate.h"
+
+#include "model/AppState.h"
+#include "model/NotificationNames.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <unistd.h>
+
+AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
+{
+    // AppState reads every preference now, before the launch sequence.
+    m_appState = std::make_unique<AppState>();
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
+{
+    const QString version = QCoreApplication::applicationVersion().isEmpty()
+                                ? QStringLiteral("?")
+                                : QCoreApplication::applicationVersion();
+    const QVariant buildProp = qApp->property("vornaBuildNumber");
+    const QString build = buildProp.typeId() == QMetaType::QString && !buildProp.toString().isEmpty()
+                              ? buildProp.toString()
+                              : QStringLiteral("?");
+    vlog(QStringLiteral("[Vorna] applicationDidFinishLaunching: pid=%1 version=%2 build=%3")
+             .arg(QString::number(::getpid()), version, build));
+
+    startSettingsMirror();
+    startCrashReporting();
+    setupStatusItem();
+    setupMainMenu();
+    registerHotkeys();
+    observeCaptureRequests();
+    checkScreenRecordingPermission();
+
+    vlog(QStringLiteral("[Vorna] applicationDidFinishLaunching: done"));
+
+    QPointer<AppDelegate> weak(this);
+    QTimer::singleShot(0, this, [weak] {
+        if (weak)
+            weak->runAutomaticUpdateCheck();
+    });
+    QTimer::singleShot(0, this, [weak] {
+        if (weak)
+            weak->loadHistory();
+    });
+
+    writeLauncherManifest();
+
+    auto &center = NotificationCenter::instance();
+    center.addObserver(NotificationNames::hotKeysChanged, this, [weak](const auto &) {
+        if (weak)
+            weak->registerHotkeys();
+    });
+    center.addObserver(NotificationNames::openEditor, this, [weak](const auto &) {
+        if (weak)
+            weak->openEditor();
+    });
+    center.addObserver(NotificationNames::menuModeChanged, this, [weak](const auto &) {
+        if (weak)
+            weak->rebuildStatusMenu();
+    });
+    center.addObserver(NotificationNames::showSettings, this, [weak](const auto &) {
+        if (weak)
+            weak->openSettings();
+    });
+
+    handleLaunchArguments(arguments);
+
+    QTimer::singleShot(0, this, [weak] {
+        if (weak)
+            emit weak->launched();
+    });
+}
+
+void AppDelegate::handleLaunchArguments(const QStringList &arguments)
+{
+    QPointer<AppDelegate> weak(this);
+    auto queue = [this, weak](void (AppDelegate::*action)()) {
+        QTimer::singleShot(0, this, [weak, action] {
+            if (weak)
+                (weak.data()->*action)();
+        });
+    };
+    auto &defaults = UserDefaults::standard();
+    if (arguments.contains(QStringLiteral("--ui-tests-show-main-window")))
+        queue(&AppDelegate::openMainWindow);
+    if (arguments.contains(QStringLiteral("--ui-tests-show-settings")))
+        queue(&AppDelegate::openSettings);
+    if (arguments.contains(QStringLiteral("--ui-tests-show-settings-shortcuts"))) {
+        defaults.setString(QStringLiteral("vorna.uiTests.preselectedSettingsTab"), QStringLiteral("shortcuts"));
+        queue(&AppDelegate::openSettings);
+    }
+    if (arguments.contains(QStringLiteral("--ui-tests-show-settings-about"))) {
+        defaults.setString(QStringLiteral("vorna.uiTests.preselectedSettingsTab"), QStringLiteral("about"));
+        queue(&AppDelegate::openSettings);
+    }
+    if (arguments.contains(QStringLiteral("--ui-tests-show-editor")))
+        queue(&AppDelegate::openEditor);
+    if (arguments.contains(QStringLiteral("--ui-tests-show-help")))
+        queue(&AppDelegate::openHelp);
+    if (arguments.contains(QStringLiteral("--ui-tests-show-diff")))
+        queue(&AppDelegate::openDiffViewer);
+}
+
+void AppDelegate::openHistory()
+{
+    openMainWindow();
+}
+
+void AppDelegate::quitApp()
+{
+    unregisterHotkeys();
+    QCoreApplication::quit();
+}
+
+// ---- launch steps filled in by the subsystems that own them ----
+
+void AppDelegate::startSettingsMirror() {}
+
+void AppDelegate::startCrashReporting()
+{
+    // Until the crash-reporting settings file is read, reporting is off.
+    vlog(QStringLiteral("[Vorna] sentry: enabled=false dsnConfigured=false"));
+}
+
+void AppDelegate::setupStatusItem() {}
+void AppDelegate::setupMainMenu() {}
+void AppDelegate::registerHotkeys() {}
+void AppDelegate::unregisterHotkeys() {}
+void AppDelegate::observeCaptureRequests() {}
+void AppDelegate::checkScreenRecordingPermission() {}
+void AppDelegate::runAutomaticUpdateCheck() {}
+void AppDelegate::loadHistory() {}
+void AppDelegate::writeLauncherManifest() {}
+void AppDelegate::rebuildStatusMenu() {}
+void AppDelegate::openMainWindow() {}
+void AppDelegate::openSettings() {}
+void AppDelegate::openEditor() {}
+void AppDelegate::openHelp() {}
+void AppDelegate::openDiffViewer() {}

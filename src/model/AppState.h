@@ -1,0 +1,193 @@
+#pragma once
+
+#include "model/Annotation.h"
+#include "model/AnnotationTool.h"
+#include "model/CaptureMode.h"
+#include "model/HistoryItem.h"
+#include "model/ImageFormat.h"
+#include "model/ImageHandle.h"
+
+#include <QColor>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QVariant>
+#include <optional>
+
+class UserDefaults;
+
+// The one observable application model: editor state, every preference
+// (each backed by a key in UserDefaults::standard()) and the in-memory
+// capture history. Lives on the main thread.
+//
+// Every assignment to a preference writes its key, even when the value is
+// unchanged; changed() is emitted only when a value really changes.
+class AppState : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Property {
+        capturedImage,
+        isCapturing,
+        captureMode,
+        isEditorOpen,
+        annotations,
+        currentTool,
+        currentColor,
+        currentLineWidth,
+        currentFontSize,
+        nextNumber,
+        undoStack,
+        redoStack,
+        defaultFormat,
+        saveDirectory,
+        jpegQuality,
+        copyToClipboard,
+        playSound,
+        showFloatingPreview,
+        simpleMenuMode,
+        floatingPreviewDurationSec,
+        showCaptureFlash,
+        externalEditorPath,
+        includeCursor,
+        countdownSeconds,
+        iCloudSyncEnabled,
+        maxFileSizeKB,
+        doubleTapIntervalMS,
+        preferredLanguage,
+        savedPaths,
+        hiddenLayers,
+        history,
+    };
+    Q_ENUM(Property)
+
+    // Reads every preference from UserDefaults::standard(); writes nothing.
+    explicit AppState(QObject *parent = nullptr);
+    ~AppState() override;
+
+    // The user's Desktop folder (home + "/Desktop" when none is known).
+    static QString defaultSaveDirectory();
+
+    // Editor and capture state
+    const ImageHandle &capturedImage() const { return m_capturedImage; }
+    void setCapturedImage(const ImageHandle &v);
+    bool isCapturing() const { return m_isCapturing; }
+    void setIsCapturing(bool v);
+    CaptureMode captureMode() const { return m_captureMode; }
+    void setCaptureMode(CaptureMode v);
+    bool isEditorOpen() const { return m_isEditorOpen; }
+    void setIsEditorOpen(bool v);
+    const QList<Annotation> &annotations() const { return m_annotations; }
+    void setAnnotations(const QList<Annotation> &v);
+    AnnotationTool currentTool() const { return m_currentTool; }
+    void setCurrentTool(AnnotationTool v);
+    QColor currentColor() const { return m_currentColor; }
+    void setCurrentColor(const QColor &v);
+    double currentLineWidth() const { return m_currentLineWidth; }
+    void setCurrentLineWidth(double v);
+    double currentFontSize() const { return m_currentFontSize; }
+    void setCurrentFontSize(double v);
+    qint64 nextNumber() const { return m_nextNumber; }
+    void setNextNumber(qint64 v);
+    const QList<QList<Annotation>> &undoStack() const { return m_undoStack; }
+    void setUndoStack(const QList<QList<Annotation>> &v);
+    const QList<QList<Annotation>> &redoStack() const { return m_redoStack; }
+    void setRedoStack(const QList<QList<Annotation>> &v);
+
+    // Preferences
+    ImageFormat defaultFormat() const { return m_defaultFormat; }
+    void setDefaultFormat(ImageFormat v);
+    QString saveDirectory() const { return m_saveDirectory; }
+    void setSaveDirectory(const QString &v);
+    double jpegQuality() const { return m_jpegQuality; }
+    void setJpegQuality(double v);
+    bool copyToClipboard() const { return m_copyToClipboard; }
+    void setCopyToClipboard(bool v);
+    bool playSound() const { return m_playSound; }
+    void setPlaySound(bool v);
+    bool showFloatingPreview() const { return m_showFloatingPreview; }
+    void setShowFloatingPreview(bool v);
+    bool simpleMenuMode() const { return m_simpleMenuMode; }
+    void setSimpleMenuMode(bool v);
+    qint64 floatingPreviewDurationSec() const { return m_floatingPreviewDurationSec; }
+    void setFloatingPreviewDurationSec(qint64 v);
+    bool showCaptureFlash() const { return m_showCaptureFlash; }
+    void setShowCaptureFlash(bool v);
+    std::optional<QString> externalEditorPath() const { return m_externalEditorPath; }
+    void setExternalEditorPath(const std::optional<QString> &v);
+    // The external editor's name: its desktop file's Name, else the file
+    // name without extension; nothing when no editor is set.
+    std::optional<QString> externalEditorName() const;
+    bool includeCursor() const { return m_includeCursor; }
+    void setIncludeCursor(bool v);
+    qint64 countdownSeconds() const { return m_countdownSeconds; }
+    void setCountdownSeconds(qint64 v);
+    bool iCloudSyncEnabled() const { return m_iCloudSyncEnabled; }
+    void setICloudSyncEnabled(bool v);
+    qint64 maxFileSizeKB() const { return m_maxFileSizeKB; }
+    void setMaxFileSizeKB(qint64 v);
+    qint64 doubleTapIntervalMS() const { return m_doubleTapIntervalMS; }
+    void setDoubleTapIntervalMS(qint64 v);
+    std::optional<QString> preferredLanguage() const { return m_preferredLanguage; }
+    void setPreferredLanguage(const std::optional<QString> &v);
+    QStringList savedPaths() const { return m_savedPaths; }
+    void setSavedPaths(const QStringList &v);
+
+    // Editor layers and history
+    QSet<AnnotationTool> hiddenLayers() const { return m_hiddenLayers; }
+    void setHiddenLayers(const QSet<AnnotationTool> &v);
+    const QList<HistoryItem> &history() const { return m_history; }
+    void setHistory(const QList<HistoryItem> &v);
+
+    // Generic access by property, for views bound to a property. A write
+    // goes through the property's setter. Optional texts travel as an
+    // invalid QVariant for "none".
+    QVariant value(Property p) const;
+    void setValue(Property p, const QVariant &v);
+
+signals:
+    // A property's value changed (emitted after the new value is stored).
+    void changed(AppState::Property property);
+
+private:
+    UserDefaults &defaults() const;
+    void announce(Property p);
+    void storeClamped(Property p, qint64 &field, qint64 low, qint64 high, const char *key);
+
+    ImageHandle m_capturedImage;
+    bool m_isCapturing = false;
+    CaptureMode m_captureMode = CaptureMode::region;
+    bool m_isEditorOpen = false;
+    QList<Annotation> m_annotations;
+    AnnotationTool m_currentTool = AnnotationTool::arrow;
+    QColor m_currentColor;
+    double m_currentLineWidth = 3;
+    double m_currentFontSize = 18;
+    qint64 m_nextNumber = 1;
+    QList<QList<Annotation>> m_undoStack;
+    QList<QList<Annotation>> m_redoStack;
+
+    ImageFormat m_defaultFormat = ImageFormat::png;
+    QString m_saveDirectory;
+    double m_jpegQuality = 0.9;
+    bool m_copyToClipboard = true;
+    bool m_playSound = true;
+    bool m_showFloatingPreview = true;
+    bool m_simpleMenuMode = false;
+    qint64 m_floatingPreviewDurationSec = 7;
+    bool m_showCaptureFlash = false;
+    std::optional<QString> m_externalEditorPath;
+    bool m_includeCursor = false;
+    qint64 m_countdownSeconds = 5;
+    bool m_iCloudSyncEnabled = false;
+    qint64 m_maxFileSizeKB = 0;
+    qint64 m_doubleTapIntervalMS = 350;
+    std::optional<QString> m_preferredLanguage;
+    QStringList m_savedPaths;
+
+    QSet<AnnotationTool> m_hiddenLayers;
+    QList<HistoryItem> m_history;
+};
+
+Q_DECLARE_METATYPE(AppState::Property)

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// The names of the program-wide notifications.
+namespace NotificationNames {
+// User info "mode" holds a CaptureMode.
+inline const QString initCapture = QStringLiteral("VornaInitCapture");
+inline const QString hotKeysChanged = QStringLiteral("VornaHotKeysChanged");
+inline const QString openEditor = QStringLiteral("VornaOpenEditor");
+inline const QString showSettings = QStringLiteral("VornaShowSettings");
+inline const QString menuModeChanged = QStringLiteral("VornaMenuModeChanged");
+inline const QString savedPathsChanged = QStringLiteral("VornaSavedPathsChanged");
+} // namespace NotificationNames

@@ -1,0 +1,19 @@
+// Every test process runs with HOME and the XDG folders inside a fresh
+// temporary folder, so no test ever touches the real home.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "support/TestHome.h"
+
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    TestHome::install();
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const int rc = RUN_ALL_TESTS();
+    TestHome::remove();
+    return rc;
+}
