@@ -11,18 +11,17 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/nu
 cmake --build "$build" -j "$(nproc)"
 
 # A private X server for the X11 tests.
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-if [ -z "$display" ]; then echo "no free X display number" >&2; exit 1; fi
-Xvfb "$display" -screen 0 1440x900x24 -nolisten tcp +extension XTEST +extension Composite >/tmp/vorna-test-xvfb.log 2>&1 &
+# -displayfd lets the server pick a free display number itself.
+dfile="$(mktemp)"
+Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3>"$dfile" >/tmp/vorna-test-xvfb.$$.log 2>&1 &
 xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-for _ in $(seq 1 50); do
-  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+trap 'kill $xvfb_pid 2>/dev/null || true; rm -f "$dfile"' EXIT
+for _ in $(seq 1 100); do
+  [ -s "$dfile" ] && break
   sleep 0.1
 done
+if [ ! -s "$dfile" ]; then echo "Xvfb did not start; see /tmp/vorna-test-xvfb.$$.log" >&2; exit 1; fi
+display=":$(head -n1 "$dfile")"
 export DISPLAY="$display"
 unset WAYLAND_DISPLAY
 
