@@ -1,0 +1,158 @@
+#include "platform/Log.h"
+#include "platform/UserDefaults.h"
+#include "support/TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString storePath()
+{
+    return TestHome::path() + "/config/Vorna/defaults.json";
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QStringList asideFiles()
+{
+    return QDir(TestHome::path() + "/config/Vorna").entryList({"defaults.json.unreadable-*"}, QDir::Files);
+}
+
+} // namespace
+
+TEST(UserDefaults, EveryValueTypeSurvivesARelaunchWithItsType)
+{
+    {
+        UserDefaults d(storePath());
+        d.setBool("b", true);
+        d.setInteger("i", -9007199254740993LL); // not representable as a double
+        d.setDouble("d", 0.1);
+        d.setString("s", QString::fromUtf8("caf\xc3\xa9 / \"q\""));
+        d.setData("data", QByteArray("\x00\x01\xff", 3));
+        d.setObject("list", QVariantList{QString("a"), qint64(2), true});
+        d.setObject("map", QVariantMap{{"k", 1.5}});
+        const QDateTime when = QDateTime::fromString("2026-01-02T03:04:05.678Z", Qt::ISODateWithMs);
+        d.setObject("date", when);
+        ASSERT_TRUE(d.flush());
+    }
+    UserDefaults d(storePath());
+    EXPECT_EQ(d.object("b").typeId(), QMetaType::Bool);
+    EXPECT_TRUE(d.boolForKey("b"));
+    EXPECT_EQ(d.integerForKey("i"), -9007199254740993LL);
+    EXPECT_EQ(d.object("d").typeId(), QMetaType::Double);
+    EXPECT_DOUBLE_EQ(d.doubleForKey("d"), 0.1);
+    EXPECT_EQ(d.stringForKey("s"), QString::fromUtf8("caf\xc3\xa9 / \"q\""));
+    EXPECT_EQ(d.dataForKey("data"), QByteArray("\x00\x01\xff", 3));
+    const auto list = d.arrayForKey("list");
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 3);
+    EXPECT_EQ(list->at(1).typeId(), QMetaType::LongLong);
+    EXPECT_EQ(d.dictionaryForKey("map")->value("k").toDouble(), 1.5);
+    EXPECT_EQ(d.object("date").toDateTime(), QDateTime::fromString("2026-01-02T03:04:05.678Z", Qt::ISODateWithMs));
+}
+
+TEST(UserDefaults, ReadersConvertLikeAPreferencesDatabase)
+{
+    UserDefaults d(QString{});
+    // Absent keys read as false, 0, 0.0 and nothing.
+    EXPECT_FALSE(d.boolForKey("missing"));
+    EXPECT_EQ(d.integerForKey("missing"), 0);
+    EXPECT_EQ(d.doubleForKey("missing"), 0.0);
+    EXPECT_FALSE(d.stringForKey("missing"));
+    EXPECT_FALSE(d.dataForKey("missing"));
+
+    d.setString("yes", "YES");
+    d.setString("num", "42abc");
+    d.setString("pi", "3.5");
+    d.setInteger("seven", 7);
+    d.setDouble("half", 2.75);
+    d.setBool("t", true);
+    EXPECT_TRUE(d.boolForKey("yes"));
+    EXPECT_EQ(d.integerForKey("num"), 42);
+    EXPECT_DOUBLE_EQ(d.doubleForKey("pi"), 3.5);
+    EXPECT_EQ(d.stringForKey("seven"), QString("7"));
+    EXPECT_EQ(d.integerForKey("half"), 2);
+    EXPECT_EQ(d.integerForKey("t"), 1);
+    EXPECT_TRUE(d.boolForKey("seven"));
+    // Data is never made from text, and text is not a list.
+    EXPECT_FALSE(d.dataForKey("yes"));
+    EXPECT_FALSE(d.arrayForKey("yes"));
+}
+
+TEST(UserDefaults, EverySetAndRemoveSignalsTheKey)
+{
+    UserDefaults d(QString{});
+    QSignalSpy spy(&d, &UserDefaults::changed);
+    d.setBool("a", true);
+    d.setBool("a", true); // unchanged value still signals
+    d.removeObject("a");
+    d.removeObject("never-set");
+    ASSERT_EQ(spy.count(), 4);
+    EXPECT_EQ(spy.at(0).at(0).toString(), "a");
+    EXPECT_EQ(spy.at(3).at(0).toString(), "never-set");
+    EXPECT_FALSE(d.contains("a"));
+}
+
+TEST(UserDefaults, WritesAreCoalescedAndReachTheFileWithoutAnExplicitFlush)
+{
+    UserDefaults d(storePath());
+    d.setInteger("x", 1);
+    d.setInteger("x", 2);
+    EXPECT_FALSE(QFile::exists(storePath())) << "the write should wait for the coalescing timer";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(storePath()); }, 3000));
+    UserDefaults reread(storePath());
+    EXPECT_EQ(reread.integerForKey("x"), 2);
+}
+
+TEST(UserDefaults, AFileThatIsNotJsonIsSetAsideAndNeverOverwritten)
+{
+    const QByteArray garbage = "{\"version\":1,\"values\":{\"a\":"; // truncated
+    writeFile(storePath(), garbage);
+    LogCapture log;
+    {
+        UserDefaults d(storePath());
+        EXPECT_FALSE(d.contains("a"));
+        d.setBool("fresh", true);
+        ASSERT_TRUE(d.flush());
+    }
+    const QStringList aside = asideFiles();
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(TestHome::path() + "/config/Vorna/" + aside.first());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), garbage);
+    EXPECT_TRUE(log.contains("[Vorna] defaults: the preferences file is not readable JSON"));
+    EXPECT_TRUE(UserDefaults(storePath()).boolForKey("fresh"));
+}
+
+TEST(UserDefaults, AValueOfTheWrongTypeIsSkippedTheRestIsKeptAndTheOriginalCopiedAside)
+{
+    writeFile(storePath(), R"({"version":1,"values":{
+        "good":{"type":"bool","value":true},
+        "bad":{"type":"integer","value":true},
+        "worse":{"type":"data","value":"not base64 !!"}}})");
+    LogCapture log;
+    UserDefaults d(storePath());
+    EXPECT_TRUE(d.boolForKey("good"));
+    EXPECT_FALSE(d.contains("bad"));
+    EXPECT_FALSE(d.contains("worse"));
+    EXPECT_EQ(asideFiles().size(), 1);
+    EXPECT_TRUE(log.contains("skipped unreadable values for bad, worse"));
+}
+
+TEST(UserDefaults, AnUnsupportedValueRemovesTheKey)
+{
+    UserDefaults d(QString{});
+    d.setBool("k", true);
+    d.setObject("k", QVariant::fromValue(QPoint(1, 2)));
+    EXPECT_FALSE(d.contains("k"));
+}
