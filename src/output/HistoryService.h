@@ -1,0 +1,79 @@
+#pragma once
+
+#include "model/HistoryItem.h"
+
+#include <QList>
+#include <QString>
+#include <QThreadPool>
+#include <QUuid>
+#include <functional>
+#include <optional>
+
+// The capture history on disk: a folder "history" in the program's data
+// folder with "manifest.json" (one record per item: id, date, mode and the
+// optional path of the saved file) and one PNG per item named by its id.
+//
+// One shared instance, confined to the main thread. The callers decide what
+// the list holds: they insert at the front, trim to maxItems (trimToMaxItems),
+// queue the image and manifest writes, then hand the list to AppState.
+// Writes and deletions run in the background, one at a time, in the order
+// they were queued; nothing is reported back.
+//
+// Images of loaded items stay on disk until they are first drawn.
+class HistoryService
+{
+public:
+    static constexpr int maxItems = 50;
+
+    // The one instance; created on first use, which creates the folder and
+    // loads the manifest synchronously.
+    static HistoryService &shared();
+
+    // The in-memory list, newest first. Changing it persists nothing.
+    const QList<HistoryItem> &items() const { return m_items; }
+    QList<HistoryItem> &items() { return m_items; }
+    void setItems(const QList<HistoryItem> &items) { m_items = items; }
+
+    QString storeDir() const { return m_storeDir; }
+    QString manifestPath() const;
+    // The PNG file of an item: storeDir + "/" + the upper-case id + ".png".
+    QString imagePath(const QUuid &id) const;
+
+    // Queues the write of the item's image to its PNG file.
+    void saveImage(const HistoryItem &item);
+    // Queues the write of the manifest from the current items (a snapshot
+    // taken now).
+    void persist();
+    // Queues the removal of that id's PNG file; the manifest is not touched.
+    void deleteImageFile(const QUuid &id);
+    // Empties items now and queues the removal of everything in the folder.
+    void clear();
+    // Sets the file path of the first item with that id and persists;
+    // nothing happens when no item has it.
+    void setFilePath(const QUuid &id, const std::optional<QString> &filePath);
+    // Removes the oldest (last) items beyond maxItems and queues the removal
+    // of their PNG files. Returns the removed items.
+    QList<HistoryItem> trimToMaxItems();
+
+    // Reads the manifest into items (called on creation).
+    void load();
+
+    // Blocks until every queued write has run (used at quit and by tests).
+    void waitForPendingWrites();
+
+    // Drops the shared instance after its pending writes, so the next
+    // shared() loads afresh from disk (tests use this to simulate a relaunch).
+    static void resetShared();
+
+private:
+    explicit HistoryService(const QString &storeDir);
+    ~HistoryService();
+    HistoryService(const HistoryService &) = delete;
+    HistoryService &operator=(const HistoryService &) = delete;
+    void enqueue(std::function<void()> job);
+    void setManifestAside(bool keepOriginal, const QString &why);
+
+    QList<HistoryItem> m_items;
+    QString m_storeDir;
+    QThreadPool m_io;
+};
