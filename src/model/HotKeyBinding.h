@@ -3,6 +3,7 @@
 #include "model/CaptureShortcut.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMetaType>
 #include <QString>
 #include <optional>
@@ -42,13 +43,10 @@ struct HotKeyBinding
 
     // Parses the spelled form ("ctrl+shift+1", "Ctrl-Shift-1", "⌃⇧1",
     // "shift ctrl 1", ...). Nothing when the text does not name exactly one
-    // known key. The single letter "a" parses to the unbound value; callers
-    // that bind typed text use fromUserText() instead.
+    // known key, and nothing for text that would give the unbound value (the
+    // bare letter "a" is key code 0 without modifiers): typing a shortcut
+    // never clears one by accident; clearing is an action of its own.
     static std::optional<HotKeyBinding> fromSpec(const QString &spec);
-    // fromSpec() for text a user typed to set a shortcut: also rejects text
-    // that parses to the unbound value, so typing "a" cannot clear a shortcut
-    // by accident (clearing is an explicit action of its own).
-    static std::optional<HotKeyBinding> fromUserText(const QString &text);
 
     bool isUnbound() const { return keyCode == 0 && carbonModifiers == 0; }
 
@@ -76,7 +74,9 @@ struct HotKeyBinding
     // Key position translation at the X boundary. An X11 keycode is the
     // Linux evdev code + 8. Nothing for keys with no position number here.
     static std::optional<quint32> keyCodeFromX11Keycode(quint32 x11Keycode);
-    static std::optional<quint32> x11KeycodeFromKeyCode(quint32 keyCode);
+    // Every X11 keycode at that key's position, the usual one first (key
+    // code 105 is both Print Screen and F13). Empty when none is known.
+    static QList<quint32> x11KeycodesFromKeyCode(quint32 keyCode);
 
     bool operator==(const HotKeyBinding &other) const = default;
 };
