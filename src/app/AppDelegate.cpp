@@ -2,6 +2,7 @@
 
 #include "model/AppState.h"
 #include "model/NotificationNames.h"
+#include "output/HistoryService.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -136,7 +137,11 @@ void AppDelegate::unregisterHotkeys() {}
 void AppDelegate::observeCaptureRequests() {}
 void AppDelegate::checkScreenRecordingPermission() {}
 void AppDelegate::runAutomaticUpdateCheck() {}
-void AppDelegate::loadHistory() {}
+void AppDelegate::loadHistory()
+{
+    // The shared store loads the manifest on first use.
+    m_appState->setHistory(HistoryService::shared().items());
+}
 void AppDelegate::writeLauncherManifest() {}
 void AppDelegate::rebuildStatusMenu() {}
 void AppDelegate::openMainWindow() {}

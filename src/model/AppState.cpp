@@ -2,11 +2,18 @@
 
 #include "model/NotificationNames.h"
 #include "platform/AppPaths.h"
+#include "platform/DesktopEntry.h"
+#include "platform/LoginItem.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageWriter>
+#include <QProcess>
+#include <QSaveFile>
+#include <QUuid>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSettings>
@@ -421,6 +428,207 @@ void AppState::setHistory(const QList<HistoryItem> &v)
 {
     m_history = v;
     announce(Property::history);
+}
+
+// ---- editor actions ----
+
+void AppState::pushUndo()
+{
+    QList<QList<Annotation>> stack = m_undoStack;
+    stack.append(m_annotations);
+    setUndoStack(stack);
+    setRedoStack({});
+}
+
+void AppState::undo()
+{
+    if (m_undoStack.isEmpty())
+        return;
+    QList<QList<Annotation>> undoStack = m_undoStack;
+    const QList<Annotation> snapshot = undoStack.takeLast();
+    setUndoStack(undoStack);
+    QList<QList<Annotation>> redoStack = m_redoStack;
+    redoStack.append(m_annotations);
+    setRedoStack(redoStack);
+    setAnnotations(snapshot);
+}
+
+void AppState::redo()
+{
+    if (m_redoStack.isEmpty())
+        return;
+    QList<QList<Annotation>> redoStack = m_redoStack;
+    const QList<Annotation> snapshot = redoStack.takeLast();
+    setRedoStack(redoStack);
+    QList<QList<Annotation>> undoStack = m_undoStack;
+    undoStack.append(m_annotations);
+    setUndoStack(undoStack);
+    setAnnotations(snapshot);
+}
+
+void AppState::clearAnnotations()
+{
+    pushUndo();
+    setAnnotations({});
+    setNextNumber(1);
+}
+
+void AppState::openEditor(const ImageHandle &image)
+{
+    setCapturedImage(image);
+    setAnnotations({});
+    setUndoStack({});
+    setRedoStack({});
+    setNextNumber(1);
+    setIsEditorOpen(true);
+    NotificationCenter::instance().post(NotificationNames::openEditor);
+}
+
+namespace {
+
+// Writes the image as a PNG in the temporary folder; the path, or nothing.
+std::optional<QString> writeTemporaryPng(const ImageHandle &image)
+{
+    const QImage pixels = image.image();
+    if (pixels.isNull())
+        return std::nullopt;
+    const QString path = AppPaths::tempDir() + QStringLiteral("/Vorna-")
+                         + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".png");
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return std::nullopt;
+    QImageWriter writer(&file, "png");
+    if (!writer.write(pixels)) {
+        file.cancelWriting();
+        return std::nullopt;
+    }
+    if (!file.commit())
+        return std::nullopt;
+    return path;
+}
+
+} // namespace
+
+bool AppState::openInExternalEditor(const ImageHandle &image, const std::optional<QString> &filePath)
+{
+    if (!m_externalEditorPath)
+        return false;
+    const QString editor = AppPaths::expandTilde(*m_externalEditorPath);
+    if (editor.isEmpty() || !QFileInfo::exists(editor))
+        return false;
+
+    // Read the editor's command before writing anything.
+    QStringList command;
+    QString workingDirectory;
+    const bool isDesktopFile = editor.endsWith(QLatin1String(".desktop")) && QFileInfo(editor).isFile();
+    std::optional<DesktopEntry> entry;
+    if (isDesktopFile) {
+        entry = DesktopEntry::read(editor);
+        if (!entry) {
+            vlog(QStringLiteral("[Vorna] openInExternalEditor: cannot read ") + editor);
+            return false;
+        }
+        workingDirectory = entry->value(QStringLiteral("Path"));
+    }
+
+    QString document;
+    if (filePath && !filePath->isEmpty() && QFileInfo(*filePath).isFile()) {
+        document = *filePath;
+    } else {
+        const auto written = writeTemporaryPng(image);
+        if (!written)
+            return false;
+        document = *written;
+    }
+
+    if (entry) {
+        const auto cmd = entry->commandForFiles({document});
+        if (!cmd) {
+            vlog(QStringLiteral("[Vorna] openInExternalEditor: no usable Exec line in ") + editor);
+            return false;
+        }
+        command = *cmd;
+    } else {
+        command = {editor, document};
+    }
+
+    const QString program = command.takeFirst();
+    const bool started = QProcess::startDetached(program, command, workingDirectory);
+    if (!started)
+        vlog(QStringLiteral("[Vorna] openInExternalEditor: could not start ") + program);
+    return started;
+}
+
+// ---- per-mode shortcuts ----
+
+namespace {
+QString hotKeyKey(CaptureShortcut mode)
+{
+    return QStringLiteral("hotkey.") + CaptureShortcuts::rawValue(mode);
+}
+QString doubleTapKey(CaptureShortcut mode)
+{
+    return QStringLiteral("doubleTapTarget.") + CaptureShortcuts::rawValue(mode);
+}
+const QString kLegacyDoubleTapKey = QStringLiteral("doubleTapFullscreen");
+} // namespace
+
+HotKeyBinding AppState::hotKeyBinding(CaptureShortcut mode)
+{
+    if (const auto data = UserDefaults::standard().dataForKey(hotKeyKey(mode))) {
+        if (const auto binding = HotKeyBinding::fromJson(*data))
+            return *binding;
+    }
+    return HotKeyBinding::defaultBinding(mode);
+}
+
+void AppState::setHotKeyBinding(const HotKeyBinding &binding, CaptureShortcut mode)
+{
+    UserDefaults::standard().setData(hotKeyKey(mode), binding.toJson());
+    NotificationCenter::instance().post(NotificationNames::hotKeysChanged);
+}
+
+std::optional<CaptureShortcut> AppState::doubleTapTarget(CaptureShortcut mode)
+{
+    UserDefaults &d = UserDefaults::standard();
+    if (const auto text = d.stringForKey(doubleTapKey(mode))) {
+        if (text->isEmpty())
+            return std::nullopt;
+        return CaptureShortcuts::fromRawValue(*text);
+    }
+    if (mode != CaptureShortcut::fullscreen)
+        return std::nullopt;
+    if (d.contains(kLegacyDoubleTapKey))
+        return d.boolForKey(kLegacyDoubleTapKey) ? std::optional(CaptureShortcut::window) : std::nullopt;
+    return CaptureShortcut::window;
+}
+
+void AppState::setDoubleTapTarget(std::optional<CaptureShortcut> target, CaptureShortcut mode)
+{
+    UserDefaults &d = UserDefaults::standard();
+    d.setString(doubleTapKey(mode), target ? CaptureShortcuts::rawValue(*target) : QString());
+    if (mode == CaptureShortcut::fullscreen)
+        d.removeObject(kLegacyDoubleTapKey);
+}
+
+// ---- launch at login ----
+
+bool AppState::launchAtLogin()
+{
+    return LoginItem::isEnabled();
+}
+
+bool AppState::setLaunchAtLogin(bool enabled)
+{
+    const bool isOn = LoginItem::isEnabled();
+    if (enabled == isOn)
+        return true;
+    QString error;
+    const bool ok = enabled ? LoginItem::enable(&error) : LoginItem::disable(&error);
+    if (ok)
+        return true;
+    vlog(QStringLiteral("Vorna launchAtLogin toggle failed: ") + error);
+    return false;
 }
 
 // ---- generic access ----

@@ -3,7 +3,9 @@
 #include "model/Annotation.h"
 #include "model/AnnotationTool.h"
 #include "model/CaptureMode.h"
+#include "model/CaptureShortcut.h"
 #include "model/HistoryItem.h"
+#include "model/HotKeyBinding.h"
 #include "model/ImageFormat.h"
 #include "model/ImageHandle.h"
 
@@ -68,6 +70,49 @@ public:
 
     // The user's Desktop folder (home + "/Desktop" when none is known).
     static QString defaultSaveDirectory();
+
+    // ---- editor actions ----
+    // Records a copy of the annotations on the undo stack and empties the redo stack.
+    void pushUndo();
+    // Steps back to the last snapshot; the current list goes to the redo
+    // stack. Nothing happens when there is nothing to undo.
+    void undo();
+    // The mirror image of undo().
+    void redo();
+    // Records a snapshot, then empties the annotations and restarts numbering.
+    void clearAnnotations();
+    // Loads an image into the built-in editor (fresh annotations and stacks)
+    // and posts "VornaOpenEditor".
+    void openEditor(const ImageHandle &image);
+    // Opens the image in the user's external editor: the file at filePath
+    // when it exists, else a temporary PNG ("Vorna-<UUID>.png" in the
+    // temporary folder, left there). The editor is a .desktop file (its Exec
+    // line, never through a shell) or an executable. Returns whether the
+    // editor process was started; false when no editor is set or it is
+    // missing, the image cannot be written, or the program does not start.
+    // Callers fall back to openEditor() on false.
+    bool openInExternalEditor(const ImageHandle &image, const std::optional<QString> &filePath = std::nullopt);
+
+    // ---- per-mode shortcuts (read from and written to user defaults at each call) ----
+    // The stored binding of a mode ("hotkey." + mode), the default when none
+    // or an undecodable one is stored. An explicitly cleared shortcut is the
+    // unbound value.
+    static HotKeyBinding hotKeyBinding(CaptureShortcut mode);
+    // Stores the binding and posts "VornaHotKeysChanged".
+    static void setHotKeyBinding(const HotKeyBinding &binding, CaptureShortcut mode);
+    // The mode a double press runs instead ("doubleTapTarget." + mode). For
+    // fullscreen without its own key, the older "doubleTapFullscreen" flag
+    // decides (absent: window).
+    static std::optional<CaptureShortcut> doubleTapTarget(CaptureShortcut mode);
+    static void setDoubleTapTarget(std::optional<CaptureShortcut> target, CaptureShortcut mode);
+
+    // ---- launch at login ----
+    // Whether the program starts at login now.
+    static bool launchAtLogin();
+    // Turns starting at login on or off. Returns true when the state now
+    // matches; a failure is logged ("Vorna launchAtLogin toggle failed: ...")
+    // and returns false.
+    static bool setLaunchAtLogin(bool enabled);
 
     // Editor and capture state
     const ImageHandle &capturedImage() const { return m_capturedImage; }

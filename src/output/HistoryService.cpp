@@ -1,0 +1,368 @@
+#include "output/HistoryService.h"
+
+#include "platform/AppPaths.h"
+#include "platform/FoundationJson.h"
+#include "platform/Log.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QtEndian>
+#include <cmath>
+
+namespace {
+
+HistoryService *g_shared = nullptr;
+
+constexpr double kInchesPerMeter = 39.3700787;
+constexpr double kPointsPerInch = 72.0;
+
+QString idText(const QUuid &id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+// "2024-05-01T09:30:00Z": UTC, whole seconds.
+QString dateText(const QDateTime &date)
+{
+    return date.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+}
+
+// An internet date-time with whole seconds, "Z" or a numeric offset.
+std::optional<QDateTime> parseDate(const QString &text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}(Z|[+-]\\d{2}:\\d{2})$"));
+    if (!form.match(text).hasMatch())
+        return std::nullopt;
+    const QDateTime date = QDateTime::fromString(text, Qt::ISODate);
+    if (!date.isValid())
+        return std::nullopt;
+    return date.toUTC();
+}
+
+// Pixels per point of a PNG file, from its pHYs chunk (72 dpi is one pixel
+// per point). Files without one count as one pixel per point.
+qreal pixelsPerPoint(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 1.0;
+    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
+    if (f.read(8) != signature)
+        return 1.0;
+    for (int guard = 0; guard < 64; ++guard) {
+        const QByteArray header = f.read(8);
+        if (header.size() != 8)
+            break;
+        const quint32 length = qFromBigEndian<quint32>(header.constData());
+        const QByteArray type = header.mid(4, 4);
+        if (type == "IDAT" || type == "IEND")
+            break;
+        if (type == "pHYs" && length == 9) {
+            const QByteArray body = f.read(9);
+            if (body.size() != 9 || body.at(8) != 1) // unit: metre
+                break;
+            const quint32 perMetre = qFromBigEndian<quint32>(body.constData());
+            const double ratio = perMetre / kInchesPerMeter / kPointsPerInch;
+            if (ratio < 0.25 || ratio > 16)
+                break;
+            // Rounded, so that 144 dpi stored as whole pixels per metre reads back as 2.
+            return std::round(ratio * 100.0) / 100.0;
+        }
+        if (!f.seek(f.pos() + qint64(length) + 4)) // body and CRC
+            break;
+    }
+    return 1.0;
+}
+
+// A free name next to path for keeping a file aside.
+QString asideName(const QString &path)
+{
+    const QString base = path + QStringLiteral(".unreadable-")
+                         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString candidate = base;
+    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = base + QStringLiteral("-%1").arg(n);
+    return candidate;
+}
+
+struct Record
+{
+    QUuid id;
+    QDateTime date;
+    QString mode;
+    std::optional<QString> filePath;
+};
+
+// One manifest record, or nothing when a required member is missing or has
+// the wrong type.
+std::optional<Record> decodeRecord(const QJsonValue &value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject obj = value.toObject();
+    const QJsonValue id = obj.value(QStringLiteral("id"));
+    const QJsonValue date = obj.value(QStringLiteral("date"));
+    const QJsonValue mode = obj.value(QStringLiteral("mode"));
+    const QJsonValue filePath = obj.value(QStringLiteral("filePath"));
+    if (!id.isString() || !date.isString() || !mode.isString())
+        return std::nullopt;
+    Record r;
+    r.id = QUuid::fromString(id.toString());
+    if (r.id.isNull())
+        return std::nullopt;
+    const auto parsed = parseDate(date.toString());
+    if (!parsed)
+        return std::nullopt;
+    r.date = *parsed;
+    r.mode = mode.toString();
+    if (filePath.isString())
+        r.filePath = filePath.toString();
+    else if (!filePath.isUndefined() && !filePath.isNull())
+        return std::nullopt;
+    return r;
+}
+
+QByteArray encodeRecords(const QJsonArray &records)
+{
+    return FoundationJson::prettySorted(records);
+}
+
+bool writeImage(const QImage &image, const QString &path)
+{
+    QImage out = image;
+    // Keep the point size in the file: pixels per point as its resolution.
+    const int perMetre = qRound(out.devicePixelRatio() * kPointsPerInch * kInchesPerMeter);
+    out.setDotsPerMeterX(perMetre);
+    out.setDotsPerMeterY(perMetre);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&file, "png");
+    if (!writer.write(out)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace
+
+HistoryService &HistoryService::shared()
+{
+    if (!g_shared) {
+        g_shared = new HistoryService(AppPaths::appDataDir() + QStringLiteral("/history"));
+        if (auto *app = QCoreApplication::instance()) {
+            // Queued writes finish before the program ends.
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
+                if (g_shared)
+                    g_shared->waitForPendingWrites();
+            });
+        }
+    }
+    return *g_shared;
+}
+
+void HistoryService::resetShared()
+{
+    delete g_shared; // waits for the queued writes
+    g_shared = nullptr;
+}
+
+HistoryService::HistoryService(const QString &storeDir) : m_storeDir(storeDir)
+{
+    m_io.setMaxThreadCount(1);
+    m_io.setThreadPriority(QThread::LowPriority);
+    QDir().mkpath(m_storeDir);
+    load();
+}
+
+HistoryService::~HistoryService()
+{
+    m_io.waitForDone();
+}
+
+QString HistoryService::manifestPath() const
+{
+    return m_storeDir + QStringLiteral("/manifest.json");
+}
+
+QString HistoryService::imagePath(const QUuid &id) const
+{
+    return m_storeDir + u'/' + idText(id) + QStringLiteral(".png");
+}
+
+void HistoryService::enqueue(std::function<void()> job)
+{
+    m_io.start(std::move(job));
+}
+
+void HistoryService::waitForPendingWrites()
+{
+    m_io.waitForDone();
+}
+
+void HistoryService::setManifestAside(bool keepOriginal, const QString &why)
+{
+    const QString path = manifestPath();
+    const QString aside = asideName(path);
+    const bool ok = keepOriginal ? QFile::copy(path, aside) : QFile::rename(path, aside);
+    if (ok)
+        vlog(QStringLiteral("[Vorna] history: ") + why + QStringLiteral("; kept the manifest aside as ") + aside);
+    else
+        vlog(QStringLiteral("[Vorna] history: ") + why + QStringLiteral("; could not keep the manifest aside as ")
+             + aside);
+}
+
+void HistoryService::load()
+{
+    m_items.clear();
+    const QString path = manifestPath();
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return; // first launch
+
+    QFile file(path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        setManifestAside(false, QStringLiteral("cannot read the manifest"));
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
+    if (err.error != QJsonParseError::NoError || !doc.isArray()) {
+        setManifestAside(false, QStringLiteral("the manifest is not a list of records"));
+        return;
+    }
+
+    int damaged = 0;
+    QList<HistoryItem> items;
+    for (const QJsonValue &value : doc.array()) {
+        const auto record = decodeRecord(value);
+        if (!record) {
+            ++damaged;
+            continue;
+        }
+        const auto mode = CaptureModes::fromRawValue(record->mode);
+        if (!mode)
+            continue;
+        // Only the header is read here; the pixels wait until first use.
+        const QString png = imagePath(record->id);
+        QImageReader reader(png);
+        if (!reader.canRead() || !reader.size().isValid() || reader.size().isEmpty())
+            continue;
+        HistoryItem item;
+        item.id = record->id;
+        item.image = ImageHandle::fromFile(png, pixelsPerPoint(png));
+        item.date = record->date;
+        item.mode = *mode;
+        item.filePath = record->filePath;
+        items.append(item);
+    }
+    if (damaged > 0) {
+        // The next persist drops the damaged records; keep what was there.
+        setManifestAside(true, QStringLiteral("skipped %1 unreadable manifest record(s)").arg(damaged));
+    }
+    m_items = items;
+}
+
+void HistoryService::saveImage(const HistoryItem &item)
+{
+    const QString path = imagePath(item.id);
+    const ImageHandle image = item.image;
+    if (image.isNull())
+        return;
+    enqueue([path, image] {
+        // An item loaded from this very file is already on disk.
+        if (!image.sourcePath().isEmpty() && QFileInfo(image.sourcePath()) == QFileInfo(path) && QFileInfo::exists(path))
+            return;
+        const QImage pixels = image.image();
+        if (pixels.isNull())
+            return;
+        writeImage(pixels, path);
+    });
+}
+
+void HistoryService::persist()
+{
+    QJsonArray records;
+    for (const HistoryItem &item : std::as_const(m_items)) {
+        QJsonObject r;
+        r.insert(QStringLiteral("id"), idText(item.id));
+        r.insert(QStringLiteral("date"), dateText(item.date));
+        r.insert(QStringLiteral("mode"), CaptureModes::rawValue(item.mode));
+        if (item.filePath)
+            r.insert(QStringLiteral("filePath"), *item.filePath);
+        records.append(r);
+    }
+    const QString path = manifestPath();
+    enqueue([records, path] {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        if (file.write(encodeRecords(records)) < 0) {
+            file.cancelWriting();
+            return;
+        }
+        file.commit();
+    });
+}
+
+void HistoryService::deleteImageFile(const QUuid &id)
+{
+    const QString path = imagePath(id);
+    enqueue([path] { QFile::remove(path); });
+}
+
+void HistoryService::clear()
+{
+    m_items.clear();
+    const QString dir = m_storeDir;
+    enqueue([dir] {
+        QDir folder(dir);
+        if (!folder.exists())
+            return;
+        const QFileInfoList entries =
+            folder.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        for (const QFileInfo &entry : entries) {
+            if (entry.isDir() && !entry.isSymLink())
+                QDir(entry.absoluteFilePath()).removeRecursively();
+            else
+                QFile::remove(entry.absoluteFilePath());
+        }
+    });
+}
+
+void HistoryService::setFilePath(const QUuid &id, const std::optional<QString> &filePath)
+{
+    for (HistoryItem &item : m_items) {
+        if (item.id == id) {
+            item.filePath = filePath;
+            persist();
+            return;
+        }
+    }
+}
+
+QList<HistoryItem> HistoryService::trimToMaxItems()
+{
+    QList<HistoryItem> removed;
+    while (m_items.size() > maxItems) {
+        HistoryItem oldest = m_items.takeLast();
+        deleteImageFile(oldest.id);
+        removed.prepend(oldest);
+    }
+    return removed;
+}
