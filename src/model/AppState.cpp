@@ -529,6 +529,10 @@ bool AppState::openInExternalEditor(const ImageHandle &image, const std::optiona
             return false;
         }
         workingDirectory = entry->value(QStringLiteral("Path"));
+        if (!entry->commandForFiles({QStringLiteral("/")})) {
+            vlog(QStringLiteral("[Vorna] openInExternalEditor: no usable Exec line in ") + editor);
+            return false;
+        }
     }
 
     QString document;
@@ -542,12 +546,9 @@ bool AppState::openInExternalEditor(const ImageHandle &image, const std::optiona
     }
 
     if (entry) {
-        const auto cmd = entry->commandForFiles({document});
-        if (!cmd) {
-            vlog(QStringLiteral("[Vorna] openInExternalEditor: no usable Exec line in ") + editor);
+        command = entry->commandForFiles({document}).value_or(QStringList());
+        if (command.isEmpty())
             return false;
-        }
-        command = *cmd;
     } else {
         command = {editor, document};
     }

@@ -213,7 +213,7 @@ std::optional<QStringList> DesktopEntry::commandForFiles(const QStringList &file
             }
         }
         QString expanded;
-        bool dropped = false;
+        bool hadCode = false;
         for (qsizetype i = 0; i < arg.size(); ++i) {
             const QChar c = arg.at(i);
             if (c != u'%' || i + 1 >= arg.size()) {
@@ -221,14 +221,13 @@ std::optional<QStringList> DesktopEntry::commandForFiles(const QStringList &file
                 continue;
             }
             const QChar code = arg.at(++i);
+            hadCode = true;
             if (code == u'%') {
                 expanded.append(u'%');
             } else if (isFileCode(code)) {
                 usedFiles = true;
-                if (files.isEmpty()) {
-                    dropped = true;
+                if (files.isEmpty())
                     continue;
-                }
                 expanded.append(code.toLower() == u'f' ? files.first() : urls.first());
             } else if (code == u'c') {
                 expanded.append(value(QStringLiteral("Name")));
@@ -239,8 +238,10 @@ std::optional<QStringList> DesktopEntry::commandForFiles(const QStringList &file
             }
             // %d %D %n %N %v %m and unknown codes are removed.
         }
-        if (!dropped || !expanded.isEmpty())
-            result.append(expanded);
+        // An argument that was only codes without a value disappears.
+        if (expanded.isEmpty() && hadCode)
+            continue;
+        result.append(expanded);
     }
     if (result.isEmpty() || result.first().isEmpty())
         return std::nullopt;
