@@ -1,0 +1,34 @@
+#include "app/AppDelegate.h"
+
+#include "model/AppState.h"
+#include "output/HistoryService.h"
+#include "platform/AppPaths.h"
+
+#include <QDir>
+#include <QImage>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+TEST(AppDelegateHistory, LaunchFillsTheStateFromTheStoredHistory)
+{
+    const QString dir = AppPaths::appDataDir() + "/history";
+    QDir().mkpath(dir);
+    const QString id = "0A1B2C3D-0000-4000-8000-000000000001";
+    QImage img(20, 10, QImage::Format_RGB32);
+    img.fill(Qt::red);
+    ASSERT_TRUE(img.save(dir + "/" + id + ".png"));
+    QFile manifest(dir + "/manifest.json");
+    ASSERT_TRUE(manifest.open(QIODevice::WriteOnly));
+    manifest.write("[{\"date\" : \"2024-05-01T10:00:00Z\", \"id\" : \"" + id.toUtf8() + "\", \"mode\" : \"window\"}]");
+    manifest.close();
+
+    AppDelegate delegate;
+    QSignalSpy launched(&delegate, &AppDelegate::launched);
+    delegate.applicationDidFinishLaunching({});
+    // The history arrives after the launch sequence has returned.
+    EXPECT_TRUE(delegate.appState().history().isEmpty());
+    ASSERT_TRUE(launched.wait(5000));
+    ASSERT_EQ(delegate.appState().history().size(), 1);
+    EXPECT_EQ(delegate.appState().history().first().id, QUuid::fromString(id));
+    EXPECT_EQ(delegate.appState().history().first().mode, CaptureMode::window);
+}
