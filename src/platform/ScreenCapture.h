@@ -8,9 +8,10 @@
 #include <QString>
 #include <optional>
 
-// Geometry in this layer is in points (Qt device-independent pixels), global,
-// with the origin at the top-left corner of the virtual desktop and y growing
-// downward. Pixel sizes are asked for explicitly by the caller.
+// Geometry in this layer is in points (Qt device-independent pixels) in global
+// coordinates, the ones QScreen::geometry() and QCursor::pos() use: origin at
+// the top-left corner of the desktop, y growing downward. Pixel sizes are
+// asked for explicitly by the caller.
 
 // One screen.
 struct ShareableDisplay
