@@ -16,10 +16,11 @@ bool includeCursor()
     return UserDefaults::standard().boolForKey(QStringLiteral("includeCursor"));
 }
 
-QImage inPoints(QImage image)
+// The only reference to the pixels, so that setting the ratio copies nothing.
+std::optional<QImage> inPoints(QImage &&image)
 {
     image.setDevicePixelRatio(kPixelsPerPoint);
-    return image;
+    return std::optional<QImage>(std::move(image));
 }
 
 } // namespace
@@ -31,10 +32,10 @@ std::optional<QImage> CaptureService::captureFullScreen()
     if (!content || content->displays.isEmpty())
         return std::nullopt;
     const QRect display = content->displays.first().frame;
-    const QImage image = capture.captureRect(QRectF(display), display.size() * kPixelsPerPoint, includeCursor());
+    QImage image = capture.captureRect(QRectF(display), display.size() * kPixelsPerPoint, includeCursor());
     if (image.isNull())
         return std::nullopt;
-    return inPoints(image);
+    return inPoints(std::move(image));
 }
 
 std::optional<QImage> CaptureService::captureRegion(const QRectF &rect)
@@ -54,12 +55,12 @@ std::optional<QImage> CaptureService::captureRegion(const QRectF &rect)
     // region on a second screen shows that screen.
     const QRectF source(rect.x(), rect.y(), std::abs(rect.width()), std::abs(rect.height()));
     const QSize pixels(qRound(source.width() * kPixelsPerPoint), qRound(source.height() * kPixelsPerPoint));
-    const QImage image = capture.captureRect(source, pixels, includeCursor(), &error);
+    QImage image = capture.captureRect(source, pixels, includeCursor(), &error);
     if (image.isNull()) {
         vlog(QStringLiteral("[Vorna] captureRegion: captureImage failed: ") + error);
         return std::nullopt;
     }
-    return inPoints(image);
+    return inPoints(std::move(image));
 }
 
 std::optional<QImage> CaptureService::captureWindow(const ShareableWindow &window)
@@ -67,10 +68,10 @@ std::optional<QImage> CaptureService::captureWindow(const ShareableWindow &windo
     // Truncate first, then double: a 100.6-point-wide window gives 200 pixels.
     const QSize pixels(int(std::trunc(window.frame.width())) * kPixelsPerPoint,
                        int(std::trunc(window.frame.height())) * kPixelsPerPoint);
-    const QImage image = ScreenCapture::current().captureWindow(window, pixels, includeCursor(), false);
+    QImage image = ScreenCapture::current().captureWindow(window, pixels, includeCursor(), false);
     if (image.isNull())
         return std::nullopt;
-    return inPoints(image);
+    return inPoints(std::move(image));
 }
 
 QList<ShareableWindow> CaptureService::listWindows()
