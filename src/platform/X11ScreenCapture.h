@@ -16,7 +16,7 @@
 //
 // On the xcb Qt platform it uses Qt's own connection and Qt's screens;
 // elsewhere it opens a connection to $DISPLAY and takes the screens from
-// RandR, one point to a pixel.
+// RandR, one point to a pixel. Use it from one thread (the main thread).
 class X11ScreenCapture : public ScreenCapture
 {
 public:
