@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,8 @@ bool startServer()
     if (pid < 0)
         return false;
     if (pid == 0) {
+        // The server goes with the bench, however the bench ends.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::close(fds[0]);
         ::dup2(fds[1], 3);
         if (fds[1] != 3)
