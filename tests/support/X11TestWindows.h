@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QRect>
+#include <QRgb>
+
+#include <sys/types.h>
+
+// Plain X windows of solid colours, shown by a separate process so that
+// they belong to another program. Only for tests that run on a real X
+// server ($DISPLAY). The windows go away with this object.
+class X11TestWindows
+{
+public:
+    struct Spec
+    {
+        QRect rect;            // root-window pixels
+        QRgb color = 0;        // painted as the window's background
+        QByteArray title;      // _NET_WM_NAME (UTF-8); empty: none
+        QByteArray legacyTitle; // WM_NAME (Latin-1); empty: none
+        QByteArray wmClass;    // "instance\0Class\0"; empty: none
+    };
+
+    X11TestWindows() = default;
+    ~X11TestWindows();
+    X11TestWindows(const X11TestWindows &) = delete;
+    X11TestWindows &operator=(const X11TestWindows &) = delete;
+
+    // Starts the process and returns once every window is mapped and
+    // painted, in the order given (later ones on top). False on failure.
+    bool show(const QList<Spec> &windows);
+    void close();
+
+    pid_t pid() const { return m_pid; }
+    QList<quint32> ids() const { return m_ids; }
+
+private:
+    pid_t m_pid = -1;
+    int m_control = -1;
+    QList<quint32> m_ids;
+};
