@@ -1,11 +1,15 @@
 #include "app/AppDelegate.h"
 
+#include "model/AppSettings.h"
 #include "model/AppState.h"
 #include "model/NotificationNames.h"
 #include "output/HistoryService.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "services/CrashReporting.h"
+#include "services/LauncherManifest.h"
+#include "services/UpdateChecker.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -109,6 +113,32 @@ void AppDelegate::handleLaunchArguments(const QStringList &arguments)
         queue(&AppDelegate::openDiffViewer);
 }
 
+void AppDelegate::checkForUpdates()
+{
+    UpdateChecker::shared().checkForUpdates(false, [] { UpdateChecker::shared().showUpdateResult(false); });
+}
+
+void AppDelegate::runAutomaticUpdateCheck()
+{
+    UpdateChecker &checker = UpdateChecker::shared();
+    if (!checker.automaticChecksEnabled())
+        return;
+    QPointer<AppDelegate> weak(this);
+    auto offer = [weak] {
+        if (weak && UpdateChecker::shared().isUpdateAvailable())
+            UpdateChecker::shared().showUpdateResult(true);
+    };
+    if (UpdateChecker::isCheckDue(checker.lastCheckedAt(), QDateTime::currentDateTimeUtc()))
+        checker.checkForUpdates(true, offer);
+    else
+        offer();
+}
+
+void AppDelegate::writeLauncherManifest()
+{
+    LauncherManifest::writeLauncherManifest();
+}
+
 void AppDelegate::openHistory()
 {
     openMainWindow();
@@ -126,8 +156,11 @@ void AppDelegate::startSettingsMirror() {}
 
 void AppDelegate::startCrashReporting()
 {
-    // Until the crash-reporting settings file is read, reporting is off.
-    vlog(QStringLiteral("[Vorna] sentry: enabled=false dsnConfigured=false"));
+    const AppSettings settings = AppSettings::load();
+    vlog(QStringLiteral("[Vorna] sentry: enabled=%1 dsnConfigured=%2")
+             .arg(settings.sentry.enabled ? QStringLiteral("true") : QStringLiteral("false"),
+                  settings.sentry.dsn.isEmpty() ? QStringLiteral("false") : QStringLiteral("true")));
+    CrashReporting::startCrashReporting(settings.sentry);
 }
 
 void AppDelegate::setupStatusItem() {}
@@ -136,13 +169,11 @@ void AppDelegate::registerHotkeys() {}
 void AppDelegate::unregisterHotkeys() {}
 void AppDelegate::observeCaptureRequests() {}
 void AppDelegate::checkScreenRecordingPermission() {}
-void AppDelegate::runAutomaticUpdateCheck() {}
 void AppDelegate::loadHistory()
 {
     // The shared store loads the manifest on first use.
     m_appState->setHistory(HistoryService::shared().items());
 }
-void AppDelegate::writeLauncherManifest() {}
 void AppDelegate::rebuildStatusMenu() {}
 void AppDelegate::openMainWindow() {}
 void AppDelegate::openSettings() {}

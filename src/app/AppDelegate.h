@@ -39,6 +39,10 @@ public:
     void openHelp();
     void openDiffViewer();
 
+    // Checks the update feed now and always ends with an alert (the
+    // "Check for Updates…" menu items).
+    void checkForUpdates();
+
     // Unregisters the hot keys and ends the program.
     void quitApp();
 

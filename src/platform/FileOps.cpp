@@ -1,0 +1,51 @@
+#include "platform/FileOps.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+bool FileOps::makeFolder(const QString &path, QString *error)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    if (QDir().mkpath(path) && QFileInfo(path).isDir())
+        return true;
+    // mkpath gives no reason; one more mkdir tells it (ENOTDIR when a file
+    // stands where a folder should be, EACCES, ...).
+    const int rc = ::mkdir(QFile::encodeName(path).constData(), 0777);
+    const int err = errno;
+    if (rc == 0)
+        return true;
+    if (error) {
+        if (err == EEXIST)
+            *error = QStringLiteral("%1: File exists and is not a folder").arg(path);
+        else
+            *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(err)));
+    }
+    return false;
+}
+
+bool FileOps::writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}

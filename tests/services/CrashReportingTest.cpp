@@ -1,0 +1,291 @@
+#include "model/AppSettings.h"
+#include "platform/CrashHandler.h"
+#include "platform/CrashReport.h"
+#include "platform/Log.h"
+#include "platform/SentrySDK.h"
+#include "services/CrashReporting.h"
+#include "support/LocalHttpServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+AppSettings::SentrySettings settingsWith(bool enabled, const QString &dsn)
+{
+    AppSettings::SentrySettings s;
+    s.enabled = enabled;
+    s.dsn = dsn;
+    return s;
+}
+
+const QString kDsn = QStringLiteral("http://key@127.0.0.1:9/1");
+
+class CrashReportingStart : public ::testing::Test
+{
+protected:
+    void TearDown() override { SentrySDK::close(); }
+};
+
+} // namespace
+
+TEST_F(CrashReportingStart, StartsOnlyWhenEnabledWithADsn)
+{
+    CrashReporting::startCrashReporting(settingsWith(true, ""));
+    EXPECT_FALSE(SentrySDK::isEnabled());
+    CrashReporting::startCrashReporting(settingsWith(true, " \t  \t"));
+    EXPECT_FALSE(SentrySDK::isEnabled());
+    CrashReporting::startCrashReporting(settingsWith(false, kDsn));
+    EXPECT_FALSE(SentrySDK::isEnabled());
+    EXPECT_FALSE(CrashHandler::isInstalled());
+
+    CrashReporting::startCrashReporting(settingsWith(true, kDsn));
+    EXPECT_TRUE(SentrySDK::isEnabled());
+    EXPECT_TRUE(CrashHandler::isInstalled());
+}
+
+TEST_F(CrashReportingStart, NeverClosesARunningClient)
+{
+    CrashReporting::startCrashReporting(settingsWith(true, kDsn));
+    ASSERT_TRUE(SentrySDK::isEnabled());
+    CrashReporting::startCrashReporting(settingsWith(false, "http://other@127.0.0.1:9/2"));
+    CrashReporting::startCrashReporting(settingsWith(true, "   "));
+    ASSERT_TRUE(SentrySDK::isEnabled());
+    EXPECT_EQ(SentrySDK::options()->dsn, kDsn);
+
+    // Started again with new settings, it runs with those.
+    CrashReporting::startCrashReporting(settingsWith(true, "http://other@127.0.0.1:9/2"));
+    EXPECT_EQ(SentrySDK::options()->dsn, "http://other@127.0.0.1:9/2");
+
+    SentrySDK::close();
+    EXPECT_FALSE(SentrySDK::isEnabled());
+    EXPECT_FALSE(CrashHandler::isInstalled());
+}
+
+TEST_F(CrashReportingStart, DsnIsTrimmedAndAnUnusableOneIsLogged)
+{
+    CrashReporting::startCrashReporting(settingsWith(true, " \t" + kDsn + "\n"));
+    ASSERT_TRUE(SentrySDK::isEnabled());
+    EXPECT_EQ(SentrySDK::options()->dsn, kDsn);
+    SentrySDK::close();
+
+    // A lone line break passes the blank test but is no address.
+    LogCapture log;
+    CrashReporting::startCrashReporting(settingsWith(true, "\n"));
+    EXPECT_FALSE(SentrySDK::isEnabled());
+    EXPECT_TRUE(log.contains("[Vorna] sentry: the DSN could not be parsed ("));
+
+    LogCapture log2;
+    CrashReporting::startCrashReporting(settingsWith(true, "sentry please"));
+    EXPECT_FALSE(SentrySDK::isEnabled());
+    EXPECT_TRUE(log2.contains("crash reporting stays off"));
+}
+
+TEST_F(CrashReportingStart, OptionsCarryTheSettingsAndKeepPersonalDataOut)
+{
+    AppSettings::SentrySettings s = settingsWith(true, kDsn);
+    s.environment = "staging";
+    s.debug = true;
+    s.sampleRate = 0.25;
+    CrashReporting::startCrashReporting(s);
+    const std::optional<SentryOptions> o = SentrySDK::options();
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->environment, "staging");
+    EXPECT_TRUE(o->debug);
+    EXPECT_EQ(o->sampleRate, 0.25);
+    EXPECT_FALSE(o->sendDefaultPii);
+    EXPECT_EQ(o->maxBreadcrumbs, 0);
+    ASSERT_TRUE(o->beforeSend);
+    ASSERT_TRUE(o->beforeBreadcrumb);
+
+    SentryBreadcrumb crumb;
+    crumb.message = "clicked";
+    EXPECT_FALSE(o->beforeBreadcrumb(crumb));
+    SentrySDK::addBreadcrumb(crumb);
+    EXPECT_TRUE(SentrySDK::breadcrumbs().isEmpty());
+}
+
+TEST(CrashReportingHook, BeforeSendClearsUserRequestAndServerNameOnly)
+{
+    SentryEvent event = SentryEvent::fromJson(QJsonObject{
+        {"event_id", "0123456789abcdef0123456789abcdef"},
+        {"user", QJsonObject{{"id", "42"}, {"email", "a@b.c"}}},
+        {"request", QJsonObject{{"url", "https://example.org"}}},
+        {"server_name", "workstation"},
+        {"level", "fatal"},
+        {"tags", QJsonObject{{"k", "v"}}},
+    });
+    ASSERT_TRUE(event.user && event.request && event.serverName);
+    const std::optional<SentryEvent> out = CrashReporting::beforeSend(event);
+    ASSERT_TRUE(out);
+    EXPECT_FALSE(out->user);
+    EXPECT_FALSE(out->request);
+    EXPECT_FALSE(out->serverName);
+    EXPECT_EQ(out->eventId, event.eventId);
+    EXPECT_EQ(out->payload, event.payload);
+    EXPECT_EQ(out->toJson(), (QJsonObject{{"event_id", "0123456789abcdef0123456789abcdef"},
+                                          {"level", "fatal"},
+                                          {"tags", QJsonObject{{"k", "v"}}}}));
+}
+
+// ---- a real crash in a child process, reported at the next start ----
+
+namespace {
+
+class CrashChild : public ::testing::Test
+{
+protected:
+    void TearDown() override { SentrySDK::close(); }
+
+    void writeSettings(bool enabled, double sampleRate = 1.0)
+    {
+        AppSettings s;
+        s.sentry.enabled = enabled;
+        s.sentry.dsn = QStringLiteral("http://publickey@127.0.0.1:%1/42").arg(ingest.port());
+        s.sentry.sampleRate = sampleRate;
+        QString error;
+        ASSERT_TRUE(AppSettings::save(s, &error)) << error.toStdString();
+    }
+
+    // Runs the helper and returns the signal that ended it (0 when it did
+    // not crash).
+    int runChild(const QStringList &args)
+    {
+        QProcess child;
+        child.setProgram(QCoreApplication::applicationDirPath() + "/vorna_crash_helper");
+        child.setArguments(args);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start();
+        EXPECT_TRUE(child.waitForFinished(30000));
+        if (child.exitStatus() != QProcess::CrashExit)
+            return 0;
+        return child.exitCode();
+    }
+
+    static QStringList waitingReports()
+    {
+        return QDir(SentrySDK::reportsFolder()).entryList({"*.crash"}, QDir::Files);
+    }
+
+    // The next start of the program: settings from the file, as at launch.
+    static void nextStart() { CrashReporting::startCrashReporting(AppSettings::load().sentry); }
+
+    LocalHttpServer ingest;
+};
+
+QJsonObject eventOf(const LocalHttpServer::Request &request)
+{
+    return QJsonDocument::fromJson(request.body.split('\n').value(2)).object();
+}
+
+} // namespace
+
+TEST_F(CrashChild, EveryFatalSignalIsWrittenToDiskAndStillEndsTheProcess)
+{
+    writeSettings(true);
+    const QList<QPair<QString, int>> kinds = {
+        {"segv", SIGSEGV}, {"bus", SIGBUS}, {"ill", SIGILL}, {"fpe", SIGFPE}, {"abort", SIGABRT}};
+    for (const auto &[kind, signal] : kinds) {
+        QDir(SentrySDK::reportsFolder()).removeRecursively();
+        EXPECT_EQ(runChild({kind}), signal) << kind.toStdString();
+        const QStringList reports = waitingReports();
+        ASSERT_EQ(reports.size(), 1) << kind.toStdString();
+        QFile f(SentrySDK::reportsFolder() + "/" + reports.first());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const std::optional<CrashReport> report = CrashReport::parse(f.readAll());
+        ASSERT_TRUE(report) << kind.toStdString();
+        EXPECT_EQ(report->signal, signal);
+        EXPECT_FALSE(report->frames.isEmpty());
+        EXPECT_EQ(report->context["release"].toString(), "Vorna@9.8.7");
+    }
+    EXPECT_TRUE(ingest.requests.isEmpty()); // nothing is sent from the crashing process
+}
+
+TEST_F(CrashChild, CrashIsSentOnceAtTheNextStartWithoutPersonalData)
+{
+    writeSettings(true);
+    ASSERT_EQ(runChild({"segv"}), SIGSEGV);
+    ASSERT_EQ(waitingReports().size(), 1);
+
+    nextStart();
+    QTRY_COMPARE_WITH_TIMEOUT(ingest.requests.size(), 1, 10000);
+    QTRY_VERIFY(waitingReports().isEmpty());
+    const LocalHttpServer::Request &request = ingest.requests.first();
+    EXPECT_EQ(request.path, "/api/42/envelope/");
+    EXPECT_TRUE(request.headers.value("x-sentry-auth").contains("sentry_key=publickey"));
+
+    const QJsonObject event = eventOf(request);
+    EXPECT_EQ(event["level"].toString(), "fatal");
+    EXPECT_EQ(event["environment"].toString(), "production");
+    EXPECT_EQ(event["release"].toString(), "Vorna@9.8.7");
+    EXPECT_EQ(event["exception"]["values"][0]["type"].toString(), "SIGSEGV");
+    EXPECT_FALSE(event.contains("user"));
+    EXPECT_FALSE(event.contains("request"));
+    EXPECT_FALSE(event.contains("server_name"));
+    EXPECT_FALSE(event.contains("breadcrumbs"));
+
+    // A further start has nothing left to send.
+    SentrySDK::close();
+    nextStart();
+    QTest::qWait(500);
+    EXPECT_EQ(ingest.requests.size(), 1);
+}
+
+TEST_F(CrashChild, WithoutOurOptionsTheSameCrashWouldCarryHostAndBreadcrumbs)
+{
+    // The client's own defaults, to show what the program's options remove.
+    writeSettings(true);
+    ASSERT_EQ(runChild({"segv", "--plain"}), SIGSEGV);
+    const QString dsn = AppSettings::load().sentry.dsn;
+    SentrySDK::start([&](SentryOptions &o) { o.dsn = dsn; });
+    QTRY_COMPARE_WITH_TIMEOUT(ingest.requests.size(), 1, 10000);
+    const QJsonObject event = eventOf(ingest.requests.first());
+    EXPECT_TRUE(event.contains("server_name"));
+    EXPECT_EQ(event["breadcrumbs"]["values"][0]["message"].toString(), "about to crash");
+}
+
+TEST_F(CrashChild, NothingIsWrittenOrSentWithReportingOff)
+{
+    writeSettings(false);
+    ASSERT_EQ(runChild({"segv"}), SIGSEGV);
+    EXPECT_TRUE(waitingReports().isEmpty());
+    nextStart();
+    EXPECT_FALSE(SentrySDK::isEnabled());
+
+    // Switched on afterwards: the crash from while it was off is not there to send.
+    writeSettings(true);
+    nextStart();
+    ASSERT_TRUE(SentrySDK::isEnabled());
+    QTest::qWait(500);
+    EXPECT_TRUE(ingest.requests.isEmpty());
+}
+
+TEST_F(CrashChild, ReportWaitsWhileReportingIsOff)
+{
+    writeSettings(true);
+    ASSERT_EQ(runChild({"abort"}), SIGABRT);
+    writeSettings(false);
+    nextStart();
+    QTest::qWait(500);
+    EXPECT_TRUE(ingest.requests.isEmpty());
+    EXPECT_EQ(waitingReports().size(), 1);
+}
+
+TEST_F(CrashChild, SampleRateZeroSendsNothing)
+{
+    writeSettings(true, 0.0);
+    ASSERT_EQ(runChild({"segv"}), SIGSEGV);
+    ASSERT_EQ(waitingReports().size(), 1);
+    nextStart();
+    ASSERT_TRUE(SentrySDK::isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(waitingReports().isEmpty(), 10000); // dropped
+    QTest::qWait(300);
+    EXPECT_TRUE(ingest.requests.isEmpty());
+}
