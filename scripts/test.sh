@@ -23,6 +23,8 @@ done
 if [ ! -s "$dfile" ]; then echo "Xvfb did not start; see /tmp/vorna-test-xvfb.$$.log" >&2; exit 1; fi
 display=":$(head -n1 "$dfile")"
 export DISPLAY="$display"
+# Nothing under test reaches outside this machine.
+export VORNA_UPDATE_FEED_URL="http://127.0.0.1:9/appcast.json"
 unset WAYLAND_DISPLAY
 
 cd "$build"

@@ -58,6 +58,11 @@ UpdateChecker::~UpdateChecker() = default;
 
 QUrl UpdateChecker::defaultFeedUrl()
 {
+    // VORNA_UPDATE_FEED_URL points the checker at another feed (a mirror, or
+    // a local server when the program runs under test).
+    const QString overridden = qEnvironmentVariable("VORNA_UPDATE_FEED_URL");
+    if (!overridden.isEmpty())
+        return QUrl(overridden);
     return QUrl(QStringLiteral("https://updates.vorna.org/apps/vorna/appcast.json"));
 }
 

@@ -30,6 +30,9 @@ void TestHome::install()
     setenv("XDG_RUNTIME_DIR", (root + "/runtime").constData(), 1);
     setenv("TMPDIR", (root + "/tmp").constData(), 1);
     unsetenv("XDG_DESKTOP_DIR");
+    // Programs started by tests never reach outside this machine: the update
+    // feed points at a closed local port.
+    setenv("VORNA_UPDATE_FEED_URL", "http://127.0.0.1:9/appcast.json", 1);
     QStandardPaths::setTestModeEnabled(false);
 }
 
