@@ -1,0 +1,36 @@
+#include "output/ICloudDrive.h"
+
+#include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+std::optional<QUrl> iCloudDriveFolderURL()
+{
+    const QString base = QDir(AppPaths::home()).filePath(QStringLiteral("Library/Mobile Documents/com~apple~CloudDocs"));
+    if (!QFileInfo(base).isDir())
+        return std::nullopt;
+    return QUrl::fromLocalFile(QDir(base).filePath(QStringLiteral("Vorna")));
+}
+
+std::optional<QString> copyToICloudDrive(const QString &path)
+{
+    const std::optional<QUrl> folder = iCloudDriveFolderURL();
+    if (!folder)
+        return std::nullopt;
+    const QString folderPath = folder->toLocalFile();
+    const QFileInfo source(path);
+    const QString destination = QDir(folderPath).filePath(source.fileName());
+    if (!QDir().mkpath(folderPath))
+        return std::nullopt;
+    // A file saved straight into the drive folder is its own copy; copying
+    // it over itself would only risk it.
+    const QFileInfo target(destination);
+    if (target.exists() && source.exists() && target.canonicalFilePath() == source.canonicalFilePath())
+        return destination;
+    QString error;
+    if (!AtomicFile::copyReplacing(source.filePath(), destination, &error))
+        return std::nullopt;
+    return destination;
+}

@@ -1,0 +1,349 @@
+#include "output/PngEncoder.h"
+
+#include "output/DeflateStream.h"
+
+#include <QList>
+#include <QtConcurrent/QtConcurrentMap>
+#include <QtEndian>
+
+#include <libdeflate.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+// Screenshots are mostly flat areas, text and a few gradients. For them the
+// PNG filters "up" and "sub" take most rows to long runs of zeros, and
+// Paeth handles gradients and anti-aliased edges. Each row gets the filter
+// whose output has the smallest sum of absolute (signed) values, the usual
+// heuristic, computed sixteen bytes at a time. The rows are cut into strips
+// that are filtered and compressed in parallel with libdeflate; the strips'
+// DEFLATE streams are then joined into the one zlib stream PNG requires.
+
+namespace {
+
+constexpr int kCompressionLevel = 5;
+// Rows are filtered and compressed in strips of about this many bytes, in
+// parallel; each strip is a separate part of the one DEFLATE stream.
+constexpr size_t kStripBytes = size_t(512) << 10;
+constexpr size_t kMaxChunk = size_t(1) << 20;
+constexpr size_t kPad = 16;
+
+// Adler-32 of two pieces joined, from the Adler-32 of each and the length
+// of the second.
+uint32_t adler32Combine(uint32_t adler1, uint32_t adler2, size_t len2)
+{
+    constexpr uint32_t base = 65521;
+    const uint32_t rem = uint32_t(len2 % base);
+    uint64_t sum1 = adler1 & 0xffff;
+    uint64_t sum2 = (uint64_t(rem) * sum1) % base;
+    sum1 += (adler2 & 0xffff) + base - 1;
+    sum2 += ((adler1 >> 16) & 0xffff) + ((adler2 >> 16) & 0xffff) + base - rem;
+    sum1 %= base;
+    sum2 %= base;
+    return uint32_t(sum1 | (sum2 << 16));
+}
+
+inline uint8_t paeth(uint8_t a, uint8_t b, uint8_t c)
+{
+    const int p = int(a) + int(b) - int(c);
+    const int pa = std::abs(p - int(a));
+    const int pb = std::abs(p - int(b));
+    const int pc = std::abs(p - int(c));
+    if (pa <= pb && pa <= pc)
+        return a;
+    return pb <= pc ? b : c;
+}
+
+inline uint32_t absSigned(uint8_t v)
+{
+    return uint32_t(std::abs(int(int8_t(v))));
+}
+
+// The three candidate filters of bytes [from, n) of a row, with the sums of
+// their absolute values added to sums. cur[-Bpp..-1] and prev[-Bpp..-1]
+// must be readable zeros.
+template<int Bpp>
+void filterScalar(const uint8_t *cur, const uint8_t *prev, size_t from, size_t n, uint8_t *sub, uint8_t *up,
+                  uint8_t *pae, uint64_t sums[3])
+{
+    for (size_t i = from; i < n; ++i) {
+        sub[i] = uint8_t(cur[i] - cur[i - Bpp]);
+        up[i] = uint8_t(cur[i] - prev[i]);
+        pae[i] = uint8_t(cur[i] - paeth(cur[i - Bpp], prev[i], prev[i - Bpp]));
+        sums[0] += absSigned(sub[i]);
+        sums[1] += absSigned(up[i]);
+        sums[2] += absSigned(pae[i]);
+    }
+}
+
+#if defined(__SSE2__)
+// |int8(v)| for every byte: the smaller of v and 256 - v.
+inline __m128i absSigned8(__m128i v)
+{
+    return _mm_min_epu8(v, _mm_sub_epi8(_mm_setzero_si128(), v));
+}
+
+inline __m128i abs16(__m128i v)
+{
+    return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
+}
+
+// The Paeth predictor of eight pixels' bytes held as 16-bit lanes.
+inline __m128i paeth16(__m128i a, __m128i b, __m128i c)
+{
+    const __m128i bc = _mm_sub_epi16(b, c);
+    const __m128i ac = _mm_sub_epi16(a, c);
+    const __m128i pa = abs16(bc);
+    const __m128i pb = abs16(ac);
+    const __m128i pc = abs16(_mm_add_epi16(bc, ac));
+    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+    const __m128i useC = _mm_cmpgt_epi16(pb, pc);
+    const __m128i bOrC = _mm_or_si128(_mm_and_si128(useC, c), _mm_andnot_si128(useC, b));
+    return _mm_or_si128(_mm_and_si128(notA, bOrC), _mm_andnot_si128(notA, a));
+}
+
+template<int Bpp>
+void filterCandidates(const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *sub, uint8_t *up, uint8_t *pae,
+                      uint64_t sums[3])
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i accSub = zero, accUp = zero, accPae = zero;
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cur + i));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cur + i - Bpp));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(prev + i));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(prev + i - Bpp));
+        const __m128i s = _mm_sub_epi8(x, a);
+        const __m128i u = _mm_sub_epi8(x, b);
+        const __m128i predLo =
+            paeth16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
+        const __m128i predHi =
+            paeth16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
+        const __m128i p = _mm_sub_epi8(x, _mm_packus_epi16(predLo, predHi));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(sub + i), s);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(up + i), u);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(pae + i), p);
+        accSub = _mm_add_epi64(accSub, _mm_sad_epu8(absSigned8(s), zero));
+        accUp = _mm_add_epi64(accUp, _mm_sad_epu8(absSigned8(u), zero));
+        accPae = _mm_add_epi64(accPae, _mm_sad_epu8(absSigned8(p), zero));
+    }
+    auto total = [](__m128i v) {
+        return uint64_t(_mm_cvtsi128_si64(v)) + uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)));
+    };
+    sums[0] += total(accSub);
+    sums[1] += total(accUp);
+    sums[2] += total(accPae);
+    filterScalar<Bpp>(cur, prev, i, n, sub, up, pae, sums);
+}
+#else
+template<int Bpp>
+void filterCandidates(const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *sub, uint8_t *up, uint8_t *pae,
+                      uint64_t sums[3])
+{
+    filterScalar<Bpp>(cur, prev, 0, n, sub, up, pae, sums);
+}
+#endif
+
+// Filters one row of n bytes into out[0] (the filter type) and out[1..n].
+// cur and prev (the previous row, zeros above the first) must be preceded
+// by Bpp zero bytes. scratch holds 3 * n bytes.
+template<int Bpp>
+void filterRow(const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *scratch, uint8_t *out)
+{
+    uint8_t *sub = scratch;
+    uint8_t *up = scratch + n;
+    uint8_t *pae = scratch + 2 * n;
+    uint64_t sums[3] = {0, 0, 0};
+    filterCandidates<Bpp>(cur, prev, n, sub, up, pae, sums);
+
+    uint8_t type = 2;
+    const uint8_t *best = up;
+    uint64_t bestSum = sums[1];
+    if (sums[0] < bestSum) {
+        type = 1;
+        best = sub;
+        bestSum = sums[0];
+    }
+    if (sums[2] < bestSum) {
+        type = 4;
+        best = pae;
+    }
+    out[0] = type;
+    std::memcpy(out + 1, best, n);
+}
+
+// One row of 32-bit 0xffRRGGBB pixels to R, G, B bytes.
+void rgb32ToRgb(const uint32_t *src, int width, uint8_t *dst)
+{
+    for (int x = 0; x < width; ++x) {
+        const uint32_t p = src[x];
+        dst[0] = uint8_t(p >> 16);
+        dst[1] = uint8_t(p >> 8);
+        dst[2] = uint8_t(p);
+        dst += 3;
+    }
+}
+
+void appendChunk(QByteArray &png, const char type[4], const uint8_t *data, size_t size)
+{
+    uchar len[4];
+    qToBigEndian(uint32_t(size), len);
+    png.append(reinterpret_cast<const char *>(len), 4);
+    const int start = png.size();
+    png.append(type, 4);
+    if (size)
+        png.append(reinterpret_cast<const char *>(data), qsizetype(size));
+    const uint32_t crc = libdeflate_crc32(0, png.constData() + start, size + 4);
+    uchar c[4];
+    qToBigEndian(crc, c);
+    png.append(reinterpret_cast<const char *>(c), 4);
+}
+
+struct CompressorDeleter
+{
+    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
+};
+
+} // namespace
+
+QByteArray PngEncoder::encode(const QImage &input)
+{
+    if (input.isNull())
+        return QByteArray();
+
+    const bool alpha = input.hasAlphaChannel();
+    QImage image;
+    if (alpha)
+        image = input.convertToFormat(QImage::Format_RGBA8888);
+    else if (input.format() == QImage::Format_RGB32)
+        image = input;
+    else
+        image = input.convertToFormat(QImage::Format_RGB32);
+    if (image.isNull())
+        return QByteArray();
+
+    const int width = image.width();
+    const int height = image.height();
+    const size_t rowBytes = size_t(width) * (alpha ? 4 : 3);
+    const int rowsPerStrip = int(std::max<size_t>(1, kStripBytes / (rowBytes + 1)));
+    const int stripCount = (height + rowsPerStrip - 1) / rowsPerStrip;
+
+    struct Strip
+    {
+        std::vector<uint8_t> deflated;
+        uint32_t adler = 1;
+        size_t rawSize = 0;
+        bool ok = false;
+    };
+    std::vector<Strip> strips(static_cast<size_t>(stripCount));
+
+    auto work = [&](int index) {
+        Strip &strip = strips[size_t(index)];
+        try {
+            const int first = index * rowsPerStrip;
+            const int last = std::min(height, first + rowsPerStrip);
+            std::vector<uint8_t> filtered((rowBytes + 1) * size_t(last - first));
+            std::vector<uint8_t> scratch(3 * rowBytes);
+            // Two row slots, each with zero padding before and after, so
+            // the filters can read the bytes left of the first pixel.
+            const size_t slotBytes = kPad + rowBytes + kPad;
+            std::vector<uint8_t> rows(2 * slotBytes, 0);
+            auto loadRow = [&](int y, int slot) -> const uint8_t * {
+                uint8_t *row = rows.data() + size_t(slot) * slotBytes + kPad;
+                if (alpha)
+                    std::memcpy(row, image.constScanLine(y), rowBytes);
+                else
+                    rgb32ToRgb(reinterpret_cast<const uint32_t *>(image.constScanLine(y)), width, row);
+                return row;
+            };
+            const uint8_t *prev = first == 0 ? rows.data() + slotBytes + kPad : loadRow(first - 1, 1);
+            int slot = 0; // the previous row is in the other slot
+            for (int y = first; y < last; ++y, slot ^= 1) {
+                const uint8_t *cur = loadRow(y, slot);
+                uint8_t *out = filtered.data() + size_t(y - first) * (rowBytes + 1);
+                if (alpha)
+                    filterRow<4>(cur, prev, rowBytes, scratch.data(), out);
+                else
+                    filterRow<3>(cur, prev, rowBytes, scratch.data(), out);
+                prev = cur;
+            }
+
+            std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+                libdeflate_alloc_compressor(kCompressionLevel));
+            if (!compressor)
+                return;
+            strip.deflated.resize(libdeflate_deflate_compress_bound(compressor.get(), filtered.size()));
+            const size_t n = libdeflate_deflate_compress(compressor.get(), filtered.data(), filtered.size(),
+                                                         strip.deflated.data(), strip.deflated.size());
+            if (n == 0)
+                return;
+            strip.deflated.resize(n);
+            if (index + 1 < stripCount && !DeflateStream::makeNonFinal(strip.deflated))
+                return;
+            strip.adler = libdeflate_adler32(1, filtered.data(), filtered.size());
+            strip.rawSize = filtered.size();
+            strip.ok = true;
+        } catch (const std::bad_alloc &) {
+            strip.ok = false;
+        }
+    };
+    if (stripCount == 1) {
+        work(0);
+    } else {
+        QList<int> indices(stripCount);
+        std::iota(indices.begin(), indices.end(), 0);
+        QtConcurrent::blockingMap(indices, work);
+    }
+
+    uint32_t adler = 1;
+    size_t deflatedSize = 0;
+    for (const Strip &strip : strips) {
+        if (!strip.ok)
+            return QByteArray();
+        adler = adler32Combine(adler, strip.adler, strip.rawSize);
+        deflatedSize += strip.deflated.size();
+    }
+
+    // The zlib stream: header (deflate, 32 KiB window), the parts, Adler-32.
+    std::vector<uint8_t> zlib;
+    try {
+        zlib.reserve(deflatedSize + 6);
+    } catch (const std::bad_alloc &) {
+        return QByteArray();
+    }
+    zlib.push_back(0x78);
+    zlib.push_back(0x9c);
+    for (const Strip &strip : strips)
+        zlib.insert(zlib.end(), strip.deflated.begin(), strip.deflated.end());
+    uchar a[4];
+    qToBigEndian(adler, a);
+    zlib.insert(zlib.end(), a, a + 4);
+
+    QByteArray png;
+    png.reserve(qsizetype(zlib.size()) + 64 + qsizetype(zlib.size() / kMaxChunk + 1) * 12);
+    static const char signature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+    png.append(signature, 8);
+
+    uint8_t ihdr[13];
+    qToBigEndian(uint32_t(width), ihdr);
+    qToBigEndian(uint32_t(height), ihdr + 4);
+    ihdr[8] = 8;             // bit depth
+    ihdr[9] = alpha ? 6 : 2; // colour type: RGBA or RGB
+    ihdr[10] = 0;            // deflate
+    ihdr[11] = 0;            // adaptive filtering
+    ihdr[12] = 0;            // not interlaced
+    appendChunk(png, "IHDR", ihdr, sizeof ihdr);
+    for (size_t off = 0; off < zlib.size(); off += kMaxChunk)
+        appendChunk(png, "IDAT", zlib.data() + off, std::min(kMaxChunk, zlib.size() - off));
+    appendChunk(png, "IEND", nullptr, 0);
+    return png;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+// Writes PNG files quickly: each row gets a cheap choice among the PNG
+// filters, and strips of rows are compressed in parallel with libdeflate
+// (on the global thread pool; the calling thread takes part, so calling
+// it from a pool thread is fine).
+// Opaque images become 8-bit RGB, images with an alpha channel 8-bit RGBA
+// (not premultiplied). The file decodes to exactly the input's pixels.
+// Keeps no state between calls; safe on any thread.
+class PngEncoder
+{
+public:
+    // Returns the file's bytes, or an empty array when the image is null
+    // or memory runs out.
+    static QByteArray encode(const QImage &image);
+};

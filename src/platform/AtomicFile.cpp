@@ -1,0 +1,144 @@
+#include "platform/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMaxAttempts = 10000;
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Creates a new, uniquely named file in folder with the default permissions
+// (0666 less the umask, like any other new file). Returns its descriptor.
+int createTemporary(const QString &folder, QByteArray *path)
+{
+    for (int i = 0; i < 100; ++i) {
+        const QString name = QStringLiteral(".vorna-%1.tmp").arg(QRandomGenerator::global()->generate64(), 16, 16,
+                                                                 QLatin1Char('0'));
+        *path = QFile::encodeName(QDir(folder).filePath(name));
+        const int fd = ::open(path->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Gives the temporary file the name target unless a file has that name.
+// 0 on success, otherwise the errno (EEXIST: the name is taken).
+int linkNoReplace(const QByteArray &temporary, const QByteArray &target)
+{
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+#endif
+    // File systems without renameat2: a hard link fails on a taken name too.
+    if (::link(temporary.constData(), target.constData()) != 0)
+        return errno;
+    ::unlink(temporary.constData());
+    return 0;
+}
+
+} // namespace
+
+QString AtomicFile::writeNew(const QString &folder, const QByteArray &bytes,
+                             const std::function<QString(int)> &nameForAttempt, QString *errorText)
+{
+    QByteArray temporary;
+    const int fd = createTemporary(folder, &temporary);
+    if (fd < 0) {
+        *errorText = systemError(errno);
+        return QString();
+    }
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.constData());
+        *errorText = systemError(error);
+        return QString();
+    }
+    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        const QString path = QDir(folder).filePath(nameForAttempt(attempt));
+        const int result = linkNoReplace(temporary, QFile::encodeName(path));
+        if (result == 0)
+            return path;
+        if (result != EEXIST) {
+            ::unlink(temporary.constData());
+            *errorText = systemError(result);
+            return QString();
+        }
+    }
+    ::unlink(temporary.constData());
+    *errorText = systemError(EEXIST);
+    return QString();
+}
+
+bool AtomicFile::copyReplacing(const QString &source, const QString &destination, QString *errorText)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *errorText = in.errorString();
+        return false;
+    }
+    QSaveFile out(destination);
+    if (!out.open(QIODevice::WriteOnly)) {
+        *errorText = out.errorString();
+        return false;
+    }
+    constexpr qint64 kChunk = qint64(1) << 20;
+    QByteArray buffer;
+    while (!in.atEnd()) {
+        buffer = in.read(kChunk);
+        if (buffer.isEmpty() && in.error() != QFileDevice::NoError) {
+            *errorText = in.errorString();
+            out.cancelWriting();
+            return false;
+        }
+        if (out.write(buffer) != buffer.size()) {
+            *errorText = out.errorString();
+            out.cancelWriting();
+            return false;
+        }
+    }
+    if (!out.commit()) {
+        *errorText = out.errorString();
+        return false;
+    }
+    return true;
+}
