@@ -16,22 +16,24 @@ constexpr int kMaxDist = 30;
 class BitReader
 {
 public:
-    BitReader(const uint8_t *data, size_t size) : m_data(data), m_size(size), m_bits(size * 8) {}
+    BitReader(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
 
     // The next 16 bits, least significant first, zeros past the end.
-    unsigned peek16() const
+    unsigned peek16()
     {
-        const size_t byte = m_pos >> 3;
-        uint32_t v = 0;
-        for (size_t i = 0; i < 3 && byte + i < m_size; ++i)
-            v |= uint32_t(m_data[byte + i]) << (8 * i);
-        return (v >> (m_pos & 7)) & 0xffffu;
+        if (m_count < 16)
+            refill();
+        return unsigned(m_buffer & 0xffffu);
     }
     bool skip(int n)
     {
-        if (m_pos + size_t(n) > m_bits)
-            return false;
-        m_pos += size_t(n);
+        if (m_count < n) {
+            refill();
+            if (m_count < n)
+                return false;
+        }
+        m_buffer >>= n;
+        m_count -= n;
         return true;
     }
     // Reads n (0..16) bits, least significant first; false past the end.
@@ -44,21 +46,35 @@ public:
         return true;
     }
     bool bit(unsigned *value) { return read(1, value); }
-    void alignToByte() { m_pos = (m_pos + 7) & ~size_t(7); }
+    void alignToByte() { skip(m_count & 7); }
     bool skipBytes(size_t n)
     {
-        if (n > m_size || m_pos + n * 8 > m_bits)
+        // Whole bytes still in the buffer first, then straight in the data.
+        while (n > 0 && m_count >= 8) {
+            skip(8);
+            --n;
+        }
+        if (n > m_size - m_next)
             return false;
-        m_pos += n * 8;
+        m_next += n;
         return true;
     }
-    size_t position() const { return m_pos; }
+    size_t position() const { return m_next * 8 - size_t(m_count); }
 
 private:
+    void refill()
+    {
+        while (m_count <= 56 && m_next < m_size) {
+            m_buffer |= uint64_t(m_data[m_next++]) << m_count;
+            m_count += 8;
+        }
+    }
+
     const uint8_t *m_data;
     size_t m_size;
-    size_t m_bits;
-    size_t m_pos = 0;
+    size_t m_next = 0;    // the next byte to load into the buffer
+    uint64_t m_buffer = 0; // bits not yet read, the next one lowest
+    int m_count = 0;      // how many bits the buffer holds
 };
 
 constexpr int kFastBits = 10;

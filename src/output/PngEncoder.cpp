@@ -3,6 +3,7 @@
 #include "output/DeflateStream.h"
 
 #include <QList>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtEndian>
 
@@ -12,6 +13,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -246,17 +248,24 @@ QByteArray PngEncoder::encode(const QImage &input)
     };
     std::vector<Strip> strips(static_cast<size_t>(stripCount));
 
-    auto work = [&](int index) {
-        Strip &strip = strips[size_t(index)];
+    // Each worker keeps its buffers and compressor for all the strips it
+    // takes, so memory is set up once per worker rather than per strip.
+    std::atomic<int> nextStrip{0};
+    const size_t maxFiltered = (rowBytes + 1) * size_t(std::min(rowsPerStrip, height));
+    auto worker = [&](int) {
         try {
-            const int first = index * rowsPerStrip;
-            const int last = std::min(height, first + rowsPerStrip);
-            std::vector<uint8_t> filtered((rowBytes + 1) * size_t(last - first));
-            std::vector<uint8_t> scratch(3 * rowBytes);
+            std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+                libdeflate_alloc_compressor(kCompressionLevel));
+            if (!compressor)
+                return;
+            const size_t outCapacity = libdeflate_deflate_compress_bound(compressor.get(), maxFiltered);
+            std::unique_ptr<uint8_t[]> filtered(new uint8_t[maxFiltered]);
+            std::unique_ptr<uint8_t[]> out(new uint8_t[outCapacity]);
+            std::unique_ptr<uint8_t[]> scratch(new uint8_t[3 * rowBytes]);
             // Two row slots, each with zero padding before and after, so
             // the filters can read the bytes left of the first pixel.
             const size_t slotBytes = kPad + rowBytes + kPad;
-            std::vector<uint8_t> rows(2 * slotBytes, 0);
+            std::vector<uint8_t> rows(2 * slotBytes + slotBytes, 0); // the third slot: zeros above row 0
             auto loadRow = [&](int y, int slot) -> const uint8_t * {
                 uint8_t *row = rows.data() + size_t(slot) * slotBytes + kPad;
                 if (alpha)
@@ -265,43 +274,46 @@ QByteArray PngEncoder::encode(const QImage &input)
                     rgb32ToRgb(reinterpret_cast<const uint32_t *>(image.constScanLine(y)), width, row);
                 return row;
             };
-            const uint8_t *prev = first == 0 ? rows.data() + slotBytes + kPad : loadRow(first - 1, 1);
-            int slot = 0; // the previous row is in the other slot
-            for (int y = first; y < last; ++y, slot ^= 1) {
-                const uint8_t *cur = loadRow(y, slot);
-                uint8_t *out = filtered.data() + size_t(y - first) * (rowBytes + 1);
-                if (alpha)
-                    filterRow<4>(cur, prev, rowBytes, scratch.data(), out);
-                else
-                    filterRow<3>(cur, prev, rowBytes, scratch.data(), out);
-                prev = cur;
-            }
 
-            std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-                libdeflate_alloc_compressor(kCompressionLevel));
-            if (!compressor)
-                return;
-            strip.deflated.resize(libdeflate_deflate_compress_bound(compressor.get(), filtered.size()));
-            const size_t n = libdeflate_deflate_compress(compressor.get(), filtered.data(), filtered.size(),
-                                                         strip.deflated.data(), strip.deflated.size());
-            if (n == 0)
-                return;
-            strip.deflated.resize(n);
-            if (index + 1 < stripCount && !DeflateStream::makeNonFinal(strip.deflated))
-                return;
-            strip.adler = libdeflate_adler32(1, filtered.data(), filtered.size());
-            strip.rawSize = filtered.size();
-            strip.ok = true;
+            for (int index = nextStrip++; index < stripCount; index = nextStrip++) {
+                Strip &strip = strips[size_t(index)];
+                const int first = index * rowsPerStrip;
+                const int last = std::min(height, first + rowsPerStrip);
+                const size_t size = (rowBytes + 1) * size_t(last - first);
+                const uint8_t *prev = first == 0 ? rows.data() + 2 * slotBytes + kPad : loadRow(first - 1, 1);
+                int slot = 0; // the previous row is in the other slot
+                for (int y = first; y < last; ++y, slot ^= 1) {
+                    const uint8_t *cur = loadRow(y, slot);
+                    uint8_t *row = filtered.get() + size_t(y - first) * (rowBytes + 1);
+                    if (alpha)
+                        filterRow<4>(cur, prev, rowBytes, scratch.get(), row);
+                    else
+                        filterRow<3>(cur, prev, rowBytes, scratch.get(), row);
+                    prev = cur;
+                }
+                const size_t n =
+                    libdeflate_deflate_compress(compressor.get(), filtered.get(), size, out.get(), outCapacity);
+                if (n == 0)
+                    continue;
+                strip.deflated.assign(out.get(), out.get() + n);
+                if (index + 1 < stripCount && !DeflateStream::makeNonFinal(strip.deflated))
+                    continue;
+                strip.adler = libdeflate_adler32(1, filtered.get(), size);
+                strip.rawSize = size;
+                strip.ok = true;
+            }
         } catch (const std::bad_alloc &) {
-            strip.ok = false;
+            // The strips not done stay marked as failed.
         }
     };
-    if (stripCount == 1) {
-        work(0);
+    const int workers = std::min(stripCount, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
+    if (workers == 1) {
+        worker(0);
     } else {
-        QList<int> indices(stripCount);
-        std::iota(indices.begin(), indices.end(), 0);
-        QtConcurrent::blockingMap(indices, work);
+        // The calling thread works too, so this cannot stall on a busy pool.
+        QList<int> ids(workers);
+        std::iota(ids.begin(), ids.end(), 0);
+        QtConcurrent::blockingMap(ids, worker);
     }
 
     uint32_t adler = 1;
