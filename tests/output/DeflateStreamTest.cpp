@@ -77,18 +77,6 @@ TEST(DeflateStream, JoinedPartsInflateToThePiecesInOrder)
     }
 }
 
-TEST(DeflateStream, FindsTheFinalBlockWhereTheStreamEnds)
-{
-    for (const auto &piece : pieces()) {
-        const std::vector<uint8_t> stream = deflate(piece, 6);
-        DeflateStream::FinalBlock fb;
-        ASSERT_TRUE(DeflateStream::findFinalBlock(stream.data(), stream.size(), &fb));
-        EXPECT_EQ((fb.endBit + 7) / 8, stream.size());
-        EXPECT_LT(fb.headerBit, fb.endBit);
-        EXPECT_EQ((stream[fb.headerBit / 8] >> (fb.headerBit % 8)) & 1, 1);
-    }
-}
-
 TEST(DeflateStream, RefusesDataThatIsNotOneCompleteStream)
 {
     const std::vector<uint8_t> stream = deflate(pieces()[2], 6);
