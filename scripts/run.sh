@@ -9,6 +9,29 @@ bash "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target vorna
 
+# Register this build for vorna:// links and opened images: the desktop
+# file, with Exec pointing at the binary just built.
+app_id="org.vorna.Vorna"
+apps="${XDG_DATA_HOME:-$HOME/.local/share}/applications"
+mkdir -p "$apps"
+# Exec quoting of the desktop entry format: a quoted argument, with \ " ` $
+# escaped twice over and % doubled.
+exec_path="$build/vorna"
+exec_quoted="$(printf '%s' "$exec_path" | sed -e 's/\\/\\\\\\\\/g' -e 's/["`$]/\\\\&/g' -e 's/%/%%/g')"
+while IFS= read -r line; do
+  case "$line" in
+    Exec=*) printf 'Exec="%s" %%U\n' "$exec_quoted" ;;
+    *) printf '%s\n' "$line" ;;
+  esac
+done <"$build/generated/$app_id.desktop" >"$apps/$app_id.desktop.tmp"
+mv -f "$apps/$app_id.desktop.tmp" "$apps/$app_id.desktop"
+if command -v update-desktop-database >/dev/null 2>&1; then
+  update-desktop-database -q "$apps" || true
+fi
+if command -v xdg-mime >/dev/null 2>&1; then
+  xdg-mime default "$app_id.desktop" x-scheme-handler/vorna || true
+fi
+
 if [ -z "${DISPLAY:-}" ]; then
   display=""
   for n in $(seq 42 99); do

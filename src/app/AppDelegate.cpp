@@ -1,9 +1,20 @@
 #include "app/AppDelegate.h"
 
+#include "app/AboutPanel.h"
+#include "app/BugReport.h"
+#include "app/CaptureLink.h"
+#include "app/ImageFileOpener.h"
+#include "app/OpenArguments.h"
+#include "app/ScreenRecordingPermission.h"
+#include "app/WindowManager.h"
 #include "model/AppSettings.h"
 #include "model/AppState.h"
+#include "model/BuildInfo.h"
 #include "model/NotificationNames.h"
+#include "model/SettingsPersistence.h"
 #include "output/HistoryService.h"
+#include "platform/AlertPresenter.h"
+#include "platform/Localized.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -12,13 +23,18 @@
 #include "services/UpdateChecker.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QTimer>
+#include <QUrl>
 #include <unistd.h>
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
 {
     // AppState reads every preference now, before the launch sequence.
     m_appState = std::make_unique<AppState>();
+    m_windows = std::make_unique<WindowManager>(*m_appState);
+    m_imageOpener = new ImageFileOpener(this);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -150,9 +166,104 @@ void AppDelegate::quitApp()
     QCoreApplication::quit();
 }
 
+void AppDelegate::showAboutPanel()
+{
+    if (!m_aboutPanel)
+        m_aboutPanel = std::make_unique<AboutPanel>();
+    m_aboutPanel->setContent(AboutPanel::content(BuildInfo::current()));
+    m_aboutPanel->show();
+    m_aboutPanel->raise();
+    m_aboutPanel->activateWindow();
+}
+
+void AppDelegate::reportBug()
+{
+    BugReport::report();
+}
+
+void AppDelegate::openURLs(const QList<QUrl> &urls)
+{
+    for (const QUrl &url : urls)
+        handleURL(url);
+}
+
+void AppDelegate::openArguments(const QList<QByteArray> &arguments, const QString &workingDirectory)
+{
+    QList<QUrl> urls;
+    for (const QByteArray &argument : arguments) {
+        QString problem;
+        if (const auto url = OpenArguments::urlForArgument(argument, workingDirectory, &problem))
+            urls.append(*url);
+        else
+            vlog("[Vorna] open: ignored " + problem);
+    }
+    openURLs(urls);
+}
+
+void AppDelegate::handleURL(const QUrl &url)
+{
+    const CaptureLink link = CaptureLink::parse(url);
+    switch (link.kind) {
+    case CaptureLink::Kind::openFile:
+        openImageFile(url);
+        break;
+    case CaptureLink::Kind::ignored:
+        break;
+    case CaptureLink::Kind::unhandledHost:
+        vlog("[Vorna] url: unhandled host: " + url.toString(QUrl::FullyEncoded));
+        break;
+    case CaptureLink::Kind::unknownMode:
+        vlog("[Vorna] url: unknown capture mode: " + url.toString(QUrl::FullyEncoded));
+        break;
+    case CaptureLink::Kind::capture:
+        vlog("[Vorna] url: capture request: " + CaptureModes::rawValue(*link.mode));
+        NotificationCenter::instance().post(NotificationNames::initCapture,
+                                            {{QStringLiteral("mode"), QVariant::fromValue(*link.mode)}});
+        break;
+    }
+}
+
+void AppDelegate::openImageFile(const QUrl &url)
+{
+    const QString path = url.toLocalFile();
+    QPointer<AppDelegate> weak(this);
+    m_imageOpener->open(path, [weak, url](const QString &path, const QImage &image) {
+        if (!weak)
+            return;
+        if (image.isNull()) {
+            const QString name = url.fileName();
+            QTimer::singleShot(0, weak.data(), [name] {
+                AlertPresenter::Alert alert;
+                alert.style = AlertPresenter::Style::warning;
+                alert.title = localized("Could not open this image");
+                alert.informativeText = name;
+                alert.buttons = {localized("OK")};
+                AlertPresenter::current().present(alert);
+            });
+            return;
+        }
+        weak->addOpenedImage(path, image);
+    });
+}
+
+void AppDelegate::addOpenedImage(const QString &path, const QImage &image)
+{
+    m_windows->activateApplication();
+    Q_UNUSED(path);
+    Q_UNUSED(image);
+}
+
+void AppDelegate::openScreenRecordingSettings()
+{
+    ScreenRecordingPermission::openSettings(this);
+}
+
 // ---- launch steps filled in by the subsystems that own them ----
 
-void AppDelegate::startSettingsMirror() {}
+void AppDelegate::startSettingsMirror()
+{
+    SettingsPersistence::shared().start();
+}
 
 void AppDelegate::startCrashReporting()
 {
@@ -168,15 +279,23 @@ void AppDelegate::setupMainMenu() {}
 void AppDelegate::registerHotkeys() {}
 void AppDelegate::unregisterHotkeys() {}
 void AppDelegate::observeCaptureRequests() {}
-void AppDelegate::checkScreenRecordingPermission() {}
+void AppDelegate::checkScreenRecordingPermission()
+{
+    QPointer<AppDelegate> weak(this);
+    ScreenRecordingPermission::checkAtLaunch(this, QProcessEnvironment::systemEnvironment(),
+                                             ScreenRecordingPermission::preflight(), [weak] {
+                                                 if (weak)
+                                                     weak->openScreenRecordingSettings();
+                                             });
+}
 void AppDelegate::loadHistory()
 {
     // The shared store loads the manifest on first use.
     m_appState->setHistory(HistoryService::shared().items());
 }
 void AppDelegate::rebuildStatusMenu() {}
-void AppDelegate::openMainWindow() {}
-void AppDelegate::openSettings() {}
-void AppDelegate::openEditor() {}
-void AppDelegate::openHelp() {}
-void AppDelegate::openDiffViewer() {}
+void AppDelegate::openMainWindow() { m_windows->openMainWindow(); }
+void AppDelegate::openSettings() { m_windows->openSettings(); }
+void AppDelegate::openEditor() { m_windows->openEditor(); }
+void AppDelegate::openHelp() { m_windows->openHelp(); }
+void AppDelegate::openDiffViewer() { m_windows->openDiffViewer(); }

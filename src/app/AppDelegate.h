@@ -9,8 +9,13 @@
 #include <QStringList>
 #include <memory>
 
+class AboutPanel;
 class AppState;
+class ImageFileOpener;
+class QImage;
 class QTimer;
+class QUrl;
+class WindowManager;
 
 // Owns every long-lived controller and brings the tray application up in a
 // fixed order. One instance per process, created by main().
@@ -46,6 +51,26 @@ public:
     // Unregisters the hot keys and ends the program.
     void quitApp();
 
+    void showAboutPanel();
+    // Opens a new mail to the support address in the user's mail program.
+    void reportBug();
+
+    // Links and files handed to the program, handled one after another.
+    void openURLs(const QList<QUrl> &urls);
+    // Command-line arguments (of this process or of a later one that handed
+    // them over): the links and files among them, relative paths taken
+    // against workingDirectory. Unusable arguments are logged and skipped.
+    void openArguments(const QList<QByteArray> &arguments, const QString &workingDirectory);
+    // A capture link starts a capture; a file URL opens the image.
+    void handleURL(const QUrl &url);
+    // Adds the image to the history and opens it in an editor; a file that
+    // is not an image gets the "Could not open this image" alert.
+    void openImageFile(const QUrl &url);
+    void openScreenRecordingSettings();
+
+    WindowManager &windows() { return *m_windows; }
+    ImageFileOpener &imageFileOpener() { return *m_imageOpener; }
+
 signals:
     // Emitted when the launch sequence has run (tests wait for it).
     void launched();
@@ -64,6 +89,10 @@ private:
     void writeLauncherManifest();
     void rebuildStatusMenu();
     void handleLaunchArguments(const QStringList &arguments);
+    void addOpenedImage(const QString &path, const QImage &image);
 
     std::unique_ptr<AppState> m_appState;
+    std::unique_ptr<WindowManager> m_windows;
+    ImageFileOpener *m_imageOpener = nullptr;
+    std::unique_ptr<AboutPanel> m_aboutPanel;
 };

@@ -1,7 +1,11 @@
 #include "app/AppDelegate.h"
+#include "app/OpenArguments.h"
+#include "platform/Log.h"
+#include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
@@ -37,8 +41,46 @@ void installTerminationHandler(QApplication &app)
 }
 } // namespace
 
+// Hands this process's links and files to the running Vorna. Runs before
+// any application object exists, so it needs no display.
+static int handOver(const SingleInstance &instance, int argc, char **argv)
+{
+    SingleInstance::Request request;
+    char *cwd = ::getcwd(nullptr, 0);
+    if (cwd) {
+        request.workingDirectory = QByteArray(cwd);
+        ::free(cwd);
+    }
+    request.arguments = OpenArguments::fromCommandLine(argc, argv, true);
+    if (request.arguments.size() > SingleInstance::maxArguments) {
+        vlog(QStringLiteral("[Vorna] instance: only the first %1 of %2 arguments are handed over")
+                 .arg(SingleInstance::maxArguments)
+                 .arg(request.arguments.size()));
+        request.arguments.resize(SingleInstance::maxArguments);
+    }
+    for (qsizetype i = request.arguments.size() - 1; i >= 0; --i) {
+        if (request.arguments[i].size() > SingleInstance::maxElementBytes) {
+            vlog(QStringLiteral("[Vorna] open: ignored an argument of %1 bytes").arg(request.arguments[i].size()));
+            request.arguments.removeAt(i);
+        }
+    }
+    QString error;
+    if (!SingleInstance::sendToRunningInstance(instance.socketPath(), request, 10000, &error)) {
+        vlog("[Vorna] instance: could not hand over to the running Vorna: " + error);
+        return 1;
+    }
+    vlog(QStringLiteral("[Vorna] instance: handed %1 argument(s) to the running Vorna").arg(request.arguments.size()));
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    // One Vorna per user: a later one hands its arguments over and ends.
+    SingleInstance instance(QStringLiteral(VORNA_APP_ID));
+    const SingleInstance::Role role = instance.claim();
+    if (role == SingleInstance::Role::secondary)
+        return handOver(instance, argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vorna"));
     QApplication::setApplicationVersion(QStringLiteral(VORNA_VERSION));
@@ -51,7 +93,26 @@ int main(int argc, char **argv)
     const QStringList arguments = app.arguments();
     QMetaObject::invokeMethod(&delegate, [&delegate, arguments] { delegate.applicationDidFinishLaunching(arguments); },
                               Qt::QueuedConnection);
+
+    // Links and files of this launch are handled once the launch has run;
+    // those of later processes as they arrive.
+    const QList<QByteArray> openArguments = OpenArguments::fromCommandLine(argc, argv, false);
+    const QString workingDirectory = QDir::currentPath();
+    if (!openArguments.isEmpty())
+        QMetaObject::invokeMethod(
+            &delegate, [&delegate, openArguments, workingDirectory] { delegate.openArguments(openArguments, workingDirectory); },
+            Qt::QueuedConnection);
+    if (role == SingleInstance::Role::primary) {
+        QObject::connect(&instance, &SingleInstance::requestReceived, &delegate,
+                         [&delegate](const SingleInstance::Request &request) {
+                             const QString cwd = QString::fromUtf8(request.workingDirectory);
+                             vlog(QStringLiteral("[Vorna] instance: received %1 argument(s)").arg(request.arguments.size()));
+                             delegate.openArguments(request.arguments, cwd);
+                         });
+        instance.listen();
+    }
     const int rc = app.exec();
+    instance.stopListening();
     UserDefaults::standard().flush();
     return rc;
 }

@@ -1,0 +1,5 @@
+#include "editor/DiffView.h"
+
+DiffView::DiffView(QWidget *parent) : QWidget(parent)
+{
+}

@@ -1,0 +1,317 @@
+#include "model/SettingsPersistence.h"
+
+#include "model/NotificationNames.h"
+#include "platform/AppPaths.h"
+#include "platform/FoundationJson.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QTimer>
+#include <cmath>
+
+namespace {
+
+constexpr int kWriteDelayMs = 500;
+
+std::optional<QJsonValue> encodeNested(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return QJsonValue(v.toBool());
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return QJsonValue(v.toLongLong());
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (!std::isfinite(d))
+            return std::nullopt;
+        return QJsonValue(d);
+    }
+    case QMetaType::QString:
+        return QJsonValue(v.toString());
+    case QMetaType::QStringList: {
+        QJsonArray a;
+        for (const QString &s : v.toStringList())
+            a.append(s);
+        return a;
+    }
+    case QMetaType::QVariantList: {
+        QJsonArray a;
+        for (const QVariant &e : v.toList()) {
+            const auto j = encodeNested(e);
+            if (!j)
+                return std::nullopt;
+            a.append(*j);
+        }
+        return a;
+    }
+    case QMetaType::QVariantMap: {
+        QJsonObject o;
+        const QVariantMap m = v.toMap();
+        for (auto it = m.begin(); it != m.end(); ++it) {
+            const auto j = encodeNested(it.value());
+            if (!j)
+                return std::nullopt;
+            o.insert(it.key(), *j);
+        }
+        return o;
+    }
+    default:
+        // Bytes or dates inside a list or map have no JSON form.
+        return std::nullopt;
+    }
+}
+
+std::optional<QVariant> decodeNested(const QJsonValue &j)
+{
+    switch (j.type()) {
+    case QJsonValue::Bool:
+        return QVariant(j.toBool());
+    case QJsonValue::Double: {
+        const QVariant v = j.toVariant();
+        if (v.typeId() == QMetaType::LongLong)
+            return QVariant::fromValue<qint64>(v.toLongLong());
+        const double d = j.toDouble();
+        if (!std::isfinite(d))
+            return std::nullopt;
+        return QVariant(d);
+    }
+    case QJsonValue::String:
+        return QVariant(j.toString());
+    case QJsonValue::Array: {
+        QVariantList list;
+        for (const QJsonValue &e : j.toArray()) {
+            const auto v = decodeNested(e);
+            if (!v)
+                return std::nullopt;
+            list.append(*v);
+        }
+        return QVariant(list);
+    }
+    case QJsonValue::Object: {
+        QVariantMap map;
+        const QJsonObject o = j.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            const auto v = decodeNested(it.value());
+            if (!v)
+                return std::nullopt;
+            map.insert(it.key(), *v);
+        }
+        return QVariant(map);
+    }
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        break;
+    }
+    return std::nullopt;
+}
+
+// The "values" object of a settings document, or nothing.
+std::optional<QJsonObject> documentValues(const QByteArray &bytes)
+{
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
+    if (err.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    const QJsonValue values = doc.object().value(QStringLiteral("values"));
+    if (!values.isObject())
+        return std::nullopt;
+    return values.toObject();
+}
+
+} // namespace
+
+SettingsPersistence &SettingsPersistence::shared()
+{
+    static SettingsPersistence *instance = [] {
+        auto *p = new SettingsPersistence(defaultFilePath());
+        if (auto *app = QCoreApplication::instance())
+            p->moveToThread(app->thread());
+        return p;
+    }();
+    return *instance;
+}
+
+QString SettingsPersistence::defaultFilePath()
+{
+    return AppPaths::appDataDir() + QStringLiteral("/settings.json");
+}
+
+SettingsPersistence::SettingsPersistence(const QString &filePath, QObject *parent)
+    : QObject(parent), m_fileURL(filePath)
+{
+    QDir().mkpath(QFileInfo(m_fileURL).absolutePath());
+}
+
+SettingsPersistence::~SettingsPersistence() = default;
+
+const QSet<QString> &SettingsPersistence::mirroredKeys()
+{
+    static const QSet<QString> keys = {
+        QStringLiteral("defaultFormat"),
+        QStringLiteral("saveDirectory"),
+        QStringLiteral("jpegQuality"),
+        QStringLiteral("copyToClipboard"),
+        QStringLiteral("playSound"),
+        QStringLiteral("showFloatingPreview"),
+        QStringLiteral("includeCursor"),
+        QStringLiteral("floatingPreviewDurationSec"),
+        QStringLiteral("showCaptureFlash"),
+        QStringLiteral("externalEditorPath"),
+        QStringLiteral("countdownSeconds"),
+        QStringLiteral("iCloudSyncEnabled"),
+        QStringLiteral("maxFileSizeKB"),
+        QStringLiteral("doubleTapIntervalMS"),
+        QStringLiteral("doubleTapFullscreen"),
+        QStringLiteral("preferredLanguage"),
+        QStringLiteral("savedPaths"),
+        QStringLiteral("annotationPresets.v1"),
+        QStringLiteral("simpleMenuMode"),
+    };
+    return keys;
+}
+
+bool SettingsPersistence::isMirrored(const QString &key)
+{
+    return mirroredKeys().contains(key) || key.startsWith(QLatin1String("hotkey."))
+           || key.startsWith(QLatin1String("doubleTapTarget."));
+}
+
+std::optional<QJsonValue> SettingsPersistence::encodeValue(const QVariant &value)
+{
+    if (value.typeId() == QMetaType::QByteArray) {
+        QJsonObject o;
+        o.insert(QStringLiteral("__data__"), QString::fromLatin1(value.toByteArray().toBase64()));
+        return o;
+    }
+    return encodeNested(value);
+}
+
+std::optional<QVariant> SettingsPersistence::decodeValue(const QJsonValue &value)
+{
+    if (value.isObject()) {
+        const QJsonObject o = value.toObject();
+        bool allTexts = true;
+        for (auto it = o.begin(); it != o.end(); ++it)
+            allTexts = allTexts && it.value().isString();
+        if (allTexts && o.contains(QStringLiteral("__data__"))) {
+            const auto bytes = QByteArray::fromBase64Encoding(o.value(QStringLiteral("__data__")).toString().toLatin1(),
+                                                              QByteArray::AbortOnBase64DecodingErrors);
+            if (bytes)
+                return QVariant(*bytes);
+            // Not Base64 after all: kept as the dictionary it is.
+        }
+    }
+    return decodeNested(value);
+}
+
+void SettingsPersistence::start()
+{
+    restoreFromFile();
+    disconnect(m_observer);
+    m_observer = connect(&UserDefaults::standard(), &UserDefaults::changed, this, [this] { scheduleWrite(); },
+                         Qt::QueuedConnection);
+}
+
+void SettingsPersistence::restoreFromFile()
+{
+    QFile f(m_fileURL);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    const auto values = documentValues(f.readAll());
+    if (!values)
+        return;
+    UserDefaults &defaults = UserDefaults::standard();
+    for (auto it = values->begin(); it != values->end(); ++it) {
+        const QString key = it.key();
+        if (!isMirrored(key) || defaults.contains(key))
+            continue;
+        const auto value = decodeValue(it.value());
+        if (!value) {
+            vlog("[Vorna] settings: skipped an unreadable value for " + key);
+            continue;
+        }
+        defaults.setObject(key, *value);
+    }
+}
+
+void SettingsPersistence::scheduleWrite()
+{
+    if (!m_writeWorkItem) {
+        m_writeWorkItem = new QTimer(this);
+        m_writeWorkItem->setSingleShot(true);
+        m_writeWorkItem->setInterval(kWriteDelayMs);
+        connect(m_writeWorkItem, &QTimer::timeout, this, [this] { writeSettingsFile(); });
+    }
+    m_writeWorkItem->start();
+}
+
+QByteArray SettingsPersistence::settingsDocument() const
+{
+    QJsonObject values;
+    const QVariantMap all = UserDefaults::standard().dictionaryRepresentation();
+    for (auto it = all.begin(); it != all.end(); ++it) {
+        if (!isMirrored(it.key()))
+            continue;
+        if (const auto j = encodeValue(it.value()))
+            values.insert(it.key(), *j);
+    }
+    QJsonObject root;
+    root.insert(QStringLiteral("version"), 1);
+    root.insert(QStringLiteral("exportedAt"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    root.insert(QStringLiteral("values"), values);
+    return FoundationJson::prettySorted(root);
+}
+
+bool SettingsPersistence::writeSettingsFile(QByteArray *document)
+{
+    const QByteArray bytes = settingsDocument();
+    if (document)
+        *document = bytes;
+    QSaveFile f(m_fileURL);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    if (f.write(bytes) != bytes.size()) {
+        f.cancelWriting();
+        return false;
+    }
+    return f.commit();
+}
+
+std::optional<int> SettingsPersistence::importSettings(const QByteArray &bytes)
+{
+    const auto values = documentValues(bytes);
+    if (!values)
+        return std::nullopt;
+    UserDefaults &defaults = UserDefaults::standard();
+    int count = 0;
+    for (auto it = values->begin(); it != values->end(); ++it) {
+        const QString key = it.key();
+        if (!isMirrored(key))
+            continue;
+        const auto value = decodeValue(it.value());
+        if (!value) {
+            vlog("[Vorna] settings: skipped an unreadable value for " + key);
+            continue;
+        }
+        defaults.setObject(key, *value);
+        ++count;
+    }
+    auto &center = NotificationCenter::instance();
+    center.post(NotificationNames::hotKeysChanged);
+    center.post(NotificationNames::savedPathsChanged);
+    writeSettingsFile();
+    return count;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonValue>
+#include <QMetaObject>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QVariant>
+#include <optional>
+
+class QTimer;
+
+// Keeps a readable copy of the user's preferences in settings.json in the
+// program's data folder. After start(), every change to the preference
+// store rewrites the file half a second after the last change; at start,
+// any mirrored preference missing from the store is filled in from the
+// file. The same document is the export and import format:
+//
+//   { "exportedAt" : "...Z", "values" : { key : value, ... }, "version" : 1 }
+//
+// with bytes written as {"__data__": Base64}. Lives on the main thread.
+class SettingsPersistence : public QObject
+{
+    Q_OBJECT
+public:
+    static SettingsPersistence &shared();
+
+    // A mirror kept in the given file (shared() uses the data folder's
+    // settings.json). The folder is created here; a failure is ignored.
+    explicit SettingsPersistence(const QString &filePath, QObject *parent = nullptr);
+    ~SettingsPersistence() override;
+
+    static QString defaultFilePath();
+    QString fileURL() const { return m_fileURL; }
+
+    // Restores from the file, then watches the preference store.
+    void start();
+    // Fills keys missing from the store from the file; existing values win.
+    void restoreFromFile();
+    // Rewrites the file half a second from now, once for a burst of changes.
+    void scheduleWrite();
+    // Writes the file now from the current preferences. False when the
+    // file could not be written (the previous file then stays as it was).
+    // The document written (or meant to be) is put in *document if given.
+    bool writeSettingsFile(QByteArray *document = nullptr);
+    // The document of the current preferences, as the file holds it.
+    QByteArray settingsDocument() const;
+    // Stores every mirrored value of a settings document, overwriting the
+    // current ones, posts "VornaHotKeysChanged" and "VornaSavedPathsChanged",
+    // and rewrites the file. Returns the number of values stored, or nothing
+    // when the bytes are not a settings document. A value that cannot be
+    // stored (a JSON null, for one) is skipped and not counted.
+    std::optional<int> importSettings(const QByteArray &bytes);
+
+    static const QSet<QString> &mirroredKeys();
+    static bool isMirrored(const QString &key);
+
+    // The JSON form of one stored value; nothing for values the document
+    // cannot hold (dates, non-finite numbers, or such values nested inside).
+    static std::optional<QJsonValue> encodeValue(const QVariant &value);
+    // The value a document member stands for; nothing when it cannot be
+    // stored (a null anywhere in it, or a non-finite number).
+    static std::optional<QVariant> decodeValue(const QJsonValue &value);
+
+private:
+    QString m_fileURL;
+    QMetaObject::Connection m_observer;
+    QTimer *m_writeWorkItem = nullptr;
+};

@@ -1,0 +1,89 @@
+#include "settings/SettingsBackup.h"
+
+#include "model/SettingsPersistence.h"
+#include "platform/FilePanel.h"
+#include "platform/Localized.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QSaveFile>
+
+SettingsBackup::SettingsBackup(QObject *parent) : QObject(parent)
+{
+}
+
+void SettingsBackup::setStatus(const QString &status)
+{
+    m_status = status;
+    emit statusChanged();
+}
+
+void SettingsBackup::exportSettings()
+{
+    // The export carries the settings as they are now, whether or not the
+    // mirror file could be rewritten, so it is never a stale copy.
+    QByteArray document;
+    SettingsPersistence::shared().writeSettingsFile(&document);
+
+    FilePanel::Request request;
+    request.kind = FilePanel::Kind::save;
+    request.title = localized("Export Settings");
+    request.proposedName = QStringLiteral("Vorna-Settings.json");
+    request.nameFilters = {QStringLiteral("JSON (*.json)")};
+    QPointer<SettingsBackup> self(this);
+    FilePanel::current().begin(request, [self, document](const std::optional<QString> &path) {
+        if (self)
+            self->exportCompletion(path, document);
+    });
+}
+
+void SettingsBackup::exportCompletion(const std::optional<QString> &path, const QByteArray &document)
+{
+    if (!path || path->isEmpty())
+        return;
+    QSaveFile f(*path);
+    QString error;
+    if (!f.open(QIODevice::WriteOnly)) {
+        error = f.errorString();
+    } else if (f.write(document) != document.size()) {
+        error = f.errorString();
+        f.cancelWriting();
+    } else if (!f.commit()) {
+        error = f.errorString();
+    }
+    if (error.isNull())
+        setStatus(localized("Exported to ") + *path);
+    else
+        setStatus(localized("Export failed: ") + error);
+}
+
+void SettingsBackup::importSettings()
+{
+    FilePanel::Request request;
+    request.kind = FilePanel::Kind::open;
+    request.title = localized("Import Settings");
+    request.nameFilters = {QStringLiteral("JSON (*.json)")};
+    QPointer<SettingsBackup> self(this);
+    FilePanel::current().begin(request, [self](const std::optional<QString> &path) {
+        if (self)
+            self->importCompletion(path);
+    });
+}
+
+void SettingsBackup::importCompletion(const std::optional<QString> &path)
+{
+    if (!path || path->isEmpty())
+        return;
+    QFile f(*path);
+    if (!f.open(QIODevice::ReadOnly))
+        return; // unreadable: nothing changes
+    std::optional<int> imported;
+    if (f.size() <= maxImportBytes)
+        imported = SettingsPersistence::shared().importSettings(f.read(maxImportBytes + 1));
+    if (!imported) {
+        setStatus(localized("Not a valid Vorna settings file."));
+        return;
+    }
+    setStatus(localized("Imported ") + QString::number(*imported)
+              + localized(" setting(s). Relaunch Vorna so language and shortcuts fully apply."));
+}
