@@ -20,9 +20,10 @@ void AppWindow::center()
     QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
     if (!s)
         return;
-    QRect frame = frameGeometry();
-    frame.moveCenter(s->availableGeometry().center());
-    move(frame.topLeft());
+    // The content is centred: the frame is only known once the window is shown.
+    QRect content = geometry();
+    content.moveCenter(s->availableGeometry().center());
+    setGeometry(content);
 }
 
 void AppWindow::makeKeyAndOrderFront()

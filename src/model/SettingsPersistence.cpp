@@ -283,7 +283,9 @@ bool SettingsPersistence::writeSettingsFile(QByteArray *document)
     QSaveFile f(m_fileURL);
     if (!f.open(QIODevice::WriteOnly))
         return false;
-    if (f.write(bytes) != bytes.size()) {
+    // A write cut short (a full disk) shows only in flush(); commit() alone
+    // would put the truncated file in place.
+    if (f.write(bytes) != bytes.size() || !f.flush()) {
         f.cancelWriting();
         return false;
     }

@@ -45,7 +45,9 @@ void SettingsBackup::exportCompletion(const std::optional<QString> &path, const 
     QString error;
     if (!f.open(QIODevice::WriteOnly)) {
         error = f.errorString();
-    } else if (f.write(document) != document.size()) {
+    } else if (f.write(document) != document.size() || !f.flush()) {
+        // A write cut short shows only in flush(); commit() would keep the
+        // truncated file.
         error = f.errorString();
         f.cancelWriting();
     } else if (!f.commit()) {

@@ -1,0 +1,166 @@
+// The five windows: created on first use with their title, size and root
+// view, then kept and brought forward, never rebuilt.
+#include "app/AppDelegate.h"
+#include "app/AppWindow.h"
+#include "app/WindowManager.h"
+#include "editor/DiffView.h"
+#include "editor/EditorView.h"
+#include "model/AppState.h"
+#include "model/NotificationNames.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "settings/SettingsView.h"
+#include "support/RecordingAlertPresenter.h"
+#include "windows/ContentView.h"
+#include "windows/HelpView.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct WindowCase
+{
+    void (AppDelegate::*open)();
+    AppWindow *(WindowManager::*field)() const;
+    const char *title;
+    QSize size;
+};
+
+TEST(Windows, EachIsCreatedOnceWithItsTitleSizeAndView)
+{
+    AppDelegate delegate;
+    WindowManager &windows = delegate.windows();
+    QSignalSpy created(&windows, &WindowManager::windowCreated);
+    const WindowCase cases[] = {
+        {&AppDelegate::openHelp, &WindowManager::helpWindow, "Vorna Help", {780, 580}},
+        {&AppDelegate::openMainWindow, &WindowManager::mainWindow, "Vorna", {820, 560}},
+        {&AppDelegate::openSettings, &WindowManager::settingsWindow, "Vorna Settings", {540, 460}},
+        {&AppDelegate::openEditor, &WindowManager::editorWindow, "Vorna Editor", {1100, 760}},
+        {&AppDelegate::openDiffViewer, &WindowManager::diffWindow, "Screenshot Diff", {900, 600}},
+    };
+    for (const WindowCase &c : cases) {
+        EXPECT_EQ((windows.*c.field)(), nullptr) << c.title;
+        (delegate.*c.open)();
+        AppWindow *window = (windows.*c.field)();
+        ASSERT_NE(window, nullptr) << c.title;
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->windowTitle(), c.title);
+        EXPECT_EQ(window->size(), c.size) << c.title;
+        EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+        EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
+
+        // Closing hides; opening again shows the same window and view.
+        QWidget *view = window->rootView();
+        window->close();
+        EXPECT_FALSE(window->isVisible());
+        (delegate.*c.open)();
+        EXPECT_EQ((windows.*c.field)(), window);
+        EXPECT_EQ(window->rootView(), view);
+        EXPECT_TRUE(window->isVisible());
+    }
+    EXPECT_EQ(created.size(), 5);
+
+    EXPECT_TRUE(qobject_cast<HelpView *>(windows.helpWindow()->rootView()));
+    auto *content = qobject_cast<ContentView *>(windows.mainWindow()->rootView());
+    ASSERT_TRUE(content);
+    EXPECT_EQ(&content->appState(), &delegate.appState());
+    EXPECT_EQ(content->selectedTab(), ContentTab::capture);
+    auto *editor = qobject_cast<EditorView *>(windows.editorWindow()->rootView());
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(&editor->appState(), &delegate.appState());
+    EXPECT_EQ(editor->zoom(), 1.0);
+    EXPECT_EQ(editor->canvas(), nullptr);
+    auto *diff = qobject_cast<DiffView *>(windows.diffWindow()->rootView());
+    ASSERT_TRUE(diff);
+    EXPECT_TRUE(diff->firstImage().isNull());
+    EXPECT_TRUE(diff->secondImage().isNull());
+    EXPECT_TRUE(diff->differenceImage().isNull());
+    EXPECT_EQ(diff->threshold(), 0.1);
+    EXPECT_FALSE(diff->isProcessing());
+}
+
+TEST(Windows, CentredOnTheScreen)
+{
+    AppDelegate delegate;
+    delegate.openHelp();
+    const QRect screen = QApplication::primaryScreen()->availableGeometry();
+    const QRect frame = delegate.windows().helpWindow()->geometry();
+    EXPECT_LE((frame.center() - screen.center()).manhattanLength(), 2)
+        << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height() << " screen " << screen.width()
+        << "x" << screen.height();
+}
+
+TEST(Windows, HistoryOpensTheMainWindowWithoutRebuildingIt)
+{
+    AppDelegate delegate;
+    delegate.openHistory();
+    AppWindow *main = delegate.windows().mainWindow();
+    ASSERT_TRUE(main);
+    delegate.openMainWindow();
+    delegate.openHistory();
+    EXPECT_EQ(delegate.windows().mainWindow(), main);
+}
+
+TEST(Windows, EditorViewDismissHidesItsWindow)
+{
+    AppDelegate delegate;
+    delegate.openEditor();
+    AppWindow *window = delegate.windows().editorWindow();
+    qobject_cast<EditorView *>(window->rootView())->dismiss();
+    EXPECT_FALSE(window->isVisible());
+    delegate.openEditor();
+    EXPECT_EQ(delegate.windows().editorWindow(), window);
+}
+
+TEST(Windows, SettingsTabIsReadOnceWhenTheWindowIsCreated)
+{
+    const QString key = "vorna.uiTests.preselectedSettingsTab";
+    UserDefaults &d = UserDefaults::standard();
+    EXPECT_EQ(initialSettingsTab(), "general");
+
+    d.setString(key, "unknown-tab");
+    EXPECT_EQ(initialSettingsTab(), "unknown-tab");
+    EXPECT_FALSE(d.contains(key));
+
+    AppDelegate delegate;
+    d.setString(key, "about");
+    delegate.openSettings();
+    auto *view = qobject_cast<SettingsView *>(delegate.windows().settingsWindow()->rootView());
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->selectedTab(), "about");
+    EXPECT_EQ(&view->appState(), &delegate.appState());
+    EXPECT_FALSE(d.contains(key));
+
+    // Written while the window exists: left for a later window creation.
+    d.setString(key, "shortcuts");
+    delegate.openSettings();
+    EXPECT_EQ(view->selectedTab(), "about");
+    EXPECT_EQ(d.stringForKey(key), "shortcuts");
+}
+
+// The launch wires the notifications and launch arguments to the windows.
+TEST(Windows, LaunchOpensWindowsForNotificationsAndArguments)
+{
+    RecordingAlertPresenter alerts;
+    AppDelegate delegate;
+    QSignalSpy launched(&delegate, &AppDelegate::launched);
+    delegate.applicationDidFinishLaunching({"vorna", "--ui-tests-show-settings-shortcuts", "--ui-tests-show-settings",
+                                            "--ui-tests-show-help=1"});
+    ASSERT_TRUE(launched.wait(2000));
+    QTRY_VERIFY(delegate.windows().settingsWindow());
+    auto *view = qobject_cast<SettingsView *>(delegate.windows().settingsWindow()->rootView());
+    EXPECT_EQ(view->selectedTab(), "shortcuts");
+    EXPECT_FALSE(UserDefaults::standard().contains("vorna.uiTests.preselectedSettingsTab"));
+    EXPECT_EQ(delegate.windows().helpWindow(), nullptr);
+
+    NotificationCenter::instance().post(NotificationNames::openEditor);
+    EXPECT_TRUE(delegate.windows().editorWindow());
+    delegate.windows().settingsWindow()->close();
+    NotificationCenter::instance().post(NotificationNames::showSettings);
+    EXPECT_TRUE(delegate.windows().settingsWindow()->isVisible());
+}
+
+} // namespace

@@ -1,0 +1,237 @@
+// The settings mirror: which keys it keeps, the exact document, restore at
+// launch, the debounced rewrite, and import.
+#include "model/SettingsPersistence.h"
+
+#include "model/NotificationNames.h"
+#include "platform/AppPaths.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "support/TestHome.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// The document with its time of writing taken out (checked separately).
+QByteArray withoutTimestamp(const QByteArray &doc)
+{
+    QString text = QString::fromUtf8(doc);
+    static const QRegularExpression stamp("\"exportedAt\" : \"(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ)\"");
+    const auto m = stamp.match(text);
+    EXPECT_TRUE(m.hasMatch()) << doc.toStdString();
+    if (m.hasMatch()) {
+        const QDateTime when = QDateTime::fromString(m.captured(1), Qt::ISODate);
+        EXPECT_LT(qAbs(when.secsTo(QDateTime::currentDateTimeUtc())), 60);
+    }
+    text.replace(stamp, "\"exportedAt\" : \"T\"");
+    return text.toUtf8();
+}
+
+TEST(SettingsPersistence, MirrorsExactlyThePreferenceKeys)
+{
+    EXPECT_EQ(SettingsPersistence::mirroredKeys().size(), 19);
+    for (const char *key : {"jpegQuality", "annotationPresets.v1", "simpleMenuMode", "doubleTapFullscreen",
+                            "hotkey.window", "hotkey.", "doubleTapTarget.region"})
+        EXPECT_TRUE(SettingsPersistence::isMirrored(key)) << key;
+    for (const char *key : {"AppleLanguages", "updates.skippedVersion", "vorna.uiTests.preselectedSettingsTab",
+                            "JpegQuality", "Hotkey.window", "xhotkey.window", "hotkeys"})
+        EXPECT_FALSE(SettingsPersistence::isMirrored(key)) << key;
+    EXPECT_EQ(SettingsPersistence::shared().fileURL(), AppPaths::appDataDir() + "/settings.json");
+}
+
+TEST(SettingsPersistence, DocumentBytes)
+{
+    UserDefaults &d = UserDefaults::standard();
+    d.setDouble("jpegQuality", 0.85);
+    d.setInteger("countdownSeconds", 5);
+    d.setBool("playSound", false);
+    d.setString("saveDirectory", "/home/u/Pictures/Shots");
+    d.setObject("savedPaths", QStringList{"~/a", "/b/c"});
+    d.setData("hotkey.window", QByteArray("{\"keyCode\":19}"));
+    d.setObject("annotationPresets.v1", QVariantMap{{"z", 1}, {"a", QVariantList{true, 2.5}}});
+    d.setString("AppleLanguages", "de");             // not mirrored
+    d.setObject("iCloudSyncEnabled", QDateTime::currentDateTimeUtc()); // no JSON form
+    d.setObject("externalEditorPath", QVariantList{QByteArray("x")}); // bytes nested: no JSON form
+
+    const QByteArray expected = "{\n"
+                                "  \"exportedAt\" : \"T\",\n"
+                                "  \"values\" : {\n"
+                                "    \"annotationPresets.v1\" : {\n"
+                                "      \"a\" : [\n"
+                                "        true,\n"
+                                "        2.5\n"
+                                "      ],\n"
+                                "      \"z\" : 1\n"
+                                "    },\n"
+                                "    \"countdownSeconds\" : 5,\n"
+                                "    \"hotkey.window\" : {\n"
+                                "      \"__data__\" : \"eyJrZXlDb2RlIjoxOX0=\"\n"
+                                "    },\n"
+                                "    \"jpegQuality\" : 0.85,\n"
+                                "    \"playSound\" : false,\n"
+                                "    \"saveDirectory\" : \"\\/home\\/u\\/Pictures\\/Shots\",\n"
+                                "    \"savedPaths\" : [\n"
+                                "      \"~\\/a\",\n"
+                                "      \"\\/b\\/c\"\n"
+                                "    ]\n"
+                                "  },\n"
+                                "  \"version\" : 1\n"
+                                "}";
+    EXPECT_EQ(withoutTimestamp(SettingsPersistence::shared().settingsDocument()).toStdString(),
+              expected.toStdString());
+
+    QByteArray written;
+    ASSERT_TRUE(SettingsPersistence::shared().writeSettingsFile(&written));
+    EXPECT_EQ(readFile(SettingsPersistence::shared().fileURL()), written);
+    EXPECT_EQ(withoutTimestamp(written), expected);
+}
+
+TEST(SettingsPersistence, RestoreFillsOnlyMissingKeys)
+{
+    const QString mirror = SettingsPersistence::shared().fileURL();
+    writeFile(mirror, R"({"version":1,"values":{
+        "jpegQuality":0.5, "countdownSeconds":9, "AppleLanguages":["fr"],
+        "hotkey.window":{"__data__":"AAEC"}, "hotkey.region":{"__data__":"%%not base64%%"},
+        "playSound":null, "savedPaths":["/a",null], "includeCursor":true}})");
+    UserDefaults &d = UserDefaults::standard();
+    d.setDouble("jpegQuality", 0.8);
+    d.setBool("playSound", true);
+
+    SettingsPersistence::shared().start();
+
+    EXPECT_EQ(d.doubleForKey("jpegQuality"), 0.8); // existing values win
+    EXPECT_EQ(d.object("countdownSeconds"), QVariant::fromValue<qint64>(9));
+    EXPECT_EQ(d.object("hotkey.window"), QVariant(QByteArray("\x00\x01\x02", 3)));
+    EXPECT_EQ(d.object("hotkey.region"), QVariant(QVariantMap{{"__data__", "%%not base64%%"}}));
+    EXPECT_TRUE(d.boolForKey("includeCursor"));
+    EXPECT_FALSE(d.contains("AppleLanguages"));
+    // A null, alone or inside a value, is skipped; the rest of the file still counts.
+    EXPECT_TRUE(d.boolForKey("playSound"));
+    EXPECT_FALSE(d.contains("savedPaths"));
+
+    // Restoring wrote nothing back.
+    EXPECT_TRUE(readFile(mirror).contains("\"playSound\":null"));
+}
+
+TEST(SettingsPersistence, RestoreIgnoresFilesThatAreNoDocument)
+{
+    const QString mirror = SettingsPersistence::shared().fileURL();
+    for (const QByteArray &bytes : {QByteArray("[1,2]"), QByteArray("{\"values\":\"x\"}"), QByteArray("{"),
+                                    QByteArray("{\"jpegQuality\":0.1}")}) {
+        writeFile(mirror, bytes);
+        SettingsPersistence::shared().restoreFromFile();
+        EXPECT_TRUE(UserDefaults::standard().dictionaryRepresentation().isEmpty()) << bytes.toStdString();
+    }
+}
+
+TEST(SettingsPersistence, BurstOfChangesIsWrittenOnceHalfASecondLater)
+{
+    SettingsPersistence &mirror = SettingsPersistence::shared();
+    mirror.start();
+    UserDefaults &d = UserDefaults::standard();
+    d.setInteger("countdownSeconds", 3);
+    QTest::qWait(200);
+    d.setBool("showCaptureFlash", true);
+    d.setString("updates.skippedVersion", "1.0"); // any change reschedules
+    QTest::qWait(250);
+    EXPECT_FALSE(QFileInfo::exists(mirror.fileURL())) << "written before the burst settled";
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mirror.fileURL()), 1000);
+    const QByteArray doc = readFile(mirror.fileURL());
+    EXPECT_TRUE(doc.contains("\"countdownSeconds\" : 3"));
+    EXPECT_TRUE(doc.contains("\"showCaptureFlash\" : true"));
+    EXPECT_FALSE(doc.contains("updates"));
+
+    QFile::remove(mirror.fileURL());
+    QTest::qWait(700);
+    EXPECT_FALSE(QFileInfo::exists(mirror.fileURL())) << "written twice for one burst";
+}
+
+TEST(SettingsPersistence, ImportStoresCountsNotifiesAndRewrites)
+{
+    UserDefaults &d = UserDefaults::standard();
+    d.setDouble("jpegQuality", 0.7);
+    QStringList posted;
+    QObject::connect(&NotificationCenter::instance(), &NotificationCenter::posted,
+                     [&](const QString &name) { posted.append(name); });
+
+    const auto count = SettingsPersistence::shared().importSettings(R"({"version":2,"values":{
+        "jpegQuality":0.7, "maxFileSizeKB":"lots", "hotkey.timed":{"__data__":"e30="},
+        "AppleLanguages":["de"], "updates.automatic":false}})");
+    ASSERT_TRUE(count);
+    EXPECT_EQ(*count, 3); // equal values count too; other keys do not
+    EXPECT_EQ(d.object("maxFileSizeKB"), QVariant("lots")); // stored as it is
+    EXPECT_EQ(d.object("hotkey.timed"), QVariant(QByteArray("{}")));
+    EXPECT_FALSE(d.contains("AppleLanguages"));
+    EXPECT_FALSE(d.contains("updates.automatic"));
+    EXPECT_EQ(posted, (QStringList{NotificationNames::hotKeysChanged, NotificationNames::savedPathsChanged}));
+    EXPECT_TRUE(readFile(SettingsPersistence::shared().fileURL()).contains("\"maxFileSizeKB\" : \"lots\""));
+
+    posted.clear();
+    EXPECT_EQ(SettingsPersistence::shared().importSettings(R"({"values":{}})"), 0);
+    EXPECT_EQ(posted.size(), 2);
+}
+
+TEST(SettingsPersistence, ImportRefusesWhatIsNoSettingsDocument)
+{
+    QStringList posted;
+    QObject::connect(&NotificationCenter::instance(), &NotificationCenter::posted,
+                     [&](const QString &name) { posted.append(name); });
+    for (const QByteArray &bytes : {QByteArray("[{\"values\":{}}]"), QByteArray("{\"values\":\"jpegQuality\"}"),
+                                    QByteArray("{\"version\":1}"), QByteArray("\xff\xfe{"), QByteArray()})
+        EXPECT_FALSE(SettingsPersistence::shared().importSettings(bytes)) << bytes.toStdString();
+    EXPECT_TRUE(posted.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(SettingsPersistence::shared().fileURL()));
+}
+
+// A null in an imported file used to remove the user's current value.
+TEST(SettingsPersistence, ImportedNullsNeverReplaceOrRemoveValues)
+{
+    UserDefaults &d = UserDefaults::standard();
+    d.setDouble("jpegQuality", 0.8);
+    d.setObject("savedPaths", QStringList{"/keep"});
+    d.setObject("annotationPresets.v1", QVariantList{QVariantMap{{"name", "Red"}}});
+    const auto count = SettingsPersistence::shared().importSettings(R"({"values":{
+        "jpegQuality":null, "savedPaths":["/new",null], "annotationPresets.v1":[{"name":null}],
+        "countdownSeconds":7, "playSound":false}})");
+    ASSERT_TRUE(count);
+    EXPECT_EQ(*count, 2);
+    EXPECT_EQ(d.doubleForKey("jpegQuality"), 0.8);
+    EXPECT_EQ(d.stringArrayForKey("savedPaths"), QStringList{"/keep"});
+    EXPECT_EQ(d.object("annotationPresets.v1"), QVariant(QVariantList{QVariantMap{{"name", "Red"}}}));
+    EXPECT_EQ(d.integerForKey("countdownSeconds"), 7);
+    EXPECT_TRUE(d.contains("playSound"));
+    EXPECT_FALSE(d.boolForKey("playSound"));
+}
+
+TEST(SettingsPersistence, WriteFailureKeepsThePreviousFile)
+{
+    // A file where the data folder should be: the mirror cannot be written.
+    const QString folder = TestHome::path() + "/blocked";
+    writeFile(folder, "not a folder");
+    SettingsPersistence mirror(folder + "/Vorna/settings.json");
+    UserDefaults::standard().setBool("playSound", true);
+    EXPECT_FALSE(mirror.writeSettingsFile());
+    EXPECT_EQ(readFile(folder), "not a folder");
+}
+
+} // namespace

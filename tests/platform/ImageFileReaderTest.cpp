@@ -1,0 +1,136 @@
+// Opened image files of every format a saved screenshot can have.
+#include "platform/ImageFileReader.h"
+
+#include "support/TestHome.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <gtest/gtest.h>
+#include <libheif/heif.h>
+#include <tiffio.h>
+#include <webp/encode.h>
+
+namespace {
+
+QImage sample()
+{
+    QImage img(40, 30, QImage::Format_RGBA8888);
+    img.fill(QColor(10, 200, 30));
+    QPainter p(&img);
+    p.fillRect(0, 0, 20, 15, QColor(250, 5, 5));
+    return img;
+}
+
+QString pathFor(const char *name)
+{
+    return TestHome::path() + "/" + name;
+}
+
+void expectLikeSample(const QImage &img, int tolerance)
+{
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.size(), QSize(40, 30));
+    const QColor a = img.pixelColor(5, 5), b = img.pixelColor(35, 25);
+    EXPECT_NEAR(a.red(), 250, tolerance);
+    EXPECT_NEAR(a.green(), 5, tolerance);
+    EXPECT_NEAR(b.green(), 200, tolerance);
+    EXPECT_NEAR(b.red(), 10, tolerance);
+}
+
+TEST(ImageFileReader, ReadsEveryScreenshotFormat)
+{
+    const QImage img = sample();
+    ASSERT_TRUE(img.save(pathFor("a.png")));
+    ASSERT_TRUE(img.save(pathFor("a.jpg"), "JPEG", 95));
+    expectLikeSample(ImageFileReader::read(pathFor("a.png")), 0);
+    expectLikeSample(ImageFileReader::read(pathFor("a.jpg")), 12);
+
+    // WebP, lossless.
+    uint8_t *out = nullptr;
+    const size_t size = WebPEncodeLosslessRGBA(img.constBits(), img.width(), img.height(),
+                                               static_cast<int>(img.bytesPerLine()), &out);
+    ASSERT_GT(size, 0u);
+    {
+        QFile f(pathFor("a.webp"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char *>(out), static_cast<qint64>(size));
+    }
+    WebPFree(out);
+    expectLikeSample(ImageFileReader::read(pathFor("a.webp")), 0);
+
+    // TIFF, RGBA strips.
+    TIFF *tif = TIFFOpen(QFile::encodeName(pathFor("a.tiff")).constData(), "w");
+    ASSERT_TRUE(tif);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 40);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 30);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    for (int y = 0; y < 30; ++y)
+        ASSERT_EQ(TIFFWriteScanline(tif, const_cast<uchar *>(img.constScanLine(y)), static_cast<uint32_t>(y), 0), 1);
+    TIFFClose(tif);
+    expectLikeSample(ImageFileReader::read(pathFor("a.tiff")), 0);
+}
+
+TEST(ImageFileReader, ReadsHeic)
+{
+    if (!heif_have_encoder_for_format(heif_compression_HEVC))
+        GTEST_SKIP() << "no HEVC encoder";
+    heif_context *ctx = heif_context_alloc();
+    heif_encoder *encoder = nullptr;
+    ASSERT_EQ(heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder).code, heif_error_Ok);
+    heif_encoder_set_lossy_quality(encoder, 95);
+    heif_image *image = nullptr;
+    ASSERT_EQ(heif_image_create(64, 48, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image).code, heif_error_Ok);
+    heif_image_add_plane(image, heif_channel_interleaved, 64, 48, 8);
+    int stride = 0;
+    uint8_t *plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) {
+            uint8_t *px = plane + y * stride + x * 3;
+            px[0] = 20;
+            px[1] = 60;
+            px[2] = 220;
+        }
+    ASSERT_EQ(heif_context_encode_image(ctx, image, encoder, nullptr, nullptr).code, heif_error_Ok);
+    ASSERT_EQ(heif_context_write_to_file(ctx, QFile::encodeName(pathFor("a.heic")).constData()).code, heif_error_Ok);
+    heif_image_release(image);
+    heif_encoder_release(encoder);
+    heif_context_free(ctx);
+
+    const QImage img = ImageFileReader::read(pathFor("a.heic"));
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.size(), QSize(64, 48));
+    EXPECT_NEAR(img.pixelColor(30, 20).blue(), 220, 12);
+    EXPECT_NEAR(img.pixelColor(30, 20).red(), 20, 12);
+}
+
+TEST(ImageFileReader, NonImagesGiveNothing)
+{
+    auto write = [](const char *name, const QByteArray &bytes) {
+        QFile f(pathFor(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    write("notes.png", "just some text, not a picture\n");
+    write("empty.jpg", QByteArray());
+    write("fake.webp", QByteArray("RIFF\x10\0\0\0WEBPVP8 garbage", 24));
+    write("fake.tiff", QByteArray("II*\0\x08\0\0\0\xff\xff", 10));
+    write("fake.heic", QByteArray("\0\0\0\x18" "ftypheic\0\0\0\0heicmif1", 24));
+    QImage png = sample();
+    png.save(pathFor("whole.png"));
+    QFile whole(pathFor("whole.png"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    write("truncated.png", whole.readAll().left(60));
+
+    for (const char *name : {"notes.png", "empty.jpg", "fake.webp", "fake.tiff", "fake.heic", "truncated.png",
+                             "missing.png"})
+        EXPECT_TRUE(ImageFileReader::read(pathFor(name)).isNull()) << name;
+    EXPECT_TRUE(ImageFileReader::read(TestHome::path()).isNull());
+}
+
+} // namespace

@@ -1,0 +1,165 @@
+// Export and import of the settings through the file panels.
+#include "settings/SettingsBackup.h"
+
+#include "model/SettingsPersistence.h"
+#include "platform/FilePanel.h"
+#include "platform/UserDefaults.h"
+#include "support/TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace {
+
+// Records each panel and completes it when the test says so.
+class ScriptedPanel : public FilePanel
+{
+public:
+    ScriptedPanel() { FilePanel::setCurrent(this); }
+    ~ScriptedPanel() override { FilePanel::setCurrent(nullptr); }
+
+    void begin(const Request &request, Completion completion) override
+    {
+        requests.append(request);
+        pending = std::move(completion);
+    }
+    void choose(const std::optional<QString> &path) { std::exchange(pending, nullptr)(path); }
+
+    QList<Request> requests;
+    Completion pending;
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QJsonObject valuesOf(const QByteArray &doc)
+{
+    return QJsonDocument::fromJson(doc).object().value("values").toObject();
+}
+
+TEST(SettingsBackup, ExportWritesTheMirrorsBytesToTheChosenFile)
+{
+    ScriptedPanel panel;
+    SettingsBackup backup;
+    UserDefaults::standard().setDouble("jpegQuality", 0.6);
+    const QString target = TestHome::path() + "/Vorna-Settings.json";
+    writeFile(target, "an older export");
+
+    backup.exportSettings();
+    ASSERT_EQ(panel.requests.size(), 1);
+    EXPECT_EQ(panel.requests[0].kind, FilePanel::Kind::save);
+    EXPECT_EQ(panel.requests[0].proposedName, "Vorna-Settings.json");
+    EXPECT_EQ(panel.requests[0].nameFilters, QStringList{"JSON (*.json)"});
+    panel.choose(target);
+
+    EXPECT_EQ(backup.status(), "Exported to " + target);
+    const QByteArray exported = readFile(target);
+    EXPECT_EQ(exported, readFile(SettingsPersistence::shared().fileURL()));
+    EXPECT_EQ(valuesOf(exported).value("jpegQuality").toDouble(), 0.6);
+}
+
+TEST(SettingsBackup, CancelledPanelsLeaveTheStatus)
+{
+    ScriptedPanel panel;
+    SettingsBackup backup;
+    backup.importSettings();
+    panel.choose(TestHome::path() + "/missing.json"); // unreadable: nothing changes
+    EXPECT_FALSE(backup.status());
+    backup.exportSettings();
+    panel.choose(TestHome::path() + "/a.json");
+    const auto status = backup.status();
+    ASSERT_TRUE(status);
+    backup.exportSettings();
+    panel.choose(std::nullopt);
+    backup.importSettings();
+    panel.choose(std::nullopt);
+    EXPECT_EQ(backup.status(), status);
+}
+
+TEST(SettingsBackup, ExportToAPlaceThatCannotBeWrittenSaysSo)
+{
+    ScriptedPanel panel;
+    SettingsBackup backup;
+    writeFile(TestHome::path() + "/file", "x");
+    backup.exportSettings();
+    panel.choose(TestHome::path() + "/file/Vorna-Settings.json");
+    ASSERT_TRUE(backup.status());
+    EXPECT_TRUE(backup.status()->startsWith("Export failed: ")) << backup.status()->toStdString();
+    EXPECT_GT(backup.status()->size(), QString("Export failed: ").size());
+}
+
+// The export used to be a copy of the mirror file: when the mirror could not
+// be rewritten, the user got the previous settings and a success message.
+TEST(SettingsBackup, ExportIsCurrentEvenWhenTheMirrorCannotBeWritten)
+{
+    ScriptedPanel panel;
+    SettingsBackup backup;
+    UserDefaults &d = UserDefaults::standard();
+    d.setDouble("jpegQuality", 0.5);
+    const QString mirror = SettingsPersistence::shared().fileURL();
+    ASSERT_TRUE(SettingsPersistence::shared().writeSettingsFile());
+    const QByteArray stale = readFile(mirror);
+
+    d.setDouble("jpegQuality", 0.9);
+    d.setString("saveDirectory", QString(400, 'x'));
+    // Writes beyond a few bytes now fail (as on a full disk); the mirror stays stale.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    backup.exportSettings();
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+    ASSERT_EQ(readFile(mirror), stale);
+
+    const QString target = TestHome::path() + "/out.json";
+    panel.choose(target);
+    EXPECT_EQ(backup.status(), "Exported to " + target);
+    const QJsonObject values = valuesOf(readFile(target));
+    EXPECT_EQ(values.value("jpegQuality").toDouble(), 0.9);
+    EXPECT_EQ(values.value("saveDirectory").toString(), QString(400, 'x'));
+}
+
+TEST(SettingsBackup, ImportReportsCountOrRefusal)
+{
+    ScriptedPanel panel;
+    SettingsBackup backup;
+    const QString good = TestHome::path() + "/good.json";
+    writeFile(good, R"({"values":{"playSound":false,"countdownSeconds":4,"AppleLanguages":["de"]}})");
+    backup.importSettings();
+    ASSERT_EQ(panel.requests.size(), 1);
+    EXPECT_EQ(panel.requests[0].kind, FilePanel::Kind::open);
+    panel.choose(good);
+    EXPECT_EQ(backup.status(), "Imported 2 setting(s). Relaunch Vorna so language and shortcuts fully apply.");
+    EXPECT_EQ(UserDefaults::standard().integerForKey("countdownSeconds"), 4);
+
+    for (const QByteArray &bytes : {QByteArray("[]"), QByteArray("{\"version\":1}"), QByteArray("plain text")}) {
+        writeFile(good, bytes);
+        backup.importSettings();
+        panel.choose(good);
+        EXPECT_EQ(backup.status(), "Not a valid Vorna settings file.") << bytes.toStdString();
+    }
+
+    writeFile(good, R"({"version":7,"values":{"hotkeys":1}})");
+    backup.importSettings();
+    panel.choose(good);
+    EXPECT_EQ(backup.status(), "Imported 0 setting(s). Relaunch Vorna so language and shortcuts fully apply.");
+}
+
+} // namespace
