@@ -27,6 +27,7 @@
 #include <QProcessEnvironment>
 #include <QTimer>
 #include <QUrl>
+#include <QUuid>
 #include <unistd.h>
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
@@ -249,8 +250,24 @@ void AppDelegate::openImageFile(const QUrl &url)
 void AppDelegate::addOpenedImage(const QString &path, const QImage &image)
 {
     m_windows->activateApplication();
-    Q_UNUSED(path);
-    Q_UNUSED(image);
+
+    // The opened file enters the history as a capture would, pointing at
+    // itself from the start.
+    HistoryItem item;
+    item.id = QUuid::createUuid();
+    item.image = ImageHandle(image);
+    item.date = QDateTime::currentDateTime();
+    item.mode = CaptureMode::region;
+    item.filePath = path;
+    HistoryService &history = HistoryService::shared();
+    history.items().prepend(item);
+    history.trimToMaxItems();
+    history.saveImage(item);
+    history.persist();
+    m_appState->setHistory(history.items());
+
+    if (!m_appState->openInExternalEditor(item.image, path))
+        m_appState->openEditor(item.image);
 }
 
 void AppDelegate::openScreenRecordingSettings()

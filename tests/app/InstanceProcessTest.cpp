@@ -1,9 +1,14 @@
 // The built program, run as real processes: the first Vorna of a user keeps
 // running and receives what later ones hand over; those end with 0.
+#include "platform/AppPaths.h"
 #include "platform/SingleInstance.h"
+#include "support/TestHome.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
+#include <QImage>
+#include <QTest>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -29,9 +34,10 @@ QProcessEnvironment childEnvironment()
 class Vorna
 {
 public:
-    explicit Vorna(const QStringList &arguments)
+    explicit Vorna(const QStringList &arguments, const QString &workingDirectory = QString())
     {
-        m_process.setProgram(QStringLiteral(VORNA_BINARY));
+        m_process.setWorkingDirectory(workingDirectory.isEmpty() ? QDir::rootPath() : workingDirectory);
+        m_process.setProgram(QStringLiteral(VORNA_BINARY_PATH));
         m_process.setArguments(arguments);
         m_process.setProcessEnvironment(childEnvironment());
         m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -82,9 +88,9 @@ QString socketPath()
 }
 
 // Runs a program that hands its arguments over; expects it to end with 0.
-void handOver(const QStringList &arguments)
+void handOver(const QStringList &arguments, const QString &workingDirectory = QString())
 {
-    Vorna second(arguments);
+    Vorna second(arguments, workingDirectory);
     ASSERT_TRUE(second.finish()) << second.output().toStdString();
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.output().toStdString();
@@ -145,6 +151,29 @@ TEST(InstanceProcess, SocketLeftByACrashedInstanceIsTakenOver)
     ASSERT_TRUE(next.waitFor("[Vorna] url: capture request: window")) << next.output().toStdString();
     handOver({"vorna://capture?mode=timed"});
     EXPECT_TRUE(next.waitFor("[Vorna] url: capture request: timed")) << next.output().toStdString();
+}
+
+TEST(InstanceProcess, ImageFileHandedOverEntersTheRunningInstancesHistory)
+{
+    QDir(TestHome::path()).mkpath("shots");
+    QImage img(30, 20, QImage::Format_RGB32);
+    img.fill(Qt::magenta);
+    ASSERT_TRUE(img.save(TestHome::path() + "/shots/a.png"));
+
+    Vorna first({});
+    ASSERT_TRUE(first.waitFor("[Vorna] applicationDidFinishLaunching: done"));
+    // A relative path counts from the folder the second process runs in.
+    handOver({"shots/a.png"}, TestHome::path());
+
+    const QString manifest = AppPaths::appDataDir() + "/history/manifest.json";
+    const QByteArray expected = QDir(TestHome::path()).filePath("shots/a.png").toUtf8().replace("/", "\\/");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QFile f(manifest);
+            return f.open(QIODevice::ReadOnly) && f.readAll().contains("\"filePath\" : \"" + expected + "\"");
+        },
+        10000))
+        << first.output().toStdString();
 }
 
 // What arrives on the socket is checked; nothing stops the running program.
