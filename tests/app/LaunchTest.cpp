@@ -1,6 +1,9 @@
 #include "app/AppDelegate.h"
+#include "app/AppWindow.h"
+#include "app/WindowManager.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
+#include "settings/SettingsView.h"
 #include "support/TestHome.h"
 
 #include <QSignalSpy>
@@ -59,8 +62,16 @@ TEST_F(LaunchTest, SettingsTabArgumentsSetTheOneShotKeyAndPrefixesDoNothing)
     }
     {
         AppDelegate delegate;
-        launch(delegate, {"--ui-tests-show-settings-shortcuts", "--ui-tests-show-settings-about"});
+        QSignalSpy launched(&delegate, &AppDelegate::launched);
+        delegate.applicationDidFinishLaunching({"vorna", "--ui-tests-show-settings-shortcuts",
+                                                "--ui-tests-show-settings-about"});
         // Both set the key at once, in order; the later one wins.
         EXPECT_EQ(UserDefaults::standard().stringForKey("vorna.uiTests.preselectedSettingsTab"), QString("about"));
+        ASSERT_TRUE(launched.wait(2000));
+        // The queued openings created the settings window, which consumed it.
+        auto *settings = delegate.windows().settingsWindow();
+        ASSERT_TRUE(settings);
+        EXPECT_EQ(qobject_cast<SettingsView *>(settings->rootView())->selectedTab(), "about");
+        EXPECT_FALSE(UserDefaults::standard().contains("vorna.uiTests.preselectedSettingsTab"));
     }
 }
