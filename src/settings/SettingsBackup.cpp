@@ -1,7 +1,8 @@
 #include "settings/SettingsBackup.h"
 
 #include "model/SettingsPersistence.h"
-#include "platform/FilePanel.h"
+#include "platform/OpenPanel.h"
+#include "platform/SavePanel.h"
 #include "platform/Localized.h"
 
 #include <QFile>
@@ -25,13 +26,12 @@ void SettingsBackup::exportSettings()
     QByteArray document;
     SettingsPersistence::shared().writeSettingsFile(&document);
 
-    FilePanel::Request request;
-    request.kind = FilePanel::Kind::save;
-    request.title = localized("Export Settings");
-    request.proposedName = QStringLiteral("Vorna-Settings.json");
-    request.nameFilters = {QStringLiteral("JSON (*.json)")};
+    SavePanel::Request request;
+    request.suggestedName = QStringLiteral("Vorna-Settings.json");
+    request.mimeTypeFilters = {QStringLiteral("application/json")};
+    request.defaultSuffix = QStringLiteral("json");
     QPointer<SettingsBackup> self(this);
-    FilePanel::current().begin(request, [self, document](const std::optional<QString> &path) {
+    SavePanel::current().begin(request, [self, document](std::optional<QString> path) {
         if (self)
             self->exportCompletion(path, document);
     });
@@ -61,12 +61,10 @@ void SettingsBackup::exportCompletion(const std::optional<QString> &path, const 
 
 void SettingsBackup::importSettings()
 {
-    FilePanel::Request request;
-    request.kind = FilePanel::Kind::open;
-    request.title = localized("Import Settings");
-    request.nameFilters = {QStringLiteral("JSON (*.json)")};
+    OpenPanel::Request request;
+    request.mimeTypeFilters = {QStringLiteral("application/json")};
     QPointer<SettingsBackup> self(this);
-    FilePanel::current().begin(request, [self](const std::optional<QString> &path) {
+    OpenPanel::current().begin(request, [self](std::optional<QString> path) {
         if (self)
             self->importCompletion(path);
     });

@@ -2,7 +2,8 @@
 #include "settings/SettingsBackup.h"
 
 #include "model/SettingsPersistence.h"
-#include "platform/FilePanel.h"
+#include "platform/OpenPanel.h"
+#include "platform/SavePanel.h"
 #include "platform/UserDefaults.h"
 #include "support/TestHome.h"
 
@@ -17,21 +18,35 @@
 namespace {
 
 // Records each panel and completes it when the test says so.
-class ScriptedPanel : public FilePanel
+class ScriptedPanel : public SavePanel, public OpenPanel
 {
 public:
-    ScriptedPanel() { FilePanel::setCurrent(this); }
-    ~ScriptedPanel() override { FilePanel::setCurrent(nullptr); }
-
-    void begin(const Request &request, Completion completion) override
+    ScriptedPanel()
     {
-        requests.append(request);
+        SavePanel::setCurrent(this);
+        OpenPanel::setCurrent(this);
+    }
+    ~ScriptedPanel() override
+    {
+        SavePanel::setCurrent(nullptr);
+        OpenPanel::setCurrent(nullptr);
+    }
+
+    void begin(const SavePanel::Request &request, SavePanel::Completion completion) override
+    {
+        saveRequests.append(request);
+        pending = std::move(completion);
+    }
+    void begin(const OpenPanel::Request &request, OpenPanel::Completion completion) override
+    {
+        openRequests.append(request);
         pending = std::move(completion);
     }
     void choose(const std::optional<QString> &path) { std::exchange(pending, nullptr)(path); }
 
-    QList<Request> requests;
-    Completion pending;
+    QList<SavePanel::Request> saveRequests;
+    QList<OpenPanel::Request> openRequests;
+    std::function<void(std::optional<QString>)> pending;
 };
 
 QByteArray readFile(const QString &path)
@@ -61,10 +76,9 @@ TEST(SettingsBackup, ExportWritesTheMirrorsBytesToTheChosenFile)
     writeFile(target, "an older export");
 
     backup.exportSettings();
-    ASSERT_EQ(panel.requests.size(), 1);
-    EXPECT_EQ(panel.requests[0].kind, FilePanel::Kind::save);
-    EXPECT_EQ(panel.requests[0].proposedName, "Vorna-Settings.json");
-    EXPECT_EQ(panel.requests[0].nameFilters, QStringList{"JSON (*.json)"});
+    ASSERT_EQ(panel.saveRequests.size(), 1);
+    EXPECT_EQ(panel.saveRequests[0].suggestedName, "Vorna-Settings.json");
+    EXPECT_EQ(panel.saveRequests[0].mimeTypeFilters, QStringList{"application/json"});
     panel.choose(target);
 
     EXPECT_EQ(backup.status(), "Exported to " + target);
@@ -143,8 +157,8 @@ TEST(SettingsBackup, ImportReportsCountOrRefusal)
     const QString good = TestHome::path() + "/good.json";
     writeFile(good, R"({"values":{"playSound":false,"countdownSeconds":4,"AppleLanguages":["de"]}})");
     backup.importSettings();
-    ASSERT_EQ(panel.requests.size(), 1);
-    EXPECT_EQ(panel.requests[0].kind, FilePanel::Kind::open);
+    ASSERT_EQ(panel.openRequests.size(), 1);
+    EXPECT_EQ(panel.openRequests[0].mimeTypeFilters, QStringList{"application/json"});
     panel.choose(good);
     EXPECT_EQ(backup.status(), "Imported 2 setting(s). Relaunch Vorna so language and shortcuts fully apply.");
     EXPECT_EQ(UserDefaults::standard().integerForKey("countdownSeconds"), 4);

@@ -1,0 +1,42 @@
+#include "platform/OpenPanel.h"
+
+#include <QFileDialog>
+
+namespace {
+
+class FileDialogOpenPanel : public OpenPanel
+{
+public:
+    void begin(const Request &request, Completion completion) override
+    {
+        auto *dialog = new QFileDialog();
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setMimeTypeFilters(request.mimeTypeFilters);
+        dialog->setModal(false);
+        QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion](int result) {
+            const QStringList files = dialog->selectedFiles();
+            if (result == QDialog::Accepted && !files.isEmpty() && !files.first().isEmpty())
+                completion(files.first());
+            else
+                completion(std::nullopt);
+        });
+        dialog->show();
+    }
+};
+
+OpenPanel *g_current = nullptr;
+
+} // namespace
+
+OpenPanel &OpenPanel::current()
+{
+    static FileDialogOpenPanel fallback;
+    return g_current ? *g_current : fallback;
+}
+
+void OpenPanel::setCurrent(OpenPanel *panel)
+{
+    g_current = panel;
+}
