@@ -178,33 +178,45 @@ void SingleInstance::acceptConnection()
             socket->deleteLater();
             continue;
         }
-        auto buffer = std::make_shared<QByteArray>();
+        struct Connection
+        {
+            QByteArray buffer;
+            bool answered = false;
+        };
+        auto state = std::make_shared<Connection>();
+        socket->setReadBufferSize(64 * 1024);
         auto *timer = new QTimer(socket);
         timer->setSingleShot(true);
-        connect(timer, &QTimer::timeout, socket, [socket] {
-            vlog(QStringLiteral("[Vorna] instance: a request did not arrive in time; dropped it"));
+        connect(timer, &QTimer::timeout, socket, [socket, state] {
+            if (!state->answered)
+                vlog(QStringLiteral("[Vorna] instance: a request did not arrive in time; dropped it"));
             socket->abort();
         });
         timer->start(kReadTimeoutMs);
-        connect(socket, &QLocalSocket::readyRead, socket, [this, socket, buffer, timer] {
-            if (!timer->isActive())
-                return;
-            buffer->append(socket->readAll());
+        // Answers once, then gives the peer a moment to read the answer.
+        auto answer = [socket, state, timer](const QByteArray &reply) {
+            state->answered = true;
+            state->buffer.clear();
+            socket->write(reply);
+            socket->disconnectFromServer();
+            timer->start(1000);
+        };
+        connect(socket, &QLocalSocket::readyRead, socket, [this, socket, state, answer] {
+            const QByteArray bytes = socket->readAll();
+            if (state->answered)
+                return; // anything after the request is dropped
+            state->buffer.append(bytes);
             bool malformed = false;
             QString why;
-            const auto request = decode(*buffer, &malformed, &why);
+            const auto request = decode(state->buffer, &malformed, &why);
             if (malformed) {
-                timer->stop();
                 vlog("[Vorna] instance: ignored a malformed request: " + why);
-                socket->write(kRefused);
-                socket->disconnectFromServer();
+                answer(kRefused);
                 return;
             }
             if (!request)
                 return; // more to come
-            timer->stop();
-            socket->write(kAccepted);
-            socket->disconnectFromServer();
+            answer(kAccepted);
             emit requestReceived(*request);
         });
     }

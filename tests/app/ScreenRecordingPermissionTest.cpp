@@ -78,17 +78,4 @@ TEST(ScreenRecordingPermission, LaunchShowsTheAlertAndItsFirstButtonOpensSetting
     EXPECT_EQ(workspace.launches[1], (QStringList{"gnome-control-center"}));
 }
 
-TEST(ScreenRecordingPermission, LaterOpensNothing)
-{
-    RecordingAlertPresenter alerts;
-    alerts.answer = 1;
-    RecordingWorkspace workspace;
-    AppDelegate delegate;
-    QObject context;
-    ScreenRecordingPermission::checkAtLaunch(&context, env({}), false, [&] { delegate.openScreenRecordingSettings(); });
-    QTRY_COMPARE(alerts.alerts.size(), 1);
-    QTest::qWait(20);
-    EXPECT_TRUE(workspace.launches.isEmpty());
-}
-
 } // namespace

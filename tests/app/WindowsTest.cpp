@@ -82,28 +82,6 @@ TEST(Windows, EachIsCreatedOnceWithItsTitleSizeAndView)
     EXPECT_FALSE(diff->isProcessing());
 }
 
-TEST(Windows, CentredOnTheScreen)
-{
-    AppDelegate delegate;
-    delegate.openHelp();
-    const QRect screen = QApplication::primaryScreen()->availableGeometry();
-    const QRect frame = delegate.windows().helpWindow()->geometry();
-    EXPECT_LE((frame.center() - screen.center()).manhattanLength(), 2)
-        << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height() << " screen " << screen.width()
-        << "x" << screen.height();
-}
-
-TEST(Windows, HistoryOpensTheMainWindowWithoutRebuildingIt)
-{
-    AppDelegate delegate;
-    delegate.openHistory();
-    AppWindow *main = delegate.windows().mainWindow();
-    ASSERT_TRUE(main);
-    delegate.openMainWindow();
-    delegate.openHistory();
-    EXPECT_EQ(delegate.windows().mainWindow(), main);
-}
-
 TEST(Windows, EditorViewDismissHidesItsWindow)
 {
     AppDelegate delegate;
