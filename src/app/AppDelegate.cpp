@@ -23,7 +23,6 @@
 #include "services/UpdateChecker.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QTimer>
 #include <QUrl>

@@ -58,11 +58,16 @@ static int handOver(const SingleInstance &instance, int argc, char **argv)
                  .arg(request.arguments.size()));
         request.arguments.resize(SingleInstance::maxArguments);
     }
+    // Arguments too long to be a link or path are left here.
     for (qsizetype i = request.arguments.size() - 1; i >= 0; --i) {
-        if (request.arguments[i].size() > SingleInstance::maxElementBytes) {
-            vlog(QStringLiteral("[Vorna] open: ignored an argument of %1 bytes").arg(request.arguments[i].size()));
+        if (request.arguments[i].size() > OpenArguments::maxArgumentBytes) {
+            vlog(QStringLiteral("[Vorna] open: ignored an overlong argument (%1 bytes)").arg(request.arguments[i].size()));
             request.arguments.removeAt(i);
         }
+    }
+    while (!request.arguments.isEmpty() && SingleInstance::encode(request).size() > SingleInstance::maxRequestBytes) {
+        vlog(QStringLiteral("[Vorna] open: ignored an argument of %1 bytes").arg(request.arguments.last().size()));
+        request.arguments.removeLast();
     }
     QString error;
     if (!SingleInstance::sendToRunningInstance(instance.socketPath(), request, 10000, &error)) {

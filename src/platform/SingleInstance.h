@@ -38,7 +38,7 @@ public:
     // Limits of one request on the wire. A request beyond them is refused whole.
     static constexpr int maxArguments = 256;
     static constexpr qsizetype maxElementBytes = 64 * 1024;
-    static constexpr qsizetype maxRequestBytes = 1024 * 1024;
+    static constexpr qsizetype maxRequestBytes = 4 * 1024 * 1024;
 
     explicit SingleInstance(const QString &appId, QObject *parent = nullptr);
     ~SingleInstance() override;
