@@ -23,7 +23,7 @@ AboutPanel::Content AboutPanel::content(const BuildInfo &info)
     c.applicationName = QStringLiteral("Vorna");
     c.applicationVersion = info.version;
     c.version = info.build;
-    c.description = localized("A state-of-the-art screenshot tool for macOS.\nCapture, annotate, beautify, and share.");
+    c.description = localized("A state-of-the-art screenshot tool for Linux.\nCapture, annotate, beautify, and share.");
     if (!info.commit.isEmpty() || !info.buildDate.isEmpty()) {
         const QString separator = QStringLiteral(" \u00B7 ");
         c.buildLine = info.channel + separator + prefix(info.commit, 7);

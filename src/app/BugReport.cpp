@@ -19,7 +19,7 @@ QString BugReport::body(const QString &version, const QString &build, const QStr
     return QStringLiteral("Describe the bug:\n")
            + QStringLiteral("\n\nSteps to reproduce:\n1.\n2.\n3.\n\nExpected behaviour:\n\n\nActual behaviour:\n\n\n"
                             "--- System information ---\nApp: Vorna ")
-           + version + QStringLiteral(" (build ") + build + QStringLiteral(")\nmacOS: ") + os
+           + version + QStringLiteral(" (build ") + build + QStringLiteral(")\nOS: ") + os
            + QStringLiteral("\nHardware: ") + model + QStringLiteral("\nLocale: ") + locale;
 }
 

@@ -149,7 +149,9 @@ bool writeImage(const QImage &image, const QString &path)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     QImageWriter writer(&file, "png");
-    if (!writer.write(out)) {
+    // A write cut short (a full disk) only shows in flush(); commit() alone
+    // would put the truncated file in place.
+    if (!writer.write(out) || !file.flush()) {
         file.cancelWriting();
         return false;
     }
@@ -312,7 +314,9 @@ void HistoryService::persist()
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return;
-        if (file.write(encodeRecords(records)) < 0) {
+        const QByteArray bytes = encodeRecords(records);
+        // A short write only shows in flush(); never commit a truncated manifest.
+        if (file.write(bytes) != bytes.size() || !file.flush()) {
             file.cancelWriting();
             return;
         }

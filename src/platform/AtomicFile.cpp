@@ -136,8 +136,9 @@ bool AtomicFile::copyReplacing(const QString &source, const QString &destination
             return false;
         }
     }
-    if (!out.commit()) {
+    if (!out.flush() || !out.commit()) {
         *errorText = out.errorString();
+        out.cancelWriting();
         return false;
     }
     return true;

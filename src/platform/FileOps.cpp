@@ -36,7 +36,9 @@ bool FileOps::writeAtomically(const QString &path, const QByteArray &bytes, QStr
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
-    if (file.write(bytes) != bytes.size()) {
+    // A write cut short (a full disk) only shows in flush(); commit() alone
+    // would put the truncated file in place.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         file.cancelWriting();

@@ -507,8 +507,11 @@ bool UserDefaults::flush()
         m_dirty = true;
         return false;
     }
-    f.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
-    if (!f.commit()) {
+    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    // A write cut short (a full disk) only shows in flush(); commit() alone
+    // would put the truncated file in place.
+    if (f.write(bytes) != bytes.size() || !f.flush() || !f.commit()) {
+        f.cancelWriting();
         vlog("[Vorna] defaults: cannot write " + m_path + ": " + f.errorString());
         QMutexLocker lock(&m_mutex);
         m_dirty = true;

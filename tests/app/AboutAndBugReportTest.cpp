@@ -14,7 +14,7 @@
 
 namespace {
 
-const QString kDescription = "A state-of-the-art screenshot tool for macOS.\nCapture, annotate, beautify, and share.";
+const QString kDescription = "A state-of-the-art screenshot tool for Linux.\nCapture, annotate, beautify, and share.";
 
 class RecordingWorkspace : public Workspace
 {
@@ -75,7 +75,7 @@ TEST(BugReport, BodyCarriesTheSystemInformation)
     const QString body = BugReport::body("1.2", "34", "Debian GNU/Linux 12", "ThinkPad X1", "de_DE");
     EXPECT_TRUE(body.startsWith("Describe the bug:\n\n\nSteps to reproduce:\n1.\n2.\n3.\n"));
     EXPECT_TRUE(body.contains("\n--- System information ---\nApp: Vorna 1.2 (build 34)\n"));
-    EXPECT_TRUE(body.endsWith("\nmacOS: Debian GNU/Linux 12\nHardware: ThinkPad X1\nLocale: de_DE"));
+    EXPECT_TRUE(body.endsWith("\nOS: Debian GNU/Linux 12\nHardware: ThinkPad X1\nLocale: de_DE"));
     const qsizetype from = QString("Describe the bug:\n").size();
     EXPECT_EQ(body.mid(from, body.indexOf("1.2 (build") - from).toUtf8().size(), 112);
 }
@@ -129,7 +129,7 @@ TEST(BugReport, ReportHandsTheMailLinkToTheDesktop)
     EXPECT_TRUE(body.contains("\nApp: Vorna ? (build ?)\n")) << body.toStdString();
     EXPECT_TRUE(body.contains("\nHardware: " + BugReport::deviceModelIdentifier() + "\n"));
     EXPECT_TRUE(body.endsWith("\nLocale: " + QLocale().name()));
-    EXPECT_TRUE(body.contains("\nmacOS: " + BugReport::operatingSystemVersionString() + "\n"));
+    EXPECT_TRUE(body.contains("\nOS: " + BugReport::operatingSystemVersionString() + "\n"));
 }
 
 } // namespace

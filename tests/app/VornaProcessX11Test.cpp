@@ -76,6 +76,7 @@ TEST(VornaProcess, LaunchesKeepsRunningWithoutWindowsAndEndsCleanlyOnSigterm)
 
     // Nothing was asked of it, so it stored no preference.
     QFile defaults(TestHome::path() + "/config/Vorna/defaults.json");
-    if (defaults.open(QIODevice::ReadOnly))
+    if (defaults.open(QIODevice::ReadOnly)) {
         EXPECT_FALSE(defaults.readAll().contains("\"type\"")) << "a preference key was written";
+    }
 }

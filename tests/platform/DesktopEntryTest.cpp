@@ -4,7 +4,7 @@
 
 TEST(DesktopEntry, ExecLineRoundTripsAwkwardProgramPaths)
 {
-    for (const QString path : {QString("/usr/bin/vorna"), QString("/opt/My Apps/vorna"),
+    for (const QString &path : {QString("/usr/bin/vorna"), QString("/opt/My Apps/vorna"),
                                QString("/home/u/a \"quoted\" $HOME `x` 100% back\\slash/vorna")}) {
         SCOPED_TRACE(path.toStdString());
         const QString line = "[Desktop Entry]\nExec="
