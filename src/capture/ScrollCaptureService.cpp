@@ -1,0 +1,394 @@
+#include "capture/ScrollCaptureService.h"
+
+#include "platform/SyntheticInput.h"
+
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QtConcurrent>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+QPointF primaryOrigin()
+{
+    QScreen *primary = QGuiApplication::primaryScreen();
+    return primary ? QPointF(primary->geometry().topLeft()) : QPointF();
+}
+
+// The frames are compared as 8-bit RGBA with premultiplied alpha. Qt's
+// ARGB32_Premultiplied (and RGB32, which is the same for opaque pixels) holds
+// the same values in a 32-bit word per pixel; only the red byte is ever
+// sampled, so it is enough to know where it lies in memory.
+constexpr int redByte = (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) ? 2 : 1;
+
+QImage asPremultiplied32(const QImage &image)
+{
+    if (image.format() == QImage::Format_ARGB32_Premultiplied || image.format() == QImage::Format_RGB32)
+        return image;
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+// --- Overlap search -------------------------------------------------------
+//
+// A candidate overlap k matches the n rows of the previous frame that begin
+// k rows above its bottom edge against the n top rows of the next frame. Its
+// score is the sum of the absolute differences of every 8th byte of those
+// rows (the red byte of every second pixel). The best candidate is the one
+// with the smallest score (the smaller overlap on a tie), accepted when its
+// score is below n x width / 2.
+//
+// Scores only grow as samples are added, so a candidate can be dropped as
+// soon as its partial score reaches the acceptance threshold or the best
+// score so far; the result is the same as scoring every candidate in full.
+// The rows are summed a column block at a time, the blocks taken in an order
+// that spreads over the whole width, so that a wrong candidate is usually
+// dropped after a few blocks and most of the previous frame is never read.
+
+constexpr int blockPixels = 16; // 64 bytes: one cache line, 8 samples
+
+struct SamplingRows
+{
+    const uchar *bits = nullptr;
+    qsizetype bytesPerLine = 0;
+    const uchar *row(int y) const { return bits + y * bytesPerLine; }
+};
+
+inline quint64 tailScore(const uchar *a, const uchar *b, int fromPixel, int toPixel)
+{
+    quint64 sum = 0;
+    for (int x = fromPixel; x < toPixel; x += 2) {
+        const int d = int(a[x * 4 + redByte]) - int(b[x * 4 + redByte]);
+        sum += quint64(d < 0 ? -d : d);
+    }
+    return sum;
+}
+
+#if defined(__SSE2__) && Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+// Sum of |a - b| over the red bytes of pixels 0, 2, ..., 14 of a block.
+inline __m128i blockScore(const uchar *a, const uchar *b, __m128i mask)
+{
+    const __m128i *pa = reinterpret_cast<const __m128i *>(a);
+    const __m128i *pb = reinterpret_cast<const __m128i *>(b);
+    __m128i s = _mm_sad_epu8(_mm_and_si128(_mm_loadu_si128(pa), mask), _mm_and_si128(_mm_loadu_si128(pb), mask));
+    s = _mm_add_epi64(s, _mm_sad_epu8(_mm_and_si128(_mm_loadu_si128(pa + 1), mask),
+                                      _mm_and_si128(_mm_loadu_si128(pb + 1), mask)));
+    s = _mm_add_epi64(s, _mm_sad_epu8(_mm_and_si128(_mm_loadu_si128(pa + 2), mask),
+                                      _mm_and_si128(_mm_loadu_si128(pb + 2), mask)));
+    s = _mm_add_epi64(s, _mm_sad_epu8(_mm_and_si128(_mm_loadu_si128(pa + 3), mask),
+                                      _mm_and_si128(_mm_loadu_si128(pb + 3), mask)));
+    return s;
+}
+
+// Score of n rows over one block column starting at byte offset.
+inline quint64 columnScore(const SamplingRows &prev, int prevTop, const SamplingRows &next, int n, qsizetype offset)
+{
+    // Bytes 2 and 10 of each 16: the red bytes of the first and third pixel.
+    const __m128i mask = _mm_set_epi8(0, 0, 0, 0, 0, -1, 0, 0, 0, 0, 0, 0, 0, -1, 0, 0);
+    __m128i acc = _mm_setzero_si128();
+    for (int j = 0; j < n; ++j)
+        acc = _mm_add_epi64(acc, blockScore(prev.row(prevTop + j) + offset, next.row(j) + offset, mask));
+    return quint64(_mm_cvtsi128_si64(acc)) + quint64(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
+}
+#else
+inline quint64 columnScore(const SamplingRows &prev, int prevTop, const SamplingRows &next, int n, qsizetype offset)
+{
+    const int first = int(offset / 4);
+    quint64 sum = 0;
+    for (int j = 0; j < n; ++j)
+        sum += tailScore(prev.row(prevTop + j), next.row(j), first, first + blockPixels);
+    return sum;
+}
+#endif
+
+// Block columns in an order that strides across the row.
+std::vector<int> blockOrder(int blocks)
+{
+    std::vector<int> order(size_t(std::max(blocks, 0)));
+    if (blocks <= 2) {
+        std::iota(order.begin(), order.end(), 0);
+        return order;
+    }
+    int stride = std::max(1, int(std::lround(blocks * 0.618)));
+    while (std::gcd(stride, blocks) != 1)
+        ++stride;
+    for (int i = 0; i < blocks; ++i)
+        order[size_t(i)] = int((qint64(i) * stride) % blocks);
+    return order;
+}
+
+int searchOverlap(const QImage &previous, const QImage &next)
+{
+    const int width = std::min(previous.width(), next.width());
+    const int ha = previous.height();
+    const int hb = next.height();
+    if (width <= 0 || ha <= 0 || hb <= 0)
+        return 0;
+
+    // A wider frame is squeezed to the narrower width first.
+    auto prepare = [width](const QImage &image) {
+        QImage out = image.width() == width
+            ? image
+            : image.scaled(width, image.height(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return asPremultiplied32(out);
+    };
+    const QImage a = prepare(previous);
+    const QImage b = prepare(next);
+    if (a.isNull() || b.isNull())
+        return 0;
+
+    int n;
+    if (ha >= 160 && hb >= 160)
+        n = 40;
+    else if (ha >= 160)
+        n = hb / 4;
+    else
+        n = std::min(hb / 4, ha / 4);
+
+    // Every overlap the two frames can share: from n rows (fewer cannot be
+    // scored) up to the whole of the shorter frame. One wheel notch moves a
+    // page by much less than a quarter of a tall region, so large overlaps are
+    // the common case.
+    const int last = std::min(ha, hb);
+    const quint64 threshold = quint64(qint64(n) * width / 2);
+
+    const SamplingRows prevRows{a.constBits(), a.bytesPerLine()};
+    const SamplingRows nextRows{b.constBits(), b.bytesPerLine()};
+    const int blocks = width / blockPixels;
+    const int tailFrom = blocks * blockPixels;
+    const std::vector<int> order = blockOrder(blocks);
+
+    int bestK = -1;
+    quint64 bound = threshold; // a candidate must score below this to be kept
+    for (int k = n; k <= last; ++k) {
+        const int prevTop = ha - k;
+        quint64 score = 0;
+        bool dropped = false;
+        for (int block : order) {
+            score += columnScore(prevRows, prevTop, nextRows, n, qsizetype(block) * blockPixels * 4);
+            if (score >= bound) {
+                dropped = true;
+                break;
+            }
+        }
+        if (dropped)
+            continue;
+        for (int j = 0; j < n && tailFrom < width; ++j)
+            score += tailScore(prevRows.row(prevTop + j), nextRows.row(j), tailFrom, width);
+        if (score < bound) {
+            bestK = k;
+            bound = score;
+        }
+    }
+    return bestK < 0 ? 0 : bestK;
+}
+
+// --- Stitching --------------------------------------------------------------
+
+// The general case: frames of different widths or with translucent pixels,
+// drawn one over the other.
+std::optional<QImage> composeFrames(const QList<QImage> &frames, const std::vector<int> &tops, int height)
+{
+    QImage canvas(frames.first().width(), height, QImage::Format_ARGB32_Premultiplied);
+    if (canvas.isNull())
+        return std::nullopt;
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        QImage frame = frames[i];
+        frame.setDevicePixelRatio(1.0);
+        painter.drawImage(QPoint(0, tops[size_t(i)]), frame);
+    }
+    painter.end();
+    return canvas;
+}
+
+bool rowIsOpaque(const uchar *row, int width)
+{
+    const quint32 *px = reinterpret_cast<const quint32 *>(row);
+    for (int x = 0; x < width; ++x)
+        if (qAlpha(px[x]) != 255)
+            return false;
+    return true;
+}
+
+} // namespace
+
+ScrollCaptureService::ScrollCaptureService(QObject *parent)
+    : QObject(parent)
+{
+}
+
+ScrollCaptureService::~ScrollCaptureService() = default;
+
+void ScrollCaptureService::startScrollCapture(const QRectF &region, Completion completion)
+{
+    if (m_isRunning)
+        return;
+    m_region = region;
+    m_captures.clear();
+    m_isRunning = true;
+    m_completion = std::move(completion);
+    QTimer::singleShot(0, this, [this] {
+        if (std::optional<QImage> frame = captureScrollFrame(m_region))
+            m_captures.append(*frame);
+        runScrollLoop(maximumScrollSteps);
+    });
+}
+
+std::optional<QImage> ScrollCaptureService::captureScrollFrame(const QRectF &rect) const
+{
+    if (m_frameGrabber)
+        return m_frameGrabber(rect);
+    return std::nullopt;
+}
+
+void ScrollCaptureService::runScrollLoop(int remaining)
+{
+    if (remaining == 0) {
+        finishScrollCapture();
+        return;
+    }
+    const QPointF centre = m_region.center();
+    if (m_scrollPoster)
+        m_scrollPoster(centre);
+    else
+        SyntheticInput::scrollWheelNotch(centre + primaryOrigin());
+
+    QTimer::singleShot(m_scrollWaitMs, Qt::PreciseTimer, this, [this, remaining] {
+        std::optional<QImage> frame = captureScrollFrame(m_region);
+        if (!frame) {
+            finishScrollCapture();
+            return;
+        }
+        if (!m_captures.isEmpty() && framesLookIdentical(m_captures.last(), *frame)) {
+            finishScrollCapture();
+            return;
+        }
+        m_captures.append(*frame);
+        runScrollLoop(remaining - 1);
+    });
+}
+
+void ScrollCaptureService::finishScrollCapture()
+{
+    if (!m_isRunning)
+        return;
+    m_isRunning = false;
+    Completion completion = std::exchange(m_completion, Completion());
+    QList<QImage> frames = std::exchange(m_captures, QList<QImage>());
+
+    auto *watcher = new QFutureWatcher<std::optional<QImage>>(this);
+    connect(watcher, &QFutureWatcher<std::optional<QImage>>::finished, this, [watcher, completion] {
+        std::optional<QImage> result = watcher->result();
+        watcher->deleteLater();
+        if (completion)
+            completion(std::move(result));
+    });
+    watcher->setFuture(QtConcurrent::run([frames = std::move(frames)] { return stitchScrollFrames(frames); }));
+}
+
+bool ScrollCaptureService::framesLookIdentical(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return false;
+    const int width = a.width();
+    const int height = a.height();
+    const int strip = std::min(height, 60);
+    const int c = std::max(0, (height - strip) / 2);
+    // The strip's rows, counted from the top.
+    const int firstRow = height - c - strip;
+    if (width <= 0 || strip <= 0)
+        return false; // no bitmap to compare
+
+    const QImage pa = asPremultiplied32(a.copy(0, firstRow, width, strip));
+    const QImage pb = asPremultiplied32(b.copy(0, firstRow, width, strip));
+    if (pa.isNull() || pb.isNull())
+        return false;
+    // Every 16th byte of the RGBA rows: the red byte of every fourth pixel,
+    // counted across the strip as one run of bytes.
+    int differing = 0;
+    const qsizetype total = qsizetype(4) * width * strip;
+    for (qsizetype offset = 0; offset < total; offset += 16) {
+        const int pixel = int(offset / 4);
+        const int y = pixel / width;
+        const int x = pixel % width;
+        if (pa.constScanLine(y)[x * 4 + redByte] != pb.constScanLine(y)[x * 4 + redByte])
+            ++differing;
+    }
+    return differing < 5;
+}
+
+int ScrollCaptureService::findScrollOverlap(const QImage &previous, const QImage &next)
+{
+    return searchOverlap(previous, next);
+}
+
+std::optional<QImage> ScrollCaptureService::stitchScrollFrames(const QList<QImage> &frames)
+{
+    if (frames.isEmpty())
+        return std::nullopt;
+    if (frames.size() == 1) {
+        QImage only = frames.first();
+        if (only.isNull())
+            return std::nullopt;
+        only.setDevicePixelRatio(1.0);
+        return only;
+    }
+
+    // The overlaps of neighbouring frames are independent: search them side
+    // by side.
+    QList<int> pairs(frames.size() - 1);
+    std::iota(pairs.begin(), pairs.end(), 0);
+    const QList<int> overlaps =
+        QtConcurrent::blockingMapped(pairs, [&frames](int i) { return searchOverlap(frames[i], frames[i + 1]); });
+
+    // Top edge of each frame on the canvas.
+    std::vector<int> tops(size_t(frames.size()));
+    qint64 height = frames.first().height();
+    tops[0] = 0;
+    for (qsizetype i = 0; i + 1 < frames.size(); ++i) {
+        tops[size_t(i + 1)] = tops[size_t(i)] + frames[i].height() - overlaps[i];
+        height += frames[i + 1].height() - overlaps[i];
+    }
+    if (height <= 0 || height > std::numeric_limits<int>::max() / 4)
+        return std::nullopt;
+
+    // Common case: frames of one width and one pixel format, opaque. Each
+    // canvas row then comes from the last frame that covers it, copied once.
+    const QImage::Format format = frames.first().format();
+    const int width = frames.first().width();
+    const bool uniform = (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied)
+        && std::all_of(frames.begin(), frames.end(),
+                       [&](const QImage &f) { return f.width() == width && f.format() == format; });
+    if (!uniform)
+        return composeFrames(frames, tops, int(height));
+
+    QImage canvas(width, int(height), format);
+    if (canvas.isNull())
+        return std::nullopt;
+    const bool checkAlpha = format == QImage::Format_ARGB32_Premultiplied;
+    const size_t rowBytes = size_t(width) * 4;
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const QImage &frame = frames[i];
+        const int rows = (i + 1 < frames.size()) ? tops[size_t(i + 1)] - tops[size_t(i)] : frame.height();
+        for (int y = 0; y < rows; ++y) {
+            const uchar *src = frame.constScanLine(y);
+            if (checkAlpha && !rowIsOpaque(src, width))
+                return composeFrames(frames, tops, int(height));
+            std::memcpy(canvas.scanLine(tops[size_t(i)] + y), src, rowBytes);
+        }
+    }
+    canvas.setDevicePixelRatio(1.0);
+    return canvas;
+}

@@ -1,0 +1,360 @@
+#include "capture/ScrollCaptureService.h"
+
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A long page of bands four rows high, each band split into eight segments of
+// random colours, so that no stretch of rows repeats elsewhere.
+QImage makePage(int width, int height, quint32 seed)
+{
+    QImage page(width, height, QImage::Format_RGB32);
+    QRandomGenerator rng(seed);
+    const int segment = std::max(1, width / 8);
+    for (int band = 0; band < height; band += 4) {
+        for (int x0 = 0; x0 < width; x0 += segment) {
+            const QRgb colour = qRgb(rng.bounded(256), rng.bounded(256), rng.bounded(256));
+            for (int y = band; y < std::min(band + 4, height); ++y) {
+                auto *row = reinterpret_cast<QRgb *>(page.scanLine(y));
+                for (int x = x0; x < std::min(x0 + segment, width); ++x)
+                    row[x] = colour;
+            }
+        }
+    }
+    return page;
+}
+
+QImage frameAt(const QImage &page, int top, int height)
+{
+    return page.copy(0, top, page.width(), height);
+}
+
+bool sameRows(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return false;
+    const QImage ca = a.convertToFormat(QImage::Format_RGB32);
+    const QImage cb = b.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < ca.height(); ++y)
+        if (std::memcmp(ca.constScanLine(y), cb.constScanLine(y), size_t(ca.width()) * 4) != 0)
+            return false;
+    return true;
+}
+
+} // namespace
+
+// One wheel notch moves the page by far less than a quarter of a tall region,
+// so most of each frame repeats the one before it.
+TEST(ScrollOverlap, FindsLargeOverlapsOfTallRegions)
+{
+    const QImage page = makePage(400, 4000, 1);
+    const int height = 800; // a region 400 points high
+    for (int shift : {60, 37, 199, 2, 760}) {
+        const QImage previous = frameAt(page, 1000, height);
+        const QImage next = frameAt(page, 1000 + shift, height);
+        EXPECT_EQ(ScrollCaptureService::findScrollOverlap(previous, next), height - shift) << "shift " << shift;
+    }
+    // Frames of 100 rows compare 25 rows: an overlap of 80 rows (more than
+    // three quarters) is found, and so is the smallest one that can be scored.
+    const QImage small = makePage(300, 1000, 2);
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(frameAt(small, 100, 100), frameAt(small, 120, 100)), 80);
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(frameAt(small, 100, 100), frameAt(small, 175, 100)), 25);
+}
+
+TEST(ScrollOverlap, RejectsFramesThatShareNothing)
+{
+    const QImage a = makePage(400, 800, 3);
+    const QImage b = makePage(400, 800, 4);
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(a, b), 0);
+    // A shift larger than the frame leaves fewer shared rows than are compared.
+    const QImage page = makePage(400, 3000, 5);
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(frameAt(page, 0, 400), frameAt(page, 380, 400)), 0);
+    // Two rows high: nothing is compared, nothing is accepted.
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(frameAt(page, 0, 2), frameAt(page, 0, 2)), 0);
+}
+
+// The score adds |difference| of the red byte of every second pixel over the
+// compared rows; it must stay below rows x width / 2.
+TEST(ScrollOverlap, AcceptsOnlyScoresBelowTheThreshold)
+{
+    const int width = 400, height = 400, shift = 100;
+    const QImage page = makePage(width, 2000, 6);
+    const QImage previous = frameAt(page, 500, height);
+    QImage next = frameAt(page, 500 + shift, height);
+    // Lift every red value by one (kept in range): each sampled byte of the
+    // 40 compared rows differs by exactly 1, so the true overlap scores
+    // exactly the threshold.
+    QImage lifted = next;
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(lifted.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int r = qRed(row[x]);
+            row[x] = qRgb(r == 255 ? 254 : r + 1, qGreen(row[x]), qBlue(row[x]));
+        }
+    }
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(previous, lifted), 0);
+    // One sampled byte back to its true value: one below the threshold.
+    auto *first = reinterpret_cast<QRgb *>(lifted.scanLine(0));
+    first[0] = next.pixel(0, 0);
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(previous, lifted), height - shift);
+    // Odd pixels and the green and blue bytes are not sampled at all.
+    QImage unsampled = next;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < width; ++x)
+            if (x % 2 == 1)
+                unsampled.setPixel(x, y, qRgb(0, 0, 0));
+            else
+                unsampled.setPixel(x, y, qRgb(qRed(next.pixel(x, y)), 0, 255));
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(previous, unsampled), height - shift);
+}
+
+TEST(ScrollOverlap, SqueezesTheWiderFrame)
+{
+    // The same content at two widths still matches once the wider frame is
+    // scaled down: a page of full-width bands.
+    QImage page(400, 1200, QImage::Format_RGB32);
+    QRandomGenerator rng(7);
+    for (int y = 0; y < page.height(); y += 4) {
+        const QRgb c = qRgb(rng.bounded(256), rng.bounded(256), rng.bounded(256));
+        for (int dy = 0; dy < 4; ++dy) {
+            auto *row = reinterpret_cast<QRgb *>(page.scanLine(y + dy));
+            std::fill(row, row + page.width(), c);
+        }
+    }
+    const QImage previous = frameAt(page, 100, 400);
+    const QImage next = frameAt(page, 160, 400).copy(0, 0, 200, 400);
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(previous, next), 340);
+}
+
+TEST(ScrollStitch, RebuildsThePageRowForRow)
+{
+    const QImage page = makePage(640, 6000, 8);
+    const int height = 1000;
+    QList<QImage> frames;
+    int top = 0;
+    const int shifts[] = {0, 120, 84, 300, 6, 500, 120, 122};
+    for (int shift : shifts) {
+        top += shift;
+        QImage frame = frameAt(page, top, height);
+        frame.setDevicePixelRatio(2.0);
+        frames.append(frame);
+    }
+    const std::optional<QImage> stitched = ScrollCaptureService::stitchScrollFrames(frames);
+    ASSERT_TRUE(stitched.has_value());
+    EXPECT_EQ(stitched->devicePixelRatio(), 1.0);
+    EXPECT_TRUE(sameRows(*stitched, frameAt(page, 0, top + height)));
+}
+
+TEST(ScrollStitch, HandlesFewAndUnrelatedFrames)
+{
+    EXPECT_FALSE(ScrollCaptureService::stitchScrollFrames({}).has_value());
+
+    QImage one = makePage(100, 60, 9);
+    one.setDevicePixelRatio(2.0);
+    const std::optional<QImage> single = ScrollCaptureService::stitchScrollFrames({one});
+    ASSERT_TRUE(single.has_value());
+    EXPECT_EQ(single->size(), QSize(100, 60));
+    EXPECT_EQ(single->devicePixelRatio(), 1.0);
+    EXPECT_TRUE(sameRows(*single, one));
+
+    // Nothing shared: the second frame is appended below the first in full.
+    const QImage a = makePage(200, 300, 10);
+    const QImage b = makePage(200, 300, 11);
+    const std::optional<QImage> both = ScrollCaptureService::stitchScrollFrames({a, b});
+    ASSERT_TRUE(both.has_value());
+    EXPECT_EQ(both->size(), QSize(200, 600));
+    EXPECT_TRUE(sameRows(both->copy(0, 0, 200, 300), a));
+    EXPECT_TRUE(sameRows(both->copy(0, 300, 200, 300), b));
+}
+
+// A frame with see-through pixels (a region reaching past the screens) is laid
+// over the earlier frame, which shows through it.
+TEST(ScrollStitch, LaysTranslucentFramesOverEarlierOnes)
+{
+    const QImage page = makePage(200, 1000, 12);
+    QImage first = frameAt(page, 0, 400).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage second = frameAt(page, 100, 400).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // The right half of the second frame's lowest rows is see-through; those
+    // rows are not compared, so the overlap stays 300.
+    for (int y = 350; y < 400; ++y)
+        for (int x = 100; x < 200; ++x)
+            second.setPixel(x, y, qRgba(0, 0, 0, 0));
+    // The right half of its row 50 (below the 40 compared rows) is white at
+    // half strength.
+    for (int x = 100; x < 200; ++x)
+        second.setPixel(x, 50, qPremultiply(qRgba(255, 255, 255, 128)));
+    const std::optional<QImage> stitched = ScrollCaptureService::stitchScrollFrames({first, second});
+    ASSERT_TRUE(stitched.has_value());
+    ASSERT_EQ(stitched->size(), QSize(200, 500));
+    EXPECT_EQ(stitched->pixel(150, 460), 0u); // nothing under it: stays clear
+    EXPECT_EQ(stitched->pixel(50, 460), page.pixel(50, 460));
+    // Row 150 of the canvas: white at half strength over the first frame.
+    const QRgb under = first.pixel(150, 150);
+    const QRgb mixed = stitched->pixel(150, 150);
+    EXPECT_EQ(qAlpha(mixed), 255);
+    EXPECT_NEAR(qRed(mixed), 128 + qRed(under) * 127 / 255, 2);
+}
+
+TEST(ScrollFrames, LookIdenticalOnlyWithFewSampledDifferences)
+{
+    const QImage frame = makePage(400, 600, 13);
+    EXPECT_TRUE(ScrollCaptureService::framesLookIdentical(frame, frame.copy()));
+    EXPECT_FALSE(ScrollCaptureService::framesLookIdentical(frame, frame.copy(0, 0, 400, 599)));
+
+    // The strip is the 60 rows across the middle (rows 270 to 329); sampled are
+    // the red bytes of every fourth pixel, counted through the strip.
+    auto changed = [&](const QList<QPoint> &points, QRgb colour) {
+        QImage copy = frame.copy();
+        for (const QPoint &p : points)
+            copy.setPixel(p, colour);
+        return copy;
+    };
+    const QRgb odd = qRgb(qRed(frame.pixel(0, 270)) ^ 0x80, 0, 0);
+    const QList<QPoint> four{{0, 270}, {4, 270}, {8, 300}, {396, 329}};
+    EXPECT_TRUE(ScrollCaptureService::framesLookIdentical(frame, changed(four, odd)));
+    QList<QPoint> five = four;
+    five.append({200, 280});
+    QImage fiveChanged = frame.copy();
+    for (const QPoint &p : five)
+        fiveChanged.setPixel(p, qRgb(qRed(frame.pixel(p)) ^ 0x80, 0, 0));
+    EXPECT_FALSE(ScrollCaptureService::framesLookIdentical(frame, fiveChanged));
+
+    // Changes outside the strip, or off the sampled pixels, go unseen.
+    QImage outside = frame.copy();
+    QPainter(&outside).fillRect(0, 0, 400, 270, Qt::red);
+    QPainter(&outside).fillRect(0, 330, 400, 270, Qt::blue);
+    EXPECT_TRUE(ScrollCaptureService::framesLookIdentical(frame, outside));
+    QImage offSample = frame.copy();
+    for (int y = 270; y < 330; ++y)
+        for (int x = 1; x < 400; x += 4)
+            offSample.setPixel(x, y, qRgb(0, 255, 0));
+    EXPECT_TRUE(ScrollCaptureService::framesLookIdentical(frame, offSample));
+}
+
+namespace {
+// Scrolling content: a frame shows the page from the current scroll offset;
+// each wheel notch moves it by a fixed step until the page's end.
+struct FakeScreen
+{
+    explicit FakeScreen(QImage p) : page(std::move(p)) {}
+    QImage page;
+    int frameHeight = 200;
+    int step = 30;
+    int offset = 0;
+    int notches = 0;
+    int frames = 0;
+    QList<QPointF> scrollPoints;
+    int failFrame = -1; // the frame (counted from 0) that fails to come
+
+    ScrollCaptureService::FrameGrabber grabber()
+    {
+        return [this](const QRectF &) -> std::optional<QImage> {
+            if (frames++ == failFrame)
+                return std::nullopt;
+            return page.copy(0, offset, page.width(), frameHeight);
+        };
+    }
+    ScrollCaptureService::ScrollPoster poster()
+    {
+        return [this](const QPointF &p) {
+            ++notches;
+            scrollPoints.append(p);
+            offset = std::min(offset + step, page.height() - frameHeight);
+            return true;
+        };
+    }
+};
+
+std::optional<std::optional<QImage>> runCapture(ScrollCaptureService &service, FakeScreen &screen, QRectF region)
+{
+    service.setFrameGrabber(screen.grabber());
+    service.setScrollPoster(screen.poster());
+    service.setScrollWaitMs(1);
+    std::optional<std::optional<QImage>> result;
+    service.startScrollCapture(region, [&](std::optional<QImage> image) { result = std::move(image); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 20000));
+    return result;
+}
+} // namespace
+
+TEST(ScrollCaptureLoop, StopsWhenTheContentNoLongerMoves)
+{
+    FakeScreen screen(makePage(120, 500, 14));
+    ScrollCaptureService service;
+    const auto result = runCapture(service, screen, QRectF(10, 20, 60, 100));
+    ASSERT_TRUE(result && result->has_value());
+    // 0, 30, ..., 300: eleven frames, the twelfth repeats the last.
+    EXPECT_EQ(screen.notches, 11);
+    EXPECT_EQ(screen.scrollPoints.first(), QPointF(40, 70));
+    EXPECT_TRUE(sameRows(**result, screen.page));
+    EXPECT_FALSE(service.isRunning());
+}
+
+TEST(ScrollCaptureLoop, EndsAfterFiftyNotches)
+{
+    FakeScreen screen(makePage(100, 4000, 15));
+    screen.step = 20;
+    ScrollCaptureService service;
+    const auto result = runCapture(service, screen, QRectF(0, 0, 50, 100));
+    ASSERT_TRUE(result && result->has_value());
+    EXPECT_EQ(screen.notches, 50);
+    EXPECT_EQ(screen.frames, 51);
+    EXPECT_TRUE(sameRows(**result, screen.page.copy(0, 0, 100, 200 + 50 * 20)));
+}
+
+TEST(ScrollCaptureLoop, SecondStartWhileRunningIsIgnored)
+{
+    FakeScreen screen(makePage(100, 400, 16));
+    ScrollCaptureService service;
+    service.setFrameGrabber(screen.grabber());
+    service.setScrollPoster(screen.poster());
+    service.setScrollWaitMs(1);
+    int firstCalls = 0, secondCalls = 0;
+    service.startScrollCapture(QRectF(0, 0, 50, 100), [&](std::optional<QImage>) { ++firstCalls; });
+    EXPECT_TRUE(service.isRunning());
+    service.startScrollCapture(QRectF(0, 0, 50, 100), [&](std::optional<QImage>) { ++secondCalls; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return firstCalls == 1; }, 20000));
+    QTest::qWait(50);
+    EXPECT_EQ(firstCalls, 1);
+    EXPECT_EQ(secondCalls, 0);
+}
+
+TEST(ScrollCaptureLoop, FailedFrames)
+{
+    // The first frame fails: the loop still scrolls and captures.
+    {
+        FakeScreen screen(makePage(100, 400, 17));
+        screen.failFrame = 0;
+        ScrollCaptureService service;
+        const auto result = runCapture(service, screen, QRectF(0, 0, 50, 100));
+        ASSERT_TRUE(result && result->has_value());
+        EXPECT_TRUE(sameRows(**result, screen.page.copy(0, 30, 100, 370)));
+    }
+    // A later frame fails: the frames so far are stitched.
+    {
+        FakeScreen screen(makePage(100, 1000, 18));
+        screen.failFrame = 3;
+        ScrollCaptureService service;
+        const auto result = runCapture(service, screen, QRectF(0, 0, 50, 100));
+        ASSERT_TRUE(result && result->has_value());
+        EXPECT_EQ(screen.notches, 3);
+        EXPECT_TRUE(sameRows(**result, screen.page.copy(0, 0, 100, 200 + 2 * 30)));
+    }
+    // No frame at all: nothing.
+    {
+        ScrollCaptureService service;
+        service.setFrameGrabber([](const QRectF &) { return std::optional<QImage>(); });
+        int notches = 0;
+        service.setScrollPoster([&](const QPointF &) { return ++notches > 0; });
+        service.setScrollWaitMs(1);
+        std::optional<std::optional<QImage>> result;
+        service.startScrollCapture(QRectF(0, 0, 50, 100), [&](std::optional<QImage> image) { result = image; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+        EXPECT_FALSE(result->has_value());
+        EXPECT_EQ(notches, 1);
+    }
+}
