@@ -10,9 +10,14 @@
 #include <QtConcurrent>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
 #include <vector>
+
+#if defined(Q_OS_LINUX)
+#include <sys/mman.h>
+#endif
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -48,12 +53,14 @@ QImage asPremultiplied32(const QImage &image)
 // with the smallest score (the smaller overlap on a tie), accepted when its
 // score is below n x width / 2.
 //
-// Scores only grow as samples are added, so a candidate can be dropped as
-// soon as its partial score reaches the acceptance threshold or the best
-// score so far; the result is the same as scoring every candidate in full.
-// The rows are summed a column block at a time, the blocks taken in an order
-// that spreads over the whole width, so that a wrong candidate is usually
-// dropped after a few blocks and most of the previous frame is never read.
+// Scores are sums of non-negative terms, so any part of a score is a lower
+// bound of the whole. The search first scores every candidate on one column
+// block (16 pixels) where the next frame's top rows vary most, then completes
+// the candidates in the order of those partial scores, dropping a candidate
+// as soon as its partial score shows it can be neither accepted nor better
+// than the best so far. The result is the same as scoring every candidate in
+// full; in practice the true overlap comes first and almost nothing else is
+// read beyond the one column block.
 
 constexpr int blockPixels = 16; // 64 bytes: one cache line, 8 samples
 
@@ -100,6 +107,11 @@ inline quint64 columnScore(const SamplingRows &prev, int prevTop, const Sampling
         acc = _mm_add_epi64(acc, blockScore(prev.row(prevTop + j) + offset, next.row(j) + offset, mask));
     return quint64(_mm_cvtsi128_si64(acc)) + quint64(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
 }
+
+inline void prefetchRow(const uchar *p)
+{
+    _mm_prefetch(reinterpret_cast<const char *>(p), _MM_HINT_T0);
+}
 #else
 inline quint64 columnScore(const SamplingRows &prev, int prevTop, const SamplingRows &next, int n, qsizetype offset)
 {
@@ -109,6 +121,8 @@ inline quint64 columnScore(const SamplingRows &prev, int prevTop, const Sampling
         sum += tailScore(prev.row(prevTop + j), next.row(j), first, first + blockPixels);
     return sum;
 }
+
+inline void prefetchRow(const uchar *) {}
 #endif
 
 // Block columns in an order that strides across the row.
@@ -125,6 +139,32 @@ std::vector<int> blockOrder(int blocks)
     for (int i = 0; i < blocks; ++i)
         order[size_t(i)] = int((qint64(i) * stride) % blocks);
     return order;
+}
+
+// The block column whose samples in the next frame's top n rows spread the
+// most: the one that tells candidates apart best.
+int mostVariedBlock(const SamplingRows &next, int n, int blocks)
+{
+    int best = 0;
+    qint64 bestSpread = -1;
+    for (int block = 0; block < blocks; ++block) {
+        qint64 sum = 0, sumSquares = 0, count = 0;
+        for (int j = 0; j < n; ++j) {
+            const uchar *row = next.row(j) + qsizetype(block) * blockPixels * 4;
+            for (int x = 0; x < blockPixels; x += 2) {
+                const int v = row[x * 4 + redByte];
+                sum += v;
+                sumSquares += v * v;
+                ++count;
+            }
+        }
+        const qint64 spread = count * sumSquares - sum * sum;
+        if (spread > bestSpread) {
+            bestSpread = spread;
+            best = block;
+        }
+    }
+    return best;
 }
 
 int searchOverlap(const QImage &previous, const QImage &next)
@@ -159,24 +199,59 @@ int searchOverlap(const QImage &previous, const QImage &next)
     // scored) up to the whole of the shorter frame. One wheel notch moves a
     // page by much less than a quarter of a tall region, so large overlaps are
     // the common case.
+    const int first = n;
     const int last = std::min(ha, hb);
     const quint64 threshold = quint64(qint64(n) * width / 2);
+    if (first > last)
+        return 0;
 
     const SamplingRows prevRows{a.constBits(), a.bytesPerLine()};
     const SamplingRows nextRows{b.constBits(), b.bytesPerLine()};
     const int blocks = width / blockPixels;
     const int tailFrom = blocks * blockPixels;
-    const std::vector<int> order = blockOrder(blocks);
 
-    int bestK = -1;
-    quint64 bound = threshold; // a candidate must score below this to be kept
-    for (int k = n; k <= last; ++k) {
+    // Pass 1: every candidate on the most telling block column.
+    struct Candidate
+    {
+        quint64 partial;
+        int k;
+    };
+    std::vector<Candidate> candidates;
+    candidates.reserve(size_t(last - first + 1));
+    const int probe = blocks > 0 ? mostVariedBlock(nextRows, n, blocks) : -1;
+    const qsizetype probeOffset = qsizetype(std::max(probe, 0)) * blockPixels * 4;
+    for (int k = first; k <= last; ++k) {
         const int prevTop = ha - k;
-        quint64 score = 0;
+        if (prevTop >= 8)
+            prefetchRow(prevRows.row(prevTop - 8) + probeOffset);
+        candidates.push_back({probe >= 0 ? columnScore(prevRows, prevTop, nextRows, n, probeOffset) : 0, k});
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate &x, const Candidate &y) {
+        return x.partial != y.partial ? x.partial < y.partial : x.k < y.k;
+    });
+
+    // Pass 2: complete the candidates, most promising first. A candidate is
+    // beaten once its partial score reaches the threshold, exceeds the best
+    // score, or equals it with a larger overlap.
+    std::vector<int> order = blockOrder(blocks);
+    order.erase(std::remove(order.begin(), order.end(), probe), order.end());
+    quint64 bestScore = threshold;
+    int bestK = -1;
+    auto beaten = [&](quint64 partial, int k) {
+        return partial >= threshold || partial > bestScore || (partial == bestScore && (bestK < 0 || k > bestK));
+    };
+    for (const Candidate &c : candidates) {
+        if (beaten(c.partial, c.k)) {
+            if (c.partial > bestScore)
+                break; // the rest start higher still
+            continue;
+        }
+        const int prevTop = ha - c.k;
+        quint64 score = c.partial;
         bool dropped = false;
         for (int block : order) {
             score += columnScore(prevRows, prevTop, nextRows, n, qsizetype(block) * blockPixels * 4);
-            if (score >= bound) {
+            if (beaten(score, c.k)) {
                 dropped = true;
                 break;
             }
@@ -185,9 +260,9 @@ int searchOverlap(const QImage &previous, const QImage &next)
             continue;
         for (int j = 0; j < n && tailFrom < width; ++j)
             score += tailScore(prevRows.row(prevTop + j), nextRows.row(j), tailFrom, width);
-        if (score < bound) {
-            bestK = k;
-            bound = score;
+        if (!beaten(score, c.k)) {
+            bestScore = score;
+            bestK = c.k;
         }
     }
     return bestK < 0 ? 0 : bestK;
@@ -211,6 +286,27 @@ std::optional<QImage> composeFrames(const QList<QImage> &frames, const std::vect
     }
     painter.end();
     return canvas;
+}
+
+// A large image of fresh memory. The canvas of a long capture runs to a
+// hundred megabytes; asking the kernel for huge pages spares most of the page
+// faults of filling it.
+QImage allocateCanvas(int width, int height, QImage::Format format)
+{
+    const qsizetype bytesPerLine = qsizetype(width) * 4;
+    const size_t bytes = size_t(bytesPerLine) * size_t(height);
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+    constexpr size_t hugePage = size_t(2) << 20;
+    if (bytes >= 4 * hugePage) {
+        const size_t rounded = (bytes + hugePage - 1) / hugePage * hugePage;
+        void *memory = std::aligned_alloc(hugePage, rounded);
+        if (!memory)
+            return QImage();
+        madvise(memory, rounded, MADV_HUGEPAGE);
+        return QImage(static_cast<uchar *>(memory), width, height, bytesPerLine, format, std::free, memory);
+    }
+#endif
+    return QImage(width, height, format);
 }
 
 bool rowIsOpaque(const uchar *row, int width)
@@ -374,21 +470,31 @@ std::optional<QImage> ScrollCaptureService::stitchScrollFrames(const QList<QImag
     if (!uniform)
         return composeFrames(frames, tops, int(height));
 
-    QImage canvas(width, int(height), format);
+    QImage canvas = allocateCanvas(width, int(height), format);
     if (canvas.isNull())
         return std::nullopt;
+    // Each frame's rows land in their own part of the canvas: copy them side
+    // by side (this also spreads the page faults of the fresh memory).
     const bool checkAlpha = format == QImage::Format_ARGB32_Premultiplied;
     const size_t rowBytes = size_t(width) * 4;
-    for (qsizetype i = 0; i < frames.size(); ++i) {
+    QList<int> indices(frames.size());
+    std::iota(indices.begin(), indices.end(), 0);
+    uchar *const canvasBits = canvas.bits();
+    const qsizetype canvasStride = canvas.bytesPerLine();
+    const QList<bool> opaque = QtConcurrent::blockingMapped(indices, [&](int i) {
         const QImage &frame = frames[i];
         const int rows = (i + 1 < frames.size()) ? tops[size_t(i + 1)] - tops[size_t(i)] : frame.height();
-        for (int y = 0; y < rows; ++y) {
+        uchar *target = canvasBits + qsizetype(tops[size_t(i)]) * canvasStride;
+        for (int y = 0; y < rows; ++y, target += canvasStride) {
             const uchar *src = frame.constScanLine(y);
             if (checkAlpha && !rowIsOpaque(src, width))
-                return composeFrames(frames, tops, int(height));
-            std::memcpy(canvas.scanLine(tops[size_t(i)] + y), src, rowBytes);
+                return false;
+            std::memcpy(target, src, rowBytes);
         }
-    }
+        return true;
+    });
+    if (opaque.contains(false))
+        return composeFrames(frames, tops, int(height));
     canvas.setDevicePixelRatio(1.0);
     return canvas;
 }
