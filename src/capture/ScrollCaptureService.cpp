@@ -1,5 +1,6 @@
 #include "capture/ScrollCaptureService.h"
 
+#include "platform/ScreenCapture.h"
 #include "platform/SyntheticInput.h"
 
 #include <QFutureWatcher>
@@ -346,7 +347,15 @@ std::optional<QImage> ScrollCaptureService::captureScrollFrame(const QRectF &rec
 {
     if (m_frameGrabber)
         return m_frameGrabber(rect);
-    return std::nullopt;
+    // Whole points, two pixels each, without the pointer.
+    const QSize pixels(int(std::trunc(rect.width())) * 2, int(std::trunc(rect.height())) * 2);
+    if (pixels.isEmpty())
+        return std::nullopt;
+    QImage frame = ScreenCapture::current().captureRect(rect.translated(primaryOrigin()), pixels, false);
+    if (frame.isNull())
+        return std::nullopt;
+    frame.setDevicePixelRatio(2);
+    return frame;
 }
 
 void ScrollCaptureService::runScrollLoop(int remaining)

@@ -3,6 +3,8 @@
 #include "capture/RegionSelectionWindow.h"
 
 #include "OverlayScreens.h"
+#include "platform/Log.h"
+#include "support/FakeScreenCapture.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -314,4 +316,37 @@ TEST(RegionSelection, WithoutAPictureTheLoupeIsGrey)
     drag(v, QPointF(10, 10), QPointF(110, 60));
     ASSERT_TRUE(s.waitForResult());
     EXPECT_EQ(*s.result, QRectF(810, -230, 100, 50));
+}
+
+TEST(RegionSelection, PicturesEveryScreenForTheMagnifier)
+{
+    FakeScreenCapture fake;
+    fake.content.displays = {ShareableDisplay{0, QStringLiteral("1-primary"), OverlayScreens::geometries()[0]},
+                             ShareableDisplay{1, QStringLiteral("2-right"), OverlayScreens::geometries()[1]},
+                             ShareableDisplay{2, QStringLiteral("3-left"), OverlayScreens::geometries()[2]}};
+    {
+        RegionSelectionController controller;
+        int calls = 0;
+        controller.start([&](std::optional<QRectF>) { ++calls; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 3; }, 2000));
+        ASSERT_EQ(fake.rectRequests.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(fake.rectRequests[i].rect, QRectF(OverlayScreens::geometries()[i]));
+            EXPECT_EQ(fake.rectRequests[i].pixelSize, OverlayScreens::geometries()[i].size() * 2);
+            EXPECT_FALSE(fake.rectRequests[i].showsCursor);
+            const QImage snapshot = controller.windows()[i]->contentView()->snapshot();
+            EXPECT_EQ(snapshot.size(), OverlayScreens::geometries()[i].size() * 2);
+            EXPECT_EQ(snapshot.devicePixelRatio(), 2.0);
+        }
+    }
+
+    LogCapture log;
+    fake.captureError = QStringLiteral("BadMatch");
+    EXPECT_TRUE(RegionSelectionController::captureDisplaySnapshots().isEmpty());
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("[Vorna] magnifier: capture failed for display 0: BadMatch"),
+                                        QStringLiteral("[Vorna] magnifier: capture failed for display 1: BadMatch"),
+                                        QStringLiteral("[Vorna] magnifier: capture failed for display 2: BadMatch")}));
+    fake.contentError = QStringLiteral("no X server");
+    EXPECT_TRUE(RegionSelectionController::captureDisplaySnapshots().isEmpty());
+    EXPECT_EQ(log.lines().value(3), QStringLiteral("[Vorna] magnifier: SCShareableContent failed: no X server"));
 }

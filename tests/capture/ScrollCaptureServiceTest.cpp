@@ -1,4 +1,5 @@
 #include "capture/ScrollCaptureService.h"
+#include "support/FakeScreenCapture.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
@@ -357,4 +358,19 @@ TEST(ScrollCaptureLoop, FailedFrames)
         EXPECT_FALSE(result->has_value());
         EXPECT_EQ(notches, 1);
     }
+}
+
+TEST(ScrollCaptureLoop, FramesAreWholePointsAtTwoPixelsWithoutThePointer)
+{
+    FakeScreenCapture fake;
+    ScrollCaptureService service;
+    const std::optional<QImage> frame = service.captureScrollFrame(QRectF(10.7, 20, 100.9, 50.5));
+    ASSERT_TRUE(frame.has_value());
+    ASSERT_EQ(fake.rectRequests.size(), 1);
+    EXPECT_EQ(fake.rectRequests[0].rect, QRectF(10.7, 20, 100.9, 50.5)); // the primary screen is at the origin
+    EXPECT_EQ(fake.rectRequests[0].pixelSize, QSize(200, 100));
+    EXPECT_FALSE(fake.rectRequests[0].showsCursor);
+    EXPECT_EQ(frame->devicePixelRatio(), 2.0);
+    fake.captureError = QStringLiteral("BadMatch");
+    EXPECT_FALSE(service.captureScrollFrame(QRectF(0, 0, 10, 10)).has_value());
 }
