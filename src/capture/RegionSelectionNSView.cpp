@@ -142,26 +142,7 @@ void RegionSelectionNSView::resizeEvent(QResizeEvent *event)
 
 void RegionSelectionNSView::prepareBackdrops()
 {
-    m_dimmedBackdrop = QImage();
-    m_clearBackdrop = QImage();
-    if (m_snapshot.isNull() || width() <= 0 || height() <= 0)
-        return;
-    // Without a compositing manager nothing beneath an X11 window shows
-    // through it, so the overlay paints the picture of its screen itself.
-    // Scaled once to the view's pixels: each repaint is then a plain copy.
-    const qreal dpr = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * dpr).toSize();
-    QImage clear = m_snapshot.convertToFormat(QImage::Format_RGB32);
-    if (clear.size() != pixels)
-        clear = clear.scaled(pixels, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    clear.setDevicePixelRatio(dpr);
-    QImage dimmed = clear.copy();
-    {
-        QPainter p(&dimmed);
-        p.fillRect(QRectF(QPointF(), QSizeF(size())), QColor::fromRgbF(0, 0, 0, 0.15));
-    }
-    m_clearBackdrop = clear;
-    m_dimmedBackdrop = dimmed;
+    m_backdrop = OverlayBackdrop(m_snapshot, size(), devicePixelRatioF(), 0.15);
 }
 
 QRegion RegionSelectionNSView::decorations() const
@@ -198,12 +179,8 @@ void RegionSelectionNSView::paintEvent(QPaintEvent *event)
     const QRegion dirty = event->region();
 
     // 1. The dimmed screen.
-    if (!m_dimmedBackdrop.isNull()) {
-        const qreal dpr = m_dimmedBackdrop.devicePixelRatio();
-        p.setCompositionMode(QPainter::CompositionMode_Source);
-        for (const QRect &r : dirty)
-            p.drawImage(QPointF(r.topLeft()), m_dimmedBackdrop, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
-        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (!m_backdrop.isNull()) {
+        OverlayBackdrop::paint(p, m_backdrop.dimmed(), dirty);
     } else {
         p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.15));
     }
@@ -221,15 +198,13 @@ void RegionSelectionNSView::drawSelection(QPainter &p, const QRectF &selection, 
 {
     // Cut out of the dimming.
     const QRect cut = selection.toAlignedRect();
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    if (!m_clearBackdrop.isNull()) {
-        const qreal dpr = m_clearBackdrop.devicePixelRatio();
-        for (const QRect &r : dirty & cut)
-            p.drawImage(QPointF(r.topLeft()), m_clearBackdrop, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
+    if (!m_backdrop.isNull()) {
+        OverlayBackdrop::paint(p, m_backdrop.clear(), dirty & cut);
     } else {
+        p.setCompositionMode(QPainter::CompositionMode_Source);
         p.fillRect(cut, Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setBrush(Qt::NoBrush);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/OverlayBackdrop.h"
+
 #include <QImage>
 #include <QPointF>
 #include <QRectF>
@@ -65,7 +67,5 @@ private:
     OnComplete m_onComplete;
     QPointF m_mouseLocation;
     QImage m_snapshot;
-    // The snapshot at the view's own pixel size, dimmed and as it is.
-    QImage m_dimmedBackdrop;
-    QImage m_clearBackdrop;
+    OverlayBackdrop m_backdrop;
 };
