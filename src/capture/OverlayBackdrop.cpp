@@ -1,6 +1,11 @@
 #include "capture/OverlayBackdrop.h"
 
+#include "platform/ScreenCapture.h"
+
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
+#include <cmath>
 
 OverlayBackdrop::OverlayBackdrop(const QImage &snapshot, const QSize &size, qreal devicePixelRatio, qreal dimming)
 {
@@ -27,4 +32,35 @@ void OverlayBackdrop::paint(QPainter &painter, const QImage &image, const QRegio
     for (const QRect &r : region)
         painter.drawImage(QPointF(r.topLeft()), image, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
     painter.setCompositionMode(mode);
+}
+
+std::optional<QHash<quint32, QImage>> OverlayBackdrop::captureScreens(Resolution resolution,
+                                                                      const ErrorHandlers &errors)
+{
+    ScreenCapture &capture = ScreenCapture::current();
+    QString error;
+    const std::optional<ShareableContent> content = capture.shareableContent(false, true, &error);
+    if (!content) {
+        if (errors.content)
+            errors.content(error);
+        return std::nullopt;
+    }
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    QHash<quint32, QImage> pictures;
+    for (const ShareableDisplay &display : content->displays) {
+        qreal scale = 2;
+        if (resolution == Resolution::screenPixels)
+            scale = display.displayID < quint32(screens.size()) ? screens[display.displayID]->devicePixelRatio() : 1;
+        const QSize pixels(int(std::ceil(display.frame.width() * scale)), int(std::ceil(display.frame.height() * scale)));
+        QString displayError;
+        QImage image = capture.captureRect(QRectF(display.frame), pixels, false, &displayError);
+        if (image.isNull()) {
+            if (errors.display)
+                errors.display(display.displayID, displayError);
+            continue;
+        }
+        image.setDevicePixelRatio(scale);
+        pictures.insert(display.displayID, image);
+    }
+    return pictures;
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QHash>
 #include <QImage>
 #include <QRegion>
 #include <QSize>
+#include <QString>
+#include <functional>
+#include <optional>
 
 class QPainter;
 
@@ -26,6 +30,20 @@ public:
 
     // Copies the given parts of one of the images to the same place.
     static void paint(QPainter &painter, const QImage &image, const QRegion &region);
+
+    // A picture of every screen, without the pointer, keyed by the screen's
+    // position in QGuiApplication::screens(): at two pixels per point, or at
+    // each screen's own pixel ratio. Nothing when the screens cannot be
+    // listed; a screen whose picture fails is left out. The reasons are
+    // handed to the optional callbacks.
+    enum class Resolution { twoPerPoint, screenPixels };
+    struct ErrorHandlers
+    {
+        std::function<void(const QString &)> content;
+        std::function<void(quint32 displayID, const QString &)> display;
+    };
+    static std::optional<QHash<quint32, QImage>> captureScreens(Resolution resolution,
+                                                                const ErrorHandlers &errors = {});
 
 private:
     QImage m_clear;

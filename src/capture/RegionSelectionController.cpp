@@ -4,7 +4,7 @@
 #include "capture/RegionSelectionWindow.h"
 
 #include "platform/Log.h"
-#include "platform/ScreenCapture.h"
+#include "capture/OverlayBackdrop.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -89,25 +89,13 @@ QList<RegionSelectionWindow *> RegionSelectionController::windows() const
 
 RegionSelectionController::Snapshots RegionSelectionController::captureDisplaySnapshots()
 {
-    ScreenCapture &capture = ScreenCapture::current();
-    QString error;
-    const std::optional<ShareableContent> content = capture.shareableContent(false, true, &error);
-    if (!content) {
+    OverlayBackdrop::ErrorHandlers log;
+    log.content = [](const QString &error) {
         vlog(QStringLiteral("[Vorna] magnifier: SCShareableContent failed: ") + error);
-        return {};
-    }
-    Snapshots snapshots;
-    for (const ShareableDisplay &display : content->displays) {
-        // Two pixels per point whatever the screen's own scale, no pointer.
-        QString displayError;
-        QImage image = capture.captureRect(QRectF(display.frame), display.frame.size() * 2, false, &displayError);
-        if (image.isNull()) {
-            vlog(QStringLiteral("[Vorna] magnifier: capture failed for display ") + QString::number(display.displayID)
-                 + QStringLiteral(": ") + displayError);
-            continue;
-        }
-        image.setDevicePixelRatio(2);
-        snapshots.insert(display.displayID, image);
-    }
-    return snapshots;
+    };
+    log.display = [](quint32 displayID, const QString &error) {
+        vlog(QStringLiteral("[Vorna] magnifier: capture failed for display ") + QString::number(displayID)
+             + QStringLiteral(": ") + error);
+    };
+    return OverlayBackdrop::captureScreens(OverlayBackdrop::Resolution::twoPerPoint, log).value_or(Snapshots());
 }

@@ -1,6 +1,6 @@
 #include "capture/WindowSelectionController.h"
 
-#include "capture/RegionSelectionController.h"
+#include "capture/OverlayBackdrop.h"
 #include "capture/WindowSelectionNSView.h"
 #include "capture/WindowSelectionWindow.h"
 #include "platform/Compositing.h"
@@ -30,7 +30,9 @@ void WindowSelectionController::begin(const QList<ShareableWindow> &windows, Com
     // picture of the screens beneath their dimming.
     Snapshots snapshots;
     if (!Compositing::isActive())
-        snapshots = m_snapshotSource ? m_snapshotSource() : RegionSelectionController::captureDisplaySnapshots();
+        snapshots = m_snapshotSource
+            ? m_snapshotSource()
+            : OverlayBackdrop::captureScreens(OverlayBackdrop::Resolution::screenPixels).value_or(Snapshots());
 
     QPointer<WindowSelectionController> self(this);
     auto onSelect = [self](const ShareableWindow &window) {
