@@ -14,6 +14,11 @@ namespace {
 
 const QColor systemBlue(0, 122, 255);
 
+// Qt's raster engine hands a fill of many rows to its thread pool and waits
+// for it; for the small shapes drawn here the hand-off costs far more than
+// the drawing. Shapes are therefore drawn through clips of fewer rows.
+constexpr int rowsPerSlice = 64;
+
 QFont monospacedFont(qreal pixelSize, QFont::Weight weight)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -44,6 +49,49 @@ QPen dashedPen(const QColor &colour, qreal width, qreal dash, qreal gap)
     pen.setDashPattern({dash / unit, gap / unit});
     pen.setDashOffset(0);
     return pen;
+}
+
+// Strokes a rectangle's outline, but only the pieces of its edges that reach
+// into the clip: a large selection is repainted a slice at a time, and each
+// slice then strokes a few short lines instead of the whole outline. The
+// edges come in the order a drawn rectangle takes them, the dash pattern
+// carried on from one to the next, so the pieces join up exactly.
+void drawOutline(QPainter &p, const QRectF &r, QPen pen, const QRect &clip)
+{
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
+    const QRectF area = QRectF(clip).adjusted(-3, -3, 3, 3);
+    const QPointF corners[] = {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft(), r.topLeft()};
+    const qreal unit = std::max<qreal>(pen.widthF(), 1);
+    const qreal startOffset = pen.dashOffset();
+    const bool dashed = pen.style() == Qt::CustomDashLine;
+    qreal travelled = 0;
+    for (int i = 0; i < 4; ++i) {
+        const QLineF edge(corners[i], corners[i + 1]);
+        const qreal length = edge.length();
+        // The stretch of the edge, as fractions of it, inside the area.
+        qreal t0 = 0, t1 = 1;
+        const bool horizontal = i % 2 == 0;
+        const qreal fixed = horizontal ? edge.y1() : edge.x1();
+        const qreal lo = horizontal ? area.left() : area.top();
+        const qreal hi = horizontal ? area.right() : area.bottom();
+        const qreal a = horizontal ? edge.x1() : edge.y1();
+        const qreal b = horizontal ? edge.x2() : edge.y2();
+        const bool crosses = horizontal ? (fixed >= area.top() && fixed <= area.bottom())
+                                        : (fixed >= area.left() && fixed <= area.right());
+        if (crosses && length > 0) {
+            const qreal ta = (lo - a) / (b - a), tb = (hi - a) / (b - a);
+            t0 = std::max<qreal>(0, std::min(ta, tb));
+            t1 = std::min<qreal>(1, std::max(ta, tb));
+            if (t0 < t1) {
+                if (dashed)
+                    pen.setDashOffset(startOffset + (travelled + t0 * length) / unit);
+                p.setPen(pen);
+                p.drawLine(edge.pointAt(t0), edge.pointAt(t1));
+            }
+        }
+        travelled += length;
+    }
 }
 
 QRegion ring(const QRectF &rect, int margin)
@@ -145,6 +193,11 @@ void RegionSelectionNSView::prepareBackdrops()
     m_backdrop = OverlayBackdrop(m_snapshot, size(), devicePixelRatioF(), 0.15);
 }
 
+QRegion RegionSelectionNSView::decorationsOfSelection(const QRectF &selection) const
+{
+    return ring(selection, 3) + sizeLabelRect(selection).toAlignedRect().adjusted(-2, -2, 2, 2);
+}
+
 QRegion RegionSelectionNSView::decorations() const
 {
     QRegion region;
@@ -152,10 +205,8 @@ QRegion RegionSelectionNSView::decorations() const
     region += QRect(0, int(std::floor(m.y())) - 2, width(), 5);
     region += QRect(int(std::floor(m.x())) - 2, 0, 5, height());
     region += loupeRect(m).toAlignedRect().adjusted(-2, -2, 2, 2);
-    if (const std::optional<QRectF> selection = selectionRect()) {
-        region += ring(*selection, 3);
-        region += sizeLabelRect(*selection).toAlignedRect().adjusted(-2, -2, 2, 2);
-    }
+    if (const std::optional<QRectF> selection = selectionRect())
+        region += decorationsOfSelection(*selection);
     return region;
 }
 
@@ -176,44 +227,60 @@ void RegionSelectionNSView::changeState(const std::function<void()> &change)
 void RegionSelectionNSView::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
-    const QRegion dirty = event->region();
+    const std::optional<QRectF> selection = selectionRect();
+    const QRect selectionBounds = selection ? decorationsOfSelection(*selection).boundingRect() : QRect();
+    prepareCrosshair();
+    prepareMagnifier();
+    const QRect loupeBounds(m_loupeOrigin, m_loupeImage.deviceIndependentSize().toSize());
 
-    // 1. The dimmed screen.
-    if (!m_backdrop.isNull()) {
-        OverlayBackdrop::paint(p, m_backdrop.dimmed(), dirty);
-    } else {
-        p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.15));
+    // Each dirty rectangle on its own, in slices of a few rows: with a plain
+    // rectangle as the clip, every step below is a straight copy or blend of
+    // rows, done on this thread.
+    QList<QRect> slices;
+    for (const QRect &dirty : event->region())
+        for (int top = dirty.top(); top <= dirty.bottom(); top += rowsPerSlice)
+            slices.append(QRect(dirty.left(), top, dirty.width(), std::min(rowsPerSlice, dirty.bottom() + 1 - top)));
+    for (const QRect &r : std::as_const(slices)) {
+        p.setClipRect(r);
+        // 1. The dimmed screen.
+        if (!m_backdrop.isNull()) {
+            OverlayBackdrop::paint(p, m_backdrop.dimmed(), r);
+        } else {
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+            p.fillRect(r, QColor::fromRgbF(0, 0, 0, 0.15));
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        }
+        // 2. The selection.
+        if (selection && r.intersects(selectionBounds))
+            drawSelection(p, *selection, r);
+        // 3 and 4, in every state.
+        drawCrosshair(p, r);
+        if (r.intersects(loupeBounds))
+            p.drawImage(QPointF(m_loupeOrigin), m_loupeImage);
     }
-
-    // 2. The selection.
-    if (const std::optional<QRectF> selection = selectionRect())
-        drawSelection(p, *selection, dirty);
-
-    // 3 and 4, in every state.
-    drawCrosshair(p);
-    drawMagnifier(p);
 }
 
-void RegionSelectionNSView::drawSelection(QPainter &p, const QRectF &selection, const QRegion &dirty)
+void RegionSelectionNSView::drawSelection(QPainter &p, const QRectF &selection, const QRect &dirty)
 {
     // Cut out of the dimming.
-    const QRect cut = selection.toAlignedRect();
-    if (!m_backdrop.isNull()) {
-        OverlayBackdrop::paint(p, m_backdrop.clear(), dirty & cut);
-    } else {
-        p.setCompositionMode(QPainter::CompositionMode_Source);
-        p.fillRect(cut, Qt::transparent);
-        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    const QRect cut = selection.toAlignedRect() & dirty;
+    if (!cut.isEmpty()) {
+        if (!m_backdrop.isNull()) {
+            OverlayBackdrop::paint(p, m_backdrop.clear(), cut);
+        } else {
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+            p.fillRect(cut, Qt::transparent);
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        }
     }
 
     p.setRenderHint(QPainter::Antialiasing, true);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(Qt::white, 1.5));
-    p.drawRect(selection);
+    QPen white(Qt::white, 1.5);
+    white.setCapStyle(Qt::SquareCap);
+    drawOutline(p, selection, white, dirty);
     QColor blue = systemBlue;
     blue.setAlphaF(0.8);
-    p.setPen(dashedPen(blue, 1, 6, 4));
-    p.drawRect(selection.adjusted(1, 1, -1, -1));
+    drawOutline(p, selection.adjusted(1, 1, -1, -1), dashedPen(blue, 1, 6, 4), dirty);
     p.setRenderHint(QPainter::Antialiasing, false);
 
     drawSizeLabel(p, selection);
@@ -237,14 +304,72 @@ void RegionSelectionNSView::drawSizeLabel(QPainter &p, const QRectF &selection)
     p.setRenderHint(QPainter::Antialiasing, false);
 }
 
-void RegionSelectionNSView::drawCrosshair(QPainter &p)
+// The crosshair's two dashed lines are drawn once into narrow strips (again
+// only when the pointer's position moves by a fraction of a point) and
+// copied into place at each repaint.
+void RegionSelectionNSView::prepareCrosshair()
 {
     const QPointF m = m_mouseLocation;
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.setPen(dashedPen(QColor::fromRgbF(1, 1, 1, 0.6), 0.5, 4, 4));
-    p.drawLine(QPointF(0, m.y()), QPointF(width(), m.y()));
-    p.drawLine(QPointF(m.x(), 0), QPointF(m.x(), height()));
-    p.setRenderHint(QPainter::Antialiasing, false);
+    const qreal dpr = devicePixelRatioF();
+    auto strip = [&](bool horizontal, qreal fraction) {
+        const QSize size = horizontal ? QSize(width(), 3) : QSize(3, height());
+        QImage image((QSizeF(size) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(dashedPen(QColor::fromRgbF(1, 1, 1, 0.6), 0.5, 4, 4));
+        if (horizontal)
+            p.drawLine(QPointF(0, 1 + fraction), QPointF(width(), 1 + fraction));
+        else
+            p.drawLine(QPointF(1 + fraction, 0), QPointF(1 + fraction, height()));
+        return image;
+    };
+    const qreal fx = m.x() - std::floor(m.x());
+    const qreal fy = m.y() - std::floor(m.y());
+    const QSize fullSize = size();
+    if (m_horizontalStrip.isNull() || m_horizontalFraction != fy || m_crosshairFor != fullSize) {
+        m_horizontalStrip = strip(true, fy);
+        m_horizontalFraction = fy;
+    }
+    if (m_verticalStrip.isNull() || m_verticalFraction != fx || m_crosshairFor != fullSize) {
+        m_verticalStrip = strip(false, fx);
+        m_verticalFraction = fx;
+    }
+    m_crosshairFor = fullSize;
+}
+
+void RegionSelectionNSView::drawCrosshair(QPainter &p, const QRect &dirty)
+{
+    const QPointF m = m_mouseLocation;
+    const QPoint horizontal(0, int(std::floor(m.y())) - 1);
+    const QPoint vertical(int(std::floor(m.x())) - 1, 0);
+    if (dirty.intersects(QRect(horizontal, QSize(width(), 3))))
+        p.drawImage(horizontal, m_horizontalStrip);
+    if (dirty.intersects(QRect(vertical, QSize(3, height()))))
+        p.drawImage(vertical, m_verticalStrip);
+}
+
+// The loupe is drawn into an image of its own once per pointer position.
+void RegionSelectionNSView::prepareMagnifier()
+{
+    if (!m_loupeImage.isNull() && m_loupeFor == m_mouseLocation)
+        return;
+    m_loupeFor = m_mouseLocation;
+    const QRect bounds = loupeRect(m_mouseLocation).toAlignedRect().adjusted(-2, -2, 2, 2);
+    const qreal dpr = devicePixelRatioF();
+    QImage image((QSizeF(bounds.size()) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.translate(-bounds.topLeft());
+    for (int top = 0; top < bounds.height(); top += rowsPerSlice) {
+        p.setClipRect(QRect(bounds.left(), bounds.top() + top, bounds.width(), rowsPerSlice));
+        drawMagnifier(p);
+    }
+    p.end();
+    m_loupeImage = image;
+    m_loupeOrigin = bounds.topLeft();
 }
 
 void RegionSelectionNSView::drawMagnifier(QPainter &p)
@@ -255,6 +380,7 @@ void RegionSelectionNSView::drawMagnifier(QPainter &p)
     rounded.addRoundedRect(loupe, 10, 10);
 
     p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
     p.setClipPath(rounded, Qt::IntersectClip);
     if (!m_snapshot.isNull()) {
         // The 21 x 21 points around the pointer, in the picture's pixels.

@@ -52,12 +52,15 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void drawSelection(class QPainter &p, const QRectF &selection, const QRegion &dirty);
+    void drawSelection(class QPainter &p, const QRectF &selection, const QRect &dirty);
     void drawSizeLabel(QPainter &p, const QRectF &selection);
-    void drawCrosshair(QPainter &p);
+    void prepareCrosshair();
+    void drawCrosshair(QPainter &p, const QRect &dirty);
+    void prepareMagnifier();
     void drawMagnifier(QPainter &p);
     // Everything drawn over the plain dimming in the current state.
     QRegion decorations() const;
+    QRegion decorationsOfSelection(const QRectF &selection) const;
     // Repaints what changes between two states.
     void changeState(const std::function<void()> &change);
     void prepareBackdrops();
@@ -68,4 +71,13 @@ private:
     QPointF m_mouseLocation;
     QImage m_snapshot;
     OverlayBackdrop m_backdrop;
+    // The crosshair's lines and the loupe, drawn ahead of the repaints.
+    QImage m_horizontalStrip;
+    QImage m_verticalStrip;
+    qreal m_horizontalFraction = 0;
+    qreal m_verticalFraction = 0;
+    QSize m_crosshairFor;
+    QImage m_loupeImage;
+    QPoint m_loupeOrigin;
+    QPointF m_loupeFor;
 };

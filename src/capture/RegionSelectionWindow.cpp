@@ -14,6 +14,10 @@ RegionSelectionWindow::RegionSelectionWindow(QScreen *screen, const QImage &snap
         // Only the dimming is drawn; the screen shows through where a
         // compositing manager blends windows.
         setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        // The view paints every pixel: no background to fill first.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
     }
     if (screen) {
         setScreen(screen);
