@@ -1,0 +1,126 @@
+// The region overlay and the window picker on a real X server (the Xvfb of
+// the test script: one screen of 1440 x 900, no window manager, no
+// compositing manager), driven by xdotool.
+#include "capture/CaptureService.h"
+#include "capture/RegionSelectionController.h"
+#include "capture/RegionSelectionWindow.h"
+#include "capture/WindowSelectionController.h"
+#include "capture/WindowSelectionWindow.h"
+#include "platform/Compositing.h"
+#include "platform/ScreenCapture.h"
+#include "support/X11TestWindows.h"
+
+#include <QProcess>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+bool xdotool(const QStringList &args)
+{
+    return QProcess::execute("xdotool", args) == 0;
+}
+
+X11TestWindows::Spec spec(const QRect &rect, QRgb colour, const QByteArray &title)
+{
+    X11TestWindows::Spec s;
+    s.rect = rect;
+    s.color = colour;
+    s.title = title;
+    s.wmClass = QByteArray("painter\0Painter\0", 16);
+    return s;
+}
+
+// What the screen shows at a point.
+QRgb onScreen(QPoint at)
+{
+    const QImage image = ScreenCapture::current().captureRect(QRectF(at, QSizeF(1, 1)), QSize(1, 1), false);
+    return image.isNull() ? 0 : image.pixel(0, 0);
+}
+
+} // namespace
+
+// Without a compositing manager the overlay shows the screen itself, dimmed,
+// takes the drag and gives the keyboard's Escape to the overlay.
+TEST(OverlaysX11, RegionOverlayShowsTheDimmedScreenAndTakesADrag)
+{
+    ASSERT_FALSE(Compositing::isActive());
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({spec(QRect(100, 100, 600, 400), qRgb(0, 200, 100), "Green")}));
+    ASSERT_EQ(onScreen(QPoint(300, 300)), qRgb(0, 200, 100));
+
+    RegionSelectionController controller;
+    std::optional<std::optional<QRectF>> result;
+    controller.start([&](std::optional<QRectF> r) { result = r; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.windows().first()));
+    QTest::qWait(200);
+    const QRgb dimmed = onScreen(QPoint(600, 450));
+    EXPECT_NEAR(qRed(dimmed), 0, 2);
+    EXPECT_NEAR(qGreen(dimmed), 200 * 0.85, 2);
+    EXPECT_NEAR(qBlue(dimmed), 100 * 0.85, 2);
+
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "200", "150"}));
+    ASSERT_TRUE(xdotool({"mousedown", "1"}));
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "300", "200"}));
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "520", "390"}));
+    ASSERT_TRUE(xdotool({"mouseup", "1"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+    ASSERT_TRUE(result->has_value());
+    EXPECT_EQ(**result, QRectF(200, 150, 320, 240));
+    QTest::qWait(100);
+    EXPECT_EQ(onScreen(QPoint(600, 450)), qRgb(0, 200, 100)); // the overlay is gone
+
+    result.reset();
+    controller.start([&](std::optional<QRectF> r) { result = r; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.windows().first()));
+    QTest::qWait(100);
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+    EXPECT_FALSE(result->has_value());
+}
+
+TEST(OverlaysX11, WindowPickerPicksTheWindowClicked)
+{
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({spec(QRect(50, 50, 300, 200), qRgb(200, 0, 0), "Left"),
+                              spec(QRect(700, 300, 400, 300), qRgb(0, 0, 200), "Right")}));
+    const QList<ShareableWindow> list = CaptureService::listWindows();
+    ASSERT_GE(list.size(), 2);
+
+    WindowSelectionController controller;
+    int beeps = 0;
+    controller.setBeep([&] { ++beeps; });
+    std::optional<std::optional<ShareableWindow>> picked;
+    controller.begin(list, [&](std::optional<ShareableWindow> w) { picked = w; });
+    ASSERT_EQ(controller.overlays().size(), 1);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.overlays().first()));
+    QTest::qWait(200);
+    // The screen is still there beneath the very light dimming.
+    const QRgb right = onScreen(QPoint(900, 450));
+    EXPECT_NEAR(qBlue(right), 200 * 0.92, 2);
+
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "1300", "800"}));
+    ASSERT_TRUE(xdotool({"click", "1"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return beeps == 1; }, 5000));
+    EXPECT_FALSE(picked.has_value());
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "900", "450"}));
+    QTest::qWait(100);
+    // Hovered: tinted blue.
+    const QRgb tinted = onScreen(QPoint(900, 450));
+    EXPECT_GT(qGreen(tinted), 20);
+    ASSERT_TRUE(xdotool({"click", "1"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picked.has_value(); }, 5000));
+    ASSERT_TRUE(picked->has_value());
+    EXPECT_EQ((*picked)->windowID, windows.ids().at(1));
+    EXPECT_EQ((*picked)->title, QStringLiteral("Right"));
+
+    picked.reset();
+    controller.begin(list, [&](std::optional<ShareableWindow> w) { picked = w; });
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.overlays().first()));
+    QTest::qWait(100);
+    ASSERT_TRUE(xdotool({"click", "3"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picked.has_value(); }, 5000));
+    EXPECT_FALSE(picked->has_value());
+}
