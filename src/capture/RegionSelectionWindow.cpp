@@ -9,7 +9,6 @@ RegionSelectionWindow::RegionSelectionWindow(QScreen *screen, const QImage &snap
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool
                            | Qt::X11BypassWindowManagerHint | Qt::NoDropShadowWindowHint)
 {
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
     if (snapshot.isNull()) {
         // Only the dimming is drawn; the screen shows through where a
         // compositing manager blends windows.

@@ -21,7 +21,7 @@ bool xdotool(const QStringList &args)
     return QProcess::execute("xdotool", args) == 0;
 }
 
-X11TestWindows::Spec spec(const QRect &rect, QRgb colour, const QByteArray &title)
+X11TestWindows::Spec testWindow(const QRect &rect, QRgb colour, const QByteArray &title)
 {
     X11TestWindows::Spec s;
     s.rect = rect;
@@ -46,7 +46,7 @@ TEST(OverlaysX11, RegionOverlayShowsTheDimmedScreenAndTakesADrag)
 {
     ASSERT_FALSE(Compositing::isActive());
     X11TestWindows windows;
-    ASSERT_TRUE(windows.show({spec(QRect(100, 100, 600, 400), qRgb(0, 200, 100), "Green")}));
+    ASSERT_TRUE(windows.show({testWindow(QRect(100, 100, 600, 400), qRgb(0, 200, 100), "Green")}));
     ASSERT_EQ(onScreen(QPoint(300, 300)), qRgb(0, 200, 100));
 
     RegionSelectionController controller;
@@ -84,8 +84,8 @@ TEST(OverlaysX11, RegionOverlayShowsTheDimmedScreenAndTakesADrag)
 TEST(OverlaysX11, WindowPickerPicksTheWindowClicked)
 {
     X11TestWindows windows;
-    ASSERT_TRUE(windows.show({spec(QRect(50, 50, 300, 200), qRgb(200, 0, 0), "Left"),
-                              spec(QRect(700, 300, 400, 300), qRgb(0, 0, 200), "Right")}));
+    ASSERT_TRUE(windows.show({testWindow(QRect(50, 50, 300, 200), qRgb(200, 0, 0), "Left"),
+                              testWindow(QRect(700, 300, 400, 300), qRgb(0, 0, 200), "Right")}));
     const QList<ShareableWindow> list = CaptureService::listWindows();
     ASSERT_GE(list.size(), 2);
 
