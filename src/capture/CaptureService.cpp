@@ -1,5 +1,8 @@
 #include "capture/CaptureService.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QCoreApplication>
 #include <cmath>
 
@@ -53,7 +56,11 @@ std::optional<QImage> CaptureService::captureRegion(const QRectF &rect)
     }
     // The pixels come from whichever screens lie under the rectangle, so a
     // region on a second screen shows that screen.
-    const QRectF source(rect.x(), rect.y(), std::abs(rect.width()), std::abs(rect.height()));
+    // The rectangle is measured from the primary screen's top-left corner,
+    // as the overlays report it; the capture layer measures from the desktop's.
+    QScreen *primary = QGuiApplication::primaryScreen();
+    const QPointF origin = primary ? QPointF(primary->geometry().topLeft()) : QPointF();
+    const QRectF source(rect.x() + origin.x(), rect.y() + origin.y(), std::abs(rect.width()), std::abs(rect.height()));
     const QSize pixels(qRound(source.width() * kPixelsPerPoint), qRound(source.height() * kPixelsPerPoint));
     QImage image = capture.captureRect(source, pixels, includeCursor(), &error);
     if (image.isNull()) {

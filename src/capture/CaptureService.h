@@ -20,8 +20,9 @@ public:
 
     // The first display, or nothing.
     static std::optional<QImage> captureFullScreen();
-    // A rectangle in global points (QScreen::geometry() coordinates, y
-    // downward), taken from whichever screens lie under it, or nothing.
+    // A rectangle in global points measured from the primary screen's
+    // top-left corner (y downward), taken from whichever screens lie under
+    // it, or nothing.
     // The image measures the rectangle's width and height in points.
     static std::optional<QImage> captureRegion(const QRectF &rect);
     // One window from listWindows(), or nothing.
