@@ -13,35 +13,11 @@
 
 namespace {
 
-// A JSON string literal that keeps every character it may keep: only the
-// quote, the backslash and control characters are escaped ("/" stays as it
-// is, so a DSN reads naturally in the file).
+// A JSON string literal that keeps "/" as it is, so a DSN reads naturally
+// in the file.
 QByteArray quoted(const QString &text)
 {
-    QByteArray out;
-    out.append('"');
-    for (char ch : text.toUtf8()) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\b': out.append("\\b"); break;
-        case '\f': out.append("\\f"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\t': out.append("\\t"); break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out.append(buf);
-            } else {
-                out.append(ch);
-            }
-        }
-    }
-    out.append('"');
-    return out;
+    return FoundationJson::quote(text, false);
 }
 
 // Shortest text that reads back to the same double, always with a fraction

@@ -96,7 +96,7 @@ QByteArray FoundationJson::prettySorted(const QJsonValue &value)
     return out;
 }
 
-QByteArray FoundationJson::quote(const QString &text)
+QByteArray FoundationJson::quote(const QString &text, bool escapeSlash)
 {
     QByteArray out;
     out.reserve(text.size() + 2);
@@ -107,7 +107,7 @@ QByteArray FoundationJson::quote(const QString &text)
         switch (c) {
         case '"': out.append("\\\""); break;
         case '\\': out.append("\\\\"); break;
-        case '/': out.append("\\/"); break;
+        case '/': out.append(escapeSlash ? "\\/" : "/"); break;
         case '\b': out.append("\\b"); break;
         case '\f': out.append("\\f"); break;
         case '\n': out.append("\\n"); break;

@@ -12,8 +12,9 @@ class FoundationJson
 {
 public:
     static QByteArray prettySorted(const QJsonValue &value);
-    // One string literal, quoted and escaped as above.
-    static QByteArray quote(const QString &text);
+    // One string literal, quoted and escaped as above; with escapeSlash
+    // false "/" is kept as it is (for hand-edited files).
+    static QByteArray quote(const QString &text, bool escapeSlash = true);
     // The shortest round-trip text of a double (no exponent for ordinary
     // magnitudes). Non-finite numbers have no JSON form: the result is empty.
     static QByteArray number(double value);

@@ -11,6 +11,10 @@ int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
     TestHome::install();
+    // Listing the tests (CTest's discovery) needs no display; test runs get
+    // their platform from CTest.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     // Tests run where the screen cannot be read (offscreen): the launch's
     // screen-access alert would otherwise block every launch. Tests of that
     // alert unset this themselves.
