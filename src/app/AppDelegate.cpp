@@ -1,28 +1,43 @@
 #include "app/AppDelegate.h"
 
 #include "app/AboutPanel.h"
+#include "app/AppWindow.h"
 #include "app/BugReport.h"
+#include "app/CaptureFlows.h"
 #include "app/CaptureLink.h"
+#include "app/CapturePipeline.h"
+#include "app/DoublePressRule.h"
 #include "app/ImageFileOpener.h"
+#include "app/MenuActions.h"
+#include "app/MenuBuilder.h"
 #include "app/OpenArguments.h"
+#include "app/SaveToMenus.h"
 #include "app/ScreenRecordingPermission.h"
+#include "app/StatusItem.h"
 #include "app/WindowManager.h"
 #include "model/AppSettings.h"
 #include "model/AppState.h"
 #include "model/BuildInfo.h"
+#include "model/CaptureShortcut.h"
 #include "model/NotificationNames.h"
 #include "model/SettingsPersistence.h"
+#include "model/VornaError.h"
 #include "output/HistoryService.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Localized.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ScreenCapture.h"
 #include "platform/UserDefaults.h"
 #include "services/CrashReporting.h"
+#include "services/HotKeyService.h"
 #include "services/LauncherManifest.h"
 #include "services/UpdateChecker.h"
+#include "windows/FloatingPreviewController.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcessEnvironment>
 #include <QTimer>
 #include <QUrl>
@@ -33,11 +48,75 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
 {
     // AppState reads every preference now, before the launch sequence.
     m_appState = std::make_unique<AppState>();
+    QPointer<AppDelegate> weak(this);
+    m_floatingPreview = std::make_unique<FloatingPreviewController>();
+    m_pipeline = std::make_unique<CapturePipeline>(*m_appState, *m_floatingPreview);
+    m_pipeline->setEditorAction([weak](const QImage &image) {
+        if (!weak)
+            return;
+        const ImageHandle handle(image);
+        if (!weak->m_appState->openInExternalEditor(handle))
+            weak->m_appState->openEditor(handle);
+    });
+    m_flows = std::make_unique<CaptureFlows>(*m_appState, *m_pipeline);
+    connect(m_flows.get(), &CaptureFlows::started, this, &AppDelegate::captureStarted);
     m_windows = std::make_unique<WindowManager>(*m_appState);
+    // The program's menu bar lives on the main window.
+    connect(m_windows.get(), &WindowManager::windowCreated, this, [this](AppWindow *window) {
+        if (window == m_windows->mainWindow() && m_mainMenuBar && !m_mainMenuBar->parent())
+            window->setMenuBar(m_mainMenuBar);
+    });
     m_imageOpener = new ImageFileOpener(this);
+    m_saveToMenus = std::make_unique<SaveToMenus>(*m_appState, [weak] {
+        if (weak)
+            weak->openSettings();
+    });
+    m_menuBuilder = std::make_unique<MenuBuilder>(menuActions(), *m_saveToMenus);
+    m_doublePress = std::make_unique<DoublePressRule>(*m_appState, [weak](CaptureMode mode) {
+        if (weak)
+            weak->performCapture(mode);
+    });
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    // The menu bar belongs to the main window once it is shown there.
+    if (m_mainMenuBar && !m_mainMenuBar->parent())
+        delete m_mainMenuBar.data();
+}
+
+MenuActions AppDelegate::menuActions()
+{
+    QPointer<AppDelegate> weak(this);
+    auto call = [weak](void (AppDelegate::*action)()) {
+        return [weak, action] {
+            if (weak)
+                (weak.data()->*action)();
+        };
+    };
+    MenuActions actions;
+    actions.captureFullScreen = call(&AppDelegate::captureFullScreen);
+    actions.captureWindow = call(&AppDelegate::captureWindow);
+    actions.captureRegion = call(&AppDelegate::captureRegion);
+    actions.captureScrolling = call(&AppDelegate::captureScrolling);
+    actions.captureTimed = call(&AppDelegate::captureTimed);
+    actions.openMainWindow = call(&AppDelegate::openMainWindow);
+    actions.openHistory = call(&AppDelegate::openHistory);
+    actions.openEditor = call(&AppDelegate::openEditor);
+    actions.openDiffViewer = call(&AppDelegate::openDiffViewer);
+    actions.openHelp = call(&AppDelegate::openHelp);
+    actions.reportBug = call(&AppDelegate::reportBug);
+    actions.showAboutPanel = call(&AppDelegate::showAboutPanel);
+    actions.checkForUpdates = call(&AppDelegate::checkForUpdates);
+    actions.openSettings = call(&AppDelegate::openSettings);
+    actions.quitApp = call(&AppDelegate::quitApp);
+    return actions;
+}
+
+QMenu *AppDelegate::buildStatusMenu(bool simple)
+{
+    return m_menuBuilder->buildStatusMenu(simple);
+}
 
 void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
 {
@@ -290,11 +369,109 @@ void AppDelegate::startCrashReporting()
     CrashReporting::startCrashReporting(settings.sentry);
 }
 
-void AppDelegate::setupStatusItem() {}
-void AppDelegate::setupMainMenu() {}
-void AppDelegate::registerHotkeys() {}
-void AppDelegate::unregisterHotkeys() {}
-void AppDelegate::observeCaptureRequests() {}
+void AppDelegate::setupStatusItem()
+{
+    m_statusItem = std::make_unique<StatusItem>();
+    m_statusItem->setup(buildStatusMenu(m_appState->simpleMenuMode()));
+}
+
+void AppDelegate::setupMainMenu()
+{
+    if (!m_mainMenuBar)
+        m_mainMenuBar = MenuBuilder::makeMainMenuBar(menuActions());
+    m_menuBuilder->extendMainMenu(m_mainMenuBar);
+}
+
+void AppDelegate::rebuildStatusMenu()
+{
+    if (!m_statusItem)
+        return;
+    // Only the old tray menu's "Save To" submenu goes; the menu bar's stays
+    // refreshed.
+    if (QMenu *old = m_statusItem->menu()) {
+        for (QMenu *menu : m_saveToMenus->menus())
+            if (menu->parent() == old)
+                m_saveToMenus->forget(menu);
+    }
+    m_statusItem->setMenu(buildStatusMenu(m_appState->simpleMenuMode()));
+}
+
+void AppDelegate::registerHotkeys()
+{
+    QList<HotKeyService::Registration> registrations;
+    QPointer<AppDelegate> weak(this);
+    for (CaptureMode mode : CaptureModes::allCases()) {
+        const CaptureShortcut shortcut = CaptureShortcuts::fromMode(mode);
+        registrations.append({shortcut, AppState::hotKeyBinding(shortcut), [weak, mode] {
+                                  if (weak)
+                                      weak->hotkeyPressed(mode);
+                              }});
+    }
+    const QStringList refused = HotKeyService::shared().registerHotKeys(registrations);
+    if (refused.isEmpty())
+        return;
+    QTimer::singleShot(0, this, [refused] {
+        presentErrorAlert(VornaError::hotkeyRegistrationFailed(refused), localized("Hotkey Conflict"));
+    });
+}
+
+void AppDelegate::unregisterHotkeys()
+{
+    HotKeyService::shared().unregisterAll();
+}
+
+void AppDelegate::hotkeyPressed(CaptureMode mode)
+{
+    m_doublePress->hotkeyPressed(mode);
+}
+
+void AppDelegate::observeCaptureRequests()
+{
+    // Bring the capture backend up now: it readies the memory of a
+    // whole-screen capture in the background, so the first capture is as
+    // quick as the later ones.
+    QTimer::singleShot(0, this, [] { ScreenCapture::current(); });
+
+    QPointer<AppDelegate> weak(this);
+    NotificationCenter::instance().addObserver(NotificationNames::initCapture, this, [weak](const auto &note) {
+        if (!weak)
+            return;
+        const QVariant mode = note.userInfo.value(QStringLiteral("mode"));
+        if (mode.metaType() != QMetaType::fromType<CaptureMode>())
+            return;
+        weak->performCapture(mode.template value<CaptureMode>());
+    });
+}
+
+void AppDelegate::performCapture(CaptureMode mode)
+{
+    m_flows->performCapture(mode);
+}
+
+void AppDelegate::captureFullScreen()
+{
+    m_flows->captureFullScreen();
+}
+
+void AppDelegate::captureWindow()
+{
+    m_flows->performCapture(CaptureMode::window);
+}
+
+void AppDelegate::captureRegion()
+{
+    m_flows->performCapture(CaptureMode::region);
+}
+
+void AppDelegate::captureScrolling()
+{
+    m_flows->performCapture(CaptureMode::scrolling);
+}
+
+void AppDelegate::captureTimed()
+{
+    m_flows->performCapture(CaptureMode::timed);
+}
 void AppDelegate::checkScreenRecordingPermission()
 {
     QPointer<AppDelegate> weak(this);
@@ -309,7 +486,6 @@ void AppDelegate::loadHistory()
     // The shared store loads the manifest on first use.
     m_appState->setHistory(HistoryService::shared().items());
 }
-void AppDelegate::rebuildStatusMenu() {}
 void AppDelegate::openMainWindow() { m_windows->openMainWindow(); }
 void AppDelegate::openSettings() { m_windows->openSettings(); }
 void AppDelegate::openEditor() { m_windows->openEditor(); }

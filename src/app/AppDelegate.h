@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QMenuBar>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -11,11 +12,20 @@
 
 class AboutPanel;
 class AppState;
+class CaptureFlows;
+class CapturePipeline;
+class DoublePressRule;
+class FloatingPreviewController;
 class ImageFileOpener;
+class MenuBuilder;
 class QImage;
+class QMenu;
 class QTimer;
 class QUrl;
+class SaveToMenus;
+class StatusItem;
 class WindowManager;
+struct MenuActions;
 
 // Owns every long-lived controller and brings the tray application up in a
 // fixed order. One instance per process, created by main().
@@ -71,9 +81,37 @@ public:
     WindowManager &windows() { return *m_windows; }
     ImageFileOpener &imageFileOpener() { return *m_imageOpener; }
 
+    // Runs the capture flow of a mode (hot keys, capture requests).
+    void performCapture(CaptureMode mode);
+    // The five menu actions.
+    void captureFullScreen();
+    void captureWindow();
+    void captureRegion();
+    void captureScrolling();
+    void captureTimed();
+    // The action of every global hot key: the double-press rule, then a capture.
+    void hotkeyPressed(CaptureMode mode);
+    DoublePressRule &doublePressRule() const { return *m_doublePress; }
+    CapturePipeline &capturePipeline() const { return *m_pipeline; }
+    CaptureFlows &captureFlows() const { return *m_flows; }
+    FloatingPreviewController &floatingPreview() const { return *m_floatingPreview; }
+
+    // The tray item (nothing before the launch sequence made it).
+    StatusItem *statusItem() const { return m_statusItem.get(); }
+    // The program's menu bar, shown on the main window.
+    QMenuBar *mainMenuBar() const { return m_mainMenuBar; }
+    // The "Save To" submenus and their actions.
+    SaveToMenus &saveToMenus() const { return *m_saveToMenus; }
+    // A new tray menu for the simple or the full menu mode.
+    QMenu *buildStatusMenu(bool simple);
+    // Replaces the tray menu by one for the current menu mode.
+    void rebuildStatusMenu();
+
 signals:
     // Emitted when the launch sequence has run (tests wait for it).
     void launched();
+    // A capture flow starts (hot key, menu or capture request).
+    void captureStarted(CaptureMode mode);
 
 private:
     void startSettingsMirror();
@@ -87,12 +125,21 @@ private:
     void runAutomaticUpdateCheck();
     void loadHistory();
     void writeLauncherManifest();
-    void rebuildStatusMenu();
     void handleLaunchArguments(const QStringList &arguments);
     void addOpenedImage(const QString &path, const QImage &image);
 
+    MenuActions menuActions();
+
     std::unique_ptr<AppState> m_appState;
+    std::unique_ptr<FloatingPreviewController> m_floatingPreview;
+    std::unique_ptr<CapturePipeline> m_pipeline;
+    std::unique_ptr<CaptureFlows> m_flows;
     std::unique_ptr<WindowManager> m_windows;
     ImageFileOpener *m_imageOpener = nullptr;
     std::unique_ptr<AboutPanel> m_aboutPanel;
+    std::unique_ptr<StatusItem> m_statusItem;
+    std::unique_ptr<SaveToMenus> m_saveToMenus;
+    std::unique_ptr<MenuBuilder> m_menuBuilder;
+    std::unique_ptr<DoublePressRule> m_doublePress;
+    QPointer<QMenuBar> m_mainMenuBar;
 };

@@ -18,12 +18,99 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <QFuture>
+#include <QThreadPool>
+#include <QtConcurrent>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unistd.h>
 #include <vector>
 
 namespace {
+
+// Memory for the next capture, made ready in the background. A fresh
+// screen-sized buffer costs thousands of page faults when first written,
+// which can take tens of milliseconds; the captures run on the UI thread,
+// so the buffer for the next one is allocated and touched on a worker
+// thread after each capture. Never destroyed (workers may outlive statics).
+class CaptureBufferPool
+{
+public:
+    static CaptureBufferPool &instance()
+    {
+        static auto *pool = new CaptureBufferPool;
+        return *pool;
+    }
+
+    // Makes a buffer of that size ready in the background.
+    void prepareFor(size_t bytes) { prepare(bytes); }
+
+    // A buffer of at least bytes for an image; freed with std::free.
+    uchar *take(size_t bytes)
+    {
+        uchar *buffer = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_ready && m_readySize >= bytes) {
+                buffer = m_ready;
+                m_ready = nullptr;
+                m_readySize = 0;
+            }
+        }
+        if (!buffer)
+            buffer = static_cast<uchar *>(std::malloc(bytes));
+        prepare(bytes);
+        return buffer;
+    }
+
+private:
+    void prepare(size_t bytes)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_preparing || (m_ready && m_readySize >= bytes))
+                return;
+            m_preparing = true;
+        }
+        QThreadPool::globalInstance()->start([this, bytes] {
+            auto *buffer = static_cast<uchar *>(std::malloc(bytes));
+            if (buffer) {
+                const long page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+                for (size_t i = 0; i < bytes; i += size_t(page))
+                    buffer[i] = 0;
+            }
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_preparing = false;
+            if (buffer && !m_ready) {
+                m_ready = buffer;
+                m_readySize = bytes;
+            } else {
+                std::free(buffer);
+            }
+        });
+    }
+
+    std::mutex m_mutex;
+    uchar *m_ready = nullptr;
+    size_t m_readySize = 0;
+    bool m_preparing = false;
+};
+
+// An image of the given size and format in a buffer from the pool.
+QImage pooledImage(const QSize &size, QImage::Format format)
+{
+    const qsizetype bytesPerLine = qsizetype(size.width()) * 4;
+    const size_t bytes = size_t(bytesPerLine) * size_t(size.height());
+    if (bytes == 0)
+        return QImage();
+    uchar *buffer = CaptureBufferPool::instance().take(bytes);
+    if (!buffer)
+        return QImage();
+    return QImage(buffer, size.width(), size.height(), bytesPerLine, format, [](void *p) { std::free(p); }, buffer);
+}
 
 struct FreeDeleter
 {
@@ -165,6 +252,9 @@ struct X11ScreenCapture::Private
 
     bool ensureSegment(size_t size);
     void releaseSegment();
+    // Gets the memory of a whole-screen capture ready ahead of the first one.
+    void prepare();
+    QFuture<void> prefault;
 
     QImage grab(xcb_drawable_t drawable, const QRect &area, uint8_t depth, QString *error);
     QImage toImage(const uchar *data, int stride, const QSize &size, uint8_t depth, int bitsPerPixel);
@@ -392,8 +482,36 @@ bool X11ScreenCapture::Private::ensureSegment(size_t size)
     return true;
 }
 
+void X11ScreenCapture::Private::prepare()
+{
+    if (!conn || !screen || bitsPerPixel(screen->root_depth) != 32)
+        return;
+    const size_t bytes = size_t(screen->width_in_pixels) * 4 * size_t(screen->height_in_pixels);
+    CaptureBufferPool::instance().prepareFor(bytes);
+    if (!hasShm() || !ensureSegment(bytes))
+        return;
+    // Both sides pay for page faults the first time they use the shared
+    // segment. The server's share: one read of the root window into the
+    // segment now, whose reply nobody waits for (its pixels are overwritten
+    // by the first real capture). Ours: the pages touched once, off this
+    // thread. A capture waits for the touching to end before it asks the
+    // server for pixels, and the server answers requests in order.
+    const xcb_shm_get_image_cookie_t warmUp = xcb_shm_get_image(
+        conn, root(), 0, 0, screen->width_in_pixels, screen->height_in_pixels, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+        segment, 0);
+    xcb_discard_reply(conn, warmUp.sequence);
+    xcb_flush(conn);
+    uchar *address = shmAddress;
+    const size_t size = shmSize;
+    prefault = QtConcurrent::run([address, size] {
+        for (size_t i = 0; i < size; i += 4096)
+            address[i] = 0;
+    });
+}
+
 void X11ScreenCapture::Private::releaseSegment()
 {
+    prefault.waitForFinished();
     if (segment && conn) {
         xcb_shm_detach(conn, segment);
         xcb_flush(conn);
@@ -422,7 +540,7 @@ QImage X11ScreenCapture::Private::toImage(const uchar *data, int stride, const Q
     const int h = size.height();
     if (bpp == 32 && depth == 32) {
         // ARGB visuals hold premultiplied alpha.
-        QImage out(size, QImage::Format_ARGB32_Premultiplied);
+        QImage out = pooledImage(size, QImage::Format_ARGB32_Premultiplied);
         if (out.isNull())
             return out;
         for (int y = 0; y < h; ++y)
@@ -431,7 +549,7 @@ QImage X11ScreenCapture::Private::toImage(const uchar *data, int stride, const Q
     }
     if (bpp == 32 && depth == 24) {
         // The pad byte may hold anything; the image wants it opaque.
-        QImage out(size, QImage::Format_RGB32);
+        QImage out = pooledImage(size, QImage::Format_RGB32);
         if (out.isNull())
             return out;
         for (int y = 0; y < h; ++y) {
@@ -466,6 +584,7 @@ QImage X11ScreenCapture::Private::grab(xcb_drawable_t drawable, const QRect &are
     const size_t bytes = size_t(stride) * size_t(h);
 
     if (hasShm() && ensureSegment(bytes)) {
+        prefault.waitForFinished(); // the server must not write while we touch the pages
         xcb_generic_error_t *e = nullptr;
         XReply<xcb_shm_get_image_reply_t> r(xcb_shm_get_image_reply(
             conn,
@@ -615,6 +734,7 @@ X11ScreenCapture::X11ScreenCapture()
     : d(std::make_unique<Private>())
 {
     d->connect();
+    d->prepare();
 }
 
 X11ScreenCapture::X11ScreenCapture(const QList<Screen> &screens)

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "model/CaptureMode.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+#include <functional>
+
+class AppState;
+class FloatingPreviewController;
+
+// What happens to every captured image, in this order: the capture sound,
+// the screen flash, the clipboard, a new entry at the front of the history
+// (trimmed to 50, its PNG and the manifest written in the background), the
+// floating preview, and the automatic save: encoded in the default format
+// within the size limit and written into the save folder, both in the
+// background, then the cloud copy, and last the saved path in the history
+// entry. Each step but the history and the save can be switched off in the
+// preferences, which are read at each capture. Main thread only.
+class CapturePipeline : public QObject
+{
+    Q_OBJECT
+public:
+    CapturePipeline(AppState &appState, FloatingPreviewController &floatingPreview, QObject *parent = nullptr);
+    ~CapturePipeline() override;
+
+    // The screen flash (the delegate's flash controller).
+    void setFlash(std::function<void()> flash) { m_flash = std::move(flash); }
+    // "Open in Editor" of the preview: the external editor, else the built-in one.
+    void setEditorAction(std::function<void(const QImage &)> action) { m_editorAction = std::move(action); }
+
+    // Runs the pipeline for one capture.
+    void handleCapture(const QImage &image, CaptureMode mode);
+
+    // The byte limit for a "maxFileSizeKB" value: 0 (no limit) for 0 and
+    // for values whose byte count does not fit a 64-bit integer.
+    static qint64 byteLimit(qint64 maxFileSizeKB);
+
+    // How many saves are still running in the background.
+    int pendingSaves() const { return m_pendingSaves; }
+
+signals:
+    // The capture's file is complete on disk (after the cloud copy and the
+    // history update).
+    void saved(const QUuid &historyId, const QString &path);
+    // Encoding or writing failed; the alert has been shown.
+    void saveFailed(const QUuid &historyId, const QString &description);
+
+private:
+    struct SaveResult;
+    void finishSave(const QUuid &historyId, const SaveResult &result);
+
+    AppState &m_appState;
+    FloatingPreviewController &m_floatingPreview;
+    std::function<void()> m_flash;
+    std::function<void(const QImage &)> m_editorAction;
+    int m_pendingSaves = 0;
+};

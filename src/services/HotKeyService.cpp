@@ -1,0 +1,86 @@
+#include "services/HotKeyService.h"
+
+#include "platform/GlobalHotKeys.h"
+#include "platform/Log.h"
+
+HotKeyService &HotKeyService::shared()
+{
+    static HotKeyService *instance = new HotKeyService;
+    return *instance;
+}
+
+HotKeyService::HotKeyService() = default;
+
+QList<quint32> HotKeyService::x11Keycodes(const HotKeyBinding &binding)
+{
+    return HotKeyBinding::x11KeycodesFromKeyCode(binding.keyCode);
+}
+
+quint32 HotKeyService::globalModifiers(const HotKeyBinding &binding)
+{
+    GlobalHotKeys::Modifiers mods;
+    if (binding.carbonModifiers & HotKeyBinding::shiftModifier)
+        mods |= GlobalHotKeys::Shift;
+    if (binding.carbonModifiers & HotKeyBinding::controlModifier)
+        mods |= GlobalHotKeys::Control;
+    if (binding.carbonModifiers & HotKeyBinding::optionModifier)
+        mods |= GlobalHotKeys::Alt;
+    if (binding.carbonModifiers & HotKeyBinding::commandModifier)
+        mods |= GlobalHotKeys::Super;
+    return mods.toInt();
+}
+
+void HotKeyService::attach(GlobalHotKeys &backend)
+{
+    if (m_backend == &backend)
+        return;
+    if (m_backend)
+        disconnect(m_backend, nullptr, this, nullptr);
+    m_backend = &backend;
+    // The action runs later from the event loop, never inside the event filter.
+    connect(&backend, &GlobalHotKeys::activated, this, &HotKeyService::pressed, Qt::QueuedConnection);
+}
+
+QStringList HotKeyService::registerHotKeys(const QList<Registration> &registrations)
+{
+    unregisterAll();
+    GlobalHotKeys &backend = GlobalHotKeys::current();
+    attach(backend);
+    QStringList refused;
+    if (!backend.isAvailable()) {
+        // Not a conflict: this display has no global shortcuts at all.
+        vlog(QStringLiteral("[Vorna] hotkeys: global shortcuts are not available on this display"));
+        return refused;
+    }
+    for (const Registration &r : registrations) {
+        if (r.binding.isUnbound())
+            continue;
+        const quint32 id = m_nextID++;
+        const bool ok = backend.grab(id, x11Keycodes(r.binding),
+                                     GlobalHotKeys::Modifiers::fromInt(globalModifiers(r.binding)));
+        if (ok)
+            m_handlers.insert(id, r.action);
+        else
+            refused.append(CaptureShortcuts::title(r.shortcut) + QStringLiteral(" (") + r.binding.displayString()
+                           + QStringLiteral(")"));
+    }
+    return refused;
+}
+
+void HotKeyService::unregisterAll()
+{
+    if (m_backend) {
+        for (quint32 id : m_handlers.keys())
+            m_backend->ungrab(id);
+    }
+    m_handlers.clear();
+}
+
+void HotKeyService::pressed(quint32 id)
+{
+    const auto it = m_handlers.constFind(id);
+    if (it == m_handlers.cend() || !*it)
+        return;
+    const std::function<void()> action = *it; // the action may re-register
+    action();
+}

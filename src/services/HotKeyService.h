@@ -1,0 +1,56 @@
+#pragma once
+
+#include "model/CaptureShortcut.h"
+#include "model/HotKeyBinding.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+
+class GlobalHotKeys;
+
+// The program's global shortcuts: one per capture mode, each running an
+// action when pressed while any program has the focus. One shared instance,
+// created on first use and kept for the whole run. Main thread only.
+class HotKeyService : public QObject
+{
+    Q_OBJECT
+public:
+    struct Registration
+    {
+        CaptureShortcut shortcut = CaptureShortcut::fullscreen;
+        HotKeyBinding binding;
+        std::function<void()> action;
+    };
+
+    static HotKeyService &shared();
+
+    // Replaces every registration by these. Unbound bindings are skipped.
+    // Returns, in order, one text per shortcut the system refused: its title
+    // and its glyph form in parentheses, e.g. "Region Capture (⌃⇧3)".
+    QStringList registerHotKeys(const QList<Registration> &registrations);
+    // Releases every shortcut.
+    void unregisterAll();
+
+    // The ids of the shortcuts held now, and the id the next one gets (ids
+    // are never reused).
+    QList<quint32> registeredIds() const { return m_handlers.keys(); }
+    quint32 nextID() const { return m_nextID; }
+
+    // Translates a stored binding to the X side: the keycodes of its key
+    // and its modifiers.
+    static QList<quint32> x11Keycodes(const HotKeyBinding &binding);
+    static quint32 globalModifiers(const HotKeyBinding &binding);
+
+private:
+    HotKeyService();
+    void attach(GlobalHotKeys &backend);
+    void pressed(quint32 id);
+
+    QHash<quint32, std::function<void()>> m_handlers;
+    quint32 m_nextID = 1;
+    QPointer<GlobalHotKeys> m_backend;
+};

@@ -1,0 +1,112 @@
+#include "windows/FloatingPreviewController.h"
+
+#include "platform/DesktopCompositor.h"
+#include "windows/FloatingPreviewView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPainterPath>
+#include <QPropertyAnimation>
+#include <QRegion>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+FloatingPreviewController::FloatingPreviewController(QObject *parent) : QObject(parent) {}
+
+// Releases the fields only (the timer is our child); a panel on screen stays.
+FloatingPreviewController::~FloatingPreviewController() = default;
+
+QScreen *FloatingPreviewController::mainScreen()
+{
+    if (QWidget *active = QApplication::activeWindow()) {
+        if (QScreen *screen = active->screen())
+            return screen;
+    }
+    return QGuiApplication::primaryScreen();
+}
+
+void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
+                                     std::function<void(const QImage &)> editorAction)
+{
+    dismiss();
+    QScreen *screen = mainScreen();
+    if (!screen)
+        return;
+    const QRect visible = screen->availableGeometry();
+    const QRect frame(visible.x() + visible.width() - panelWidth - panelInset,
+                      visible.y() + visible.height() - panelHeight - panelInset, panelWidth, panelHeight);
+
+    auto *panel = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                           | Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint);
+    panel->setAttribute(Qt::WA_ShowWithoutActivating);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setObjectName(QStringLiteral("FloatingPreviewPanel"));
+    panel->setWindowTitle(QStringLiteral("Vorna"));
+    const bool composited = DesktopCompositor::isRunning();
+    if (composited)
+        panel->setAttribute(Qt::WA_TranslucentBackground);
+
+    QPointer<FloatingPreviewController> weak(this);
+    auto onEdit = [weak, image, editorAction] {
+        if (weak)
+            weak->dismiss();
+        if (editorAction)
+            editorAction(image);
+    };
+    auto onSave = [weak] {
+        if (weak)
+            weak->dismiss();
+    };
+    auto onCopy = [image] { QGuiApplication::clipboard()->setImage(image); };
+    auto onDismiss = [weak] {
+        if (weak)
+            weak->dismiss();
+    };
+    auto *view = new FloatingPreviewView(image, onEdit, onSave, onCopy, onDismiss, panel);
+    auto *layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+    panel->setGeometry(frame);
+    if (!composited) {
+        // Without a compositor the corners cannot be transparent: cut them.
+        QPainterPath rounded;
+        rounded.addRoundedRect(QRectF(0, 0, panelWidth, panelHeight), 12, 12);
+        panel->setMask(QRegion(rounded.toFillPolygon().toPolygon()));
+    }
+    panel->show();
+    panel->raise();
+    m_panel = panel;
+
+    auto *timer = new QTimer(this);
+    timer->setSingleShot(true);
+    timer->setInterval(static_cast<int>(qBound(qint64(0), durationSec, qint64(24 * 3600)) * 1000));
+    connect(timer, &QTimer::timeout, this, [this] { dismiss(); });
+    timer->start();
+    m_dismissTimer = timer;
+}
+
+void FloatingPreviewController::dismiss()
+{
+    if (m_dismissTimer) {
+        m_dismissTimer->stop();
+        m_dismissTimer->deleteLater();
+    }
+    m_dismissTimer = nullptr;
+    if (!m_panel)
+        return;
+    QWidget *panel = m_panel;
+    m_panel = nullptr;
+    auto *fade = new QPropertyAnimation(panel, "windowOpacity", panel);
+    fade->setDuration(300);
+    fade->setStartValue(panel->windowOpacity());
+    fade->setEndValue(0.0);
+    connect(fade, &QPropertyAnimation::finished, panel, [panel] {
+        panel->hide();
+        panel->deleteLater();
+    });
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}

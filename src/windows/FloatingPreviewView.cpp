@@ -1,0 +1,313 @@
+#include "windows/FloatingPreviewView.h"
+
+#include "platform/DesktopCompositor.h"
+#include "platform/Localized.h"
+#include "platform/SymbolIcon.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QFutureWatcher>
+#include <QtConcurrent>
+#include <QGraphicsOpacityEffect>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPropertyAnimation>
+#include <QTimer>
+#include <QToolButton>
+#include <QWindow>
+
+namespace {
+
+constexpr int kPadding = 10;
+constexpr int kSpacing = 8;
+constexpr int kButtonSize = 36;
+constexpr int kButtonSpacing = 14;
+constexpr int kButtonRowTop = 2;
+constexpr int kIconSize = 22;
+constexpr int kCloseIconSize = 18;
+constexpr int kClosePadding = 6;
+
+// A round, flat button: the symbol on a faint disc.
+class RoundButton : public QToolButton
+{
+public:
+    explicit RoundButton(QWidget *parent) : QToolButton(parent)
+    {
+        setAutoRaise(true);
+        setCursor(Qt::ArrowCursor);
+        setFocusPolicy(Qt::NoFocus);
+        setFixedSize(kButtonSize, kButtonSize);
+        setIconSize(QSize(kIconSize, kIconSize));
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, isDown() ? 40 : (underMouse() ? 26 : 15)));
+        p.drawEllipse(rect());
+        const QRect iconRect(QPoint(0, 0), iconSize());
+        icon().paint(&p, QRect(rect().center() - iconRect.center(), iconSize()));
+    }
+};
+
+// The close button: the symbol alone, no disc.
+class CloseButton : public QToolButton
+{
+public:
+    explicit CloseButton(QWidget *parent) : QToolButton(parent)
+    {
+        setAutoRaise(true);
+        setFocusPolicy(Qt::NoFocus);
+        setFixedSize(kCloseIconSize + 2 * kClosePadding, kCloseIconSize + 2 * kClosePadding);
+        setIconSize(QSize(kCloseIconSize, kCloseIconSize));
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        icon().paint(&p, QRect(kClosePadding, kClosePadding, kCloseIconSize, kCloseIconSize));
+    }
+};
+
+} // namespace
+
+FloatingPreviewView::FloatingPreviewView(const QImage &image, std::function<void()> onEdit,
+                                         std::function<void()> onSave, std::function<void()> onCopy,
+                                         std::function<void()> onDismiss, QWidget *parent)
+    : QWidget(parent)
+    , m_image(image)
+    , m_onEdit(std::move(onEdit))
+    , m_onSave(std::move(onSave))
+    , m_onCopy(std::move(onCopy))
+    , m_onDismiss(std::move(onDismiss))
+{
+    m_opaque = !DesktopCompositor::isRunning();
+    setAttribute(Qt::WA_Hover);
+    setMouseTracking(true);
+
+    m_editButton = new RoundButton(this);
+    m_editButton->setIcon(SymbolIcon::make(QStringLiteral("pencil.tip.crop.circle")));
+    m_editButton->setToolTip(localized("Open in Editor"));
+    connect(m_editButton, &QToolButton::clicked, this, [this] {
+        if (m_onEdit)
+            m_onEdit();
+    });
+
+    m_copyButton = new RoundButton(this);
+    m_copyButton->setIcon(SymbolIcon::make(QStringLiteral("doc.on.doc")));
+    m_copyButton->setToolTip(localized("Copy to Clipboard"));
+    connect(m_copyButton, &QToolButton::clicked, this, &FloatingPreviewView::copyClicked);
+
+    m_saveButton = new RoundButton(this);
+    m_saveButton->setIcon(SymbolIcon::make(QStringLiteral("square.and.arrow.down")));
+    m_saveButton->setToolTip(localized("Save"));
+    connect(m_saveButton, &QToolButton::clicked, this, [this] {
+        if (m_onSave)
+            m_onSave();
+    });
+
+    m_closeButton = new CloseButton(this);
+    m_closeButton->setIcon(SymbolIcon::make(QStringLiteral("xmark.circle.fill")));
+    m_closeButton->setToolTip(localized("Close"));
+    m_closeOpacity = new QGraphicsOpacityEffect(m_closeButton);
+    m_closeOpacity->setOpacity(0.0);
+    m_closeButton->setGraphicsEffect(m_closeOpacity);
+    m_closeButton->hide();
+    connect(m_closeButton, &QToolButton::clicked, this, [this] {
+        if (m_onDismiss)
+            m_onDismiss();
+    });
+
+    m_copyReset = new QTimer(this);
+    m_copyReset->setSingleShot(true);
+    m_copyReset->setInterval(1200);
+    connect(m_copyReset, &QTimer::timeout, this, [this] { setDidCopy(false); });
+
+    layoutChildren();
+    makeThumbnail();
+}
+
+FloatingPreviewView::~FloatingPreviewView() = default;
+
+QRect FloatingPreviewView::imageRect() const
+{
+    const int rowHeight = kButtonRowTop + kButtonSize;
+    const QRect area(kPadding, kPadding, width() - 2 * kPadding, height() - 2 * kPadding - kSpacing - rowHeight);
+    if (m_image.isNull() || area.width() <= 0 || area.height() <= 0)
+        return area;
+    QSizeF size = m_image.deviceIndependentSize();
+    size.scale(area.size(), Qt::KeepAspectRatio);
+    QRect r(QPoint(0, 0), size.toSize());
+    r.moveCenter(area.center());
+    return r;
+}
+
+void FloatingPreviewView::layoutChildren()
+{
+    const int rowWidth = 3 * kButtonSize + 2 * kButtonSpacing;
+    const int rowY = height() - kPadding - kButtonSize;
+    int x = (width() - rowWidth) / 2;
+    for (QToolButton *b : {m_editButton, m_copyButton, m_saveButton}) {
+        b->move(x, rowY);
+        x += kButtonSize + kButtonSpacing;
+    }
+    const QRect image = imageRect();
+    m_closeButton->move(image.right() + 1 - m_closeButton->width(), image.top());
+    m_closeButton->raise();
+}
+
+void FloatingPreviewView::resizeEvent(QResizeEvent *)
+{
+    layoutChildren();
+    makeThumbnail();
+}
+
+void FloatingPreviewView::makeThumbnail()
+{
+    const QRect target = imageRect();
+    if (m_image.isNull() || target.isEmpty())
+        return;
+    const qreal ratio = std::max<qreal>(devicePixelRatioF(), qApp->devicePixelRatio());
+    const QSize size = (QSizeF(target.size()) * ratio).toSize();
+    if (size == m_thumbnailSize)
+        return;
+    m_thumbnailSize = size;
+    m_thumbnail = QImage();
+    // A small image is scaled at once; a screen-sized one would hold up the
+    // UI thread for tens of milliseconds, so it is scaled in the background.
+    if (qint64(m_image.width()) * m_image.height() <= 4 * qint64(size.width()) * size.height()) {
+        m_thumbnail = m_image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return;
+    }
+    auto *watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, size] {
+        watcher->deleteLater();
+        if (size != m_thumbnailSize)
+            return; // resized meanwhile; a newer one is coming
+        m_thumbnail = watcher->result();
+        update();
+        emit thumbnailReady();
+    });
+    const QImage image = m_image;
+    watcher->setFuture(QtConcurrent::run([image, size] {
+        // Halve with a cheap filter first, then scale smoothly.
+        QImage source = image;
+        while (source.width() >= 2 * size.width() * 2 && source.height() >= 2 * size.height() * 2)
+            source = source.scaled(source.width() / 2, source.height() / 2, Qt::IgnoreAspectRatio,
+                                   Qt::SmoothTransformation);
+        return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }));
+}
+
+void FloatingPreviewView::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath background;
+    background.addRoundedRect(QRectF(rect()), 12, 12);
+    p.fillPath(background, m_opaque ? QColor(236, 236, 238) : QColor(246, 246, 248, 215));
+    p.setPen(QPen(QColor(0, 0, 0, 40), 1));
+    p.drawPath(background);
+
+    if (!m_image.isNull()) {
+        const QRect target = imageRect();
+        QPainterPath clip;
+        clip.addRoundedRect(QRectF(target), 8, 8);
+        p.save();
+        p.setClipPath(clip);
+        if (m_thumbnail.isNull())
+            p.fillRect(target, QColor(0, 0, 0, 20));
+        else
+            p.drawImage(target, m_thumbnail);
+        p.restore();
+    }
+}
+
+void FloatingPreviewView::enterEvent(QEnterEvent *)
+{
+    setHovered(true);
+}
+
+void FloatingPreviewView::leaveEvent(QEvent *)
+{
+    setHovered(false);
+}
+
+void FloatingPreviewView::setHovered(bool hovered)
+{
+    if (m_isHovered == hovered)
+        return;
+    m_isHovered = hovered;
+    if (m_closeFade)
+        m_closeFade->stop();
+    auto *fade = new QPropertyAnimation(m_closeOpacity, "opacity", this);
+    fade->setDuration(150);
+    fade->setEasingCurve(QEasingCurve::InOutQuad);
+    fade->setEndValue(hovered ? 1.0 : 0.0);
+    if (hovered)
+        m_closeButton->show();
+    else
+        connect(fade, &QPropertyAnimation::finished, m_closeButton, [this] {
+            if (!m_isHovered)
+                m_closeButton->hide();
+        });
+    m_closeFade = fade;
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void FloatingPreviewView::copyClicked()
+{
+    if (m_onCopy)
+        m_onCopy();
+    // A second click while the check mark shows copies again but does not
+    // extend the confirmation.
+    if (!m_didCopy)
+        setDidCopy(true);
+}
+
+void FloatingPreviewView::setDidCopy(bool value)
+{
+    if (m_didCopy == value)
+        return;
+    m_didCopy = value;
+    if (value) {
+        m_copyButton->setIcon(SymbolIcon::make(QStringLiteral("checkmark.circle.fill")));
+        m_copyButton->setToolTip(localized("Copied"));
+        m_copyReset->start();
+    } else {
+        m_copyButton->setIcon(SymbolIcon::make(QStringLiteral("doc.on.doc")));
+        m_copyButton->setToolTip(localized("Copy to Clipboard"));
+    }
+}
+
+void FloatingPreviewView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    // Let the window manager move the panel; where it cannot, move it here.
+    QWindow *handle = window()->windowHandle();
+    if (handle && handle->startSystemMove())
+        return;
+    m_dragging = true;
+    m_dragOffset = event->globalPosition().toPoint() - window()->frameGeometry().topLeft();
+}
+
+void FloatingPreviewView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragging)
+        window()->move(event->globalPosition().toPoint() - m_dragOffset);
+    QWidget::mouseMoveEvent(event);
+}
+
+void FloatingPreviewView::mouseReleaseEvent(QMouseEvent *event)
+{
+    m_dragging = false;
+    QWidget::mouseReleaseEvent(event);
+}

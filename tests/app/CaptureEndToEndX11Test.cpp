@@ -1,0 +1,194 @@
+// The whole program in this process on the test X server: real key grabs,
+// xdotool presses, the real screen capture, encoder and history store.
+#include "app/AppDelegate.h"
+#include "app/DoublePressRule.h"
+#include "model/AppState.h"
+#include "output/HistoryService.h"
+#include "platform/UserDefaults.h"
+#include "services/HotKeyService.h"
+#include "support/FakeDoublePressClock.h"
+#include "support/RecordingAlertPresenter.h"
+#include "support/TestHome.h"
+#include "support/X11TestWindows.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+namespace {
+
+void xdotool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+}
+
+class CaptureEndToEndX11Test : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+        TestHome::reset();
+        UserDefaults::resetStandard();
+        HistoryService::resetShared();
+        shots = TestHome::path() + "/Shots";
+        QDir().mkpath(shots); // a stored save folder is used only when it exists
+        UserDefaults::standard().setString("saveDirectory", shots);
+        UserDefaults::standard().setBool("playSound", false);
+    }
+    void TearDown() override
+    {
+        HotKeyService::shared().unregisterAll();
+        HistoryService::resetShared();
+        UserDefaults::resetStandard();
+    }
+
+    void launch(AppDelegate &delegate)
+    {
+        QSignalSpy launched(&delegate, &AppDelegate::launched);
+        delegate.applicationDidFinishLaunching({"vorna"});
+        ASSERT_TRUE(launched.wait(3000));
+    }
+
+    QStringList savedFiles() const { return QDir(shots).entryList(QDir::Files, QDir::Name); }
+
+    QString shots;
+    RecordingAlertPresenter alerts;
+};
+
+// Another X client that grabs a key combination.
+struct OtherClient
+{
+    OtherClient() : c(xcb_connect(nullptr, nullptr)) {}
+    ~OtherClient() { xcb_disconnect(c); }
+    bool grab(quint8 keycode, quint16 mask)
+    {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_generic_error_t *e = xcb_request_check(
+            c, xcb_grab_key_checked(c, 0, root, mask, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        std::free(e);
+        return e == nullptr;
+    }
+    xcb_connection_t *c;
+};
+
+} // namespace
+
+TEST_F(CaptureEndToEndX11Test, CtrlShift1SavesTheScreenAtTwicePointSizeListsItAndCopiesIt)
+{
+    const QSize points = QGuiApplication::primaryScreen()->geometry().size();
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({{QRect(200, 150, 300, 200), qRgb(230, 40, 160), "Magenta", {}, {}}}));
+
+    AppDelegate delegate;
+    launch(delegate);
+    EXPECT_TRUE(alerts.alerts.isEmpty());
+    QGuiApplication::clipboard()->clear();
+
+    xdotool({"key", "ctrl+shift+1"});
+    // A single press: full screen waits out the double-press interval first.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 10000));
+    const QString path = shots + "/" + savedFiles().first();
+    EXPECT_TRUE(savedFiles().first().startsWith("Vorna_"));
+    EXPECT_TRUE(path.endsWith(".png"));
+    const QImage saved(path);
+    ASSERT_EQ(saved.size(), points * 2);
+    EXPECT_EQ(saved.pixel(2 * 350, 2 * 250), qRgb(230, 40, 160));
+    EXPECT_NE(saved.pixel(2 * 199, 2 * 149), qRgb(230, 40, 160));
+
+    // The history lists it with its file, once the entry has been updated.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto &items = delegate.appState().history();
+        return !items.isEmpty() && items.first().filePath == std::optional<QString>(path);
+    }, 5000));
+    HistoryService::shared().waitForPendingWrites();
+    QFile manifest(HistoryService::shared().manifestPath());
+    ASSERT_TRUE(manifest.open(QIODevice::ReadOnly));
+    const QJsonArray records = QJsonDocument::fromJson(manifest.readAll()).array();
+    ASSERT_EQ(records.size(), 1);
+    const QJsonObject record = records.first().toObject();
+    EXPECT_EQ(record.value("filePath").toString(), path);
+    EXPECT_EQ(record.value("mode").toString(), QString("fullscreen"));
+    EXPECT_TRUE(QFile::exists(HistoryService::shared().imagePath(delegate.appState().history().first().id)));
+
+    // The clipboard holds the capture.
+    const QImage clip = QGuiApplication::clipboard()->image();
+    EXPECT_EQ(clip.size(), points * 2);
+    EXPECT_EQ(clip.pixel(2 * 350, 2 * 250), qRgb(230, 40, 160));
+    EXPECT_TRUE(alerts.alerts.isEmpty());
+}
+
+TEST_F(CaptureEndToEndX11Test, AShortcutHeldByAnotherClientGivesOneAlertNamingIt)
+{
+    OtherClient other;
+    ASSERT_TRUE(other.grab(12, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT)); // Ctrl+Shift+3
+    AppDelegate delegate;
+    launch(delegate);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 3000));
+    QTest::qWait(200);
+    ASSERT_EQ(alerts.alerts.size(), 1);
+    EXPECT_EQ(alerts.alerts[0].title, QString("Hotkey Conflict"));
+    EXPECT_EQ(alerts.alerts[0].informativeText,
+              QString("Some hotkeys could not be registered (already in use): Region Capture (⌃⇧3)"));
+
+    // The other four work.
+    QSignalSpy started(&delegate, &AppDelegate::captureStarted);
+    xdotool({"key", "ctrl+shift+4"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 3000));
+    EXPECT_EQ(started.at(0).at(0).value<CaptureMode>(), CaptureMode::scrolling);
+}
+
+TEST_F(CaptureEndToEndX11Test, DoublePressOfRealKeysWithAFakeClock)
+{
+    AppDelegate delegate;
+    launch(delegate);
+    FakeDoublePressClock clock;
+    delegate.doublePressRule().setClock(&clock);
+    delegate.appState().setDoubleTapIntervalMS(350);
+    QSignalSpy started(&delegate, &AppDelegate::captureStarted);
+    auto press = [&](int expectedPending) {
+        xdotool({"key", "ctrl+shift+1"});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return clock.scheduled() == expectedPending || started.count() > 0; },
+                                    3000));
+    };
+
+    // Two presses 200 ms apart: the window flow at once, no full screen.
+    press(1);
+    clock.advance(200);
+    xdotool({"key", "ctrl+shift+1"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 3000));
+    EXPECT_EQ(started.at(0).at(0).value<CaptureMode>(), CaptureMode::window);
+    clock.advance(1000);
+    QTest::qWait(100);
+    EXPECT_EQ(started.count(), 1);
+
+    // Two presses 400 ms apart: two full-screen captures.
+    started.clear();
+    press(1);
+    clock.advance(400);
+    ASSERT_EQ(started.count(), 1);
+    xdotool({"key", "ctrl+shift+1"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.scheduled() == 1; }, 3000));
+    clock.advance(400);
+    ASSERT_EQ(started.count(), 2);
+    EXPECT_EQ(started.at(0).at(0).value<CaptureMode>(), CaptureMode::fullscreen);
+    EXPECT_EQ(started.at(1).at(0).value<CaptureMode>(), CaptureMode::fullscreen);
+    delegate.doublePressRule().setClock(nullptr);
+}

@@ -1,0 +1,241 @@
+#include "app/AppDelegate.h"
+#include "app/AppWindow.h"
+#include "app/WindowManager.h"
+#include "app/SaveToMenus.h"
+#include "app/StatusItem.h"
+#include "model/AppState.h"
+#include "platform/AppPaths.h"
+#include "platform/Log.h"
+#include "platform/UserDefaults.h"
+#include "support/TestHome.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// One line per entry: the title and the shortcut, "-" for a separator and
+// "> title" for a submenu.
+QStringList describe(const QMenu *menu)
+{
+    QStringList lines;
+    for (const QAction *a : menu->actions()) {
+        if (a->isSeparator())
+            lines << "-";
+        else if (a->menu())
+            lines << "> " + a->text();
+        else if (a->shortcut().isEmpty())
+            lines << a->text();
+        else
+            lines << a->text() + " [" + a->shortcut().toString(QKeySequence::PortableText) + "]";
+    }
+    return lines;
+}
+
+QMenu *saveToIn(const QMenu *menu)
+{
+    for (const QAction *a : menu->actions())
+        if (a->menu() && a->menu()->objectName() == "Save To")
+            return a->menu();
+    return nullptr;
+}
+
+// Opens and closes a menu as a user would, so it refreshes itself.
+void open(QMenu *menu)
+{
+    menu->popup(QPoint(10, 10));
+    menu->hide();
+}
+
+class MenusTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        TestHome::reset();
+        UserDefaults::resetStandard();
+    }
+    void TearDown() override { UserDefaults::resetStandard(); }
+
+    void launch(AppDelegate &delegate)
+    {
+        QSignalSpy launched(&delegate, &AppDelegate::launched);
+        delegate.applicationDidFinishLaunching({"vorna"});
+        ASSERT_TRUE(launched.wait(2000));
+    }
+};
+
+} // namespace
+
+TEST_F(MenusTest, TheTrayMenuHasTheFullOrTheSimpleEntriesAndFollowsTheSettingAtOnce)
+{
+    AppDelegate delegate;
+    launch(delegate);
+    ASSERT_NE(delegate.statusItem(), nullptr);
+    const QStringList full{"Full Screen [Ctrl+Shift+1]",
+                           "Window… [Ctrl+Shift+2]",
+                           "Region… [Ctrl+Shift+3]",
+                           "Scrolling Capture… [Ctrl+Shift+4]",
+                           "Timed Capture… [Ctrl+Shift+5]",
+                           "-",
+                           "Open Vorna [Ctrl+O]",
+                           "History [Ctrl+H]",
+                           "Editor [Ctrl+E]",
+                           "> Save To",
+                           "-",
+                           "Diff Viewer…",
+                           "Help",
+                           "Report a Bug…",
+                           "About Vorna",
+                           "Check for Updates…",
+                           "-",
+                           "Settings… [Ctrl+,]",
+                           "Quit Vorna [Ctrl+Q]"};
+    EXPECT_EQ(describe(delegate.statusItem()->menu()), full);
+
+    delegate.appState().setSimpleMenuMode(true);
+    const QStringList simple{"Full Screen [Ctrl+Shift+1]", "Window… [Ctrl+Shift+2]", "Region… [Ctrl+Shift+3]",
+                             "-", "Open Vorna [Ctrl+O]", "-", "Help", "-", "Settings… [Ctrl+,]",
+                             "Quit Vorna [Ctrl+Q]"};
+    EXPECT_EQ(describe(delegate.statusItem()->menu()), simple);
+    // Only the menu bar's "Save To" is left to refresh.
+    EXPECT_EQ(delegate.saveToMenus().menus().size(), 1);
+
+    delegate.appState().setSimpleMenuMode(false);
+    EXPECT_EQ(describe(delegate.statusItem()->menu()), full);
+    EXPECT_EQ(delegate.saveToMenus().menus().size(), 2);
+}
+
+TEST_F(MenusTest, TheMenuBarGetsAboutUpdatesCaptureToolsAndHelp)
+{
+    AppDelegate delegate;
+    launch(delegate);
+    QMenuBar *bar = delegate.mainMenuBar();
+    ASSERT_NE(bar, nullptr);
+    QStringList titles;
+    for (QAction *a : bar->actions())
+        titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"Vorna", "Capture", "Tools", "Help"}));
+    const QList<QAction *> menus = bar->actions();
+    EXPECT_EQ(describe(menus[0]->menu()),
+              (QStringList{"About Vorna", "-", "Check for Updates…", "-", "Quit Vorna [Ctrl+Q]"}));
+    EXPECT_EQ(describe(menus[1]->menu()),
+              (QStringList{"Full Screen [Ctrl+Shift+1]", "Window… [Ctrl+Shift+2]", "Region… [Ctrl+Shift+3]",
+                           "Scrolling Capture… [Ctrl+Shift+4]", "Timed Capture… [Ctrl+Shift+5]"}));
+    EXPECT_EQ(describe(menus[2]->menu()),
+              (QStringList{"Open Vorna [Ctrl+0]", "History [Ctrl+Shift+H]", "Editor [Ctrl+Shift+E]", "> Save To", "-",
+                           "Diff Viewer… [Ctrl+Shift+D]", "Settings… [Ctrl+,]"}));
+    EXPECT_EQ(describe(menus[3]->menu()), (QStringList{"Vorna Help [Ctrl+?]", "-", "Report a Bug…"}));
+    // It is shown on the main window.
+    delegate.openMainWindow();
+    ASSERT_NE(delegate.windows().mainWindow(), nullptr);
+    EXPECT_EQ(delegate.windows().mainWindow()->menuBar(), bar);
+    // The menu bar does not follow the simple menu mode.
+    delegate.appState().setSimpleMenuMode(true);
+    EXPECT_EQ(menus[1]->menu()->actions().size(), 5);
+}
+
+TEST_F(MenusTest, SaveToListsTheFoldersWithTheCurrentOneChecked)
+{
+    AppDelegate delegate;
+    launch(delegate);
+    AppState &state = delegate.appState();
+    QMenu *menu = saveToIn(delegate.statusItem()->menu());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(menu->actions().isEmpty()) << "empty until it opens";
+
+    state.setSavedPaths({});
+    open(menu);
+    EXPECT_EQ(describe(menu), (QStringList{"No saved locations", "-", "Add Folder…"}));
+    EXPECT_FALSE(menu->actions().first()->isEnabled());
+
+    state.setSavedPaths({"~/Desktop", "/mnt/Other Disk/Shots"});
+    state.setSaveDirectory(AppPaths::home() + "/Desktop");
+    open(menu);
+    EXPECT_EQ(describe(menu), (QStringList{"~/Desktop", "/mnt/Other Disk/Shots", "-", "Add Folder…",
+                                           "Manage in Settings…"}));
+    const QList<QAction *> items = menu->actions();
+    EXPECT_TRUE(items[0]->isChecked());
+    EXPECT_FALSE(items[1]->isChecked());
+
+    // Choosing an entry stores the path exactly as the list holds it.
+    items[1]->trigger();
+    EXPECT_EQ(state.saveDirectory(), QString("/mnt/Other Disk/Shots"));
+    items[0]->trigger();
+    EXPECT_EQ(state.saveDirectory(), QString("~/Desktop"));
+}
+
+// The menu bar's "Save To" must keep refreshing after the tray menu has been
+// rebuilt, and every submenu must refresh on every opening, not only the first.
+TEST_F(MenusTest, EverySaveToSubmenuRefreshesEachTimeItOpensAlsoAfterTheTrayMenuIsRebuilt)
+{
+    AppDelegate delegate;
+    launch(delegate);
+    AppState &state = delegate.appState();
+    QMenu *tools = delegate.mainMenuBar()->actions()[2]->menu();
+    QMenu *barSaveTo = saveToIn(tools);
+    ASSERT_NE(barSaveTo, nullptr);
+
+    state.setSavedPaths({"/srv/a"});
+    open(barSaveTo);
+    EXPECT_EQ(describe(barSaveTo).first(), QString("/srv/a"));
+
+    // The menu mode changes twice: the tray menu is rebuilt.
+    state.setSimpleMenuMode(true);
+    state.setSimpleMenuMode(false);
+    state.setSavedPaths({"/srv/b", "/srv/c"});
+    open(barSaveTo);
+    EXPECT_EQ(describe(barSaveTo).mid(0, 2), (QStringList{"/srv/b", "/srv/c"}));
+
+    QMenu *traySaveTo = saveToIn(delegate.statusItem()->menu());
+    open(traySaveTo);
+    EXPECT_EQ(describe(traySaveTo).mid(0, 2), (QStringList{"/srv/b", "/srv/c"}));
+    state.setSavedPaths({"/srv/d"});
+    open(traySaveTo);
+    EXPECT_EQ(describe(traySaveTo).first(), QString("/srv/d"));
+    open(barSaveTo);
+    EXPECT_EQ(describe(barSaveTo).first(), QString("/srv/d"));
+}
+
+TEST_F(MenusTest, AddFolderAddsOnceAndAlwaysSelectsAndCancelChangesNothing)
+{
+    AppDelegate delegate;
+    launch(delegate);
+    AppState &state = delegate.appState();
+    state.setSavedPaths({"/srv/a"});
+    state.setSaveDirectory("/srv/start");
+
+    std::optional<QString> answer;
+    delegate.saveToMenus().setFolderChooser([&](auto done) { done(answer); });
+
+    answer = std::nullopt;
+    delegate.saveToMenus().addSavePath();
+    EXPECT_EQ(state.savedPaths(), QStringList{"/srv/a"});
+    EXPECT_EQ(state.saveDirectory(), QString("/srv/start"));
+
+    answer = "/srv/a";
+    delegate.saveToMenus().addSavePath();
+    EXPECT_EQ(state.savedPaths(), QStringList{"/srv/a"});
+    EXPECT_EQ(state.saveDirectory(), QString("/srv/a"));
+
+    answer = "/srv/new";
+    delegate.saveToMenus().addSavePath();
+    EXPECT_EQ(state.savedPaths(), (QStringList{"/srv/a", "/srv/new"}));
+    EXPECT_EQ(state.saveDirectory(), QString("/srv/new"));
+}
+
+TEST_F(MenusTest, WithoutATrayTheLogSaysSoAndTheMenuStillExists)
+{
+    LogCapture log;
+    AppDelegate delegate;
+    launch(delegate);
+    EXPECT_TRUE(log.contains("[Vorna] setupStatusItem: creating NSStatusItem"));
+    EXPECT_TRUE(log.contains("[Vorna] setupStatusItem: visible="));
+    // The offscreen platform has no tray.
+    EXPECT_TRUE(log.contains("[Vorna] setupStatusItem: no system tray on this desktop"));
+    ASSERT_NE(delegate.statusItem()->menu(), nullptr);
+}

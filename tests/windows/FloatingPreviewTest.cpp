@@ -1,0 +1,185 @@
+#include "windows/FloatingPreviewController.h"
+#include "windows/FloatingPreviewView.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+QImage capture(QColor color)
+{
+    QImage image(400, 250, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    QPainter p(&image);
+    p.fillRect(40, 40, 120, 60, Qt::black);
+    p.end();
+    image.setDevicePixelRatio(2.0);
+    return image;
+}
+
+FloatingPreviewView *viewOf(QWidget *panel)
+{
+    return panel ? panel->findChild<FloatingPreviewView *>() : nullptr;
+}
+
+} // namespace
+
+TEST(FloatingPreview, SitsSixteenPointsInFromTheBottomRightAndClosesAfterItsTime)
+{
+    FloatingPreviewController controller;
+    controller.show(capture(Qt::red), 1, {});
+    QWidget *panel = controller.panel();
+    ASSERT_NE(panel, nullptr);
+    const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(panel->geometry(), QRect(visible.right() + 1 - 16 - 280, visible.bottom() + 1 - 16 - 230, 280, 230));
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(panel->windowFlags() & Qt::WindowStaysOnTopHint);
+    ASSERT_NE(controller.dismissTimer(), nullptr);
+    EXPECT_EQ(controller.dismissTimer()->interval(), 1000);
+
+    QPointer<QWidget> watched(panel);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.panel() == nullptr; }, 1500));
+    EXPECT_EQ(controller.dismissTimer(), nullptr);
+    // It fades for 0.3 s and is gone.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 1500));
+}
+
+TEST(FloatingPreview, ANewCaptureReplacesThePanelAndOnlyItsTimerIsPending)
+{
+    FloatingPreviewController controller;
+    controller.show(capture(Qt::red), 60, {});
+    QPointer<QWidget> first(controller.panel());
+    QPointer<QTimer> firstTimer(controller.dismissTimer());
+    controller.show(capture(Qt::blue), 60, {});
+    QWidget *second = controller.panel();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first.data());
+    EXPECT_EQ(second->geometry(), first->geometry());
+    EXPECT_TRUE(firstTimer.isNull() || !firstTimer->isActive());
+    EXPECT_TRUE(controller.dismissTimer()->isActive());
+    // The old panel fades out on its own; the new one stays.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 1500));
+    EXPECT_EQ(controller.panel(), second);
+    EXPECT_TRUE(second->isVisible());
+
+    // Dismissing without a panel only stops the timer.
+    controller.dismiss();
+    controller.dismiss();
+    EXPECT_EQ(controller.panel(), nullptr);
+    EXPECT_EQ(controller.dismissTimer(), nullptr);
+}
+
+TEST(FloatingPreview, EditDismissesThenRunsTheEditorActionWithTheImage)
+{
+    FloatingPreviewController controller;
+    const QImage image = capture(Qt::green);
+    QImage edited;
+    bool panelGoneFirst = false;
+    controller.show(image, 60, [&](const QImage &img) {
+        edited = img;
+        panelGoneFirst = controller.panel() == nullptr && controller.dismissTimer() == nullptr;
+    });
+    viewOf(controller.panel())->editButton()->click();
+    EXPECT_EQ(edited, image);
+    EXPECT_TRUE(panelGoneFirst);
+}
+
+TEST(FloatingPreview, SaveAndCloseOnlyDismiss)
+{
+    FloatingPreviewController controller;
+    bool edited = false;
+    controller.show(capture(Qt::green), 60, [&](const QImage &) { edited = true; });
+    viewOf(controller.panel())->saveButton()->click();
+    EXPECT_EQ(controller.panel(), nullptr);
+
+    controller.show(capture(Qt::green), 60, [&](const QImage &) { edited = true; });
+    viewOf(controller.panel())->closeButton()->click();
+    EXPECT_EQ(controller.panel(), nullptr);
+    EXPECT_FALSE(edited);
+}
+
+TEST(FloatingPreview, CopyPutsTheImageOnTheClipboardAndConfirmsFor1point2Seconds)
+{
+    FloatingPreviewController controller;
+    const QImage image = capture(Qt::yellow);
+    controller.show(image, 60, {});
+    QWidget *panel = controller.panel();
+    FloatingPreviewView *view = viewOf(panel);
+    QGuiApplication::clipboard()->clear();
+
+    view->copyButton()->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), image.size());
+    EXPECT_TRUE(view->didCopy());
+    EXPECT_EQ(view->copyButton()->toolTip(), QString("Copied"));
+    EXPECT_EQ(controller.panel(), panel) << "the panel stays after a copy";
+
+    // A second click 0.6 s later copies again but does not extend the check mark.
+    QTest::qWait(600);
+    QGuiApplication::clipboard()->clear();
+    view->copyButton()->click();
+    EXPECT_FALSE(QGuiApplication::clipboard()->image().isNull());
+    QTest::qWait(800);
+    EXPECT_FALSE(view->didCopy()) << "reverted 1.2 s after the first click";
+    EXPECT_EQ(view->copyButton()->toolTip(), QString("Copy to Clipboard"));
+}
+
+TEST(FloatingPreview, TheCloseButtonShowsOnlyWhileThePointerIsInside)
+{
+    FloatingPreviewController controller;
+    controller.show(capture(Qt::cyan), 60, {});
+    FloatingPreviewView *view = viewOf(controller.panel());
+    EXPECT_FALSE(view->closeButton()->isVisible());
+    QEnterEvent enter(QPointF(50, 50), QPointF(50, 50), QPointF(50, 50));
+    QCoreApplication::sendEvent(view, &enter);
+    EXPECT_TRUE(view->isHovered());
+    EXPECT_TRUE(view->closeButton()->isVisible());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(view, &leave);
+    EXPECT_FALSE(view->isHovered());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->closeButton()->isVisible(); }, 1000));
+    // The close button sits over the image's top-right corner.
+    EXPECT_EQ(view->closeButton()->geometry().topRight(), view->imageRect().topRight());
+}
+
+TEST(FloatingPreview, DrawsTheImageFittedInsideThePanel)
+{
+    FloatingPreviewController controller;
+    controller.show(capture(Qt::red), 60, {});
+    QWidget *panel = controller.panel();
+    FloatingPreviewView *view = viewOf(panel);
+    const QImage shot = panel->grab().toImage();
+    if (qEnvironmentVariableIsSet("VORNA_SAVE_RENDERINGS"))
+        shot.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/floating-preview.png");
+    const QRect image = view->imageRect();
+    // 400x250 pixels at 2x: 200x125 points, scaled to fit 260 points wide.
+    EXPECT_EQ(image.width(), 260);
+    EXPECT_NEAR(image.height(), 162, 1);
+    const double scale = shot.width() / 280.0;
+    EXPECT_EQ(shot.pixelColor(QPointF(image.center() * scale).toPoint()), QColor(Qt::red));
+    // The black block of the capture, at its place in the fitted image.
+    const QPointF block = image.topLeft() + QPointF(50, 35) * (image.width() / 200.0);
+    EXPECT_EQ(shot.pixelColor((block * scale).toPoint()), QColor(Qt::black));
+
+    // Hovered and just copied: the close button and the green check mark.
+    QEnterEvent enter(QPointF(50, 50), QPointF(50, 50), QPointF(50, 50));
+    QCoreApplication::sendEvent(view, &enter);
+    view->copyButton()->click();
+    QTest::qWait(250);
+    const QImage active = panel->grab().toImage();
+    if (qEnvironmentVariableIsSet("VORNA_SAVE_RENDERINGS"))
+        active.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/floating-preview-active.png");
+    const QPoint check = view->copyButton()->geometry().center();
+    const QColor green = active.pixelColor((QPointF(check) * scale).toPoint());
+    EXPECT_GT(green.green(), 150);
+    EXPECT_LT(green.red(), 120);
+}
