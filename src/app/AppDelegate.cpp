@@ -15,6 +15,10 @@
 #include "app/ScreenRecordingPermission.h"
 #include "app/StatusItem.h"
 #include "app/WindowManager.h"
+#include "capture/CaptureFlashController.h"
+#include "capture/RegionSelectionController.h"
+#include "capture/ScrollCaptureService.h"
+#include "capture/WindowSelectionController.h"
 #include "model/AppSettings.h"
 #include "model/AppState.h"
 #include "model/BuildInfo.h"
@@ -49,8 +53,16 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
     // AppState reads every preference now, before the launch sequence.
     m_appState = std::make_unique<AppState>();
     QPointer<AppDelegate> weak(this);
+    m_regionSelector = std::make_unique<RegionSelectionController>();
+    m_windowSelector = std::make_unique<WindowSelectionController>();
+    m_scrollCaptureService = std::make_unique<ScrollCaptureService>();
     m_floatingPreview = std::make_unique<FloatingPreviewController>();
+    m_captureFlash = std::make_unique<CaptureFlashController>();
     m_pipeline = std::make_unique<CapturePipeline>(*m_appState, *m_floatingPreview);
+    m_pipeline->setFlash([weak] {
+        if (weak)
+            weak->m_captureFlash->flash();
+    });
     m_pipeline->setEditorAction([weak](const QImage &image) {
         if (!weak)
             return;
@@ -58,7 +70,12 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
         if (!weak->m_appState->openInExternalEditor(handle))
             weak->m_appState->openEditor(handle);
     });
-    m_flows = std::make_unique<CaptureFlows>(*m_appState, *m_pipeline);
+    m_flows = std::make_unique<CaptureFlows>(*m_appState, *m_pipeline, *m_regionSelector, *m_windowSelector,
+                                             *m_scrollCaptureService);
+    m_flows->setTerminate([weak] {
+        if (weak)
+            weak->quitApp();
+    });
     connect(m_flows.get(), &CaptureFlows::started, this, &AppDelegate::captureStarted);
     m_windows = std::make_unique<WindowManager>(*m_appState);
     // The program's menu bar lives on the main window.
@@ -455,22 +472,22 @@ void AppDelegate::captureFullScreen()
 
 void AppDelegate::captureWindow()
 {
-    m_flows->performCapture(CaptureMode::window);
+    m_flows->captureWindow();
 }
 
 void AppDelegate::captureRegion()
 {
-    m_flows->performCapture(CaptureMode::region);
+    m_flows->captureRegion();
 }
 
 void AppDelegate::captureScrolling()
 {
-    m_flows->performCapture(CaptureMode::scrolling);
+    m_flows->captureScrolling();
 }
 
 void AppDelegate::captureTimed()
 {
-    m_flows->performCapture(CaptureMode::timed);
+    m_flows->captureTimed();
 }
 void AppDelegate::checkScreenRecordingPermission()
 {

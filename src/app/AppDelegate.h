@@ -12,6 +12,7 @@
 
 class AboutPanel;
 class AppState;
+class CaptureFlashController;
 class CaptureFlows;
 class CapturePipeline;
 class DoublePressRule;
@@ -22,9 +23,12 @@ class QImage;
 class QMenu;
 class QTimer;
 class QUrl;
+class RegionSelectionController;
 class SaveToMenus;
+class ScrollCaptureService;
 class StatusItem;
 class WindowManager;
+class WindowSelectionController;
 struct MenuActions;
 
 // Owns every long-lived controller and brings the tray application up in a
@@ -94,7 +98,11 @@ public:
     DoublePressRule &doublePressRule() const { return *m_doublePress; }
     CapturePipeline &capturePipeline() const { return *m_pipeline; }
     CaptureFlows &captureFlows() const { return *m_flows; }
+    RegionSelectionController &regionSelector() const { return *m_regionSelector; }
+    WindowSelectionController &windowSelector() const { return *m_windowSelector; }
+    ScrollCaptureService &scrollCaptureService() const { return *m_scrollCaptureService; }
     FloatingPreviewController &floatingPreview() const { return *m_floatingPreview; }
+    CaptureFlashController &captureFlash() const { return *m_captureFlash; }
 
     // The tray item (nothing before the launch sequence made it).
     StatusItem *statusItem() const { return m_statusItem.get(); }
@@ -131,7 +139,11 @@ private:
     MenuActions menuActions();
 
     std::unique_ptr<AppState> m_appState;
+    std::unique_ptr<RegionSelectionController> m_regionSelector;
+    std::unique_ptr<WindowSelectionController> m_windowSelector;
+    std::unique_ptr<ScrollCaptureService> m_scrollCaptureService;
     std::unique_ptr<FloatingPreviewController> m_floatingPreview;
+    std::unique_ptr<CaptureFlashController> m_captureFlash;
     std::unique_ptr<CapturePipeline> m_pipeline;
     std::unique_ptr<CaptureFlows> m_flows;
     std::unique_ptr<WindowManager> m_windows;

@@ -4,11 +4,17 @@
 
 #include <QImage>
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <functional>
 #include <optional>
 
 class AppState;
 class CapturePipeline;
+class QTimer;
+class RegionSelectionController;
+class ScrollCaptureService;
+class WindowSelectionController;
 
 // The five ways of taking a capture, each ending, when it yields an image,
 // in the result pipeline. Menu items call the flows directly; hot keys and
@@ -20,12 +26,32 @@ public:
     // The full-screen flow waits this long, so that a menu that started it
     // has closed before the screen is taken.
     static constexpr int fullScreenDelayMs = 200;
+    // The region and scrolling flows wait this long before the overlay opens.
+    static constexpr int overlayDelayMs = 150;
 
-    CaptureFlows(AppState &appState, CapturePipeline &pipeline, QObject *parent = nullptr);
+    CaptureFlows(AppState &appState, CapturePipeline &pipeline, RegionSelectionController &regionSelector,
+                 WindowSelectionController &windowSelector, ScrollCaptureService &scrollCaptureService,
+                 QObject *parent = nullptr);
     ~CaptureFlows() override;
 
     void performCapture(CaptureMode mode);
     void captureFullScreen();
+    void captureWindow();
+    void captureRegion();
+    void captureScrolling();
+    void captureTimed();
+
+    // Shows the countdown in the middle of the main screen, one number a
+    // second from seconds down to 1, then hides it and calls completion.
+    // Without a screen nothing is shown and completion never runs.
+    void showCountdown(int seconds, std::function<void()> completion);
+    // The countdown window while a countdown runs.
+    QWidget *timerOverlayWindow() const { return m_timerOverlayWindow; }
+
+    // Whether the screen may be captured (tests replace the check).
+    void setScreenAccess(std::function<bool()> access) { m_screenAccess = std::move(access); }
+    // What the relaunch alert's "Quit Vorna" does (tests replace it).
+    void setTerminate(std::function<void()> terminate) { m_terminate = std::move(terminate); }
 
 signals:
     // A flow has started.
@@ -34,7 +60,15 @@ signals:
 private:
     // Hands a capture's result to the pipeline; nothing happens without one.
     void deliver(const std::optional<QImage> &image, CaptureMode mode);
+    bool requestScreenAccess() const;
+    void showRelaunchAlert();
 
     AppState &m_appState;
     CapturePipeline &m_pipeline;
+    RegionSelectionController &m_regionSelector;
+    WindowSelectionController &m_windowSelector;
+    ScrollCaptureService &m_scrollCaptureService;
+    QPointer<QWidget> m_timerOverlayWindow;
+    std::function<bool()> m_screenAccess;
+    std::function<void()> m_terminate;
 };

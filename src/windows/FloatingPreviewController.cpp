@@ -1,6 +1,6 @@
 #include "windows/FloatingPreviewController.h"
 
-#include "platform/DesktopCompositor.h"
+#include "platform/Compositing.h"
 #include "windows/FloatingPreviewView.h"
 
 #include <QApplication>
@@ -46,7 +46,7 @@ void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setObjectName(QStringLiteral("FloatingPreviewPanel"));
     panel->setWindowTitle(QStringLiteral("Vorna"));
-    const bool composited = DesktopCompositor::isRunning();
+    const bool composited = Compositing::isActive();
     if (composited)
         panel->setAttribute(Qt::WA_TranslucentBackground);
 

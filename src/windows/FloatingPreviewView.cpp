@@ -1,6 +1,6 @@
 #include "windows/FloatingPreviewView.h"
 
-#include "platform/DesktopCompositor.h"
+#include "platform/Compositing.h"
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
 
@@ -87,7 +87,7 @@ FloatingPreviewView::FloatingPreviewView(const QImage &image, std::function<void
     , m_onCopy(std::move(onCopy))
     , m_onDismiss(std::move(onDismiss))
 {
-    m_opaque = !DesktopCompositor::isRunning();
+    m_opaque = !Compositing::isActive();
     setAttribute(Qt::WA_Hover);
     setMouseTracking(true);
 

@@ -192,3 +192,28 @@ TEST_F(CaptureEndToEndX11Test, DoublePressOfRealKeysWithAFakeClock)
     EXPECT_EQ(started.at(1).at(0).value<CaptureMode>(), CaptureMode::fullscreen);
     delegate.doublePressRule().setClock(nullptr);
 }
+
+// The countdown badge sits in the middle of the screen; the capture taken
+// when it ends must show what lies beneath it, not the badge nor a hole.
+TEST_F(CaptureEndToEndX11Test, TheTimedCaptureShowsWhatTheCountdownCovered)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QRect underBadge(screen.center() - QPoint(150, 150), QSize(300, 300));
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({{underBadge, qRgb(20, 180, 90), "Green", {}, {}}}));
+    UserDefaults::standard().setInteger("countdownSeconds", 1);
+    UserDefaults::standard().setBool("showFloatingPreview", false);
+    AppDelegate delegate;
+    launch(delegate);
+    delegate.captureTimed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 10000));
+    const QImage saved(shots + "/" + savedFiles().first());
+    ASSERT_EQ(saved.size(), screen.size() * 2);
+    // Every pixel under the badge's square is the window's.
+    const QRect badge(screen.center() - QPoint(60, 60), QSize(120, 120));
+    int wrong = 0;
+    for (int y = badge.top(); y <= badge.bottom(); y += 4)
+        for (int x = badge.left(); x <= badge.right(); x += 4)
+            wrong += saved.pixel(2 * x, 2 * y) != qRgb(20, 180, 90);
+    EXPECT_EQ(wrong, 0);
+}
