@@ -96,6 +96,12 @@ TEST_F(MenusTest, TheTrayMenuHasTheFullOrTheSimpleEntriesAndFollowsTheSettingAtO
                            "Settings… [Ctrl+,]",
                            "Quit Vorna [Ctrl+Q]"};
     EXPECT_EQ(describe(delegate.statusItem()->menu()), full);
+    if (qEnvironmentVariableIsSet("VORNA_SAVE_RENDERINGS")) {
+        QMenu *menu = delegate.statusItem()->menu();
+        menu->popup(QPoint(0, 0));
+        menu->grab().save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/tray-menu.png");
+        menu->hide();
+    }
 
     delegate.appState().setSimpleMenuMode(true);
     const QStringList simple{"Full Screen [Ctrl+Shift+1]", "Window… [Ctrl+Shift+2]", "Region… [Ctrl+Shift+3]",
