@@ -6,6 +6,8 @@
 // the capture needs no scaling. With DISPLAY set it uses that server as it is.
 #include <benchmark/benchmark.h>
 
+#include "BenchXServer.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -21,53 +23,6 @@
 #include "platform/X11ScreenCapture.h"
 
 namespace {
-
-pid_t g_xvfb = -1;
-
-void stopServer()
-{
-    if (g_xvfb > 0) {
-        ::kill(g_xvfb, SIGTERM);
-        ::waitpid(g_xvfb, nullptr, 0);
-        g_xvfb = -1;
-    }
-}
-
-// Starts Xvfb on a free display and points DISPLAY at it.
-bool startServer()
-{
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return false;
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        // The server goes with the bench, however the bench ends.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::close(fds[0]);
-        ::dup2(fds[1], 3);
-        if (fds[1] != 3)
-            ::close(fds[1]);
-        std::freopen("/dev/null", "w", stderr);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "2880x1800x24", "-nolisten", "tcp",
-                 static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    ::close(fds[1]);
-    g_xvfb = pid;
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    ::close(fds[0]);
-    if (number.empty()) {
-        stopServer();
-        return false;
-    }
-    ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
-}
 
 void BM_CaptureFullScreen(benchmark::State &state)
 {
@@ -87,7 +42,7 @@ BENCHMARK(BM_CaptureFullScreen)->Unit(benchmark::kMillisecond)->Iterations(1)->R
 
 int main(int argc, char **argv)
 {
-    if (!std::getenv("DISPLAY") && !startServer()) {
+    if (!std::getenv("DISPLAY") && !BenchXServer::start("2880x1800x24")) {
         std::fprintf(stderr, "could not start Xvfb\n");
         return 1;
     }
@@ -106,6 +61,6 @@ int main(int argc, char **argv)
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
     }
-    stopServer();
+    BenchXServer::stop();
     return rc;
 }

@@ -11,6 +11,8 @@
 // so a press captures after the flow's own 0.2 s delay.
 #include <benchmark/benchmark.h>
 
+#include "BenchXServer.h"
+
 #include "app/AppDelegate.h"
 #include "app/CapturePipeline.h"
 #include "capture/CaptureService.h"
@@ -50,7 +52,6 @@ extern char **environ;
 
 namespace {
 
-pid_t g_xvfb = -1;
 AppDelegate *g_delegate = nullptr;
 QString g_shots;
 std::vector<double> g_hotKeyMs;
@@ -67,48 +68,6 @@ double threadCpuMs()
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
-void stopServer()
-{
-    if (g_xvfb > 0) {
-        ::kill(g_xvfb, SIGTERM);
-        ::waitpid(g_xvfb, nullptr, 0);
-        g_xvfb = -1;
-    }
-}
-
-bool startServer()
-{
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return false;
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::close(fds[0]);
-        ::dup2(fds[1], 3);
-        if (fds[1] != 3)
-            ::close(fds[1]);
-        std::freopen("/dev/null", "w", stderr);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "2880x1800x24", "-nolisten", "tcp",
-                 static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    ::close(fds[1]);
-    g_xvfb = pid;
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    ::close(fds[0]);
-    if (number.empty()) {
-        stopServer();
-        return false;
-    }
-    ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
-}
 
 // A desktop's worth of content: columns of text, a photo-like picture,
 // gradients, charts and icons.
@@ -342,7 +301,7 @@ BENCHMARK(BM_ScrotCaptureAndWrite)->UseManualTime()->Unit(benchmark::kMillisecon
 
 int main(int argc, char **argv)
 {
-    if (!std::getenv("DISPLAY") && !startServer()) {
+    if (!std::getenv("DISPLAY") && !BenchXServer::start("2880x1800x24")) {
         std::fprintf(stderr, "could not start Xvfb\n");
         return 1;
     }
@@ -401,6 +360,6 @@ int main(int argc, char **argv)
         std::printf("UI-thread CPU time within one stall: longest %.1f ms\n", g_maxStallCpuMs);
         g_delegate = nullptr;
     }
-    stopServer();
+    BenchXServer::stop();
     return rc;
 }
