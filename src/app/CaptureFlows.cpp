@@ -144,7 +144,8 @@ void CaptureFlows::captureTimed()
     showCountdown(seconds, [weak] {
         if (!weak)
             return;
-        QTimer::singleShot(0, weak.data(), [weak] {
+        const int delay = Compositing::isActive() ? 0 : uncompositedRepaintDelayMs;
+        QTimer::singleShot(delay, weak.data(), [weak] {
             if (weak)
                 weak->deliver(CaptureService::captureFullScreen(), CaptureMode::timed);
         });

@@ -26,6 +26,10 @@ public:
     // The full-screen flow waits this long, so that a menu that started it
     // has closed before the screen is taken.
     static constexpr int fullScreenDelayMs = 200;
+    // Without a compositing manager, the windows the countdown badge covered
+    // must repaint themselves once it is gone; the timed capture waits this
+    // long for them so the picture does not show a hole where the badge was.
+    static constexpr int uncompositedRepaintDelayMs = 150;
     // The region and scrolling flows wait this long before the overlay opens.
     static constexpr int overlayDelayMs = 150;
 

@@ -6,6 +6,7 @@
 #include "capture/WindowSelectionController.h"
 #include "model/AppState.h"
 #include "output/HistoryService.h"
+#include "platform/Compositing.h"
 #include "platform/UserDefaults.h"
 #include "support/FakeScreenCapture.h"
 #include "support/RecordingAlertPresenter.h"
@@ -227,4 +228,47 @@ TEST_F(CaptureFlowsTest, TimedCountsDownOneNumberASecondThenCaptures)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !state->history().isEmpty(); }, 2000));
     EXPECT_EQ(captured(), QList<CaptureMode>{CaptureMode::timed});
     EXPECT_EQ(screen.rectRequests.size(), 1);
+}
+
+namespace {
+// Notes when a widget is hidden and what the fake screen had been asked by then.
+class HideWatcher : public QObject
+{
+public:
+    HideWatcher(const FakeScreenCapture &screen) : m_screen(screen) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide && requestsAtHide < 0) {
+            requestsAtHide = m_screen.rectRequests.size();
+            sinceHidden.start();
+        }
+        return false;
+    }
+    qsizetype requestsAtHide = -1;
+    QElapsedTimer sinceHidden;
+
+private:
+    const FakeScreenCapture &m_screen;
+};
+} // namespace
+
+TEST_F(CaptureFlowsTest, TimedCaptureWaitsForCoveredWindowsToRepaintOnlyWithoutACompositor)
+{
+    state->setCountdownSeconds(1);
+    for (const bool composited : {true, false}) {
+        Compositing::setOverride(composited);
+        HideWatcher watcher(screen);
+        flows->captureTimed();
+        ASSERT_NE(flows->timerOverlayWindow(), nullptr);
+        flows->timerOverlayWindow()->installEventFilter(&watcher);
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return watcher.requestsAtHide >= 0 && screen.rectRequests.size() > watcher.requestsAtHide;
+        }, 4000));
+        const qint64 waited = watcher.sinceHidden.elapsed();
+        if (composited)
+            EXPECT_LT(waited, CaptureFlows::uncompositedRepaintDelayMs) << "no wait is needed";
+        else
+            EXPECT_GE(waited, CaptureFlows::uncompositedRepaintDelayMs - 20);
+    }
+    Compositing::clearOverride();
 }
