@@ -266,8 +266,9 @@ TEST_F(CaptureFlowsTest, TimedCaptureWaitsForCoveredWindowsToRepaintWithoutAComp
         }, 4000));
         // Only the lower bound is checked: how soon the capture follows
         // with a compositor depends on the machine's load.
-        if (!composited)
+        if (!composited) {
             EXPECT_GE(watcher.sinceHidden.elapsed(), CaptureFlows::uncompositedRepaintDelayMs - 20);
+        }
     }
     Compositing::clearOverride();
 }
