@@ -201,7 +201,15 @@ int searchOverlap(const QImage &previous, const QImage &next)
     // page by much less than a quarter of a tall region, so large overlaps are
     // the common case.
     const int first = n;
-    const int last = std::min(ha, hb);
+    int last = std::min(ha, hb);
+    // The whole of the shorter frame repeats only when those rows are the
+    // same: frames that differ always add at least one row.
+    for (int j = 0; j < last; ++j) {
+        if (std::memcmp(a.constScanLine(ha - last + j), b.constScanLine(j), size_t(width) * 4) != 0) {
+            --last;
+            break;
+        }
+    }
     const quint64 threshold = quint64(qint64(n) * width / 2);
     if (first > last)
         return 0;
@@ -267,6 +275,93 @@ int searchOverlap(const QImage &previous, const QImage &next)
         }
     }
     return bestK < 0 ? 0 : bestK;
+}
+
+// --- Static bands -----------------------------------------------------------
+//
+// A sticky header or footer (a tool bar, a table header) stays put while the
+// content between them scrolls. Those rows are the same in every frame; left
+// in the overlap search they make every frame look like a copy of the one
+// before. They are found first, laid on the canvas once (the header from the
+// first frame, the footer from the last) and the search runs on the rows
+// between them.
+//
+// Rows of scrolling content that happen to look the same in every frame (a
+// blank margin) may be taken for a band. That is harmless: the first frame's
+// top rows and the last frame's bottom rows are the page's own, and every
+// other row of the page still shows in the moving rows of some frame, as
+// long as one scroll step moves the content by less than the moving rows.
+// The bands may therefore take at most half of the frame.
+
+// Two rows look the same when at most one pixel in 64 differs (a blinking
+// caret in a header does not split it).
+bool rowsLookSame(const uchar *a, const uchar *b, int width)
+{
+    const quint32 *pa = reinterpret_cast<const quint32 *>(a);
+    const quint32 *pb = reinterpret_cast<const quint32 *>(b);
+    const int allowed = width / 64;
+    int differing = 0;
+    for (int x = 0; x < width; ++x)
+        if (pa[x] != pb[x] && ++differing > allowed)
+            return false;
+    return true;
+}
+
+struct StaticBands
+{
+    int header = 0;
+    int footer = 0;
+};
+
+// The rows at the top and at the bottom that look the same in every pair of
+// neighbouring frames; none when the frames differ in size or format, or when
+// the bands would leave less than half of the frame to scroll. A pair of
+// frames that look the same throughout tells nothing and is passed over.
+StaticBands findStaticBands(const QList<QImage> &frames)
+{
+    if (frames.size() < 2)
+        return {};
+    const QSize size = frames.first().size();
+    const QImage::Format format = frames.first().format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied
+        && format != QImage::Format_ARGB32)
+        return {};
+    if (!std::all_of(frames.begin(), frames.end(),
+                     [&](const QImage &f) { return f.size() == size && f.format() == format; }))
+        return {};
+    const int width = size.width();
+    const int height = size.height();
+    int header = height;
+    int footer = height;
+    bool anyMoved = false;
+    for (qsizetype i = 0; i + 1 < frames.size(); ++i) {
+        const QImage &a = frames[i];
+        const QImage &b = frames[i + 1];
+        int top = 0;
+        while (top < std::min(header, height) && rowsLookSame(a.constScanLine(top), b.constScanLine(top), width))
+            ++top;
+        if (top == height)
+            continue; // nothing moved between these two
+        int bottom = 0;
+        while (bottom < footer && height - 1 - bottom > top
+               && rowsLookSame(a.constScanLine(height - 1 - bottom), b.constScanLine(height - 1 - bottom), width))
+            ++bottom;
+        // The header scan stopped early only where an earlier pair already
+        // set a smaller header, so the minimum is kept either way.
+        header = std::min(header, top);
+        footer = std::min(footer, bottom);
+        anyMoved = true;
+    }
+    if (!anyMoved || header + footer > height / 2)
+        return {};
+    return {header, footer};
+}
+
+// Rows [top, top + rows) of frame, sharing its memory.
+QImage frameRows(const QImage &frame, int top, int rows)
+{
+    QImage view(frame.constScanLine(top), frame.width(), rows, frame.bytesPerLine(), frame.format());
+    return view;
 }
 
 // --- Stitching --------------------------------------------------------------
@@ -439,24 +534,44 @@ int ScrollCaptureService::findScrollOverlap(const QImage &previous, const QImage
     return searchOverlap(previous, next);
 }
 
-std::optional<QImage> ScrollCaptureService::stitchScrollFrames(const QList<QImage> &frames)
+std::optional<QImage> ScrollCaptureService::stitchScrollFrames(const QList<QImage> &input)
 {
-    if (frames.isEmpty())
+    if (input.isEmpty())
         return std::nullopt;
-    if (frames.size() == 1) {
-        QImage only = frames.first();
+    if (input.size() == 1) {
+        QImage only = input.first();
         if (only.isNull())
             return std::nullopt;
         only.setDevicePixelRatio(1.0);
         return only;
     }
 
-    // The overlaps of neighbouring frames are independent: search them side
-    // by side.
+    // The pieces laid on the canvas, top to bottom: a static header once,
+    // the moving rows of every frame, a static footer once. The overlaps of
+    // neighbouring moving pieces are independent: search them side by side.
+    const StaticBands bands = findStaticBands(input);
+    QList<QImage> frames;
+    frames.reserve(input.size() + 2);
+    if (bands.header > 0)
+        frames.append(frameRows(input.first(), 0, bands.header));
+    const qsizetype firstMoving = frames.size();
+    for (const QImage &frame : input) {
+        if (bands.header == 0 && bands.footer == 0)
+            frames.append(frame);
+        else
+            frames.append(frameRows(frame, bands.header, frame.height() - bands.header - bands.footer));
+    }
+    const qsizetype lastMoving = frames.size() - 1;
+    if (bands.footer > 0)
+        frames.append(frameRows(input.last(), input.last().height() - bands.footer, bands.footer));
+
     QList<int> pairs(frames.size() - 1);
     std::iota(pairs.begin(), pairs.end(), 0);
-    const QList<int> overlaps =
-        QtConcurrent::blockingMapped(pairs, [&frames](int i) { return searchOverlap(frames[i], frames[i + 1]); });
+    const QList<int> overlaps = QtConcurrent::blockingMapped(pairs, [&](int i) {
+        if (i < firstMoving || i + 1 > lastMoving)
+            return 0; // a band meets the moving rows edge to edge
+        return searchOverlap(frames[i], frames[i + 1]);
+    });
 
     // Top edge of each frame on the canvas.
     std::vector<int> tops(size_t(frames.size()));

@@ -83,6 +83,15 @@ QString AppState::defaultSaveDirectory()
 
 AppState::AppState(QObject *parent) : QObject(parent)
 {
+    // A history item whose image cannot be decoded is never shown blank.
+    NotificationCenter::instance().addObserver(
+        NotificationNames::historyItemDropped, this, [this](const NotificationCenter::Notification &n) {
+            const QUuid id = n.userInfo.value(QStringLiteral("id")).toUuid();
+            QList<HistoryItem> kept = m_history;
+            if (kept.removeIf([&](const HistoryItem &item) { return item.id == id; }) > 0)
+                setHistory(kept);
+        });
+
     UserDefaults &d = defaults();
 
     m_currentColor = QColor(255, 59, 48); // the system red

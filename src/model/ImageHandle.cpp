@@ -1,16 +1,21 @@
 #include "model/ImageHandle.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QMutex>
 
 struct ImageHandle::Data
 {
     QMutex mutex;
-    QImage image;
-    QString path;
+    QImage image;       // the pixels, when in memory
+    QString path;       // the file they come from, if any
+    QByteArray encoded; // the bytes of a file that has gone, if any
     qreal dpr = 1.0;
     bool decoded = false;
+    bool failed = false;
     QSize size;
+    std::function<void()> onDecodeFailure;
 };
 
 ImageHandle::ImageHandle(const QImage &image)
@@ -42,19 +47,37 @@ QImage ImageHandle::image() const
 {
     if (!d)
         return QImage();
-    QMutexLocker lock(&d->mutex);
-    if (!d->decoded) {
-        d->decoded = true;
-        QImageReader reader(d->path);
+    std::function<void()> failure;
+    QImage result;
+    {
+        QMutexLocker lock(&d->mutex);
+        if (d->decoded || d->failed)
+            return d->image;
+        QBuffer buffer(&d->encoded);
+        QImageReader reader;
+        if (!d->encoded.isEmpty()) {
+            buffer.open(QIODevice::ReadOnly);
+            reader.setDevice(&buffer);
+        } else {
+            reader.setFileName(d->path);
+        }
         reader.setAutoTransform(false);
         QImage img = reader.read();
-        if (!img.isNull()) {
+        if (img.isNull()) {
+            d->failed = true;
+            failure = std::exchange(d->onDecodeFailure, nullptr);
+        } else {
             img.setDevicePixelRatio(d->dpr);
             d->size = img.size();
+            d->decoded = true;
+            d->encoded.clear();
         }
         d->image = img;
+        result = img;
     }
-    return d->image;
+    if (failure)
+        failure();
+    return result;
 }
 
 bool ImageHandle::isDecoded() const
@@ -65,6 +88,14 @@ bool ImageHandle::isDecoded() const
     return d->decoded;
 }
 
+bool ImageHandle::decodeFailed() const
+{
+    if (!d)
+        return false;
+    QMutexLocker lock(&d->mutex);
+    return d->failed;
+}
+
 QSize ImageHandle::pixelSize() const
 {
     if (!d)
@@ -72,7 +103,7 @@ QSize ImageHandle::pixelSize() const
     QMutexLocker lock(&d->mutex);
     if (d->size.isValid())
         return d->size;
-    if (!d->decoded) {
+    if (!d->decoded && d->encoded.isEmpty()) {
         QImageReader reader(d->path);
         d->size = reader.size();
     }
@@ -89,5 +120,54 @@ QSizeF ImageHandle::pointSize() const
 
 QString ImageHandle::sourcePath() const
 {
-    return d ? d->path : QString();
+    if (!d)
+        return QString();
+    QMutexLocker lock(&d->mutex);
+    return d->path;
+}
+
+void ImageHandle::releaseToFile(const QString &path)
+{
+    if (!d || path.isEmpty())
+        return;
+    QMutexLocker lock(&d->mutex);
+    if (!d->decoded)
+        return; // nothing in memory to let go of
+    d->path = path;
+    d->encoded.clear();
+    d->image = QImage();
+    d->decoded = false;
+    d->failed = false;
+}
+
+bool ImageHandle::detachFromFile() const
+{
+    if (!d)
+        return false;
+    QMutexLocker lock(&d->mutex);
+    if (d->path.isEmpty())
+        return true;
+    if (!d->decoded && !d->failed) {
+        QFile file(d->path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        d->encoded = file.readAll();
+        if (d->encoded.isEmpty())
+            return false;
+    }
+    d->path.clear();
+    return true;
+}
+
+void ImageHandle::setDecodeFailureHandler(std::function<void()> handler)
+{
+    if (!d)
+        return;
+    QMutexLocker lock(&d->mutex);
+    d->onDecodeFailure = std::move(handler);
+}
+
+long ImageHandle::holderCount() const
+{
+    return d ? long(d.use_count()) : 0;
 }

@@ -11,4 +11,7 @@ inline const QString openEditor = QStringLiteral("VornaOpenEditor");
 inline const QString showSettings = QStringLiteral("VornaShowSettings");
 inline const QString menuModeChanged = QStringLiteral("VornaMenuModeChanged");
 inline const QString savedPathsChanged = QStringLiteral("VornaSavedPathsChanged");
+// A history item whose image cannot be decoded left the history; user info
+// "id" holds its QUuid.
+inline const QString historyItemDropped = QStringLiteral("VornaHistoryItemDropped");
 } // namespace NotificationNames

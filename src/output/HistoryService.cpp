@@ -2,7 +2,10 @@
 
 #include "platform/AppPaths.h"
 #include "platform/FoundationJson.h"
+#include "model/NotificationNames.h"
+#include "output/PngEncoder.h"
 #include "platform/Log.h"
+#include "platform/NotificationCenter.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -10,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -138,24 +140,50 @@ QByteArray encodeRecords(const QJsonArray &records)
     return FoundationJson::prettySorted(records);
 }
 
+// Writes the PNG with the program's own encoder, its pixels per point
+// recorded as the file's resolution.
 bool writeImage(const QImage &image, const QString &path)
 {
-    QImage out = image;
-    // Keep the point size in the file: pixels per point as its resolution.
-    const int perMetre = qRound(out.devicePixelRatio() * kPointsPerInch * kInchesPerMeter);
-    out.setDotsPerMeterX(perMetre);
-    out.setDotsPerMeterY(perMetre);
+    const QByteArray bytes = PngEncoder::encode(image, image.devicePixelRatio());
+    if (bytes.isEmpty())
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    QImageWriter writer(&file, "png");
     // A write cut short (a full disk) only shows in flush(); commit() alone
     // would put the truncated file in place.
-    if (!writer.write(out) || !file.flush()) {
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }
     return file.commit();
+}
+
+// When the pixels of an item fail to decode, its entry leaves the history
+// (on the main thread, after the call that asked for them has returned).
+void watchDecoding(ImageHandle image, const QUuid &id)
+{
+    image.setDecodeFailureHandler([id] {
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [id] {
+                if (g_shared)
+                    g_shared->dropUndecodable(id);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// A file about to be removed whose image is still held elsewhere (an open
+// editor) keeps its bytes in memory first.
+void keepForOtherHolders(const ImageHandle &image, const QString &path)
+{
+    // image is the removing job's own copy.
+    if (image.holderCount() > 1 && image.sourcePath() == path)
+        image.detachFromFile();
 }
 
 } // namespace
@@ -268,6 +296,7 @@ void HistoryService::load()
         HistoryItem item;
         item.id = record->id;
         item.image = ImageHandle::fromFile(png, pixelsPerPoint(png));
+        watchDecoding(item.image, item.id);
         item.date = record->date;
         item.mode = *mode;
         item.filePath = record->filePath;
@@ -283,17 +312,22 @@ void HistoryService::load()
 void HistoryService::saveImage(const HistoryItem &item)
 {
     const QString path = imagePath(item.id);
-    const ImageHandle image = item.image;
+    ImageHandle image = item.image;
     if (image.isNull())
         return;
-    enqueue([path, image] {
+    const QUuid id = item.id;
+    enqueue([path, image, id]() mutable {
         // An item loaded from this very file is already on disk.
         if (!image.sourcePath().isEmpty() && QFileInfo(image.sourcePath()) == QFileInfo(path) && QFileInfo::exists(path))
             return;
-        const QImage pixels = image.image();
-        if (pixels.isNull())
-            return;
-        writeImage(pixels, path);
+        QImage pixels = image.image();
+        if (pixels.isNull() || !writeImage(pixels, path))
+            return; // the pixels stay in memory
+        // The file holds them now: memory keeps them only as long as
+        // something else (the clipboard, the preview, a save) still does.
+        pixels = QImage();
+        watchDecoding(image, id);
+        image.releaseToFile(path);
     });
 }
 
@@ -324,17 +358,26 @@ void HistoryService::persist()
     });
 }
 
-void HistoryService::deleteImageFile(const QUuid &id)
+void HistoryService::deleteImageFile(const QUuid &id, const ImageHandle &image)
 {
     const QString path = imagePath(id);
-    enqueue([path] { QFile::remove(path); });
+    enqueue([path, image]() mutable {
+        keepForOtherHolders(image, path);
+        QFile::remove(path);
+    });
 }
 
 void HistoryService::clear()
 {
+    QList<std::pair<QString, ImageHandle>> images;
+    for (const HistoryItem &item : std::as_const(m_items))
+        images.append({imagePath(item.id), item.image});
     m_items.clear();
     const QString dir = m_storeDir;
-    enqueue([dir] {
+    enqueue([dir, images]() mutable {
+        for (auto &[path, image] : images)
+            keepForOtherHolders(image, path);
+        images.clear();
         QDir folder(dir);
         if (!folder.exists())
             return;
@@ -365,8 +408,28 @@ QList<HistoryItem> HistoryService::trimToMaxItems()
     QList<HistoryItem> removed;
     while (m_items.size() > maxItems) {
         HistoryItem oldest = m_items.takeLast();
-        deleteImageFile(oldest.id);
+        deleteImageFile(oldest.id, oldest.image);
         removed.prepend(oldest);
     }
     return removed;
+}
+
+void HistoryService::dropUndecodable(const QUuid &id)
+{
+    for (qsizetype i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].id != id || !m_items[i].image.decodeFailed())
+            continue;
+        m_items.removeAt(i);
+        const QString path = imagePath(id);
+        vlog(QStringLiteral("[Vorna] history: cannot decode ") + path + QStringLiteral("; dropped its entry"));
+        enqueue([path] {
+            // Kept aside rather than removed: the bytes may still be of use.
+            if (QFileInfo::exists(path))
+                QFile::rename(path, asideName(path));
+        });
+        persist();
+        NotificationCenter::instance().post(NotificationNames::historyItemDropped,
+                                            {{QStringLiteral("id"), QVariant::fromValue(id)}});
+        return;
+    }
 }

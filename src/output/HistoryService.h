@@ -19,7 +19,8 @@
 // Writes and deletions run in the background, one at a time, in the order
 // they were queued; nothing is reported back.
 //
-// Images of loaded items stay on disk until they are first drawn.
+// Images of loaded items stay on disk until they are first drawn; an image
+// written to its PNG leaves memory and is decoded again when next needed.
 class HistoryService
 {
 public:
@@ -45,7 +46,9 @@ public:
     // taken now).
     void persist();
     // Queues the removal of that id's PNG file; the manifest is not touched.
-    void deleteImageFile(const QUuid &id);
+    // When image (the item's) is still held elsewhere by then, it keeps the
+    // file's bytes in memory.
+    void deleteImageFile(const QUuid &id, const ImageHandle &image = ImageHandle());
     // Empties items now and queues the removal of everything in the folder.
     void clear();
     // Sets the file path of the first item with that id and persists;
@@ -57,6 +60,12 @@ public:
 
     // Reads the manifest into items (called on creation).
     void load();
+
+    // Removes the item with that id when its image could not be decoded:
+    // logs it, keeps the file aside, persists the manifest and posts
+    // NotificationNames::historyItemDropped. Called on the main thread when
+    // an item's pixels first fail to decode.
+    void dropUndecodable(const QUuid &id);
 
     // Blocks until every queued write has run (used at quit and by tests).
     void waitForPendingWrites();

@@ -14,6 +14,7 @@
 #endif
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -217,7 +218,7 @@ struct CompressorDeleter
 
 } // namespace
 
-QByteArray PngEncoder::encode(const QImage &input)
+QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint)
 {
     if (input.isNull())
         return QByteArray();
@@ -354,6 +355,15 @@ QByteArray PngEncoder::encode(const QImage &input)
     ihdr[11] = 0;            // adaptive filtering
     ihdr[12] = 0;            // not interlaced
     appendChunk(png, "IHDR", ihdr, sizeof ihdr);
+    if (pixelsPerPoint > 0) {
+        constexpr double inchesPerMetre = 39.3700787;
+        const uint32_t perMetre = uint32_t(std::lround(pixelsPerPoint * 72.0 * inchesPerMetre));
+        uint8_t phys[9];
+        qToBigEndian(perMetre, phys);
+        qToBigEndian(perMetre, phys + 4);
+        phys[8] = 1; // unit: metre
+        appendChunk(png, "pHYs", phys, sizeof phys);
+    }
     for (size_t off = 0; off < zlib.size(); off += kMaxChunk)
         appendChunk(png, "IDAT", zlib.data() + off, std::min(kMaxChunk, zlib.size() - off));
     appendChunk(png, "IEND", nullptr, 0);

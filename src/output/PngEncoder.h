@@ -14,6 +14,7 @@ class PngEncoder
 {
 public:
     // Returns the file's bytes, or an empty array when the image is null
-    // or memory runs out.
-    static QByteArray encode(const QImage &image);
+    // or memory runs out. A positive pixelsPerPoint is recorded as the
+    // file's resolution (pHYs: 72 dots per inch is one pixel per point).
+    static QByteArray encode(const QImage &image, qreal pixelsPerPoint = 0);
 };

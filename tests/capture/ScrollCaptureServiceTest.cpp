@@ -200,6 +200,65 @@ TEST(ScrollStitch, LaysTranslucentFramesOverEarlierOnes)
     EXPECT_NEAR(qRed(mixed), 128 + qRed(under) * 127 / 255, 2);
 }
 
+// Frames that share their top rows but differ further down never repeat each
+// other whole: the whole-frame overlap would drop every row of the next one.
+TEST(ScrollOverlap, FramesThatDifferNeverOverlapWhole)
+{
+    const QImage page = makePage(400, 2000, 30);
+    const QImage previous = frameAt(page, 0, 400);
+    QImage next = previous.copy();
+    QPainter(&next).drawImage(0, 300, makePage(400, 100, 31));
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(previous, next), 0);
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(previous, previous.copy()), 400);
+}
+
+// A sticky header and footer stay put while the page scrolls between them:
+// each is laid on the canvas once, the page between them row for row.
+TEST(ScrollStitch, LaysStaticHeaderAndFooterOnce)
+{
+    const int width = 320, height = 400;
+    const QImage page = makePage(width, 3000, 32);
+    const QImage headerPage = makePage(width, 60, 33);
+    const QImage footerPage = makePage(width, 60, 34);
+    const int shifts[] = {0, 52, 37, 80, 12, 80, 4};
+    struct Bands
+    {
+        int header, footer;
+    };
+    for (const Bands bands : {Bands{0, 0}, Bands{30, 0}, Bands{60, 0}, Bands{0, 40}, Bands{30, 40}, Bands{60, 60}}) {
+        const int moving = height - bands.header - bands.footer;
+        QList<QImage> frames;
+        int top = 0;
+        for (int shift : shifts) {
+            top += shift;
+            QImage frame(width, height, QImage::Format_RGB32);
+            QPainter p(&frame);
+            p.drawImage(0, 0, headerPage, 0, 0, width, bands.header);
+            p.drawImage(0, bands.header, page, 0, top, width, moving);
+            p.drawImage(0, height - bands.footer, footerPage, 0, 0, width, bands.footer);
+            p.end();
+            frames.append(frame);
+        }
+        // A caret blinks in the header of one frame.
+        if (bands.header > 0)
+            for (int y = 10; y < 20; ++y)
+                for (int x = 100; x < 103; ++x)
+                    frames[2].setPixel(x, y, qRgb(0, 0, 0));
+
+        QImage expected(width, bands.header + top + moving + bands.footer, QImage::Format_RGB32);
+        QPainter p(&expected);
+        p.drawImage(0, 0, headerPage, 0, 0, width, bands.header);
+        p.drawImage(0, bands.header, page, 0, 0, width, top + moving);
+        p.drawImage(0, expected.height() - bands.footer, footerPage, 0, 0, width, bands.footer);
+        p.end();
+
+        const std::optional<QImage> stitched = ScrollCaptureService::stitchScrollFrames(frames);
+        ASSERT_TRUE(stitched.has_value());
+        EXPECT_EQ(stitched->size(), expected.size()) << "header " << bands.header << ", footer " << bands.footer;
+        EXPECT_TRUE(sameRows(*stitched, expected)) << "header " << bands.header << ", footer " << bands.footer;
+    }
+}
+
 TEST(ScrollFrames, LookIdenticalOnlyWithFewSampledDifferences)
 {
     const QImage frame = makePage(400, 600, 13);

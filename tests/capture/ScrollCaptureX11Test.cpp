@@ -40,21 +40,40 @@ public:
             p.fillRect(0, line * lineHeight, width, lineHeight, lineColour(line));
     }
 
+    // A sticky band: blocks of colour that never scroll.
+    static void paintBand(QPainter &p, int width, int height, int seed)
+    {
+        if (height <= 0)
+            return;
+        p.fillRect(0, 0, width, height, QColor(230, 230, 235));
+        for (int x = 8, i = 0; x + 30 < width; x += 46, ++i)
+            p.fillRect(x, 6, 30, height - 12, lineColour(seed + i * 7));
+    }
+
     int offset = 0;
     int notches = 0;
+    int header = 0; // points at the top that stay put
+    int footer = 0; // points at the bottom that stay put
 
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);
-        p.translate(0, -offset);
+        const int viewport = height() - header - footer;
+        p.save();
+        p.setClipRect(0, header, width(), viewport);
+        p.translate(0, header - offset);
         paintPage(p, width());
+        p.restore();
+        paintBand(p, width(), header, 3);
+        p.translate(0, height() - footer);
+        paintBand(p, width(), footer, 11);
     }
     void wheelEvent(QWheelEvent *event) override
     {
         if (event->angleDelta().y() < 0) {
             ++notches;
-            offset = std::min(offset + step, pageHeight - height());
+            offset = std::min(offset + step, pageHeight - (height() - header - footer));
             repaint();
         }
         event->accept();
@@ -105,6 +124,47 @@ TEST(ScrollCaptureX11, StitchesTheWholePageRowForRow)
         QPainter p(&expected);
         p.scale(2, 2);
         PageView::paintPage(p, 400);
+    }
+    ASSERT_EQ(stitched.size(), expected.size());
+    int wrongRows = 0;
+    for (int y = 0; y < expected.height(); ++y)
+        wrongRows += std::memcmp(stitched.constScanLine(y), expected.constScanLine(y), 800 * 4) != 0;
+    EXPECT_EQ(wrongRows, 0);
+}
+
+// A page under a sticky header and above a sticky footer: the bands appear
+// once, at the top and at the bottom, and the page between them whole.
+TEST(ScrollCaptureX11, StitchesAPageBetweenStickyBandsOnce)
+{
+    PageView page;
+    page.header = 30;
+    page.footer = 20;
+    page.setGeometry(100, 100, 400, 300);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    QTest::qWait(200);
+    QCursor::setPos(1000, 700);
+
+    ScrollCaptureService service;
+    std::optional<std::optional<QImage>> result;
+    service.startScrollCapture(QRectF(100, 100, 400, 300), [&](std::optional<QImage> image) { result = image; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 60000));
+    ASSERT_TRUE(result->has_value());
+    const QImage stitched = result->value().convertToFormat(QImage::Format_RGB32);
+
+    // 950 points of scrolling in a viewport of 250: 24 notches reach the end.
+    EXPECT_EQ(page.offset, 950);
+    EXPECT_EQ(page.notches, 25);
+
+    QImage expected(800, 2 * (30 + PageView::pageHeight + 20), QImage::Format_RGB32);
+    {
+        QPainter p(&expected);
+        p.scale(2, 2);
+        PageView::paintBand(p, 400, 30, 3);
+        p.translate(0, 30);
+        PageView::paintPage(p, 400);
+        p.translate(0, PageView::pageHeight);
+        PageView::paintBand(p, 400, 20, 11);
     }
     ASSERT_EQ(stitched.size(), expected.size());
     int wrongRows = 0;

@@ -1,7 +1,13 @@
 #include "output/HistoryService.h"
 
+#include "model/AppState.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <QtConcurrent>
+#include <atomic>
 
 #include <QDir>
 #include <QFile>
@@ -275,4 +281,158 @@ TEST(HistoryService, DeleteImageFileRemovesOnlyThatPng)
     history.waitForPendingWrites();
     EXPECT_FALSE(QFile::exists(history.imagePath(a.id)));
     EXPECT_TRUE(QFile::exists(history.imagePath(b.id)));
+}
+
+namespace {
+
+// A fresh history folder and instance, whatever an earlier case left.
+HistoryService &freshHistory()
+{
+    HistoryService::resetShared();
+    QDir(historyDir()).removeRecursively();
+    return HistoryService::shared();
+}
+
+QImage noise(int width, int height, quint32 seed)
+{
+    QImage img(width, height, QImage::Format_RGB32);
+    QRandomGenerator rng(seed);
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<quint32 *>(img.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = 0xff000000u | (rng.generate() & 0xffffffu);
+    }
+    img.setDevicePixelRatio(2.0);
+    return img;
+}
+
+bool samePixels(const QImage &a, const QImage &b)
+{
+    return a.size() == b.size()
+        && a.convertToFormat(QImage::Format_ARGB32) == b.convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+// Once its PNG is written, a capture's pixels leave the history's memory;
+// whoever still holds them (clipboard, preview, a save) keeps them, and the
+// history decodes them again, at the same point size, when asked.
+TEST(HistoryService, WrittenImagesLeaveMemoryAndComeBackOnDemand)
+{
+    auto &history = freshHistory();
+    HistoryItem item = makeItem(kIdA, "2024-05-02T10:00:05Z", CaptureMode::region);
+    const QImage original = noise(120, 90, 1);
+    item.image = ImageHandle(original);
+    const QImage held = item.image.image();
+    history.items().prepend(item);
+    history.saveImage(item);
+    history.persist();
+    history.waitForPendingWrites();
+
+    EXPECT_FALSE(item.image.isDecoded());
+    EXPECT_TRUE(samePixels(held, original));
+    const QImage again = item.image.image();
+    EXPECT_TRUE(samePixels(again, original));
+    EXPECT_EQ(again.devicePixelRatio(), 2.0);
+    EXPECT_EQ(item.image.pointSize(), QSizeF(60, 45));
+
+    // An editor still holds a written image when its entry is trimmed and
+    // when the history is cleared: it keeps the pixels though the file goes.
+    for (const bool clearAll : {false, true}) {
+        HistoryItem other = makeItem(kIdB, "2024-05-02T10:00:06Z", CaptureMode::region);
+        const QImage pixels = noise(64, 48, clearAll ? 3 : 2);
+        other.image = ImageHandle(pixels);
+        const ImageHandle editor = other.image;
+        history.items().append(other);
+        history.saveImage(other);
+        history.waitForPendingWrites();
+        ASSERT_FALSE(editor.isDecoded());
+        if (clearAll) {
+            history.clear();
+        } else {
+            while (history.items().size() <= HistoryService::maxItems)
+                history.items().insert(0, makeItem(QUuid::createUuid().toString(), "2024-05-03T10:00:00Z",
+                                                   CaptureMode::region));
+            history.trimToMaxItems();
+        }
+        other = HistoryItem();
+        history.waitForPendingWrites();
+        EXPECT_FALSE(QFile::exists(history.imagePath(QUuid::fromString(kIdB))));
+        EXPECT_TRUE(samePixels(editor.image(), pixels)) << (clearAll ? "clear" : "trim");
+    }
+}
+
+// A reader asking for the pixels while the write completes always gets
+// them, from memory or from the file.
+TEST(HistoryService, ReadersDuringTheWriteAlwaysGetThePixels)
+{
+    auto &history = freshHistory();
+    for (int round = 0; round < 8; ++round) {
+        HistoryItem item = makeItem(QUuid::createUuid().toString(), "2024-05-02T10:00:05Z", CaptureMode::region);
+        const QImage original = noise(400, 300, 10 + round);
+        item.image = ImageHandle(original);
+        std::atomic<bool> done{false};
+        std::atomic<int> reads{0}, wrong{0};
+        QFuture<void> reader = QtConcurrent::run([&, handle = item.image] {
+            while (!done || reads < 3) {
+                if (!samePixels(handle.image(), original))
+                    ++wrong;
+                ++reads;
+            }
+        });
+        history.saveImage(item);
+        history.waitForPendingWrites();
+        done = true;
+        reader.waitForFinished();
+        EXPECT_EQ(wrong, 0) << "round " << round;
+    }
+}
+
+// A PNG whose header reads but whose data is damaged: its entry leaves the
+// history, the application state and the manifest the first time its image
+// fails to decode; the file is kept aside.
+TEST(HistoryService, EntryWhoseImageFailsToDecodeIsDropped)
+{
+    auto &history = freshHistory();
+    const HistoryItem a = makeItem(kIdA, "2024-05-02T10:00:05Z", CaptureMode::window);
+    const HistoryItem b = makeItem(kIdB, "2024-05-01T09:30:00Z", CaptureMode::region);
+    history.items() = {a, b};
+    history.saveImage(a);
+    history.saveImage(b);
+    history.persist();
+    HistoryService::resetShared();
+
+    const QString damagedPath = historyDir() + "/" + kIdB + ".png";
+    QByteArray png = readAll(damagedPath);
+    const qsizetype idat = png.indexOf("IDAT");
+    ASSERT_GT(idat, 0);
+    for (qsizetype i = idat + 4; i < png.size() - 16; ++i)
+        png[i] = char(0x5a ^ png[i]);
+    writeFile(damagedPath, png);
+
+    AppState state;
+    const QList<HistoryItem> loaded = HistoryService::shared().items();
+    ASSERT_EQ(loaded.size(), 2); // the header alone reads fine
+    state.setHistory(loaded);
+
+    LogCapture log;
+    EXPECT_TRUE(loaded[1].image.image().isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return HistoryService::shared().items().size() == 1; }, 2000));
+    EXPECT_EQ(HistoryService::shared().items().first().id, a.id);
+    ASSERT_EQ(state.history().size(), 1);
+    EXPECT_EQ(state.history().first().id, a.id);
+    EXPECT_TRUE(log.contains("cannot decode " + damagedPath));
+
+    HistoryService::shared().waitForPendingWrites();
+    const QByteArray manifest = readAll(historyDir() + "/manifest.json");
+    EXPECT_TRUE(manifest.contains(kIdA.toLatin1()));
+    EXPECT_FALSE(manifest.contains(kIdB.toLatin1()));
+    EXPECT_FALSE(QFile::exists(damagedPath));
+    EXPECT_EQ(QDir(historyDir()).entryList({kIdB + ".png.unreadable-*"}, QDir::Files).size(), 1);
+
+    // The intact entry still decodes, and a relaunch loads only it.
+    EXPECT_FALSE(HistoryService::shared().items().first().image.image().isNull());
+    HistoryService::resetShared();
+    ASSERT_EQ(HistoryService::shared().items().size(), 1);
+    EXPECT_EQ(HistoryService::shared().items().first().id, a.id);
 }

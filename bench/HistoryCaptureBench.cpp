@@ -1,0 +1,233 @@
+// The capture history over a session of full-screen captures of 3840 x 2160
+// pixels, each run through the real capture pipeline (clipboard, history,
+// preview, automatic save):
+//
+//   BM_ResidentAfterCaptures      resident memory of a fresh child process
+//                                 after 50 captures, one after the other as a
+//                                 user takes them (each capture's background
+//                                 work done before the next), and its peak
+//   BM_HistoryPngQtWriter         CPU time of writing one capture's history
+//   BM_HistoryPngOwnEncoder       PNG with Qt's stock writer and with the
+//                                 program's own encoder (the whole process's
+//                                 CPU time, all threads)
+//
+// Run: build/bench/HistoryCaptureBench
+#include "app/CapturePipeline.h"
+#include "model/AppState.h"
+#include "output/HistoryService.h"
+#include "output/PngEncoder.h"
+#include "windows/FloatingPreviewController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QImageWriter>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+constexpr int kCaptures = 50;
+constexpr QSize kScreen(3840, 2160);
+
+std::unique_ptr<QTemporaryDir> g_home;
+
+void pointXdgAt(const QString &root)
+{
+    const QByteArray r = root.toUtf8();
+    for (const char *sub : {"config", "data", "cache", "tmp", "runtime", "Pictures"})
+        QDir(root).mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    setenv("HOME", r.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (r + "/config").constData(), 1);
+    setenv("XDG_DATA_HOME", (r + "/data").constData(), 1);
+    setenv("XDG_CACHE_HOME", (r + "/cache").constData(), 1);
+    setenv("TMPDIR", (r + "/tmp").constData(), 1);
+    setenv("XDG_RUNTIME_DIR", (r + "/runtime").constData(), 1);
+}
+
+// A desktop: a gradient, windows with rows of "text", and noise, so the
+// PNG costs what a real busy screenshot costs. Each seed moves the windows.
+QImage screenCapture(quint32 seed)
+{
+    QImage img(kScreen, QImage::Format_RGB32);
+    QPainter p(&img);
+    QLinearGradient g(0, 0, kScreen.width(), kScreen.height());
+    g.setColorAt(0, QColor(40, 70, 120));
+    g.setColorAt(1, QColor(140, 60, 90));
+    p.fillRect(img.rect(), g);
+    QRandomGenerator rng(seed);
+    for (int w = 0; w < 6; ++w) {
+        const QRect r(rng.bounded(2800), rng.bounded(1400), 800 + rng.bounded(800), 500 + rng.bounded(400));
+        p.fillRect(r, QColor(245, 245, 245));
+        p.fillRect(QRect(r.topLeft(), QSize(r.width(), 40)), QColor(220, 220, 225));
+        for (int y = r.top() + 60; y < r.bottom() - 20; y += 28)
+            for (int x = r.left() + 20; x < r.right() - 60; x += 14 + rng.bounded(30))
+                p.fillRect(QRect(x, y, 8 + rng.bounded(40), 14), QColor(30, 30, 30));
+    }
+    p.end();
+    for (int i = 0; i < 300000; ++i)
+        img.setPixel(rng.bounded(kScreen.width()), rng.bounded(kScreen.height()),
+                     qRgb(rng.bounded(256), rng.bounded(256), rng.bounded(256)));
+    return img;
+}
+
+qint64 statusKb(const char *field)
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// The child: 50 captures through the pipeline, then the report.
+int childMain(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    AppState state;
+    state.setPlaySound(false);
+    state.setShowCaptureFlash(false);
+    state.setSaveDirectory(QDir::homePath() + "/Pictures");
+    FloatingPreviewController preview;
+    CapturePipeline pipeline(state, preview);
+    HistoryService &history = HistoryService::shared();
+    const QImage base = screenCapture(1);
+    for (int i = 0; i < kCaptures; ++i) {
+        // A fresh image each time, as the screen gives.
+        QImage capture = base.copy();
+        QPainter(&capture).fillRect(QRect(40 * i, 30 * i, 400, 300), QColor::fromHsv((i * 37) % 360, 200, 200));
+        capture.setDevicePixelRatio(2.0);
+        pipeline.handleCapture(capture, CaptureMode::fullscreen);
+        capture = QImage();
+        while (pipeline.pendingSaves() > 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        history.waitForPendingWrites();
+        QCoreApplication::processEvents();
+    }
+    int decoded = 0;
+    for (const HistoryItem &item : state.history())
+        decoded += item.image.isDecoded() ? 1 : 0;
+    std::printf("rss_kb=%lld hwm_kb=%lld items=%lld decoded=%d\n", statusKb("VmRSS:"), statusKb("VmHWM:"),
+                qlonglong(state.history().size()), decoded);
+    return 0;
+}
+
+void BM_ResidentAfterCaptures(benchmark::State &state)
+{
+    double rss = -1, peak = -1, items = -1, decoded = -1;
+    for (auto _ : state) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList env = QProcess::systemEnvironment();
+        env << "QT_QPA_PLATFORM=offscreen";
+        child.setEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {"--child"});
+        child.waitForFinished(600000);
+        for (const QByteArray &field : child.readAllStandardOutput().trimmed().split(' ')) {
+            const auto kv = field.split('=');
+            if (kv.size() != 2)
+                continue;
+            if (kv[0] == "rss_kb")
+                rss = kv[1].toLongLong() / 1024.0;
+            else if (kv[0] == "hwm_kb")
+                peak = kv[1].toLongLong() / 1024.0;
+            else if (kv[0] == "items")
+                items = kv[1].toInt();
+            else if (kv[0] == "decoded")
+                decoded = kv[1].toInt();
+        }
+    }
+    if (rss < 0)
+        state.SkipWithError("the measuring process reported nothing");
+    state.counters["rss_MB"] = rss;
+    state.counters["peak_MB"] = peak;
+    state.counters["items"] = items;
+    state.counters["decoded"] = decoded;
+}
+
+const QImage &noisyCapture()
+{
+    static const QImage image = [] {
+        QImage img = screenCapture(2);
+        img.setDevicePixelRatio(2.0);
+        return img;
+    }();
+    return image;
+}
+
+QString pngPath()
+{
+    return QDir::tempPath() + "/history-bench.png";
+}
+
+// What the history wrote before: Qt's PNG writer, resolution set.
+void BM_HistoryPngQtWriter(benchmark::State &state)
+{
+    QImage out = noisyCapture();
+    const int perMetre = qRound(out.devicePixelRatio() * 72.0 * 39.3700787);
+    out.setDotsPerMeterX(perMetre);
+    out.setDotsPerMeterY(perMetre);
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        QSaveFile file(pngPath());
+        file.open(QIODevice::WriteOnly);
+        QImageWriter writer(&file, "png");
+        writer.write(out);
+        bytes = file.size();
+        file.commit();
+    }
+    state.counters["file_MB"] = bytes / 1048576.0;
+}
+
+void BM_HistoryPngOwnEncoder(benchmark::State &state)
+{
+    const QImage &image = noisyCapture();
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        const QByteArray png = PngEncoder::encode(image, image.devicePixelRatio());
+        QSaveFile file(pngPath());
+        file.open(QIODevice::WriteOnly);
+        file.write(png);
+        bytes = png.size();
+        file.commit();
+    }
+    state.counters["file_MB"] = bytes / 1048576.0;
+}
+
+BENCHMARK(BM_ResidentAfterCaptures)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryPngQtWriter)->MeasureProcessCPUTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryPngOwnEncoder)->MeasureProcessCPUTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc >= 2 && qstrcmp(argv[1], "--child") == 0)
+        return childMain(argc, argv);
+
+    g_home = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/vorna-bench-XXXXXX");
+    pointXdgAt(g_home->path());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    g_home.reset();
+    return 0;
+}
