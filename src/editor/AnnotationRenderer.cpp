@@ -107,6 +107,7 @@ void drawCropOverlay(QPainter &p, const Annotation &a, const QSizeF &bounds)
     const QRectF R = normalisedRect(a.points[0], a.points[1]);
     p.save();
     QPen pen(kSystemBlue, 1.5);
+    pen.setCapStyle(Qt::FlatCap);
     pen.setDashPattern({6 / 1.5, 4 / 1.5}); // lengths are in units of the pen width
     pen.setDashOffset(0);
     p.setPen(pen);
@@ -245,6 +246,7 @@ void drawSelectionChrome(QPainter &painter, const Annotation &annotation)
     const QRectF R = annotation.boundingRect();
     painter.save();
     QPen dashed(kSystemBlue, 1);
+    dashed.setCapStyle(Qt::FlatCap);
     dashed.setDashPattern({4, 4});
     painter.setPen(dashed);
     painter.setBrush(Qt::NoBrush);
