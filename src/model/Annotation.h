@@ -26,5 +26,8 @@ struct Annotation
     // single point, the box spanned by the first two points, or for
     // freehand marks the box around all points.
     QRectF boundingRect() const;
+
+    // Value equality: same id and every field alike.
+    bool operator==(const Annotation &other) const = default;
 };
 Q_DECLARE_METATYPE(Annotation)

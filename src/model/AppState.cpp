@@ -225,13 +225,13 @@ void AppState::setNextNumber(qint64 v)
     announce(Property::nextNumber);
 }
 
-void AppState::setUndoStack(const QList<QList<Annotation>> &v)
+void AppState::setUndoStack(const QList<EditorUndoStep> &v)
 {
     m_undoStack = v;
     announce(Property::undoStack);
 }
 
-void AppState::setRedoStack(const QList<QList<Annotation>> &v)
+void AppState::setRedoStack(const QList<EditorUndoStep> &v)
 {
     m_redoStack = v;
     announce(Property::redoStack);
@@ -434,36 +434,45 @@ void AppState::setHistory(const QList<HistoryItem> &v)
 
 void AppState::pushUndo()
 {
-    QList<QList<Annotation>> stack = m_undoStack;
-    stack.append(m_annotations);
+    QList<EditorUndoStep> stack = m_undoStack;
+    stack.append(EditorUndoStep{m_capturedImage, m_annotations});
     setUndoStack(stack);
     setRedoStack({});
+}
+
+void AppState::replaceImage(const ImageHandle &image)
+{
+    pushUndo();
+    setCapturedImage(image);
+    setAnnotations({});
 }
 
 void AppState::undo()
 {
     if (m_undoStack.isEmpty())
         return;
-    QList<QList<Annotation>> undoStack = m_undoStack;
-    const QList<Annotation> snapshot = undoStack.takeLast();
+    QList<EditorUndoStep> undoStack = m_undoStack;
+    const EditorUndoStep step = undoStack.takeLast();
     setUndoStack(undoStack);
-    QList<QList<Annotation>> redoStack = m_redoStack;
-    redoStack.append(m_annotations);
+    QList<EditorUndoStep> redoStack = m_redoStack;
+    redoStack.append(EditorUndoStep{m_capturedImage, m_annotations});
     setRedoStack(redoStack);
-    setAnnotations(snapshot);
+    setCapturedImage(step.image);
+    setAnnotations(step.annotations);
 }
 
 void AppState::redo()
 {
     if (m_redoStack.isEmpty())
         return;
-    QList<QList<Annotation>> redoStack = m_redoStack;
-    const QList<Annotation> snapshot = redoStack.takeLast();
+    QList<EditorUndoStep> redoStack = m_redoStack;
+    const EditorUndoStep step = redoStack.takeLast();
     setRedoStack(redoStack);
-    QList<QList<Annotation>> undoStack = m_undoStack;
-    undoStack.append(m_annotations);
+    QList<EditorUndoStep> undoStack = m_undoStack;
+    undoStack.append(EditorUndoStep{m_capturedImage, m_annotations});
     setUndoStack(undoStack);
-    setAnnotations(snapshot);
+    setCapturedImage(step.image);
+    setAnnotations(step.annotations);
 }
 
 void AppState::clearAnnotations()
@@ -715,8 +724,8 @@ void AppState::setValue(Property p, const QVariant &v)
     case Property::savedPaths: setSavedPaths(v.toStringList()); break;
     case Property::capturedImage: setCapturedImage(v.value<ImageHandle>()); break;
     case Property::annotations: setAnnotations(v.value<QList<Annotation>>()); break;
-    case Property::undoStack: setUndoStack(v.value<QList<QList<Annotation>>>()); break;
-    case Property::redoStack: setRedoStack(v.value<QList<QList<Annotation>>>()); break;
+    case Property::undoStack: setUndoStack(v.value<QList<EditorUndoStep>>()); break;
+    case Property::redoStack: setRedoStack(v.value<QList<EditorUndoStep>>()); break;
     case Property::hiddenLayers: setHiddenLayers(v.value<QSet<AnnotationTool>>()); break;
     case Property::history: setHistory(v.value<QList<HistoryItem>>()); break;
     }

@@ -19,6 +19,15 @@
 
 class UserDefaults;
 
+// One step of the editor's undo history: the image being edited and its
+// annotations as they were, restored together.
+struct EditorUndoStep
+{
+    ImageHandle image;
+    QList<Annotation> annotations;
+};
+Q_DECLARE_METATYPE(EditorUndoStep)
+
 // The one observable application model: editor state, every preference
 // (each backed by a key in UserDefaults::standard()) and the in-memory
 // capture history. Lives on the main thread.
@@ -72,10 +81,16 @@ public:
     static QString defaultSaveDirectory();
 
     // ---- editor actions ----
-    // Records a copy of the annotations on the undo stack and empties the redo stack.
+    // Records the current image and a copy of the annotations as one undo
+    // step and empties the redo stack. Call it before a change.
     void pushUndo();
-    // Steps back to the last snapshot; the current list goes to the redo
-    // stack. Nothing happens when there is nothing to undo.
+    // Replaces the edited image (a crop, a beautified frame) as one undo
+    // step: records the current image and annotations, installs the new
+    // image and empties the annotations. Undo brings both back.
+    void replaceImage(const ImageHandle &image);
+    // Steps back to the last recorded step (image and annotations); the
+    // current ones go to the redo stack. Nothing happens when there is
+    // nothing to undo.
     void undo();
     // The mirror image of undo().
     void redo();
@@ -135,10 +150,10 @@ public:
     void setCurrentFontSize(double v);
     qint64 nextNumber() const { return m_nextNumber; }
     void setNextNumber(qint64 v);
-    const QList<QList<Annotation>> &undoStack() const { return m_undoStack; }
-    void setUndoStack(const QList<QList<Annotation>> &v);
-    const QList<QList<Annotation>> &redoStack() const { return m_redoStack; }
-    void setRedoStack(const QList<QList<Annotation>> &v);
+    const QList<EditorUndoStep> &undoStack() const { return m_undoStack; }
+    void setUndoStack(const QList<EditorUndoStep> &v);
+    const QList<EditorUndoStep> &redoStack() const { return m_redoStack; }
+    void setRedoStack(const QList<EditorUndoStep> &v);
 
     // Preferences
     ImageFormat defaultFormat() const { return m_defaultFormat; }
@@ -210,8 +225,8 @@ private:
     double m_currentLineWidth = 3;
     double m_currentFontSize = 18;
     qint64 m_nextNumber = 1;
-    QList<QList<Annotation>> m_undoStack;
-    QList<QList<Annotation>> m_redoStack;
+    QList<EditorUndoStep> m_undoStack;
+    QList<EditorUndoStep> m_redoStack;
 
     ImageFormat m_defaultFormat = ImageFormat::png;
     QString m_saveDirectory;

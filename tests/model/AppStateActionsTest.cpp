@@ -33,11 +33,11 @@ QList<QUuid> ids(const QList<Annotation> &list)
     return out;
 }
 
-QList<QList<QUuid>> ids(const QList<QList<Annotation>> &stack)
+QList<QList<QUuid>> ids(const QList<EditorUndoStep> &stack)
 {
     QList<QList<QUuid>> out;
-    for (const auto &list : stack)
-        out.append(ids(list));
+    for (const auto &step : stack)
+        out.append(ids(step.annotations));
     return out;
 }
 
@@ -161,7 +161,7 @@ TEST(AppStateActions, ClearAnnotationsCanBeUndone)
     const Annotation stamp = mark(AnnotationTool::numbering);
     state.setAnnotations({stamp});
     state.setNextNumber(4);
-    state.setRedoStack({{mark()}});
+    state.setRedoStack({EditorUndoStep{ImageHandle(), {mark()}}});
 
     state.clearAnnotations();
     EXPECT_TRUE(state.annotations().isEmpty());
@@ -174,7 +174,7 @@ TEST(AppStateActions, ClearAnnotationsCanBeUndone)
     AppState empty;
     empty.clearAnnotations();
     EXPECT_EQ(empty.undoStack().size(), 1);
-    EXPECT_TRUE(empty.undoStack().first().isEmpty());
+    EXPECT_TRUE(empty.undoStack().first().annotations.isEmpty());
 }
 
 TEST(AppStateActions, OpenEditorStartsAFreshDocumentAndAnnounces)

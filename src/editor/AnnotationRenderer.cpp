@@ -1,0 +1,304 @@
+#include "editor/AnnotationRenderer.h"
+
+#include "editor/Pixellate.h"
+
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+
+namespace AnnotationRenderer {
+
+namespace {
+
+// Points farther out than this are nonsense (a corrupt list, a runaway
+// drag); such annotations are skipped rather than handed to the rasteriser.
+constexpr double kFarAway = 1e6;
+constexpr double kMaxLineWidth = 500;
+constexpr double kMaxFontSize = 1000;
+constexpr double kHalfHeadAngle = 0.4487989505128276; // pi / 7
+
+const QColor kSystemBlue(0, 122, 255);
+
+bool usablePoint(const QPointF &p)
+{
+    return std::isfinite(p.x()) && std::isfinite(p.y()) && std::fabs(p.x()) <= kFarAway
+           && std::fabs(p.y()) <= kFarAway;
+}
+
+bool usablePoints(const Annotation &a)
+{
+    return std::all_of(a.points.begin(), a.points.end(), usablePoint);
+}
+
+// The stroke width to draw with, or none when the value makes no sense.
+std::optional<double> strokeWidth(double w)
+{
+    if (!std::isfinite(w) || w < 0)
+        return std::nullopt;
+    return std::min(w, kMaxLineWidth);
+}
+
+QRectF normalisedRect(const QPointF &a, const QPointF &b)
+{
+    return QRectF(std::min(a.x(), b.x()), std::min(a.y(), b.y()), std::fabs(b.x() - a.x()), std::fabs(b.y() - a.y()));
+}
+
+void drawArrow(QPainter &p, const Annotation &a, double width)
+{
+    const QPointF A = a.points[0];
+    const QPointF B = a.points[1];
+    p.drawLine(A, B);
+    const double angle = std::atan2(B.y() - A.y(), B.x() - A.x());
+    const double L = arrowHeadLength(width);
+    const QPolygonF head({B,
+                          QPointF(B.x() - std::cos(angle - kHalfHeadAngle) * L,
+                                  B.y() - std::sin(angle - kHalfHeadAngle) * L),
+                          QPointF(B.x() - std::cos(angle + kHalfHeadAngle) * L,
+                                  B.y() - std::sin(angle + kHalfHeadAngle) * L)});
+    p.setBrush(a.color);
+    p.drawPolygon(head, Qt::WindingFill);
+}
+
+// Text with its top-left corner at `topLeft`.
+void drawTextAt(QPainter &p, const QString &text, const QFont &font, const QPointF &topLeft, const QColor &color)
+{
+    p.setFont(font);
+    p.setPen(color);
+    const QFontMetricsF metrics(font);
+    p.drawText(QPointF(topLeft.x(), topLeft.y() + metrics.ascent()), text);
+}
+
+void drawText(QPainter &p, const Annotation &a)
+{
+    if (a.text.isEmpty() || a.points.isEmpty())
+        return;
+    if (!std::isfinite(a.fontSize) || a.fontSize <= 0)
+        return;
+    drawTextAt(p, a.text, annotationFont(a.fontSize, QFont::DemiBold), a.points[0], a.color);
+}
+
+void drawNumberBadge(QPainter &p, const Annotation &a)
+{
+    const QPointF C = a.points[0];
+    p.setPen(Qt::NoPen);
+    p.setBrush(a.color);
+    p.drawEllipse(QRectF(C.x() - 16, C.y() - 16, 32, 32));
+    const QString label = numberLabel(a.number);
+    const QFont font = annotationFont(14, QFont::Bold);
+    const QFontMetricsF metrics(font);
+    const double w = metrics.horizontalAdvance(label);
+    const double h = metrics.height();
+    drawTextAt(p, label, font, QPointF(C.x() - w / 2, C.y() - h / 2), Qt::white);
+}
+
+void drawHighlight(QPainter &p, const Annotation &a)
+{
+    QColor c = a.color;
+    c.setAlphaF(0.3f);
+    p.fillRect(normalisedRect(a.points[0], a.points[1]), c);
+}
+
+void drawCropOverlay(QPainter &p, const Annotation &a, const QSizeF &bounds)
+{
+    const QRectF R = normalisedRect(a.points[0], a.points[1]);
+    p.save();
+    QPen pen(kSystemBlue, 1.5);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setDashPattern({6 / 1.5, 4 / 1.5}); // lengths are in units of the pen width
+    pen.setDashOffset(0);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(R);
+    if (!bounds.isEmpty()) {
+        const QColor dim(0, 0, 0, qRound(0.35 * 255));
+        const QRectF B(QPointF(0, 0), bounds);
+        p.fillRect(QRectF(B.left(), B.top(), B.width(), R.top()), dim);
+        p.fillRect(QRectF(B.left(), R.bottom(), B.width(), B.bottom() - R.bottom()), dim);
+        p.fillRect(QRectF(B.left(), R.top(), R.left(), R.height()), dim);
+        p.fillRect(QRectF(R.right(), R.top(), B.right() - R.right(), R.height()), dim);
+    }
+    p.restore();
+}
+
+void drawPixelate(QPainter &p, const Annotation &a, const QImage &image, PixellateCache *cache)
+{
+    const QRectF R = normalisedRect(a.points[0], a.points[1]);
+    if (R.width() <= 1 || R.height() <= 1 || image.isNull())
+        return;
+    const QSizeF bounds = canvasSize(image);
+    if (bounds.isEmpty())
+        return;
+    const double sx = image.width() / bounds.width();
+    const double sy = image.height() / bounds.height();
+    const QRect region = QRectF(R.x() * sx, R.y() * sy, R.width() * sx, R.height() * sy).toAlignedRect();
+    const int cell = Pixellate::cellSizeFor(region.size());
+    const QImage patch = cache ? cache->patch(image, region, cell) : Pixellate::pixellate(image, region, cell);
+    if (patch.isNull())
+        return;
+    const QRectF target(patch.offset().x() / sx, patch.offset().y() / sy, patch.width() / sx, patch.height() / sy);
+    p.drawImage(target, patch);
+}
+
+} // namespace
+
+QSizeF canvasSize(const QImage &image)
+{
+    if (image.isNull())
+        return QSizeF();
+    return image.deviceIndependentSize();
+}
+
+QString numberLabel(qint64 number)
+{
+    return QString::number(number);
+}
+
+double arrowHeadLength(double lineWidth)
+{
+    return std::max(4 * lineWidth, 12.0);
+}
+
+QFont annotationFont(double size, int weight)
+{
+    QFont font = QGuiApplication::font();
+    const double clamped = std::clamp(std::isfinite(size) ? size : 1.0, 1.0, kMaxFontSize);
+    font.setPixelSize(std::max(1, int(std::lround(clamped))));
+    font.setWeight(QFont::Weight(weight));
+    return font;
+}
+
+void drawImage(QPainter &painter, const QImage &image)
+{
+    if (image.isNull())
+        return;
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF(QPointF(0, 0), canvasSize(image)), image);
+    painter.restore();
+}
+
+void drawAnnotation(QPainter &painter, const Annotation &a, const QImage &image, PixellateCache *cache)
+{
+    if (!usablePoints(a))
+        return;
+    const bool twoPoints = a.points.size() >= 2;
+    painter.save();
+    const std::optional<double> width = strokeWidth(a.lineWidth);
+    QPen pen(a.color, width.value_or(0));
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    switch (a.tool) {
+    case AnnotationTool::select:
+        break;
+    case AnnotationTool::arrow:
+        if (twoPoints && width)
+            drawArrow(painter, a, *width);
+        break;
+    case AnnotationTool::line:
+        if (twoPoints && width)
+            painter.drawLine(a.points[0], a.points[1]);
+        break;
+    case AnnotationTool::rectangle:
+        if (twoPoints && width)
+            painter.drawRect(normalisedRect(a.points[0], a.points[1]));
+        break;
+    case AnnotationTool::ellipse:
+        if (twoPoints && width)
+            painter.drawEllipse(normalisedRect(a.points[0], a.points[1]));
+        break;
+    case AnnotationTool::freehand:
+        if (twoPoints && width)
+            painter.drawPolyline(a.points.constData(), int(a.points.size()));
+        break;
+    case AnnotationTool::text:
+        drawText(painter, a);
+        break;
+    case AnnotationTool::highlight:
+        if (twoPoints)
+            drawHighlight(painter, a);
+        break;
+    case AnnotationTool::blur:
+        if (twoPoints)
+            drawPixelate(painter, a, image, cache);
+        break;
+    case AnnotationTool::numbering:
+        if (!a.points.isEmpty())
+            drawNumberBadge(painter, a);
+        break;
+    case AnnotationTool::crop:
+        if (twoPoints)
+            drawCropOverlay(painter, a, canvasSize(image));
+        break;
+    }
+    painter.restore();
+}
+
+void drawSelectionChrome(QPainter &painter, const Annotation &annotation)
+{
+    if (!usablePoints(annotation))
+        return;
+    const QRectF R = annotation.boundingRect();
+    painter.save();
+    QPen dashed(kSystemBlue, 1);
+    dashed.setCapStyle(Qt::FlatCap);
+    dashed.setDashPattern({4, 4});
+    painter.setPen(dashed);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(R.adjusted(-4, -4, 4, 4));
+    painter.setPen(QPen(kSystemBlue, 1.5));
+    painter.setBrush(Qt::white);
+    for (const QPointF &corner : {R.topLeft(), R.topRight(), R.bottomLeft(), R.bottomRight()})
+        painter.drawEllipse(QRectF(corner.x() - 4, corner.y() - 4, 8, 8));
+    painter.restore();
+}
+
+void paint(QPainter &painter, const AnnotationScene &scene, PixellateCache *cache)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    drawImage(painter, scene.image);
+    for (const Annotation &a : scene.annotations) {
+        if (!scene.hiddenLayers.contains(a.tool))
+            drawAnnotation(painter, a, scene.image, cache);
+    }
+    if (scene.activeAnnotation)
+        drawAnnotation(painter, *scene.activeAnnotation, scene.image, nullptr);
+    if (scene.selectedAnnotationID) {
+        for (const Annotation &a : scene.annotations) {
+            if (a.id == *scene.selectedAnnotationID) {
+                drawSelectionChrome(painter, a);
+                break;
+            }
+        }
+    }
+    painter.restore();
+}
+
+QImage flatten(const QImage &image, const QList<Annotation> &annotations, const QSet<AnnotationTool> &hiddenLayers)
+{
+    if (image.isNull())
+        return {};
+    QImage out(image.size(), image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (out.isNull())
+        return {};
+    out.setDevicePixelRatio(image.devicePixelRatio());
+    out.fill(Qt::transparent);
+    QPainter painter(&out);
+    AnnotationScene scene;
+    scene.image = image;
+    scene.annotations = annotations;
+    scene.hiddenLayers = hiddenLayers;
+    paint(painter, scene, nullptr);
+    painter.end();
+    return out;
+}
+
+} // namespace AnnotationRenderer

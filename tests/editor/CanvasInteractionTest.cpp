@@ -1,0 +1,257 @@
+// The canvas widget driven by mouse and key events on the offscreen platform.
+#include "editor/AnnotationCanvasNSView.h"
+#include "editor/AnnotationRenderer.h"
+
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+QImage whiteImage(int w, int h, double dpr)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    img.setDevicePixelRatio(dpr);
+    return img;
+}
+
+// A shown canvas over a 400 x 300-point image (two pixels per point).
+struct Canvas
+{
+    explicit Canvas(double zoom = 1.0, double dpr = 2.0)
+    {
+        view = std::make_unique<AnnotationCanvasNSView>();
+        view->setImage(ImageHandle(whiteImage(int(400 * dpr), int(300 * dpr), dpr)));
+        view->setZoom(zoom);
+        view->show();
+    }
+    void drag(const QList<QPoint> &path)
+    {
+        QTest::mousePress(view.get(), Qt::LeftButton, {}, path.first());
+        for (qsizetype i = 1; i < path.size(); ++i)
+            QTest::mouseMove(view.get(), path[i]);
+        QTest::mouseRelease(view.get(), Qt::LeftButton, {}, path.last());
+    }
+    void click(QPoint p) { drag({p}); }
+    // The canvas takes what it reports, as the bridge would hand it back.
+    QList<Annotation> lastReport(QSignalSpy &spy)
+    {
+        return spy.last().at(0).value<QList<Annotation>>();
+    }
+    std::unique_ptr<AnnotationCanvasNSView> view;
+};
+
+bool isRed(QRgb p)
+{
+    return qRed(p) > 200 && qGreen(p) < 90 && qBlue(p) < 90;
+}
+
+} // namespace
+
+TEST(CanvasInteraction, EachShapeToolAddsOneAnnotationPerDragAndNoneForAClick)
+{
+    const QList<AnnotationTool> shapes = {AnnotationTool::arrow,     AnnotationTool::line,
+                                          AnnotationTool::rectangle, AnnotationTool::ellipse,
+                                          AnnotationTool::freehand,  AnnotationTool::highlight,
+                                          AnnotationTool::blur};
+    for (AnnotationTool tool : shapes) {
+        SCOPED_TRACE(AnnotationTools::rawValue(tool).toStdString());
+        Canvas c;
+        QSignalSpy spy(c.view.get(), &AnnotationCanvasNSView::annotationsChanged);
+        c.view->setCurrentTool(tool);
+        c.view->setCurrentLineWidth(5);
+        c.click(QPoint(50, 50));
+        EXPECT_EQ(spy.count(), 0);
+        EXPECT_TRUE(c.view->annotations().isEmpty());
+        EXPECT_FALSE(c.view->activeAnnotation().has_value());
+
+        c.drag({QPoint(100, 80), QPoint(70, 50), QPoint(40, 20)});
+        ASSERT_EQ(spy.count(), 1);
+        const QList<Annotation> list = c.lastReport(spy);
+        ASSERT_EQ(list.size(), 1);
+        const Annotation &a = list.first();
+        EXPECT_EQ(a.tool, tool);
+        EXPECT_TRUE(a.isFinished);
+        EXPECT_EQ(a.lineWidth, 5);
+        if (tool == AnnotationTool::freehand)
+            EXPECT_EQ(a.points, (QList<QPointF>{{100, 80}, {70, 50}, {40, 20}}));
+        else
+            EXPECT_EQ(a.points, (QList<QPointF>{{100, 80}, {40, 20}}));
+        EXPECT_EQ(a.boundingRect(), QRectF(40, 20, 60, 60));
+        EXPECT_EQ(spy.last().at(1).toLongLong(), 1);
+    }
+}
+
+TEST(CanvasInteraction, NumberingReportsTheNextNumberAndKeepsItsOwnUntilTold)
+{
+    Canvas c;
+    QSignalSpy spy(c.view.get(), &AnnotationCanvasNSView::annotationsChanged);
+    c.view->setCurrentTool(AnnotationTool::numbering);
+    c.view->setNextNumber(3);
+    c.click(QPoint(60, 70));
+    ASSERT_EQ(spy.count(), 1);
+    const Annotation badge = c.lastReport(spy).first();
+    EXPECT_EQ(badge.number, 3);
+    EXPECT_EQ(badge.fontSize, 16);
+    EXPECT_EQ(badge.points, (QList<QPointF>{{60, 70}}));
+    EXPECT_EQ(spy.last().at(1).toLongLong(), 4);
+    EXPECT_EQ(c.view->nextNumber(), 3);
+}
+
+TEST(CanvasInteraction, TextIsPlacedAtItsFieldAndAnOpenFieldIsKeptWhenAnotherOpens)
+{
+    Canvas c(2.0); // the field sits at the widget position, the text at image points
+    QSignalSpy spy(c.view.get(), &AnnotationCanvasNSView::annotationsChanged);
+    c.view->setCurrentTool(AnnotationTool::text);
+    c.click(QPoint(40, 60));
+    ASSERT_NE(c.view->textField(), nullptr);
+    EXPECT_EQ(c.view->textField()->geometry().topLeft(), QPoint(40, 60));
+    QTest::keyClicks(c.view->textField(), QStringLiteral("first"));
+
+    // A second press with the text tool keeps the first text, at its own origin.
+    c.click(QPoint(300, 200));
+    ASSERT_EQ(spy.count(), 1);
+    QList<Annotation> list = c.lastReport(spy);
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].text, QStringLiteral("first"));
+    EXPECT_EQ(list[0].points, (QList<QPointF>{{20, 30}}));
+    EXPECT_EQ(list[0].lineWidth, 3);
+    ASSERT_NE(c.view->textField(), nullptr);
+    EXPECT_EQ(c.view->textAnchor(), QPointF(150, 100));
+
+    // Return commits spaces as typed; an empty field closes adding nothing.
+    QTest::keyClicks(c.view->textField(), QStringLiteral("  "));
+    QTest::keyClick(c.view->textField(), Qt::Key_Return);
+    ASSERT_EQ(spy.count(), 2);
+    list = c.lastReport(spy);
+    EXPECT_EQ(list.last().text, QStringLiteral("  "));
+    EXPECT_EQ(list.last().points, (QList<QPointF>{{150, 100}}));
+    EXPECT_EQ(c.view->textField(), nullptr);
+    c.click(QPoint(10, 10));
+    c.view->commitTextEntry();
+    EXPECT_EQ(spy.count(), 2);
+    EXPECT_EQ(c.view->textField(), nullptr);
+}
+
+TEST(CanvasInteraction, MovingASelectionIsOneReportAndDeleteKeysRemoveIt)
+{
+    Canvas c;
+    Annotation lower;
+    lower.tool = AnnotationTool::rectangle;
+    lower.points = {{50, 50}, {150, 150}};
+    Annotation upper = lower;
+    upper.id = QUuid::createUuid();
+    upper.tool = AnnotationTool::numbering;
+    upper.points = {{140, 140}};
+    c.view->setAnnotations({lower, upper});
+    c.view->setCurrentTool(AnnotationTool::select);
+    QSignalSpy spy(c.view.get(), &AnnotationCanvasNSView::annotationsChanged);
+
+    // Where both overlap, the later one wins; a press off everything selects nothing.
+    c.click(QPoint(145, 145));
+    EXPECT_EQ(c.view->selectedAnnotationID(), upper.id);
+    c.click(QPoint(300, 20));
+    EXPECT_FALSE(c.view->selectedAnnotationID().has_value());
+    EXPECT_EQ(spy.count(), 0);
+
+    c.drag({QPoint(45, 45), QPoint(50, 47), QPoint(60, 40), QPoint(65, 35)});
+    ASSERT_EQ(spy.count(), 1);
+    QList<Annotation> list = c.lastReport(spy);
+    EXPECT_EQ(list[0].id, lower.id);
+    EXPECT_EQ(list[0].points, (QList<QPointF>{{70, 40}, {170, 140}}));
+    EXPECT_EQ(list[1], upper);
+
+    // Other keys do nothing; Backspace and Delete both remove the selection.
+    QTest::keyClick(c.view.get(), Qt::Key_A);
+    EXPECT_EQ(spy.count(), 1);
+    QTest::keyClick(c.view.get(), Qt::Key_Delete);
+    ASSERT_EQ(spy.count(), 2);
+    EXPECT_EQ(c.lastReport(spy), (QList<Annotation>{upper}));
+    QTest::keyClick(c.view.get(), Qt::Key_Backspace); // nothing selected now
+    EXPECT_EQ(spy.count(), 2);
+    c.click(QPoint(141, 141));
+    QTest::keyClick(c.view.get(), Qt::Key_Backspace);
+    ASSERT_EQ(spy.count(), 3);
+    EXPECT_TRUE(c.lastReport(spy).isEmpty());
+}
+
+TEST(CanvasInteraction, CropKeepsPixelsPerPointAndNeverBecomesAnAnnotation)
+{
+    Canvas c; // 2 pixels per point
+    QSignalSpy crops(c.view.get(), &AnnotationCanvasNSView::imageCropped);
+    QSignalSpy changes(c.view.get(), &AnnotationCanvasNSView::annotationsChanged);
+    c.view->setCurrentTool(AnnotationTool::crop);
+    c.click(QPoint(30, 30));
+    c.drag({QPoint(20, 20), QPoint(24, 120)}); // 4 points wide: too thin
+    EXPECT_EQ(crops.count(), 0);
+
+    c.drag({QPoint(110, 60), QPoint(10, 10)});
+    ASSERT_EQ(crops.count(), 1);
+    const QImage cut = crops.last().at(0).value<ImageHandle>().image();
+    EXPECT_EQ(cut.size(), QSize(200, 100));
+    EXPECT_EQ(cut.devicePixelRatio(), 2.0);
+
+    // Partly outside the image: only the part on it is kept.
+    c.view->performCrop(QRectF(300, 250, 500, 500));
+    ASSERT_EQ(crops.count(), 2);
+    EXPECT_EQ(crops.last().at(0).value<ImageHandle>().image().size(), QSize(200, 100));
+    EXPECT_EQ(changes.count(), 0);
+    EXPECT_TRUE(c.view->annotations().isEmpty());
+}
+
+TEST(CanvasInteraction, ZoomMapsEventsToImagePointsAndExportsAgree)
+{
+    // The same rectangle drawn at zoom 0.5 and at zoom 2 is stored at the
+    // same image points, so both exports match pixel for pixel, and the
+    // widget paints it scaled.
+    QImage exports[2];
+    const double zooms[2] = {0.5, 2.0};
+    for (int i = 0; i < 2; ++i) {
+        Canvas c(zooms[i]);
+        EXPECT_EQ(c.view->size(), QSize(int(400 * zooms[i]), int(300 * zooms[i])));
+        QSignalSpy spy(c.view.get(), &AnnotationCanvasNSView::annotationsChanged);
+        c.view->setCurrentTool(AnnotationTool::rectangle);
+        c.view->setCurrentColor(Qt::red);
+        const QPoint from = (QPointF(100, 60) * zooms[i]).toPoint();
+        const QPoint to = (QPointF(200, 160) * zooms[i]).toPoint();
+        c.drag({from, to});
+        ASSERT_EQ(spy.count(), 1);
+        const QList<Annotation> list = c.lastReport(spy);
+        EXPECT_EQ(list.first().points, (QList<QPointF>{{100, 60}, {200, 160}}));
+        exports[i] = AnnotationRenderer::flatten(c.view->image().image(), list);
+
+        const QImage shown = c.view->grab().toImage();
+        EXPECT_TRUE(isRed(shown.pixel((QPointF(100, 110) * zooms[i]).toPoint())));
+        EXPECT_FALSE(isRed(shown.pixel((QPointF(150, 110) * zooms[i]).toPoint())));
+    }
+    EXPECT_EQ(exports[0], exports[1]);
+    EXPECT_TRUE(isRed(exports[0].pixel(200, 220))); // left edge at 100 points = 200 pixels
+}
+
+TEST(CanvasInteraction, RedrawsReuseFinishedBlurPatches)
+{
+    Canvas c;
+    QList<Annotation> blurs;
+    for (int i = 0; i < 20; ++i) {
+        Annotation a;
+        a.tool = AnnotationTool::blur;
+        a.points = {QPointF(10 + i * 15, 10), QPointF(30 + i * 15, 60)};
+        blurs.append(a);
+    }
+    c.view->setAnnotations(blurs);
+    c.view->grab();
+    EXPECT_EQ(c.view->pixellateCache().pixellationCount(), 20);
+    c.view->redraw();
+    c.view->grab();
+    c.view->setHiddenLayers({AnnotationTool::arrow});
+    c.view->redraw();
+    c.view->grab();
+    EXPECT_EQ(c.view->pixellateCache().pixellationCount(), 20);
+    // A new image drops them.
+    c.view->setImage(ImageHandle(whiteImage(800, 600, 2.0)));
+    c.view->grab();
+    EXPECT_EQ(c.view->pixellateCache().pixellationCount(), 40);
+}
