@@ -1,0 +1,351 @@
+#include "editor/BeautifyRenderer.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+// Everything below paints in device pixels on an image whose pixel ratio is
+// 1 and sets the source's ratio on the result at the end, so the screenshot
+// is copied pixel for pixel and whole-pixel offsets stay whole.
+//
+// The results can be huge (a long scrolling capture framed is a quarter of
+// a gigabyte), so each pixel is written as few times as possible: the
+// margin bands get the background and the shadow, the card's inside gets
+// the screenshot once, and only the four corner squares of the card are
+// painted through antialiased paths. The shadow is a blurred mask computed
+// at a few points per mask pixel and stretched smoothly over the bands.
+
+namespace {
+
+struct Canvas
+{
+    QImage image;   // the result, pixel ratio 1 while painting
+    QImage source;  // the screenshot as a ratio-1 view of its pixels
+    double scale = 1; // pixels per point
+};
+
+// The source's pixels without copying them, with ratio 1; formats the raster
+// engine cannot draw quickly are converted once.
+QImage pixelView(const QImage &source)
+{
+    QImage s = source;
+    switch (s.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        break;
+    default:
+        s = s.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        break;
+    }
+    if (s.cacheKey() != source.cacheKey()) {
+        s.setDevicePixelRatio(1.0); // our own converted copy
+        return s;
+    }
+    // A view over the same bytes (setDevicePixelRatio() would copy them);
+    // the caller keeps the source alive while the view is used.
+    return QImage(s.constBits(), s.width(), s.height(), s.bytesPerLine(), s.format());
+}
+
+std::optional<Canvas> makeCanvas(const QImage &source, double marginX, double marginTop, double marginBottom,
+                                 QPoint *sourceOrigin)
+{
+    if (source.isNull() || source.width() <= 0 || source.height() <= 0)
+        return std::nullopt;
+    double ratio = source.devicePixelRatio();
+    if (!std::isfinite(ratio) || ratio <= 0)
+        ratio = 1;
+    const int left = int(std::lround(marginX * ratio));
+    const int top = int(std::lround(marginTop * ratio));
+    const int bottom = int(std::lround(marginBottom * ratio));
+    const qint64 width = qint64(source.width()) + 2 * left;
+    const qint64 height = qint64(source.height()) + top + bottom;
+    if (width > 1'000'000 || height > 1'000'000)
+        return std::nullopt;
+    Canvas c;
+    c.image = QImage(int(width), int(height), QImage::Format_ARGB32_Premultiplied);
+    if (c.image.isNull())
+        return std::nullopt; // out of memory
+    c.source = pixelView(source);
+    c.scale = ratio;
+    *sourceOrigin = QPoint(left, top);
+    return c;
+}
+
+// The parts of the canvas outside the card that still need painting: the
+// four margin bands and the four corner squares of the card (where the card
+// is cut round).
+QList<QRect> outsideOfCard(const QRect &all, const QRect &card, int corner)
+{
+    QList<QRect> rects;
+    auto add = [&](const QRect &r) {
+        const QRect c = r.intersected(all);
+        if (!c.isEmpty())
+            rects.append(c);
+    };
+    add(QRect(all.left(), all.top(), all.width(), card.top() - all.top()));
+    add(QRect(all.left(), card.bottom() + 1, all.width(), all.bottom() - card.bottom()));
+    add(QRect(all.left(), card.top(), card.left() - all.left(), card.height()));
+    add(QRect(card.right() + 1, card.top(), all.right() - card.right(), card.height()));
+    if (card.width() <= 2 * corner + 2 || card.height() <= 2 * corner + 2) {
+        add(card); // a card this small is painted whole through its path
+        return rects;
+    }
+    const int c = corner;
+    if (c > 0) {
+        add(QRect(card.left(), card.top(), c, c));
+        add(QRect(card.right() - c + 1, card.top(), c, c));
+        add(QRect(card.left(), card.bottom() - c + 1, c, c));
+        add(QRect(card.right() - c + 1, card.bottom() - c + 1, c, c));
+    }
+    return rects;
+}
+
+// Three box blurs in a row: close to a Gaussian of the given deviation.
+void boxBlur(std::vector<float> &data, int width, int height, double sigma)
+{
+    if (sigma <= 0.3)
+        return;
+    const int radius = std::max(1, int(std::lround((std::sqrt(4.0 * sigma * sigma + 1.0) - 1.0) / 2.0)));
+    std::vector<float> line(size_t(std::max(width, height)));
+    auto pass = [&](float *start, int count, int stride) {
+        // Running sum over a window of 2r + 1, zero outside.
+        const float norm = 1.0f / float(2 * radius + 1);
+        float sum = 0;
+        for (int i = 0; i < count; ++i)
+            line[size_t(i)] = start[size_t(i) * size_t(stride)];
+        for (int i = 0; i < std::min(radius, count); ++i)
+            sum += line[size_t(i)];
+        for (int i = 0; i < count; ++i) {
+            const int add = i + radius;
+            const int drop = i - radius - 1;
+            if (add < count)
+                sum += line[size_t(add)];
+            if (drop >= 0)
+                sum -= line[size_t(drop)];
+            start[size_t(i) * size_t(stride)] = sum * norm;
+        }
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (int y = 0; y < height; ++y)
+            pass(data.data() + size_t(y) * size_t(width), width, 1);
+        for (int x = 0; x < width; ++x)
+            pass(data.data() + x, height, width);
+    }
+}
+
+// A brush that paints the soft shadow of a rounded rectangle over the whole
+// canvas: shape (in canvas pixels) moved by offset, blurred with the given
+// radius (points; the deviation is half of it), black at the given opacity.
+QBrush shadowBrush(const QSize &canvas, const QRectF &shape, double radius, const QPointF &offset,
+                   double cornerRadius, double opacity, double scale)
+{
+    const double sigma = radius / 2.0 * scale; // in canvas pixels
+    // About four mask pixels per deviation is plenty for a blur this soft.
+    const double step = std::max(1.0, sigma / 4.0);
+    const int pad = int(std::ceil(3 * sigma / step)) + 2;
+    const int mw = int(std::ceil(canvas.width() / step)) + 2 * pad;
+    const int mh = int(std::ceil(canvas.height() / step)) + 2 * pad;
+
+    QImage mask(mw, mh, QImage::Format_ARGB32_Premultiplied);
+    mask.fill(Qt::transparent);
+    {
+        QPainter p(&mask);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(pad, pad);
+        p.scale(1.0 / step, 1.0 / step);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::black);
+        p.drawRoundedRect(shape.translated(offset), cornerRadius, cornerRadius);
+    }
+    std::vector<float> alpha(size_t(mw) * size_t(mh));
+    for (int y = 0; y < mh; ++y) {
+        const QRgb *row = reinterpret_cast<const QRgb *>(mask.constScanLine(y));
+        for (int x = 0; x < mw; ++x)
+            alpha[size_t(y) * size_t(mw) + size_t(x)] = float(qAlpha(row[x])) / 255.0f;
+    }
+    boxBlur(alpha, mw, mh, sigma / step);
+    for (int y = 0; y < mh; ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(mask.scanLine(y));
+        for (int x = 0; x < mw; ++x) {
+            const int a = std::clamp(int(std::lround(alpha[size_t(y) * size_t(mw) + size_t(x)] * opacity * 255.0)),
+                                     0, 255);
+            row[x] = qRgba(0, 0, 0, a); // black: premultiplied and plain are the same
+        }
+    }
+    QBrush brush(mask);
+    QTransform t;
+    t.scale(step, step);
+    t.translate(-pad, -pad);
+    brush.setTransform(t);
+    return brush;
+}
+
+// The screenshot on its card: the inside copied straight, the corners cut
+// round through antialiased paths filled with the screenshot as texture.
+// Transparent pixels of the screenshot show a white card.
+void drawCard(QPainter &p, const QImage &source, const QPoint &origin, double cornerRadius)
+{
+    const QRect card(origin, source.size());
+    const bool translucent = source.hasAlphaChannel();
+    QPainterPath rounded;
+    rounded.addRoundedRect(QRectF(card), cornerRadius, cornerRadius);
+    QBrush texture(source);
+    texture.setTransform(QTransform::fromTranslate(origin.x(), origin.y()));
+
+    const int c = int(std::ceil(cornerRadius));
+    p.setPen(Qt::NoPen);
+    if (card.width() <= 2 * c + 2 || card.height() <= 2 * c + 2) {
+        p.setRenderHint(QPainter::Antialiasing);
+        if (translucent)
+            p.fillPath(rounded, Qt::white);
+        p.fillPath(rounded, texture);
+        return;
+    }
+
+    const QRect inner[] = {
+        QRect(card.left(), card.top() + c, card.width(), card.height() - 2 * c),
+        QRect(card.left() + c, card.top(), card.width() - 2 * c, c),
+        QRect(card.left() + c, card.bottom() - c + 1, card.width() - 2 * c, c),
+    };
+    p.setCompositionMode(translucent ? QPainter::CompositionMode_SourceOver : QPainter::CompositionMode_Source);
+    for (const QRect &r : inner) {
+        if (translucent)
+            p.fillRect(r, Qt::white);
+        p.drawImage(r.topLeft(), source, r.translated(-origin));
+    }
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRect corners[] = {
+        QRect(card.left(), card.top(), c, c),
+        QRect(card.right() - c + 1, card.top(), c, c),
+        QRect(card.left(), card.bottom() - c + 1, c, c),
+        QRect(card.right() - c + 1, card.bottom() - c + 1, c, c),
+    };
+    for (const QRect &r : corners) {
+        QPainterPath square;
+        square.addRect(QRectF(r));
+        const QPainterPath piece = rounded.intersected(square);
+        if (translucent)
+            p.fillPath(piece, Qt::white);
+        p.fillPath(piece, texture);
+    }
+}
+
+QImage finish(Canvas &c)
+{
+    c.image.setDevicePixelRatio(c.scale);
+    return c.image;
+}
+
+} // namespace
+
+std::optional<QImage> BeautifyRenderer::renderShadow(const QImage &source)
+{
+    QPoint origin;
+    auto canvas = makeCanvas(source, shadowMargin, shadowMargin, shadowMargin, &origin);
+    if (!canvas)
+        return std::nullopt;
+    const double s = canvas->scale;
+    const QRect card(origin, canvas->source.size());
+    {
+        QPainter p(&canvas->image);
+        // The margins get the shadow alone (it also clears them): offset 10
+        // points down, blur 30, black at 0.4.
+        const QBrush shadow = shadowBrush(canvas->image.size(), QRectF(card), 30, QPointF(0, 10 * s),
+                                          cardCornerRadius * s, 0.4, s);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        for (const QRect &r : outsideOfCard(canvas->image.rect(), card, int(std::ceil(cardCornerRadius * s))))
+            p.fillRect(r, shadow);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        drawCard(p, canvas->source, origin, cardCornerRadius * s);
+    }
+    return finish(*canvas);
+}
+
+std::optional<QImage> BeautifyRenderer::renderGradient(const QImage &source)
+{
+    QPoint origin;
+    auto canvas = makeCanvas(source, gradientMargin, gradientMargin, gradientMargin, &origin);
+    if (!canvas)
+        return std::nullopt;
+    const double s = canvas->scale;
+    const QRect all = canvas->image.rect();
+    const QRect card(origin, canvas->source.size());
+    {
+        QPainter p(&canvas->image);
+        // Violet at the top-left corner to teal at the bottom-right, along
+        // the diagonal direction.
+        const double reach = (all.width() + all.height()) / 2.0;
+        QLinearGradient gradient(0, 0, reach, reach);
+        gradient.setColorAt(0.0, QColor::fromRgbF(0.4f, 0.2f, 0.8f));
+        gradient.setColorAt(0.5, QColor::fromRgbF(0.2f, 0.6f, 0.9f));
+        gradient.setColorAt(1.0, QColor::fromRgbF(0.3f, 0.8f, 0.7f));
+        const QBrush shadow = shadowBrush(canvas->image.size(), QRectF(card), 25, QPointF(0, 8 * s),
+                                          cardCornerRadius * s, 0.3, s);
+        const QList<QRect> outside = outsideOfCard(all, card, int(std::ceil(cardCornerRadius * s)));
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect &r : outside)
+            p.fillRect(r, gradient);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        for (const QRect &r : outside)
+            p.fillRect(r, shadow);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        drawCard(p, canvas->source, origin, cardCornerRadius * s);
+    }
+    return finish(*canvas);
+}
+
+std::optional<QImage> BeautifyRenderer::renderDeviceFrame(const QImage &source)
+{
+    // The frame: the screenshot with a 2-point border on the left, right and
+    // bottom and a 28-point bar on top, and 40 points of clear margin round it.
+    QPoint origin;
+    auto canvas = makeCanvas(source, frameMargin + frameBorder, frameMargin + frameTitleBar,
+                             frameMargin + frameBorder, &origin);
+    if (!canvas)
+        return std::nullopt;
+    const double s = canvas->scale;
+    const QRect all = canvas->image.rect();
+    const QRect shot(origin, canvas->source.size());
+    const QRectF frame = QRectF(shot).adjusted(-frameBorder * s, -frameTitleBar * s, frameBorder * s, frameBorder * s);
+    {
+        QPainter p(&canvas->image);
+        // Clear what lies outside the frame (and under its rounded corners).
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        const QRect frameRect = frame.toAlignedRect();
+        for (const QRect &r : outsideOfCard(all, frameRect, int(std::ceil(frameCornerRadius * s)) + 1))
+            p.fillRect(r, Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+
+        // The frame body, its outline and the three lights. Where the
+        // screenshot is opaque it covers the body, which then need not be
+        // painted there.
+        p.save();
+        if (!canvas->source.hasAlphaChannel())
+            p.setClipRegion(QRegion(all).subtracted(QRegion(shot)));
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath body;
+        body.addRoundedRect(frame, frameCornerRadius * s, frameCornerRadius * s);
+        p.fillPath(body, QColor::fromRgbF(0.92f, 0.92f, 0.92f));
+        p.strokePath(body, QPen(QColor::fromRgbF(0.7f, 0.7f, 0.7f), 1.0 * s));
+        const QColor lights[] = {QColor(255, 59, 48), QColor(255, 204, 0), QColor(40, 205, 65)};
+        p.setPen(Qt::NoPen);
+        for (int i = 0; i < 3; ++i) {
+            p.setBrush(lights[i]);
+            const QPointF centre(frame.left() + (16 + 20 * i) * s, frame.top() + 14 * s);
+            p.drawEllipse(centre, 6 * s, 6 * s);
+        }
+        p.restore();
+
+        // The screenshot, square-cornered, over the body.
+        p.drawImage(shot.topLeft(), canvas->source);
+    }
+    return finish(*canvas);
+}

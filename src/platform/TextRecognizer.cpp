@@ -1,0 +1,74 @@
+#include "platform/TextRecognizer.h"
+
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// The engine reads small screen text far better once its letters are a
+// dozen pixels high or more: text of one pixel per point is magnified.
+QImage preparedForEngine(const QImage &image, int *ppi)
+{
+    double ratio = image.devicePixelRatio();
+    if (!std::isfinite(ratio) || ratio <= 0)
+        ratio = 1;
+    QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+    double factor = 1;
+    if (ratio < 1.5 && qint64(gray.width()) * gray.height() <= 16'000'000)
+        factor = 2;
+    if (factor != 1)
+        gray = gray.scaled(int(gray.width() * factor), int(gray.height() * factor), Qt::IgnoreAspectRatio,
+                           Qt::SmoothTransformation);
+    // A screen point is 1/72 inch on the reference display.
+    *ppi = int(std::lround(72 * ratio * factor * 1.4));
+    return gray;
+}
+
+} // namespace
+
+TextRecognizer::Result TextRecognizer::recognize(const QImage &image)
+{
+    Result result;
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0) {
+        result.error = QStringLiteral("the image is empty");
+        return result;
+    }
+
+    auto engine = std::make_unique<tesseract::TessBaseAPI>();
+    // Keep the engine's diagnostics off the terminal.
+    engine->SetVariable("debug_file", "/dev/null");
+    if (engine->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
+        result.error = QStringLiteral("the English text recognition data of Tesseract is not installed");
+        return result;
+    }
+    engine->SetPageSegMode(tesseract::PSM_AUTO);
+
+    int ppi = 0;
+    const QImage gray = preparedForEngine(image, &ppi);
+    engine->SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
+    engine->SetSourceResolution(ppi);
+    if (engine->Recognize(nullptr) != 0) {
+        result.error = QStringLiteral("text recognition failed");
+        engine->End();
+        return result;
+    }
+
+    std::unique_ptr<tesseract::ResultIterator> it(engine->GetIterator());
+    if (it) {
+        do {
+            std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
+            if (!text)
+                continue;
+            const QString line = QString::fromUtf8(text.get()).trimmed();
+            if (!line.isEmpty())
+                result.lines.append(line);
+        } while (it->Next(tesseract::RIL_TEXTLINE));
+    }
+    it.reset();
+    engine->End();
+    result.ok = true;
+    return result;
+}

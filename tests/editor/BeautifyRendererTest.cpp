@@ -1,0 +1,132 @@
+// The three presentation renderers: result sizes at the source's pixel
+// density, where the screenshot lands, which side the shadow falls on, the
+// gradient's ends, the frame's lights, and what shows through transparent
+// screenshot pixels.
+
+#include "editor/BeautifyRenderer.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QImage solid(int w, int h, QColor c, double ratio, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(w, h, format);
+    image.fill(c);
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+// The pixel at a point position (x, y in points, y downwards).
+QColor at(const QImage &image, double x, double y)
+{
+    const double r = image.devicePixelRatio();
+    return image.pixelColor(int(x * r), int(y * r));
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance = 3)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
+}
+
+} // namespace
+
+TEST(BeautifyRendererTest, ResultsAreLargerByTheirMarginsAtTheSourcesPixelDensity)
+{
+    for (double ratio : {1.0, 2.0}) {
+        const QImage source = solid(int(1000 * ratio), int(600 * ratio), Qt::gray, ratio);
+        const auto shadow = BeautifyRenderer::renderShadow(source);
+        const auto gradient = BeautifyRenderer::renderGradient(source);
+        const auto frame = BeautifyRenderer::renderDeviceFrame(source);
+        ASSERT_TRUE(shadow && gradient && frame);
+        EXPECT_EQ(shadow->size(), QSize(1120, 720) * ratio);
+        EXPECT_EQ(gradient->size(), QSize(1160, 760) * ratio);
+        EXPECT_EQ(frame->size(), QSize(1084, 710) * ratio);
+        for (const QImage *out : {&*shadow, &*gradient, &*frame})
+            EXPECT_EQ(out->devicePixelRatio(), ratio);
+    }
+    // The smallest image still gets its whole frame, every pixel painted.
+    const QImage dot = solid(1, 1, Qt::red, 1.0);
+    EXPECT_EQ(BeautifyRenderer::renderShadow(dot)->size(), QSize(121, 121));
+    EXPECT_EQ(BeautifyRenderer::renderGradient(dot)->size(), QSize(161, 161));
+    EXPECT_EQ(BeautifyRenderer::renderDeviceFrame(dot)->size(), QSize(85, 111));
+    EXPECT_FALSE(BeautifyRenderer::renderShadow(QImage()).has_value());
+}
+
+TEST(BeautifyRendererTest, ShadowCardHasRoundCornersAndItsShadowBelow)
+{
+    const QColor blue(20, 90, 200);
+    const QImage source = solid(400, 200, blue, 2.0); // 200 x 100 points
+    const QImage out = *BeautifyRenderer::renderShadow(source);
+
+    // The screenshot, unscaled, at (60, 60) points: every pixel of its inside.
+    EXPECT_EQ(out.pixelColor(120, 180), blue);
+    EXPECT_EQ(out.pixelColor(120 + 399, 120 + 100), blue);
+    EXPECT_EQ(at(out, 160, 110), blue);
+    // Cut round: the very corner pixel is not the screenshot's.
+    EXPECT_LT(out.pixelColor(120, 120).alpha(), 200);
+    // The far corners of the margin stay clear.
+    EXPECT_EQ(out.pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(out.pixelColor(out.width() - 1, out.height() - 1).alpha(), 0);
+    // Black shadow, darker below the card than above it.
+    const QColor below = at(out, 160, 60 + 100 + 12);
+    const QColor above = at(out, 160, 60 - 12);
+    EXPECT_GT(below.alpha(), above.alpha() + 20);
+    EXPECT_LE(below.alpha(), 0.4 * 255 + 2);
+    EXPECT_LT(below.red(), 10);
+    EXPECT_GT(above.alpha(), 0);
+}
+
+TEST(BeautifyRendererTest, GradientRunsFromVioletToTealBehindTheCard)
+{
+    const QColor green(30, 160, 60);
+    const QImage out = *BeautifyRenderer::renderGradient(solid(300, 200, green, 1.0));
+    EXPECT_TRUE(near(out.pixelColor(0, 0), QColor::fromRgbF(0.4f, 0.2f, 0.8f), 4));
+    EXPECT_TRUE(near(out.pixelColor(out.width() - 1, out.height() - 1), QColor::fromRgbF(0.3f, 0.8f, 0.7f), 4));
+    // The background is opaque everywhere, the card in the middle.
+    for (QPoint p : {QPoint(5, out.height() / 2), QPoint(out.width() / 2, 3), QPoint(80, 80)})
+        EXPECT_EQ(out.pixelColor(p).alpha(), 255);
+    EXPECT_EQ(out.pixelColor(80 + 150, 80 + 100), green);
+    EXPECT_EQ(out.pixelColor(80 + 299, 80 + 100), green);
+    EXPECT_NE(out.pixelColor(80, 80), green); // the rounded corner shows the background
+}
+
+TEST(BeautifyRendererTest, DeviceFrameHasItsBarLightsAndTheScreenshotSquare)
+{
+    const QColor purple(120, 40, 160);
+    const QImage out = *BeautifyRenderer::renderDeviceFrame(solid(400, 200, purple, 2.0)); // 200 x 100 pt
+    // Screenshot at (42, 68) points, square-cornered.
+    EXPECT_EQ(at(out, 42, 68), purple);
+    EXPECT_EQ(at(out, 241.9, 167.9), purple);
+    // The bar and border are light grey; outside the frame is clear.
+    EXPECT_TRUE(near(at(out, 180, 54), QColor::fromRgbF(0.92f, 0.92f, 0.92f)));
+    EXPECT_TRUE(near(at(out, 41, 120), QColor::fromRgbF(0.92f, 0.92f, 0.92f)));
+    EXPECT_EQ(at(out, 20, 20).alpha(), 0);
+    EXPECT_EQ(at(out, 280, 200).alpha(), 0);
+    // Red, yellow, green lights centred in the bar, 20 points apart.
+    const QColor red = at(out, 56, 54), yellow = at(out, 76, 54), lime = at(out, 96, 54);
+    EXPECT_GT(red.red(), 200);
+    EXPECT_LT(red.green(), 100);
+    EXPECT_GT(yellow.red(), 200);
+    EXPECT_GT(yellow.green(), 150);
+    EXPECT_LT(lime.red(), 100);
+    EXPECT_GT(lime.green(), 150);
+}
+
+TEST(BeautifyRendererTest, TransparentPixelsShowTheCardOrTheFrame)
+{
+    const QImage clear = solid(100, 60, Qt::transparent, 1.0, QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(BeautifyRenderer::renderShadow(clear)->pixelColor(60 + 50, 60 + 30), QColor(Qt::white));
+    EXPECT_EQ(BeautifyRenderer::renderGradient(clear)->pixelColor(80 + 50, 80 + 30), QColor(Qt::white));
+    EXPECT_TRUE(near(BeautifyRenderer::renderDeviceFrame(clear)->pixelColor(42 + 50, 68 + 30),
+                     QColor::fromRgbF(0.92f, 0.92f, 0.92f)));
+
+    // Framing a framed image keeps the first frame's clear margin inside.
+    const QImage twice = *BeautifyRenderer::renderDeviceFrame(*BeautifyRenderer::renderShadow(clear));
+    EXPECT_EQ(twice.size(), QSize(220 + 84, 180 + 110));
+    EXPECT_TRUE(near(twice.pixelColor(42 + 2, 68 + 2), QColor::fromRgbF(0.92f, 0.92f, 0.92f)));
+}
