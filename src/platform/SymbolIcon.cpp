@@ -32,6 +32,19 @@ const QHash<QString, QString> &themeNames()
         {QStringLiteral("info.circle"), QStringLiteral("help-about")},
         {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("view-refresh")},
         {QStringLiteral("power"), QStringLiteral("application-exit")},
+        {QStringLiteral("photo.badge.plus"), QStringLiteral("insert-image-symbolic")},
+        {QStringLiteral("play.fill"), QStringLiteral("media-playback-start-symbolic")},
+        {QStringLiteral("play.circle"), QStringLiteral("media-playback-start-symbolic")},
+        {QStringLiteral("star"), QStringLiteral("starred-symbolic")},
+        {QStringLiteral("sparkles"), QStringLiteral("applications-graphics-symbolic")},
+        {QStringLiteral("keyboard"), QStringLiteral("input-keyboard-symbolic")},
+        {QStringLiteral("photo"), QStringLiteral("image-x-generic-symbolic")},
+        {QStringLiteral("lightbulb"), QStringLiteral("help-faq-symbolic")},
+        {QStringLiteral("plus"), QStringLiteral("list-add-symbolic")},
+        {QStringLiteral("magnifyingglass"), QStringLiteral("edit-find-symbolic")},
+        {QStringLiteral("doc"), QStringLiteral("text-x-generic-symbolic")},
+        {QStringLiteral("paintpalette"), QStringLiteral("preferences-color-symbolic")},
+        {QStringLiteral("desktopcomputer"), QStringLiteral("computer-symbolic")},
     };
     return names;
 }
