@@ -15,6 +15,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils scrot
   fonts-dejavu-core
+  dbus-daemon
 )
 
 missing=()

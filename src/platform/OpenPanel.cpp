@@ -12,8 +12,15 @@ public:
         auto *dialog = new QFileDialog();
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
-        dialog->setFileMode(QFileDialog::ExistingFile);
-        dialog->setMimeTypeFilters(request.mimeTypeFilters);
+        if (request.chooseDirectories) {
+            dialog->setFileMode(QFileDialog::Directory);
+            dialog->setOption(QFileDialog::ShowDirsOnly, true);
+        } else {
+            dialog->setFileMode(QFileDialog::ExistingFile);
+            dialog->setMimeTypeFilters(request.mimeTypeFilters);
+        }
+        if (!request.prompt.isEmpty())
+            dialog->setLabelText(QFileDialog::Accept, request.prompt);
         dialog->setModal(false);
         QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion](int result) {
             const QStringList files = dialog->selectedFiles();

@@ -3,11 +3,20 @@
 #include <QWidget>
 
 class AppState;
+class HistoryView;
+class QListWidget;
+class QPushButton;
+class QScrollArea;
+class QToolButton;
+class QuickCaptureView;
 
 // The main window's sidebar destinations.
 enum class ContentTab { capture, history };
 
-// The root view of the main window, on the shared AppState.
+// The root view of the main window: a sidebar ("Quick Capture", "History"
+// and a "Settings…" button at its foot) and the chosen page, with a settings
+// button in the page's tool bar. The History page is built afresh each time
+// it is chosen and dropped when another page is.
 class ContentView : public QWidget
 {
     Q_OBJECT
@@ -16,8 +25,25 @@ public:
 
     AppState &appState() const { return m_appState; }
     ContentTab selectedTab() const { return m_selectedTab; }
+    void setSelectedTab(ContentTab tab);
+
+    QListWidget *sidebar() const { return m_sidebar; }
+    QPushButton *settingsButton() const { return m_settingsButton; }
+    QToolButton *toolbarSettingsButton() const { return m_toolbarSettings; }
+    // The pages; the History page exists only while it is chosen.
+    QuickCaptureView *quickCaptureView() const { return m_quickCapture; }
+    HistoryView *historyView() const { return m_history; }
 
 private:
+    void showPage();
+
     AppState &m_appState;
     ContentTab m_selectedTab;
+    QListWidget *m_sidebar = nullptr;
+    QPushButton *m_settingsButton = nullptr;
+    QToolButton *m_toolbarSettings = nullptr;
+    QWidget *m_detail = nullptr;
+    QScrollArea *m_quickCaptureScroll = nullptr;
+    QuickCaptureView *m_quickCapture = nullptr;
+    HistoryView *m_history = nullptr;
 };

@@ -1,0 +1,136 @@
+#include "windows/QuickCaptureView.h"
+
+#include "model/AppState.h"
+#include "model/NotificationNames.h"
+#include "platform/Localized.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SymbolIcon.h"
+#include "windows/AdaptiveGridLayout.h"
+#include "windows/CaptureModeCard.h"
+#include "windows/RecentThumbnailCard.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kContentWidth = 600;
+
+// A page region as wide as the page but no wider than kContentWidth (it is
+// added centred).
+QWidget *capped(QWidget *content)
+{
+    content->setMaximumWidth(kContentWidth);
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    content->setSizePolicy(policy);
+    return content;
+}
+
+} // namespace
+
+QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidget(parent), m_appState(appState)
+{
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(32, 32, 32, 32);
+    outer->setSpacing(32);
+
+    // Header.
+    auto *header = new QVBoxLayout;
+    header->setSpacing(8);
+    auto *symbol = new QLabel;
+    symbol->setObjectName(QStringLiteral("QuickCaptureSymbol"));
+    symbol->setPixmap(SymbolIcon::make(QStringLiteral("camera.viewfinder")).pixmap(48, 48));
+    symbol->setAlignment(Qt::AlignCenter);
+    auto *title = new QLabel(localized("Vorna"));
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 2.1);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    title->setAlignment(Qt::AlignCenter);
+    auto *tagline = new QLabel(localized("Capture, annotate, beautify, share."));
+    tagline->setForegroundRole(QPalette::PlaceholderText);
+    tagline->setAlignment(Qt::AlignCenter);
+    header->addWidget(symbol);
+    header->addWidget(title);
+    header->addWidget(tagline);
+    outer->addLayout(header);
+
+    // One card per capture mode.
+    auto *gridHost = capped(new QWidget);
+    auto *grid = new AdaptiveGridLayout(140, 180, 16, 16, gridHost);
+    for (CaptureMode mode : CaptureModes::allCases()) {
+        auto *card = new CaptureModeCard(mode, appState, [mode] {
+            NotificationCenter::instance().post(NotificationNames::initCapture,
+                                                {{QStringLiteral("mode"), QVariant::fromValue(mode)}});
+        });
+        grid->addWidget(card);
+        m_cards.append(card);
+    }
+    outer->addWidget(gridHost, 0, Qt::AlignHCenter);
+
+    // Recent captures.
+    m_recentSection = capped(new QWidget);
+    m_recentSection->setObjectName(QStringLiteral("RecentSection"));
+    auto *recent = new QVBoxLayout(m_recentSection);
+    recent->setContentsMargins(0, 0, 0, 0);
+    recent->setSpacing(8);
+    auto *recentTitle = new QLabel(localized("Recent"));
+    QFont headline = recentTitle->font();
+    headline.setBold(true);
+    recentTitle->setFont(headline);
+    recent->addWidget(recentTitle);
+    m_recentScroll = new QScrollArea;
+    m_recentScroll->setFrameShape(QFrame::NoFrame);
+    m_recentScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_recentScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_recentScroll->setWidgetResizable(true);
+    m_recentScroll->setFixedHeight(RecentThumbnailCard::thumbnailHeight + 16);
+    m_recentScroll->viewport()->setAutoFillBackground(false);
+    recent->addWidget(m_recentScroll);
+    outer->addWidget(m_recentSection, 0, Qt::AlignHCenter);
+    outer->addStretch(1);
+
+    rebuildRecent();
+    connect(&appState, &AppState::changed, this, [this](AppState::Property property) {
+        if (property == AppState::Property::history)
+            rebuildRecent();
+    });
+}
+
+QList<RecentThumbnailCard *> QuickCaptureView::recentCards() const
+{
+    QList<RecentThumbnailCard *> cards;
+    if (!m_recentStrip)
+        return cards;
+    auto *layout = m_recentStrip->layout();
+    for (int i = 0; i < layout->count(); ++i)
+        if (auto *card = qobject_cast<RecentThumbnailCard *>(layout->itemAt(i)->widget()))
+            cards.append(card);
+    return cards;
+}
+
+void QuickCaptureView::rebuildRecent()
+{
+    const QList<HistoryItem> &history = m_appState.history();
+    if (m_recentStrip) {
+        // Deleted later: a card's own menu action may be running this.
+        m_recentScroll->takeWidget()->deleteLater();
+        m_recentStrip = nullptr;
+    }
+    m_recentSection->setVisible(!history.isEmpty());
+    if (history.isEmpty())
+        return;
+    m_recentStrip = new QWidget;
+    m_recentStrip->setAutoFillBackground(false);
+    auto *row = new QHBoxLayout(m_recentStrip);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+    for (qsizetype i = 0; i < history.size() && i < recentCount; ++i)
+        row->addWidget(new RecentThumbnailCard(history.at(i), m_appState), 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    m_recentScroll->setWidget(m_recentStrip);
+}

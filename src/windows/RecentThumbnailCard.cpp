@@ -1,0 +1,191 @@
+#include "windows/RecentThumbnailCard.h"
+
+#include "model/AppState.h"
+#include "platform/Localized.h"
+#include "platform/SymbolIcon.h"
+#include "windows/HistoryActions.h"
+#include "windows/ThumbnailCache.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVariantAnimation>
+
+namespace {
+
+constexpr int kMargin = 6; // room for the hover scale, outline and shadow
+constexpr qreal kMaxAspect = 4.0;
+constexpr qreal kCornerRadius = 6;
+
+} // namespace
+
+RecentThumbnailCard::RecentThumbnailCard(const HistoryItem &item, AppState &appState, QWidget *parent)
+    : QWidget(parent), m_item(item), m_appState(appState)
+{
+    setObjectName(QStringLiteral("RecentThumbnail"));
+    setAccessibleName(CaptureModes::displayName(item.mode));
+    setToolTip(CaptureModes::displayName(item.mode));
+    setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+    // The picture's shape from the file header; pixels are not needed here.
+    m_pictureSize = item.image.pointSize();
+    if (!m_pictureSize.isValid() || m_pictureSize.isEmpty())
+        m_pictureSize = QSizeF(4, 3);
+
+    m_hoverAnimation = new QVariantAnimation(this);
+    m_hoverAnimation->setDuration(120);
+    m_hoverAnimation->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_hoverAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
+        m_hover = v.toReal();
+        update();
+    });
+    connect(&ThumbnailCache::shared(), &ThumbnailCache::thumbnailChanged, this, [this](const QUuid &id) {
+        if (id == m_item.id)
+            update();
+    });
+}
+
+QSize RecentThumbnailCard::sizeHint() const
+{
+    const qreal aspect = std::clamp(m_pictureSize.width() / m_pictureSize.height(), 0.25, kMaxAspect);
+    return QSize(qRound(thumbnailHeight * aspect) + 2 * kMargin, thumbnailHeight + 2 * kMargin);
+}
+
+QSize RecentThumbnailCard::thumbnailBounds() const
+{
+    const qreal dpr = devicePixelRatioF();
+    return QSize(qCeil(thumbnailHeight * kMaxAspect * dpr), qCeil(thumbnailHeight * dpr));
+}
+
+bool RecentThumbnailCard::showsPlaceholder() const
+{
+    ThumbnailCache::State state;
+    ThumbnailCache::shared().thumbnail(m_item, thumbnailBounds(), &state);
+    return state == ThumbnailCache::State::failed;
+}
+
+void RecentThumbnailCard::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF base = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    // Scaled about the centre by 1.03 while hovered.
+    const qreal scale = 1.0 + 0.03 * m_hover;
+    QRectF r(0, 0, base.width() * scale, base.height() * scale);
+    r.moveCenter(base.center());
+
+    // Shadow: black at one third, radius 2 (5 while hovered).
+    const qreal radius = 2 + 3 * m_hover;
+    for (int i = int(radius); i >= 1; --i) {
+        QPainterPath ring;
+        ring.addRoundedRect(r.adjusted(-i, -i, i, i), kCornerRadius + i, kCornerRadius + i);
+        p.fillPath(ring, QColor(0, 0, 0, int(84 / (radius + 1))));
+    }
+
+    QPainterPath shape;
+    shape.addRoundedRect(r, kCornerRadius, kCornerRadius);
+    ThumbnailCache::State state;
+    const QImage picture = ThumbnailCache::shared().thumbnail(m_item, thumbnailBounds(), &state);
+    p.fillPath(shape, palette().color(QPalette::AlternateBase));
+    if (!picture.isNull()) {
+        p.save();
+        p.setClipPath(shape);
+        p.drawImage(r, picture);
+        p.restore();
+    } else if (state == ThumbnailCache::State::failed) {
+        const QIcon icon = SymbolIcon::make(QStringLiteral("photo.on.rectangle.angled"));
+        const int s = 28;
+        icon.paint(&p, QRect(int(r.center().x()) - s / 2, int(r.center().y()) - s / 2, s, s), Qt::AlignCenter,
+                   QIcon::Disabled);
+    }
+    if (m_hover > 0 || hasFocus()) {
+        QColor accent = palette().color(QPalette::Highlight);
+        accent.setAlphaF(float(hasFocus() ? 1.0 : m_hover));
+        p.setPen(QPen(accent, 2));
+        p.drawPath(shape);
+    }
+}
+
+void RecentThumbnailCard::setHovered(bool hovered)
+{
+    if (hovered == m_isHovered)
+        return;
+    m_isHovered = hovered;
+    m_hoverAnimation->stop();
+    m_hoverAnimation->setStartValue(m_hover);
+    m_hoverAnimation->setEndValue(hovered ? 1.0 : 0.0);
+    m_hoverAnimation->start();
+}
+
+void RecentThumbnailCard::enterEvent(QEnterEvent *event)
+{
+    setHovered(true);
+    QWidget::enterEvent(event);
+}
+
+void RecentThumbnailCard::leaveEvent(QEvent *event)
+{
+    setHovered(false);
+    QWidget::leaveEvent(event);
+}
+
+void RecentThumbnailCard::mousePressEvent(QMouseEvent *event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    QWidget::mousePressEvent(event);
+}
+
+void RecentThumbnailCard::mouseReleaseEvent(QMouseEvent *event)
+{
+    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    if (click)
+        HistoryActions::openInEditor(m_appState, m_item);
+    else
+        QWidget::mouseReleaseEvent(event);
+}
+
+void RecentThumbnailCard::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space)
+        HistoryActions::openInEditor(m_appState, m_item);
+    else
+        QWidget::keyPressEvent(event);
+}
+
+std::unique_ptr<QMenu> RecentThumbnailCard::buildMenu()
+{
+    // No parent: a "Delete" drops this card while its menu may live on.
+    auto menu = std::make_unique<QMenu>();
+    // The actions act on copies: a delete rebuilds the strip and drops this card.
+    const HistoryItem item = m_item;
+    AppState *appState = &m_appState;
+    menu->addAction(SymbolIcon::make(QStringLiteral("pencil")), localized("Open in Editor"),
+                    [appState, item] { HistoryActions::openInEditor(*appState, item); });
+    menu->addAction(SymbolIcon::make(QStringLiteral("doc.on.doc")), localized("Copy"),
+                    [item] { HistoryActions::copyImage(item); });
+    menu->addAction(SymbolIcon::make(QStringLiteral("square.and.arrow.down")), localized("Save As…"),
+                    [appState, item] { HistoryActions::saveAs(*appState, item); });
+    if (HistoryActions::hasSavedFile(item)) {
+        menu->addAction(SymbolIcon::make(QStringLiteral("folder")), localized("Show in Finder"),
+                        [item] { HistoryActions::reveal(item); });
+    }
+    menu->addSeparator();
+    menu->addAction(SymbolIcon::make(QStringLiteral("trash")), localized("Delete"),
+                    [appState, id = item.id] { HistoryActions::deleteEntry(*appState, id); });
+    return menu;
+}
+
+void RecentThumbnailCard::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *raw = buildMenu().release();
+    raw->setAttribute(Qt::WA_DeleteOnClose);
+    raw->setParent(window(), raw->windowFlags());
+    raw->popup(event->globalPos());
+}

@@ -1,0 +1,292 @@
+#include "HistoryTestSupport.h"
+
+#include "model/NotificationNames.h"
+#include "windows/AdaptiveGridLayout.h"
+#include "windows/CaptureModeCard.h"
+#include "windows/ContentView.h"
+#include "windows/HistoryCard.h"
+#include "windows/HistoryView.h"
+#include "windows/QuickCaptureView.h"
+#include "windows/RecentThumbnailCard.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+class ContentViewTest : public HistoryTestBase
+{
+};
+
+QAction *actionNamed(QMenu &menu, const QString &text)
+{
+    for (QAction *a : menu.actions())
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+QStringList menuTexts(QMenu &menu)
+{
+    QStringList texts;
+    for (QAction *a : menu.actions())
+        texts.append(a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+}
+
+} // namespace
+
+TEST(AdaptiveColumns, FitAsManyColumnsAsTheWidthHoldsAndWidenThemUpToTheirMaximum)
+{
+    // The mode cards: 140...180 wide, 16 apart, in at most 600 points.
+    AdaptiveColumns c = AdaptiveColumns::fit(600, 140, 180, 16);
+    EXPECT_EQ(c.count, 3);
+    EXPECT_EQ(c.width, 180);
+    // The narrowest window leaves 476 points: still three, narrower.
+    c = AdaptiveColumns::fit(476, 140, 180, 16);
+    EXPECT_EQ(c.count, 3);
+    EXPECT_EQ(c.width, 148);
+    // The history grid: 180...250 wide, 12 apart.
+    c = AdaptiveColumns::fit(191 * 4 + 36, 180, 250, 12);
+    EXPECT_EQ(c.count, 4);
+    EXPECT_EQ(c.width, 191);
+    c = AdaptiveColumns::fit(180 * 4 + 35, 180, 250, 12);
+    EXPECT_EQ(c.count, 3);
+    c = AdaptiveColumns::fit(300, 180, 250, 12);
+    EXPECT_EQ(c.count, 1);
+    EXPECT_EQ(c.width, 250);
+    // Too narrow for one column: the one column takes what there is.
+    c = AdaptiveColumns::fit(100, 180, 250, 12);
+    EXPECT_EQ(c.count, 1);
+    EXPECT_EQ(c.width, 100);
+
+    // The layout places items by those columns, rows centred.
+    QWidget host;
+    auto *grid = new AdaptiveGridLayout(180, 250, 12, 12, &host);
+    QList<QWidget *> items;
+    for (int i = 0; i < 5; ++i) {
+        auto *w = new QWidget;
+        w->setFixedHeight(50);
+        w->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        grid->addWidget(w);
+        items.append(w);
+    }
+    grid->setGeometry(QRect(0, 0, 800, grid->heightForWidth(800)));
+    EXPECT_EQ(grid->columns().count, 4);
+    EXPECT_EQ(items[3]->geometry(), QRect(3 * (191 + 12), 0, 191, 50));
+    EXPECT_EQ(items[4]->geometry(), QRect(0, 62, 191, 50));
+    EXPECT_EQ(grid->heightForWidth(800), 112);
+    EXPECT_EQ(grid->heightForWidth(400), 3 * 50 + 2 * 12); // two columns
+    // One column at its widest, centred.
+    grid->setGeometry(QRect(0, 0, 300, grid->heightForWidth(300)));
+    EXPECT_EQ(items[1]->geometry(), QRect(25, 62, 250, 50));
+}
+
+TEST_F(ContentViewTest, SidebarSwitchesPagesAndTheHistoryPageStartsAfreshEachTime)
+{
+    const HistoryItem item = addCapture(Qt::red, QDateTime::currentDateTime());
+    ContentView view(*appState);
+    view.resize(820, 560);
+    view.show();
+    EXPECT_EQ(view.minimumSize(), QSize(700, 450));
+    EXPECT_EQ(view.selectedTab(), ContentTab::capture);
+    ASSERT_NE(view.quickCaptureView(), nullptr);
+    EXPECT_TRUE(view.quickCaptureView()->isVisibleTo(&view));
+    EXPECT_EQ(view.historyView(), nullptr);
+
+    // The rows below the "Capture" section: Quick Capture, History.
+    ASSERT_EQ(view.sidebar()->count(), 3);
+    EXPECT_EQ(view.sidebar()->item(0)->text(), "Capture");
+    EXPECT_FALSE(view.sidebar()->item(0)->flags() & Qt::ItemIsSelectable);
+    view.sidebar()->setCurrentRow(2);
+    EXPECT_EQ(view.selectedTab(), ContentTab::history);
+    ASSERT_NE(view.historyView(), nullptr);
+    EXPECT_FALSE(view.quickCaptureView()->isVisibleTo(&view));
+    view.historyView()->toggleSelection(item.id);
+    view.historyView()->setHoveredID(item.id);
+    ASSERT_EQ(view.historyView()->selectedIDs().size(), 1);
+
+    view.sidebar()->setCurrentRow(1);
+    EXPECT_EQ(view.selectedTab(), ContentTab::capture);
+    EXPECT_EQ(view.historyView(), nullptr);
+    EXPECT_TRUE(view.quickCaptureView()->isVisibleTo(&view));
+
+    view.setSelectedTab(ContentTab::history);
+    EXPECT_EQ(view.sidebar()->currentRow(), 2);
+    ASSERT_NE(view.historyView(), nullptr);
+    EXPECT_TRUE(view.historyView()->selectedIDs().isEmpty());
+    EXPECT_FALSE(view.historyView()->hoveredID().has_value());
+
+    // Both settings buttons ask the shell for the settings window.
+    PostRecorder settings(NotificationNames::showSettings);
+    QTest::mouseClick(view.settingsButton(), Qt::LeftButton);
+    view.toolbarSettingsButton()->click();
+    EXPECT_EQ(settings.posts.size(), 2);
+    EXPECT_TRUE(settings.posts.value(0).isEmpty());
+    EXPECT_EQ(view.toolbarSettingsButton()->toolTip(), "Open Settings");
+}
+
+TEST_F(ContentViewTest, RecentStripShowsTheSixNewestAndFollowsTheHistory)
+{
+    QuickCaptureView page(*appState);
+    page.resize(640, 600);
+    page.show();
+    EXPECT_FALSE(page.recentSection()->isVisibleTo(&page));
+    EXPECT_TRUE(page.recentCards().isEmpty());
+
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-600);
+    QList<HistoryItem> added;
+    for (int i = 0; i < 8; ++i)
+        added.prepend(addCapture(QColor::fromHsv(i * 40, 200, 200), start.addSecs(i)));
+    EXPECT_TRUE(page.recentSection()->isVisibleTo(&page));
+    const QList<RecentThumbnailCard *> cards = page.recentCards();
+    ASSERT_EQ(cards.size(), 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(cards[i]->item().id, added[i].id) << i;
+    // Left to right, newest first; 80 points high.
+    EXPECT_LT(cards[0]->x(), cards[1]->x());
+    EXPECT_EQ(cards[0]->sizeHint().height() - 12, RecentThumbnailCard::thumbnailHeight);
+    EXPECT_EQ(cards[0]->toolTip(), "Region");
+
+    appState->setHistory({});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(page.recentSection()->isVisibleTo(&page));
+    EXPECT_TRUE(page.recentCards().isEmpty());
+}
+
+TEST_F(ContentViewTest, CardClickPostsItsModeAndTheChipFollowsTheBindings)
+{
+    AppState::setHotKeyBinding(HotKeyBinding(18, HotKeyBinding::controlModifier | HotKeyBinding::shiftModifier),
+                               CaptureShortcut::fullscreen);
+    QuickCaptureView page(*appState);
+    page.resize(640, 600);
+    page.show();
+    const QList<CaptureModeCard *> cards = page.modeCards();
+    ASSERT_EQ(cards.size(), 5);
+    EXPECT_EQ(cards[2]->objectName(), "CaptureModeCard.region");
+    EXPECT_EQ(cards[0]->chipText(), QString::fromUtf8("⌃⇧1"));
+    // Three columns of at most 180 points: two rows.
+    EXPECT_EQ(cards[0]->width(), 180);
+    EXPECT_EQ(cards[3]->y(), cards[0]->y() + cards[0]->height() + 16);
+
+    PostRecorder captures(NotificationNames::initCapture);
+    QTest::mouseClick(cards[2], Qt::LeftButton);
+    ASSERT_EQ(captures.posts.size(), 1);
+    const QVariant mode = captures.posts[0].value("mode");
+    ASSERT_EQ(mode.metaType(), QMetaType::fromType<CaptureMode>());
+    EXPECT_EQ(mode.value<CaptureMode>(), CaptureMode::region);
+
+    // Clearing the binding in the settings shows the dash at once; another
+    // mode's new binding shows up too.
+    AppState::setHotKeyBinding(HotKeyBinding(), CaptureShortcut::fullscreen);
+    EXPECT_EQ(cards[0]->shortcutText(), QString());
+    EXPECT_EQ(cards[0]->chipText(), QString::fromUtf8("—"));
+    AppState::setHotKeyBinding(HotKeyBinding(0, HotKeyBinding::commandModifier), CaptureShortcut::timed);
+    EXPECT_EQ(cards[4]->chipText(), QString::fromUtf8("⌘A"));
+}
+
+TEST_F(ContentViewTest, ThumbnailMenuOpensCopiesAndDeletesFromBothListsAndTheDisk)
+{
+    const QString saved = TestHome::path() + "/Vorna_saved.png";
+    ASSERT_TRUE(picture(Qt::blue).save(saved));
+    const HistoryItem older = addCapture(Qt::green, QDateTime::currentDateTime().addSecs(-5));
+    const HistoryItem newer = addCapture(Qt::blue, QDateTime::currentDateTime(), CaptureMode::window, saved);
+    ContentView view(*appState);
+    view.setSelectedTab(ContentTab::capture);
+    QuickCaptureView *page = view.quickCaptureView();
+    ASSERT_EQ(page->recentCards().size(), 2);
+
+    // "Show in Finder" only while the saved file is there.
+    std::unique_ptr<QMenu> menu = page->recentCards()[0]->buildMenu();
+    EXPECT_EQ(menuTexts(*menu), QStringList({"Open in Editor", "Copy", "Save As…", "Show in Finder", "-", "Delete"}));
+    EXPECT_EQ(menuTexts(*page->recentCards()[1]->buildMenu()),
+              QStringList({"Open in Editor", "Copy", "Save As…", "-", "Delete"}));
+    QFile::remove(saved);
+    EXPECT_EQ(actionNamed(*page->recentCards()[0]->buildMenu(), "Show in Finder"), nullptr);
+
+    // Without an external editor, the built-in one gets the image.
+    PostRecorder editor(NotificationNames::openEditor);
+    actionNamed(*menu, "Open in Editor")->trigger();
+    EXPECT_EQ(editor.posts.size(), 1);
+    EXPECT_EQ(appState->capturedImage(), newer.image);
+    QGuiApplication::clipboard()->clear();
+    actionNamed(*menu, "Copy")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32).pixel(10, 100),
+              QColor(Qt::blue).rgb());
+
+    // Delete from the strip while the history page shows it too.
+    view.setSelectedTab(ContentTab::history);
+    HistoryView *history = view.historyView();
+    history->toggleSelection(newer.id);
+    ASSERT_TRUE(QFile::exists(pngOf(newer.id)));
+    actionNamed(*menu, "Delete")->trigger();
+    HistoryService::shared().waitForPendingWrites();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(QFile::exists(pngOf(newer.id)));
+    EXPECT_TRUE(QFile::exists(pngOf(older.id)));
+    ASSERT_EQ(appState->history().size(), 1);
+    EXPECT_EQ(appState->history()[0].id, older.id);
+    ASSERT_EQ(HistoryService::shared().items().size(), 1);
+    ASSERT_EQ(page->recentCards().size(), 1);
+    EXPECT_EQ(page->recentCards()[0]->item().id, older.id);
+    ASSERT_EQ(history->cards().size(), 1);
+    EXPECT_TRUE(history->selectedIDs().isEmpty());
+    EXPECT_FALSE(history->exportSelectedButton()->isVisibleTo(history));
+    // The manifest on disk no longer names it.
+    QFile manifest(HistoryService::shared().manifestPath());
+    ASSERT_TRUE(manifest.open(QIODevice::ReadOnly));
+    const QByteArray manifestBytes = manifest.readAll();
+    EXPECT_FALSE(manifestBytes.contains(newer.id.toString(QUuid::WithoutBraces).toUpper().toUtf8()));
+    EXPECT_TRUE(manifestBytes.contains(older.id.toString(QUuid::WithoutBraces).toUpper().toUtf8()));
+}
+
+TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
+{
+    // Captures from the history folder, as after a relaunch.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString saved = TestHome::path() + "/Vorna_saved.png";
+    ASSERT_TRUE(picture(Qt::darkCyan).save(saved));
+    addCapture(QColor(200, 80, 40), now.addSecs(-7200), CaptureMode::fullscreen);
+    addCapture(QColor(40, 120, 200), now.addSecs(-600), CaptureMode::window, saved);
+    addCapture(QColor(60, 160, 80), now.addSecs(-30), CaptureMode::scrolling);
+    const HistoryItem damaged = addCapture(QColor(90, 90, 90), now.addSecs(-20), CaptureMode::timed);
+    reloadHistoryFromDisk();
+    QFile damage(pngOf(damaged.id));
+    ASSERT_TRUE(damage.open(QIODevice::ReadWrite));
+    damage.resize(60);
+    damage.close();
+
+    ContentView view(*appState);
+    view.resize(820, 560);
+    view.show();
+    settleThumbnails();
+    for (RecentThumbnailCard *card : view.quickCaptureView()->recentCards())
+        EXPECT_EQ(card->showsPlaceholder(), card->item().id == damaged.id);
+    const QImage quick = view.grab().toImage();
+
+    view.setSelectedTab(ContentTab::history);
+    HistoryView *history = view.historyView();
+    ASSERT_EQ(history->cards().size(), 4);
+    history->toggleSelection(history->cards()[1]->item().id);
+    history->setHoveredID(history->cards()[2]->item().id);
+    settleThumbnails();
+    // Pictures came from the history files at display size; no capture was
+    // decoded in full.
+    for (const HistoryItem &item : appState->history())
+        EXPECT_FALSE(item.image.isDecoded());
+    EXPECT_TRUE(history->card(damaged.id)->showsPlaceholder());
+    EXPECT_FALSE(history->cards()[1]->showsPlaceholder());
+    const QImage grid = view.grab().toImage();
+    EXPECT_FALSE(quick.isNull());
+    EXPECT_FALSE(grid.isNull());
+    if (qEnvironmentVariableIsSet("VORNA_SAVE_RENDERINGS")) {
+        quick.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture.png");
+        grid.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-history.png");
+    }
+}

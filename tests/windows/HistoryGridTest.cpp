@@ -1,0 +1,169 @@
+#include "HistoryTestSupport.h"
+
+#include "windows/HistoryActions.h"
+#include "windows/HistoryCard.h"
+#include "windows/HistoryView.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+// What the header shows: the count and which buttons are there.
+struct Header
+{
+    QString count;
+    bool exportSelected, clearSelection, exportAll, clearAll;
+    bool operator==(const Header &) const = default;
+};
+
+void PrintTo(const Header &h, std::ostream *os)
+{
+    *os << h.count.toStdString() << " exportSelected=" << h.exportSelected << " clearSelection=" << h.clearSelection
+        << " exportAll=" << h.exportAll << " clearAll=" << h.clearAll;
+}
+
+class HistoryGridTest : public HistoryTestBase
+{
+protected:
+    static Header header(HistoryView &view)
+    {
+        return {view.countLabel()->text(), view.exportSelectedButton()->isVisibleTo(&view),
+                view.clearSelectionButton()->isVisibleTo(&view), view.exportAllButton()->isVisibleTo(&view),
+                view.clearAllButton()->isVisibleTo(&view)};
+    }
+};
+
+} // namespace
+
+TEST_F(HistoryGridTest, HeaderCardsAndClearAllFollowTheHistoryAndTheSelection)
+{
+    HistoryView view(*appState);
+    view.resize(640, 480);
+    view.show();
+    EXPECT_EQ(header(view), (Header{"0 items", false, false, false, false}));
+    EXPECT_TRUE(view.emptyView()->isVisibleTo(&view));
+    EXPECT_FALSE(view.gridArea()->isVisibleTo(&view));
+
+    const QString saved = TestHome::path() + "/Desktop/Vorna_saved.png";
+    QDir().mkpath(TestHome::path() + "/Desktop");
+    ASSERT_TRUE(picture(Qt::blue).save(saved));
+    const QDateTime now = QDateTime::currentDateTime();
+    const HistoryItem a = addCapture(Qt::red, now.addSecs(-120));
+    const HistoryItem b = addCapture(Qt::blue, now.addSecs(-60), CaptureMode::window, saved);
+    const HistoryItem c = addCapture(Qt::green, now);
+    EXPECT_EQ(header(view), (Header{"3 items", false, false, true, true}));
+    EXPECT_FALSE(view.emptyView()->isVisibleTo(&view));
+    ASSERT_EQ(view.cards().size(), 3);
+    EXPECT_EQ(view.cards()[0]->item().id, c.id);
+    EXPECT_EQ(view.cards()[2]->item().id, a.id);
+
+    // Hovering shows the action row; the reveal button only for a saved capture.
+    HistoryCard *cardA = view.card(a.id);
+    HistoryCard *cardB = view.card(b.id);
+    EXPECT_EQ(cardA->actionBar(), nullptr);
+    view.setHoveredID(a.id);
+    ASSERT_NE(cardA->actionBar(), nullptr);
+    EXPECT_TRUE(cardA->actionBar()->isVisibleTo(cardA));
+    EXPECT_EQ(cardA->actionButton("folder"), nullptr);
+    cardA->actionButton("square")->click();
+    EXPECT_EQ(cardA->actionButton("square")->toolTip(), "Deselect");
+    view.setHoveredID(b.id);
+    EXPECT_TRUE(cardA->isSelected());
+    EXPECT_TRUE(cardA->actionBar()->isVisibleTo(cardA)); // selected keeps it
+    EXPECT_TRUE(cardB->isHovered());
+    EXPECT_FALSE(cardA->isHovered());
+    ASSERT_NE(cardB->actionButton("folder"), nullptr);
+    EXPECT_EQ(cardB->actionButton("folder")->toolTip(), "Reveal in Finder");
+    cardB->actionButton("square")->click();
+    EXPECT_EQ(header(view), (Header{"3 items", true, true, true, true}));
+    EXPECT_EQ(view.exportSelectedButton()->text(), "Export Selected (2)");
+
+    // Deleting a selected card lowers the count and removes its file only.
+    cardB->actionButton("trash")->click();
+    HistoryService::shared().waitForPendingWrites();
+    EXPECT_EQ(view.exportSelectedButton()->text(), "Export Selected (1)");
+    EXPECT_EQ(view.countLabel()->text(), "2 items");
+    EXPECT_EQ(view.cards().size(), 2);
+    EXPECT_FALSE(QFile::exists(pngOf(b.id)));
+    EXPECT_TRUE(QFile::exists(saved));
+    EXPECT_EQ(HistoryService::shared().items().size(), 2);
+
+    // Clear All with a selection: everything goes, but the saved screenshot.
+    view.clearAllButton()->click();
+    HistoryService::shared().waitForPendingWrites();
+    EXPECT_TRUE(view.selectedIDs().isEmpty());
+    EXPECT_FALSE(view.hoveredID().has_value());
+    EXPECT_EQ(header(view), (Header{"0 items", false, false, false, false}));
+    EXPECT_TRUE(view.emptyView()->isVisibleTo(&view));
+    EXPECT_TRUE(appState->history().isEmpty());
+    EXPECT_TRUE(QDir(HistoryService::shared().storeDir()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
+    EXPECT_TRUE(QFile::exists(saved));
+}
+
+TEST_F(HistoryGridTest, TheSelectionNeverHoldsCapturesThatLeftTheHistory)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const HistoryItem a = addCapture(Qt::red, now.addSecs(-2));
+    const HistoryItem b = addCapture(Qt::blue, now.addSecs(-1));
+    const HistoryItem c = addCapture(Qt::green, now);
+    HistoryView view(*appState);
+    ScriptedFolderPanel panel;
+    view.toggleSelection(a.id);
+    view.toggleSelection(b.id);
+    view.setHoveredID(a.id);
+
+    // Removed elsewhere (the recent strip's Delete).
+    HistoryActions::deleteEntry(*appState, a.id);
+    EXPECT_EQ(view.selectedIDs(), QSet<QUuid>({b.id}));
+    EXPECT_FALSE(view.hoveredID().has_value());
+    EXPECT_EQ(view.exportSelectedButton()->text(), "Export Selected (1)");
+
+    // Trimmed by the capture pipeline.
+    QList<HistoryItem> trimmed = appState->history();
+    trimmed.removeIf([&](const HistoryItem &i) { return i.id == b.id; });
+    appState->setHistory(trimmed);
+    EXPECT_TRUE(view.selectedIDs().isEmpty());
+    EXPECT_FALSE(view.exportSelectedButton()->isVisibleTo(&view));
+    // Nothing selected: no panel.
+    EXPECT_FALSE(view.exportSelected());
+    EXPECT_TRUE(panel.requests.isEmpty());
+    ASSERT_EQ(view.cards().size(), 1);
+    EXPECT_EQ(view.cards()[0]->item().id, c.id);
+}
+
+TEST_F(HistoryGridTest, PicturesComeAtDisplaySizeAndTimesReadAsElapsedTime)
+{
+    // An entry whose history file is not written yet shows its pixels in memory.
+    const HistoryItem pending = addCapture(Qt::red, QDateTime::currentDateTime(), CaptureMode::region, std::nullopt,
+                                           /*writePng=*/false);
+    ASSERT_FALSE(QFile::exists(pngOf(pending.id)));
+    const QImage fromMemory = ThumbnailCache::load(pngOf(pending.id), pending.image, QSize(230, 120));
+    EXPECT_EQ(fromMemory.size(), QSize(192, 120));
+
+    // A large capture from its file: decoded straight at the asked size.
+    const QString big = TestHome::path() + "/big.png";
+    ASSERT_TRUE(picture(Qt::blue, QSize(2880, 1800)).save(big));
+    const ImageHandle onDisk = ImageHandle::fromFile(big);
+    const QImage scaled = ThumbnailCache::load(big, onDisk, QSize(230, 120));
+    EXPECT_EQ(scaled.size(), QSize(192, 120));
+    EXPECT_FALSE(onDisk.isDecoded());
+    EXPECT_EQ(scaled.pixel(5, 60), QColor(Qt::blue).rgb());
+    // No file and no pixels: nothing (a placeholder).
+    EXPECT_TRUE(ThumbnailCache::load(TestHome::path() + "/gone.png", ImageHandle::fromFile(TestHome::path() + "/gone.png"),
+                                     QSize(230, 120))
+                    .isNull());
+
+    const QDateTime now(QDate(2026, 3, 3), QTime(12, 0));
+    EXPECT_EQ(elapsedTimeText(now.addSecs(-30), now), "Just now");
+    EXPECT_EQ(elapsedTimeText(now.addSecs(-61), now), "1 minute ago");
+    EXPECT_EQ(elapsedTimeText(now.addSecs(-5 * 60 - 59), now), "5 minutes ago");
+    EXPECT_EQ(elapsedTimeText(now.addSecs(-2 * 3600), now), "2 hours ago");
+    EXPECT_EQ(elapsedTimeText(now.addDays(-3), now), "3 days ago");
+    HistoryView view(*appState);
+    EXPECT_EQ(view.minuteTimer()->interval(), 60000);
+    EXPECT_TRUE(view.minuteTimer()->isActive());
+}
