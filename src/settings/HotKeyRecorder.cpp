@@ -152,11 +152,18 @@ void HotKeyRecorder::paintEvent(QPaintEvent *)
     p.setPen(QPen(stroke, hasFocus() && !m_recording ? 2 : 1));
     p.drawPath(path);
 
+    // The prompt is long for the box: the text shrinks a little to fit
+    // before it is elided.
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSizeF(10);
     font.setWeight(QFont::Medium);
+    const QString text = displayText();
+    for (qreal size = 10; size >= 7; size -= 0.5) {
+        font.setPointSizeF(size);
+        if (QFontMetrics(font).horizontalAdvance(text) <= width() - 8)
+            break;
+    }
     p.setFont(font);
     const bool strong = m_recording || !m_binding.isUnbound();
     p.setPen(pal.color(strong ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    p.drawText(rect(), Qt::AlignCenter, QFontMetrics(font).elidedText(displayText(), Qt::ElideRight, width() - 8));
+    p.drawText(rect(), Qt::AlignCenter, QFontMetrics(font).elidedText(text, Qt::ElideRight, width() - 8));
 }
