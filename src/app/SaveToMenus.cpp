@@ -104,7 +104,9 @@ void SaveToMenus::selectSavePath(QAction *sender)
 {
     if (!sender || sender->data().typeId() != QMetaType::QString)
         return;
-    m_appState.setSaveDirectory(sender->data().toString());
+    // A saved folder may be listed as "~/..."; the save folder is always a
+    // full path, or captures would go into a folder named "~".
+    m_appState.setSaveDirectory(AppPaths::expandTilde(sender->data().toString()));
 }
 
 void SaveToMenus::addSavePath()

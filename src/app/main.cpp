@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
+#include "settings/InterfaceLanguage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -93,6 +94,8 @@ int main(int argc, char **argv)
     app.setProperty("vornaBuildNumber", QStringLiteral(VORNA_BUILD_NUMBER));
     QApplication::setQuitOnLastWindowClosed(false);
     installTerminationHandler(app);
+    // The language chosen in the settings takes effect from this start on.
+    InterfaceLanguage::apply();
 
     AppDelegate delegate;
     const QStringList arguments = app.arguments();

@@ -16,7 +16,6 @@
 #include <QUuid>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSettings>
 #include <cmath>
 
 namespace {
@@ -364,10 +363,13 @@ std::optional<QString> AppState::externalEditorName() const
     const QString path = *m_externalEditorPath;
     const QFileInfo fi(path);
     if (path.endsWith(QLatin1String(".desktop")) && fi.isFile()) {
-        QSettings entry(path, QSettings::IniFormat);
-        const QString name = entry.value("Desktop Entry/Name").toString();
-        if (!name.isEmpty())
-            return name;
+        // The desktop-file rules, not an INI reader: "Paint, Draw" is one
+        // name and escapes such as \s are resolved.
+        if (const auto entry = DesktopEntry::read(path)) {
+            const QString name = entry->value(QStringLiteral("Name"));
+            if (!name.isEmpty())
+                return name;
+        }
     }
     return fi.completeBaseName().isEmpty() ? fi.fileName() : fi.completeBaseName();
 }

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QPair>
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -160,7 +161,7 @@ std::optional<quint32> jsonUInt32(const QJsonValue &v)
 
 } // namespace
 
-HotKeyBinding HotKeyBinding::fromKeyEvent(const QKeyEvent &event)
+std::optional<HotKeyBinding> HotKeyBinding::fromKeyEvent(const QKeyEvent &event)
 {
     HotKeyBinding b;
     std::optional<quint32> code;
@@ -168,7 +169,9 @@ HotKeyBinding HotKeyBinding::fromKeyEvent(const QKeyEvent &event)
         code = keyCodeFromX11Keycode(event.nativeScanCode());
     if (!code)
         code = keyCodeFromQtKey(event.key());
-    b.keyCode = code.value_or(0);
+    if (!code)
+        return std::nullopt;
+    b.keyCode = *code;
 
     const Qt::KeyboardModifiers mods = event.modifiers();
     if (mods & Qt::ShiftModifier)
@@ -180,6 +183,11 @@ HotKeyBinding HotKeyBinding::fromKeyEvent(const QKeyEvent &event)
     if (mods & Qt::MetaModifier)
         b.carbonModifiers |= commandModifier;
     return b;
+}
+
+bool HotKeyBinding::isFunctionKey(quint32 keyCode)
+{
+    return std::find(std::begin(kFunctionCodes), std::end(kFunctionCodes), keyCode) != std::end(kFunctionCodes);
 }
 
 std::optional<HotKeyBinding> HotKeyBinding::fromSpec(const QString &spec)

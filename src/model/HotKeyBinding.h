@@ -38,8 +38,10 @@ struct HotKeyBinding
     // it types: Ctrl+Shift+1 is the key "1" whatever the layout makes of it.
     // Events without a scan code fall back to the Qt key, read as a US layout.
     // Ctrl, Shift, Alt and Super become control, shift, option and command;
-    // other modifiers (keypad, group switch) are ignored.
-    static HotKeyBinding fromKeyEvent(const QKeyEvent &event);
+    // other modifiers (keypad, group switch) are ignored. Nothing for a key
+    // with no position number (Pause, Scroll Lock, Num Lock, Menu, ...):
+    // such a key cannot be stored, and key code 0 would be the A key.
+    static std::optional<HotKeyBinding> fromKeyEvent(const QKeyEvent &event);
 
     // Parses the spelled form ("ctrl+shift+1", "Ctrl-Shift-1", "⌃⇧1",
     // "shift ctrl 1", ...). Nothing when the text does not name exactly one
@@ -49,6 +51,16 @@ struct HotKeyBinding
     static std::optional<HotKeyBinding> fromSpec(const QString &spec);
 
     bool isUnbound() const { return keyCode == 0 && carbonModifiers == 0; }
+
+    // Whether the key is one of F1 to F20.
+    static bool isFunctionKey(quint32 keyCode);
+    // Whether the binding may become a system-wide shortcut: it holds a
+    // modifier, or its key is F1 to F20. A bare letter would take that
+    // letter away from every other program.
+    bool isAcceptableShortcut() const
+    {
+        return (carbonModifiers & allModifiers) != 0 || isFunctionKey(keyCode);
+    }
 
     // Glyph form, e.g. "⌃⇧1"; "—" when unbound.
     QString displayString() const;

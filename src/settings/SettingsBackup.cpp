@@ -74,12 +74,22 @@ void SettingsBackup::importCompletion(const std::optional<QString> &path)
 {
     if (!path || path->isEmpty())
         return;
+    // A file that cannot be read says so: an earlier "Imported N" left in
+    // place would read as this import's success.
     QFile f(*path);
-    if (!f.open(QIODevice::ReadOnly))
-        return; // unreadable: nothing changes
+    if (!f.open(QIODevice::ReadOnly)) {
+        setStatus(localized("Could not read the file: ") + f.errorString());
+        return;
+    }
     std::optional<int> imported;
-    if (f.size() <= maxImportBytes)
-        imported = SettingsPersistence::shared().importSettings(f.read(maxImportBytes + 1));
+    if (f.size() <= maxImportBytes) {
+        const QByteArray bytes = f.read(maxImportBytes + 1);
+        if (f.error() != QFileDevice::NoError) {
+            setStatus(localized("Could not read the file: ") + f.errorString());
+            return;
+        }
+        imported = SettingsPersistence::shared().importSettings(bytes);
+    }
     if (!imported) {
         setStatus(localized("Not a valid Vorna settings file."));
         return;

@@ -19,7 +19,8 @@ public:
 
     // "Export Settings…": writes the current settings to a chosen file.
     void exportSettings();
-    // "Import Settings…": reads a chosen file into the settings.
+    // "Import Settings…": reads a chosen file into the settings. A file
+    // that cannot be read leaves an error line and changes nothing.
     void importSettings();
 
     // What the panels' completions do (path: the chosen file, or nothing

@@ -1,11 +1,67 @@
 #include "settings/SettingsView.h"
 
 #include "model/AppState.h"
+#include "platform/Localized.h"
+#include "platform/SymbolIcon.h"
 #include "platform/UserDefaults.h"
+#include "settings/AboutSettingsTab.h"
+#include "settings/GeneralSettingsTab.h"
+#include "settings/SettingsWidgets.h"
+#include "settings/ShortcutsSettingsTab.h"
+
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QScrollArea *scrolling(QWidget *content)
+{
+    auto *area = new QScrollArea;
+    area->setWidget(content);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    return area;
+}
+
+} // namespace
 
 SettingsView::SettingsView(AppState &appState, const QString &selectedTab, QWidget *parent)
     : QWidget(parent), m_appState(appState), m_selectedTab(selectedTab)
 {
+    SettingsWidgets::ensureSymbols();
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    m_tabs = new QTabWidget;
+    m_tabs->setDocumentMode(true);
+    m_general = new GeneralSettingsTab(appState);
+    m_shortcuts = new ShortcutsSettingsTab(appState);
+    m_about = new AboutSettingsTab;
+    m_tabs->addTab(scrolling(m_general), SymbolIcon::make(QStringLiteral("gear")), localized("General"));
+    m_tabs->addTab(scrolling(m_shortcuts), SymbolIcon::make(QStringLiteral("keyboard")), localized("Shortcuts"));
+    m_tabs->addTab(m_about, SymbolIcon::make(QStringLiteral("info.circle")), localized("About"));
+    layout->addWidget(m_tabs);
+
+    const int index = tags().indexOf(selectedTab);
+    m_tabs->setCurrentIndex(index < 0 ? 0 : index);
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int i) {
+        if (i >= 0 && i < tags().size())
+            m_selectedTab = tags().at(i);
+    });
+}
+
+QStringList SettingsView::tags()
+{
+    return {QStringLiteral("general"), QStringLiteral("shortcuts"), QStringLiteral("about")};
+}
+
+void SettingsView::setSelectedTab(const QString &tag)
+{
+    m_selectedTab = tag;
+    const int index = tags().indexOf(tag);
+    if (index >= 0)
+        m_tabs->setCurrentIndex(index);
 }
 
 QString initialSettingsTab()

@@ -168,11 +168,12 @@ TEST_F(MenusTest, SaveToListsTheFoldersWithTheCurrentOneChecked)
     EXPECT_TRUE(items[0]->isChecked());
     EXPECT_FALSE(items[1]->isChecked());
 
-    // Choosing an entry stores the path exactly as the list holds it.
+    // Choosing an entry stores its full path: a "~" entry is expanded, or
+    // captures would go into a folder literally named "~".
     items[1]->trigger();
     EXPECT_EQ(state.saveDirectory(), QString("/mnt/Other Disk/Shots"));
     items[0]->trigger();
-    EXPECT_EQ(state.saveDirectory(), QString("~/Desktop"));
+    EXPECT_EQ(state.saveDirectory(), AppPaths::home() + "/Desktop");
 }
 
 // The menu bar's "Save To" must keep refreshing after the tray menu has been

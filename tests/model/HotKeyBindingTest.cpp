@@ -183,6 +183,25 @@ TEST(HotKeyBinding, KeyEventsBindTheKeyByPositionNotByCharacter)
     EXPECT_EQ(HotKeyBinding::fromKeyEvent(noScanF5), HotKeyBinding(96, 0));
 }
 
+// Keys without a position number used to come out as key code 0, the A key
+// (Ctrl+Pause bound Ctrl+A system-wide).
+TEST(HotKeyBinding, KeysWithoutAPositionGiveNoBinding)
+{
+    // X11 keycodes (evdev + 8) of Pause, Scroll Lock, Num Lock and Menu.
+    const QList<QPair<int, quint32>> keys = {
+        {Qt::Key_Pause, 119 + 8}, {Qt::Key_ScrollLock, 70 + 8}, {Qt::Key_NumLock, 69 + 8}, {Qt::Key_Menu, 127 + 8}};
+    for (const auto &[key, x11] : keys) {
+        SCOPED_TRACE(key);
+        QKeyEvent withScan(QEvent::KeyPress, key, Qt::ControlModifier, x11, 0, 0);
+        EXPECT_FALSE(HotKeyBinding::fromKeyEvent(withScan));
+        QKeyEvent withoutScan(QEvent::KeyPress, key, Qt::NoModifier);
+        EXPECT_FALSE(HotKeyBinding::fromKeyEvent(withoutScan));
+    }
+    // The A key itself still binds as key code 0.
+    QKeyEvent ctrlA(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, kX11LetterA, 0, 0, "a");
+    EXPECT_EQ(HotKeyBinding::fromKeyEvent(ctrlA), HotKeyBinding(0, 0x1000));
+}
+
 TEST(HotKeyBinding, X11KeycodesMatchTheKeyPositions)
 {
     EXPECT_EQ(HotKeyBinding::keyCodeFromX11Keycode(kX11LetterA), 0u);

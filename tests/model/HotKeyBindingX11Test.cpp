@@ -29,7 +29,7 @@ protected:
         if (event->key() == Qt::Key_Control || event->key() == Qt::Key_Shift || event->key() == Qt::Key_Alt
             || event->key() == Qt::Key_Meta)
             return;
-        bindings.append(HotKeyBinding::fromKeyEvent(*event));
+        bindings.append(HotKeyBinding::fromKeyEvent(*event).value_or(HotKeyBinding()));
         qtKeys.append(event->key());
     }
 };

@@ -91,9 +91,6 @@ TEST(SettingsBackup, CancelledPanelsLeaveTheStatus)
 {
     ScriptedPanel panel;
     SettingsBackup backup;
-    backup.importSettings();
-    panel.choose(TestHome::path() + "/missing.json"); // unreadable: nothing changes
-    EXPECT_FALSE(backup.status());
     backup.exportSettings();
     panel.choose(TestHome::path() + "/a.json");
     const auto status = backup.status();
@@ -148,6 +145,30 @@ TEST(SettingsBackup, ExportIsCurrentEvenWhenTheMirrorCannotBeWritten)
     const QJsonObject values = valuesOf(readFile(target));
     EXPECT_EQ(values.value("jpegQuality").toDouble(), 0.9);
     EXPECT_EQ(values.value("saveDirectory").toString(), QString(400, 'x'));
+}
+
+// A file that could not be read used to leave the previous "Imported N"
+// in place, which read as this import's success.
+TEST(SettingsBackup, ImportOfAnUnreadableFileSaysSoAndChangesNothing)
+{
+    ScriptedPanel panel;
+    SettingsBackup backup;
+    const QString good = TestHome::path() + "/good.json";
+    writeFile(good, R"({"values":{"countdownSeconds":4}})");
+    backup.importSettings();
+    panel.choose(good);
+    ASSERT_TRUE(backup.status() && backup.status()->startsWith("Imported 1"));
+
+    UserDefaults::standard().setInteger("countdownSeconds", 9);
+    const QString folder = TestHome::path() + "/a-folder.json";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const QString &path : {TestHome::path() + "/missing.json", folder}) {
+        backup.importSettings();
+        panel.choose(path);
+        ASSERT_TRUE(backup.status());
+        EXPECT_TRUE(backup.status()->startsWith("Could not read the file: ")) << backup.status()->toStdString();
+        EXPECT_EQ(UserDefaults::standard().integerForKey("countdownSeconds"), 9);
+    }
 }
 
 TEST(SettingsBackup, ImportReportsCountOrRefusal)

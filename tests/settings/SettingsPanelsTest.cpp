@@ -1,0 +1,219 @@
+// The settings window, its saved folders, backup, crash-reporting and
+// About sections, and the language applied at start.
+#include "SettingsFixture.h"
+
+#include "model/AppSettings.h"
+#include "model/AppState.h"
+#include "model/SettingsPersistence.h"
+#include "platform/AppPaths.h"
+#include "platform/SentrySDK.h"
+#include "settings/AboutSettingsTab.h"
+#include "settings/CrashReportingPanel.h"
+#include "settings/InterfaceLanguage.h"
+#include "settings/SettingsBackup.h"
+#include "settings/SavedFoldersEditor.h"
+#include "settings/SettingsBackupPanel.h"
+#include "settings/SettingsView.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTabWidget>
+
+namespace {
+
+const QString kTabKey = "vorna.uiTests.preselectedSettingsTab";
+
+class SettingsWindowTest : public SettingsFixture
+{
+};
+
+TEST_F(SettingsWindowTest, TheOneShotKeyChoosesTheFirstTab)
+{
+    AppState state;
+    defaults().setString("unrelated", "stays");
+    EXPECT_EQ(initialSettingsTab(), "general");
+    EXPECT_TRUE(defaults().contains("unrelated"));
+
+    defaults().setString(kTabKey, "shortcuts");
+    SettingsView view(state, initialSettingsTab());
+    EXPECT_FALSE(defaults().contains(kTabKey));
+    EXPECT_EQ(view.selectedTab(), "shortcuts");
+    EXPECT_EQ(view.tabs()->currentIndex(), 1);
+    view.tabs()->setCurrentIndex(2);
+    EXPECT_EQ(view.selectedTab(), "about");
+
+    // An unknown tag is consumed and kept as given; General is on screen.
+    defaults().setString(kTabKey, "Advanced");
+    SettingsView other(state, initialSettingsTab());
+    EXPECT_FALSE(defaults().contains(kTabKey));
+    EXPECT_EQ(other.selectedTab(), "Advanced");
+    EXPECT_EQ(other.tabs()->currentIndex(), 0);
+    other.tabs()->setCurrentIndex(1);
+    other.tabs()->setCurrentIndex(0);
+    EXPECT_EQ(other.selectedTab(), "general");
+}
+
+TEST_F(SettingsWindowTest, SavedFoldersWithATildeAreMatchedAndStoredExpanded)
+{
+    const QString pictures = home() + "/Pictures";
+    ASSERT_TRUE(QDir().mkpath(pictures));
+    AppState state;
+    state.setSavedPaths({"~/Pictures", "/srv/shots", pictures});
+    state.setSaveDirectory(pictures);
+    SavedFoldersEditor editor(state);
+    editor.refresh();
+    EXPECT_EQ(editor.paths(), (QStringList{"~/Pictures", "/srv/shots", pictures}));
+    EXPECT_TRUE(editor.isActive("~/Pictures"));
+    EXPECT_FALSE(editor.isActive("/srv/shots"));
+
+    // Making a "~" entry active stores the full path, never a literal "~".
+    state.setSaveDirectory("/srv/shots");
+    editor.makeActive("~/Pictures");
+    EXPECT_EQ(defaults().stringForKey("saveDirectory"), pictures);
+    EXPECT_EQ(state.savedPaths().size(), 3) << "the list is not touched";
+
+    // Removing the active folder keeps it as the save folder.
+    editor.remove("~/Pictures");
+    EXPECT_EQ(state.savedPaths(), (QStringList{"/srv/shots", pictures}));
+    EXPECT_EQ(state.saveDirectory(), pictures);
+
+    // Adding: cancelled, already listed, then new (not made active).
+    nextChoice = std::nullopt;
+    editor.addFolder();
+    nextChoice = "/srv/shots";
+    editor.addFolder();
+    EXPECT_EQ(state.savedPaths().size(), 2);
+    nextChoice = "/srv/more";
+    editor.addFolder();
+    EXPECT_EQ(editor.paths(), (QStringList{"/srv/shots", pictures, "/srv/more"}));
+    EXPECT_EQ(state.saveDirectory(), pictures);
+
+    // Changes made elsewhere show at once.
+    state.setSavedPaths({});
+    EXPECT_TRUE(editor.paths().isEmpty());
+}
+
+TEST_F(SettingsWindowTest, BackupPanelShowsEachOutcomeAndRevealsTheMirror)
+{
+    SettingsBackupPanel panel;
+    EXPECT_TRUE(panel.statusLabel()->isHidden());
+    panel.backup().importCompletion(home() + "/missing.json");
+    EXPECT_FALSE(panel.statusLabel()->isHidden());
+    EXPECT_TRUE(panel.statusLabel()->text().startsWith("Could not read the file: "));
+    panel.revealButton()->click();
+    EXPECT_EQ(revealed, QStringList{SettingsPersistence::shared().fileURL()});
+    EXPECT_FALSE(QFile::exists(SettingsPersistence::shared().fileURL())) << "revealing writes nothing";
+}
+
+class CrashReportingPanelTest : public SettingsFixture
+{
+protected:
+    void TearDown() override
+    {
+        SentrySDK::close();
+        SettingsFixture::TearDown();
+    }
+    static AppSettings withDsn(const QString &dsn, const QString &environment = "production")
+    {
+        AppSettings s;
+        s.sentry.dsn = dsn;
+        s.sentry.environment = environment;
+        return s;
+    }
+};
+
+TEST_F(CrashReportingPanelTest, StatusFollowsTheFileAndTheDsnIsTrimmedOfAllWhiteSpace)
+{
+    CrashReportingPanel panel(AppSettings::load());
+    EXPECT_TRUE(panel.toggle()->isChecked());
+    EXPECT_EQ(panel.statusLabel()->text(), "No Sentry DSN configured — nothing is sent.");
+
+    // A line break alone used to count as a DSN.
+    for (const QString &blank : {QString("\n"), QString(" \t\r\n ")})
+        EXPECT_FALSE(CrashReportingPanel::isActive(withDsn(blank)));
+    const AppSettings spaced = withDsn("  https://k@127.0.0.1:9/1  ", " staging ");
+    EXPECT_TRUE(CrashReportingPanel::isActive(spaced));
+    EXPECT_EQ(CrashReportingPanel::statusText(spaced), "Crash-only reporting active. Environment:  staging .");
+
+    // Reload reads the file but starts nothing.
+    ASSERT_TRUE(AppSettings::save(withDsn("https://k@127.0.0.1:9/1")));
+    panel.reload();
+    EXPECT_EQ(panel.statusLabel()->text(), "Crash-only reporting active. Environment: production.");
+    EXPECT_FALSE(SentrySDK::isEnabled());
+
+    panel.toggle()->click();
+    EXPECT_FALSE(AppSettings::load().sentry.enabled);
+    EXPECT_EQ(panel.statusLabel()->text(), "Disabled in appsettings.json.");
+    panel.toggle()->click();
+    EXPECT_TRUE(AppSettings::load().sentry.enabled);
+    EXPECT_TRUE(SentrySDK::isEnabled());
+    EXPECT_EQ(AppSettings::load().sentry.dsn, "https://k@127.0.0.1:9/1") << "the DSN is carried over";
+    panel.toggle()->click();
+    EXPECT_FALSE(SentrySDK::isEnabled());
+}
+
+// An opt-out that could not be written came back on at the next start
+// while the panel showed it off.
+TEST_F(CrashReportingPanelTest, AFailedSaveShowsAnErrorAndKeepsTheFileState)
+{
+    ASSERT_TRUE(AppSettings::save(withDsn("https://k@127.0.0.1:9/1")));
+    CrashReportingPanel panel(AppSettings::load());
+    panel.toggle()->click();
+    panel.toggle()->click();
+    ASSERT_TRUE(SentrySDK::isEnabled());
+
+    // The file's folder becomes a file: nothing can be written there.
+    const QString folder = AppPaths::appDataDir();
+    const QString kept = folder + ".kept";
+    ASSERT_TRUE(QDir().rename(folder, kept));
+    writeFile(folder, "in the way");
+    panel.toggle()->click();
+    EXPECT_TRUE(panel.toggle()->isChecked());
+    EXPECT_TRUE(panel.settings().sentry.enabled);
+    EXPECT_TRUE(SentrySDK::isEnabled()) << "reporting keeps running as the file says";
+    EXPECT_FALSE(panel.errorLabel()->isHidden());
+    EXPECT_TRUE(panel.errorLabel()->text().startsWith("Could not save appsettings.json: "))
+        << panel.errorLabel()->text().toStdString();
+
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().rename(kept, folder));
+    panel.toggle()->click();
+    EXPECT_TRUE(panel.errorLabel()->isHidden());
+    EXPECT_FALSE(AppSettings::load().sentry.enabled);
+    EXPECT_FALSE(SentrySDK::isEnabled());
+
+    panel.reveal();
+    EXPECT_EQ(revealed, QStringList{folder + "/appsettings.json"});
+}
+
+TEST_F(SettingsWindowTest, AboutShowsAQuestionMarkForMissingVersions)
+{
+    const QString version = QCoreApplication::applicationVersion();
+    const QVariant build = qApp->property("vornaBuildNumber");
+    QCoreApplication::setApplicationVersion(QString());
+    qApp->setProperty("vornaBuildNumber", 12); // a number, not a text
+    EXPECT_EQ(AboutSettingsTab::versionLine(), "Version ? (Build ?)");
+    QCoreApplication::setApplicationVersion("2.1");
+    qApp->setProperty("vornaBuildNumber", "34");
+    AboutSettingsTab about;
+    EXPECT_EQ(about.versionLabel()->text(), "Version 2.1 (Build 34)");
+    QCoreApplication::setApplicationVersion(version);
+    qApp->setProperty("vornaBuildNumber", build);
+}
+
+TEST_F(SettingsWindowTest, ChosenLanguageBecomesTheLocaleAtStart)
+{
+    const QLocale before;
+    defaults().setString("preferredLanguage", "pt-BR");
+    EXPECT_FALSE(InterfaceLanguage::apply()) << "no translation is built in";
+    EXPECT_EQ(QLocale().name(), "pt_BR");
+    defaults().setString("preferredLanguage", "no such language");
+    InterfaceLanguage::apply();
+    EXPECT_EQ(QLocale().name(), "pt_BR") << "an unknown code changes nothing";
+    QLocale::setDefault(before);
+}
+
+} // namespace
