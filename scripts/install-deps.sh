@@ -13,6 +13,7 @@ PACKAGES=(
   libcanberra-dev sound-theme-freedesktop
   libtesseract-dev tesseract-ocr-eng
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev llvm
   xvfb xauth xdotool x11-utils scrot
   fonts-dejavu-core
   dbus-daemon

@@ -156,17 +156,11 @@ AppSettings AppSettings::load()
             vlog(QStringLiteral("Vorna: could not create appsettings.json template: ") + error);
         return defaults();
     }
-    QFile file(path);
     QString error;
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-    } else {
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            error = file.errorString();
-        } else if (auto decoded = decode(bytes, &error)) {
+    QByteArray bytes;
+    if (FileOps::readAtMost(path, maxFileBytes, &bytes, &error)) {
+        if (auto decoded = decode(bytes, &error))
             return *decoded;
-        }
     }
     vlog(QStringLiteral("Vorna: appsettings.json is malformed (") + error + QStringLiteral("); using defaults."));
     return defaults();

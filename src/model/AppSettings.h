@@ -29,6 +29,9 @@ struct AppSettings
     // The values used whenever the file cannot be.
     static const AppSettings &defaults();
 
+    // A larger file is not read (and is left as it is).
+    static constexpr qint64 maxFileBytes = 1024 * 1024;
+
     // $XDG_DATA_HOME/Vorna/appsettings.json
     static QUrl fileURL();
 

@@ -2,6 +2,7 @@
 
 #include "model/NotificationNames.h"
 #include "platform/AppPaths.h"
+#include "platform/FileOps.h"
 #include "platform/FoundationJson.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
@@ -227,12 +228,21 @@ void SettingsPersistence::start()
 
 void SettingsPersistence::restoreFromFile()
 {
-    QFile f(m_fileURL);
-    if (!f.open(QIODevice::ReadOnly))
+    const QFileInfo info(m_fileURL);
+    if (!info.exists() && !info.isSymLink())
+        return; // nothing mirrored yet
+    QByteArray bytes;
+    QString error;
+    if (!FileOps::readAtMost(m_fileURL, maxDocumentBytes, &bytes, &error)) {
+        setFileAside(QStringLiteral("cannot read ") + info.fileName() + QStringLiteral(" (") + error
+                     + QStringLiteral(")"));
         return;
-    const auto values = documentValues(f.readAll());
-    if (!values)
+    }
+    const auto values = documentValues(bytes);
+    if (!values) {
+        setFileAside(info.fileName() + QStringLiteral(" is not a settings document"));
         return;
+    }
     UserDefaults &defaults = UserDefaults::standard();
     for (auto it = values->begin(); it != values->end(); ++it) {
         const QString key = it.key();
@@ -245,6 +255,20 @@ void SettingsPersistence::restoreFromFile()
         }
         defaults.setObject(key, *value);
     }
+}
+
+void SettingsPersistence::setFileAside(const QString &why)
+{
+    // The next write would replace it: keep what the user had, under a free name.
+    const QString base = m_fileURL + QStringLiteral(".unreadable-")
+                         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = base;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = base + QStringLiteral("-%1").arg(n);
+    if (QFile::rename(m_fileURL, aside))
+        vlog(QStringLiteral("[Vorna] settings: ") + why + QStringLiteral("; kept it aside as ") + aside);
+    else
+        vlog(QStringLiteral("[Vorna] settings: ") + why + QStringLiteral("; could not keep it aside as ") + aside);
 }
 
 void SettingsPersistence::scheduleWrite()
@@ -294,6 +318,10 @@ bool SettingsPersistence::writeSettingsFile(QByteArray *document)
 
 std::optional<int> SettingsPersistence::importSettings(const QByteArray &bytes)
 {
+    if (bytes.size() > maxDocumentBytes) {
+        vlog(QStringLiteral("[Vorna] settings: not imported: the document is larger than %1 bytes").arg(maxDocumentBytes));
+        return std::nullopt;
+    }
     const auto values = documentValues(bytes);
     if (!values)
         return std::nullopt;

@@ -33,6 +33,9 @@ public:
     ~SettingsPersistence() override;
 
     static QString defaultFilePath();
+    // A larger settings.json is not read (it is kept aside like an unreadable
+    // one), nor is a larger document imported.
+    static constexpr qint64 maxDocumentBytes = 16 * 1024 * 1024;
     QString fileURL() const { return m_fileURL; }
 
     // Restores from the file, then watches the preference store.
@@ -65,6 +68,8 @@ public:
     static std::optional<QVariant> decodeValue(const QJsonValue &value);
 
 private:
+    void setFileAside(const QString &why);
+
     QString m_fileURL;
     QMetaObject::Connection m_observer;
     QTimer *m_writeWorkItem = nullptr;

@@ -1,6 +1,7 @@
 #include "output/HistoryService.h"
 
 #include "platform/AppPaths.h"
+#include "platform/FileOps.h"
 #include "platform/FoundationJson.h"
 #include "model/NotificationNames.h"
 #include "output/PngEncoder.h"
@@ -262,13 +263,13 @@ void HistoryService::load()
     if (!info.exists() && !info.isSymLink())
         return; // first launch
 
-    QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        setManifestAside(false, QStringLiteral("cannot read the manifest"));
+    QByteArray bytes;
+    QString error;
+    if (info.isDir() || !FileOps::readAtMost(path, maxManifestBytes, &bytes, &error)) {
+        setManifestAside(false, error.isEmpty() ? QStringLiteral("cannot read the manifest")
+                                                : QStringLiteral("cannot read the manifest (%1)").arg(error));
         return;
     }
-    const QByteArray bytes = file.readAll();
-    file.close();
 
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);

@@ -25,6 +25,8 @@ class HistoryService
 {
 public:
     static constexpr int maxItems = 50;
+    // A larger manifest is not read; it is kept aside like an unreadable one.
+    static constexpr qint64 maxManifestBytes = 4 * 1024 * 1024;
 
     // The one instance; created on first use, which creates the folder and
     // loads the manifest synchronously.

@@ -7,8 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <elf.h>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <link.h>
+#include <sys/auxv.h>
+#include <sys/uio.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <ucontext.h>
@@ -20,6 +24,9 @@ namespace {
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr int kMaxFrames = 128;
 constexpr size_t kAltStackSize = 256 * 1024;
+constexpr int kMaxModules = 1024;
+constexpr int kMaxProgramHeaders = 64;
+constexpr size_t kMaxNoteBytes = 4096;
 
 struct Context
 {
@@ -36,6 +43,11 @@ struct sigaction g_previous[NSIG];
 bool g_installed = false;
 std::atomic<int> g_handling{0};
 void *g_altStack = nullptr;
+// The program's own file and program headers: the loader's list names the
+// executable with an empty string and may not map its ELF header readably.
+char g_exePath[4096];
+const ElfW(Phdr) *g_exePhdr = nullptr;
+int g_exePhnum = 0;
 
 // ---- async-signal-safe writing ----
 
@@ -132,6 +144,117 @@ unsigned long long programCounter(void *uc)
 #endif
 }
 
+// Copies memory of this process without faulting on an unmapped address:
+// the kernel reports EFAULT instead. Async-signal-safe (one system call).
+bool safeRead(void *to, const void *from, size_t n)
+{
+    iovec local{to, n};
+    iovec remote{const_cast<void *>(from), n};
+    return ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(n);
+}
+
+// The GNU build id in a module's notes, written as hex; false when it has none.
+bool writeBuildId(Out &out, ElfW(Addr) bias, const ElfW(Phdr) *phdrs, int phnum)
+{
+    alignas(8) unsigned char notes[kMaxNoteBytes];
+    for (int i = 0; i < phnum; ++i) {
+        if (phdrs[i].p_type != PT_NOTE)
+            continue;
+        const size_t size = phdrs[i].p_memsz < sizeof notes ? phdrs[i].p_memsz : sizeof notes;
+        if (!safeRead(notes, reinterpret_cast<const void *>(bias + phdrs[i].p_vaddr), size))
+            continue;
+        size_t at = 0;
+        while (at + sizeof(ElfW(Nhdr)) <= size) {
+            ElfW(Nhdr) note;
+            std::memcpy(&note, notes + at, sizeof note);
+            const size_t name = at + sizeof note;
+            const size_t desc = name + ((note.n_namesz + 3u) & ~3u);
+            const size_t next = desc + ((note.n_descsz + 3u) & ~3u);
+            if (desc > size || desc + note.n_descsz > size || next <= at)
+                break;
+            if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(notes + name, "GNU", 4) == 0
+                && note.n_descsz > 0 && note.n_descsz <= 64) {
+                char hex[128];
+                for (size_t b = 0; b < note.n_descsz; ++b) {
+                    hex[2 * b] = "0123456789abcdef"[notes[desc + b] >> 4];
+                    hex[2 * b + 1] = "0123456789abcdef"[notes[desc + b] & 0xf];
+                }
+                out.raw(hex, 2 * note.n_descsz);
+                return true;
+            }
+            at = next;
+        }
+    }
+    return false;
+}
+
+// "module <start> <size> <build id or -> <path>": where one loaded file
+// lies in memory, so the frames can be matched with its debug symbols.
+void writeModule(Out &out, ElfW(Addr) bias, const ElfW(Phdr) *phdrs, int phnum, const char *path)
+{
+    ElfW(Addr) low = ~ElfW(Addr)(0), high = 0;
+    for (int i = 0; i < phnum; ++i) {
+        if (phdrs[i].p_type != PT_LOAD)
+            continue;
+        const ElfW(Addr) start = phdrs[i].p_vaddr & ~ElfW(Addr)(0xfff);
+        low = start < low ? start : low;
+        high = phdrs[i].p_vaddr + phdrs[i].p_memsz > high ? phdrs[i].p_vaddr + phdrs[i].p_memsz : high;
+    }
+    if (high <= low)
+        return;
+    out.str("module ");
+    out.hex(bias + low);
+    out.str(" ");
+    out.hex(high - low);
+    out.str(" ");
+    if (!writeBuildId(out, bias, phdrs, phnum))
+        out.str("-");
+    out.str(" ");
+    // One line per module whatever the path holds.
+    char clean[4096];
+    size_t n = 0;
+    for (; n < sizeof clean && path[n]; ++n)
+        clean[n] = (path[n] == '\n' || path[n] == '\r') ? '?' : path[n];
+    out.raw(clean, n);
+    out.str("\n");
+}
+
+// The loaded modules, from the loader's own list. Only memory reads that
+// cannot fault (safeRead) and no locks: the loader's list is read while it
+// says it is consistent, so a crash inside the loader writes no modules.
+void writeModules(Out &out)
+{
+    if (_r_debug.r_state != r_debug::RT_CONSISTENT)
+        return;
+    int count = 0;
+    for (const link_map *m = _r_debug.r_map; m && count < kMaxModules; m = m->l_next, ++count) {
+        const char *name = m->l_name;
+        if (count == 0 || !name || !*name) {
+            if (count == 0 && g_exePhdr && g_exePath[0]) {
+                // The executable's bias: where its PT_PHDR says the headers
+                // should be against where they are.
+                ElfW(Addr) bias = m->l_addr;
+                for (int i = 0; i < g_exePhnum; ++i)
+                    if (g_exePhdr[i].p_type == PT_PHDR)
+                        bias = reinterpret_cast<ElfW(Addr)>(g_exePhdr) - g_exePhdr[i].p_vaddr;
+                writeModule(out, bias, g_exePhdr, g_exePhnum, g_exePath);
+            }
+            continue;
+        }
+        if (name[0] != '/')
+            continue; // the kernel's vDSO has no file
+        ElfW(Ehdr) header;
+        if (!safeRead(&header, reinterpret_cast<const void *>(m->l_addr), sizeof header)
+            || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_phentsize != sizeof(ElfW(Phdr)))
+            continue;
+        ElfW(Phdr) phdrs[kMaxProgramHeaders];
+        const int phnum = header.e_phnum < kMaxProgramHeaders ? header.e_phnum : kMaxProgramHeaders;
+        if (!safeRead(phdrs, reinterpret_cast<const void *>(m->l_addr + header.e_phoff), sizeof(ElfW(Phdr)) * phnum))
+            continue;
+        writeModule(out, m->l_addr, phdrs, phnum, name);
+    }
+}
+
 void writeReport(int sig, siginfo_t *info, void *uc)
 {
     struct timespec now = {};
@@ -180,6 +303,7 @@ void writeReport(int sig, siginfo_t *info, void *uc)
         out.hex(reinterpret_cast<unsigned long long>(frames[i]));
         out.str("\n");
     }
+    writeModules(out);
     out.str("context\n");
     if (const Context *ctx = g_context.load(std::memory_order_acquire))
         out.raw(ctx->bytes, ctx->size);
@@ -225,6 +349,14 @@ bool CrashHandler::install(const QString &folder)
     // it now, not inside the handler.
     void *warm[4];
     ::backtrace(warm, 4);
+
+    // What the handler needs to describe the executable.
+    const ssize_t exeLength = ::readlink("/proc/self/exe", g_exePath, sizeof g_exePath - 1);
+    g_exePath[exeLength > 0 ? exeLength : 0] = '\0';
+    g_exePhdr = reinterpret_cast<const ElfW(Phdr) *>(::getauxval(AT_PHDR));
+    g_exePhnum = static_cast<int>(::getauxval(AT_PHNUM));
+    if (g_exePhnum > kMaxProgramHeaders)
+        g_exePhnum = kMaxProgramHeaders;
 
     if (!g_altStack) {
         g_altStack = std::malloc(kAltStackSize);

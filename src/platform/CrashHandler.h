@@ -14,6 +14,9 @@
 //   vorna-crash 1
 //   signal <n> / code <n> / address 0x.. / pc 0x.. / time <s> <ns> / pid <n> / tid <n>
 //   frame 0x..            (one line per return address, innermost first)
+//   module 0x<start> 0x<size> <GNU build id in hex, or -> <path>
+//                         (one line per loaded file, read from the loader's
+//                         list at the crash without locks or allocation)
 //   context
 //   <the context bytes, to the end of the file>
 class CrashHandler

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -45,6 +46,32 @@ bool readHex(const QByteArray &text, quint64 *out)
     return ok;
 }
 
+bool isLowerHex(const QByteArray &text)
+{
+    for (const char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+// "0x<start> 0x<size> <build id or -> <path>"
+bool readModule(const QByteArray &value, CrashReport::Module *out)
+{
+    const QList<QByteArray> parts = value.split(' ');
+    if (parts.size() < 4)
+        return false;
+    if (!readHex(parts[0], &out->address) || !readHex(parts[1], &out->size))
+        return false;
+    if (parts[2] != "-") {
+        if (parts[2].isEmpty() || parts[2].size() % 2 != 0 || parts[2].size() > 128 || !isLowerHex(parts[2]))
+            return false;
+        out->buildId = parts[2];
+    }
+    const qsizetype pathStart = parts[0].size() + parts[1].size() + parts[2].size() + 3;
+    out->path = QString::fromUtf8(value.mid(pathStart));
+    return !out->path.isEmpty();
+}
+
 QString hexText(quint64 v)
 {
     return QStringLiteral("0x") + QString::number(v, 16);
@@ -59,6 +86,8 @@ std::optional<CrashReport> CrashReport::parse(const QByteArray &bytes, QString *
             *error = why;
         return std::nullopt;
     };
+    if (bytes.size() > maxBytes)
+        return fail(QStringLiteral("the report is larger than %1 bytes").arg(maxBytes));
     CrashReport report;
     qsizetype pos = 0;
     bool headerSeen = false, signalSeen = false, contextSeen = false;
@@ -105,6 +134,14 @@ std::optional<CrashReport> CrashReport::parse(const QByteArray &bytes, QString *
             quint64 addr = 0;
             ok = readHex(value, &addr);
             report.frames.append(addr);
+            if (report.frames.size() > maxFrames)
+                return fail(QStringLiteral("more than %1 frames").arg(maxFrames));
+        } else if (key == "module") {
+            Module module;
+            ok = readModule(value, &module);
+            report.modules.append(module);
+            if (report.modules.size() > maxModules)
+                return fail(QStringLiteral("more than %1 modules").arg(maxModules));
         }
         // Unknown keys are skipped, so later writers may add lines.
         if (!ok)
@@ -179,5 +216,37 @@ SentryEvent CrashReport::toEvent(const QString &eventId) const
     if (!frameList.isEmpty())
         exception.insert(QStringLiteral("stacktrace"), QJsonObject{{QStringLiteral("frames"), frameList}});
     json.insert(QStringLiteral("exception"), QJsonObject{{QStringLiteral("values"), QJsonArray{exception}}});
+
+    if (!modules.isEmpty()) {
+        QJsonArray images;
+        for (const Module &m : modules) {
+            QJsonObject image{
+                {QStringLiteral("type"), QStringLiteral("elf")},
+                {QStringLiteral("code_file"), m.path},
+                {QStringLiteral("image_addr"), hexText(m.address)},
+                {QStringLiteral("image_size"), static_cast<qint64>(m.size)},
+            };
+            if (!m.buildId.isEmpty()) {
+                image.insert(QStringLiteral("code_id"), QString::fromLatin1(m.buildId));
+                image.insert(QStringLiteral("debug_id"), debugIdFromBuildId(m.buildId));
+            }
+            images.append(image);
+        }
+        json.insert(QStringLiteral("debug_meta"), QJsonObject{{QStringLiteral("images"), images}});
+    }
     return SentryEvent::fromJson(json);
+}
+
+QString CrashReport::debugIdFromBuildId(const QByteArray &hexBuildId)
+{
+    QByteArray id = QByteArray::fromHex(hexBuildId).left(16);
+    if (id.isEmpty())
+        return QString();
+    id.append(QByteArray(16 - id.size(), '\0'));
+    std::reverse(id.begin(), id.begin() + 4);
+    std::reverse(id.begin() + 4, id.begin() + 6);
+    std::reverse(id.begin() + 6, id.begin() + 8);
+    const QByteArray hex = id.toHex();
+    return QString::fromLatin1(hex.left(8) + '-' + hex.mid(8, 4) + '-' + hex.mid(12, 4) + '-' + hex.mid(16, 4) + '-'
+                               + hex.mid(20));
 }

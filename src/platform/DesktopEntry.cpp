@@ -1,5 +1,8 @@
 #include "platform/DesktopEntry.h"
 
+#include "platform/FileOps.h"
+#include "platform/Log.h"
+
 #include <QFile>
 #include <QUrl>
 
@@ -41,10 +44,15 @@ bool isFileCode(QChar c)
 
 std::optional<DesktopEntry> DesktopEntry::read(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!QFile::exists(path))
         return std::nullopt;
-    return parse(QString::fromUtf8(f.readAll()), path);
+    QByteArray bytes;
+    QString error;
+    if (!FileOps::readAtMost(path, maxFileBytes, &bytes, &error)) {
+        vlog(QStringLiteral("[Vorna] desktop entry %1 not read: %2").arg(path, error));
+        return std::nullopt;
+    }
+    return parse(QString::fromUtf8(bytes), path);
 }
 
 std::optional<DesktopEntry> DesktopEntry::parse(const QString &text, const QString &path)

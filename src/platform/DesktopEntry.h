@@ -10,6 +10,9 @@
 class DesktopEntry
 {
 public:
+    // A larger file is not read (with a log line).
+    static constexpr qint64 maxFileBytes = 1024 * 1024;
+
     // Reads the file. Nothing when it cannot be read or has no
     // [Desktop Entry] group.
     static std::optional<DesktopEntry> read(const QString &path);

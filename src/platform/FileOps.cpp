@@ -51,3 +51,39 @@ bool FileOps::writeAtomically(const QString &path, const QByteArray &bytes, QStr
     }
     return true;
 }
+
+bool FileOps::readAtMost(const QString &path, qint64 maxBytes, QByteArray *out, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    // The size is checked on what is read, not only on what the file system
+    // says: a pipe or a growing file has no size to trust.
+    if (!file.isSequential() && file.size() > maxBytes) {
+        if (error)
+            *error = QStringLiteral("the file is larger than %1 bytes").arg(maxBytes);
+        return false;
+    }
+    QByteArray bytes;
+    for (;;) {
+        const QByteArray chunk = file.read(64 * 1024);
+        if (file.error() != QFileDevice::NoError) {
+            if (error)
+                *error = file.errorString();
+            return false;
+        }
+        if (chunk.isEmpty())
+            break;
+        if (bytes.size() + chunk.size() > maxBytes) {
+            if (error)
+                *error = QStringLiteral("the file is larger than %1 bytes").arg(maxBytes);
+            return false;
+        }
+        bytes.append(chunk);
+    }
+    *out = bytes;
+    return true;
+}

@@ -12,4 +12,8 @@ public:
     // Writes the bytes to a temporary file beside the target and moves it into
     // place, so the old file stays intact when anything fails.
     static bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+    // Reads a whole file of at most maxBytes into *out. A larger file is
+    // refused (with its size in *error) without reading it into memory, as
+    // is one that cannot be opened or read.
+    static bool readAtMost(const QString &path, qint64 maxBytes, QByteArray *out, QString *error = nullptr);
 };

@@ -9,12 +9,23 @@ namespace {
 QMutex g_mutex;
 QStringList *g_capture = nullptr;
 bool g_syslogOpen = false;
+bool g_quiet = false;
 } // namespace
+
+void setLogQuiet(bool quiet)
+{
+    QMutexLocker lock(&g_mutex);
+    g_quiet = quiet;
+}
 
 void vlog(const QString &line)
 {
     const QByteArray utf8 = line.toUtf8();
     QMutexLocker lock(&g_mutex);
+    if (g_capture)
+        g_capture->append(line);
+    if (g_quiet)
+        return;
     std::fprintf(stderr, "%s\n", utf8.constData());
     std::fflush(stderr);
     if (!g_syslogOpen) {
@@ -22,8 +33,6 @@ void vlog(const QString &line)
         g_syslogOpen = true;
     }
     syslog(LOG_INFO, "%s", utf8.constData());
-    if (g_capture)
-        g_capture->append(line);
 }
 
 LogCapture::LogCapture()

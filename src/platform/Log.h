@@ -6,6 +6,10 @@
 // The text is written as given; it is never treated as a format.
 void vlog(const QString &line);
 
+// Keeps lines off standard error and the system log (captures still see
+// them). The fuzz targets run millions of inputs and set this.
+void setLogQuiet(bool quiet);
+
 // Tests can capture the lines instead of (as well as) writing them.
 class LogCapture
 {

@@ -44,12 +44,14 @@ void NotificationCenter::deliver(const QString &name, const QVariantMap &userInf
         if (o.name == name)
             matching.emplace_back(o.token, o.handler);
     const Notification n{name, userInfo};
-    for (auto &[token, handler] : matching) {
+    for (const auto &entry : matching) {
+        // (A named copy, not a structured binding: clang 14 cannot capture those.)
+        const int token = entry.first;
         const bool stillThere = std::any_of(m_observers.begin(), m_observers.end(), [&](const Observer &o) {
             return o.token == token && (!o.hasContext || !o.context.isNull());
         });
         if (stillThere)
-            handler(n);
+            entry.second(n);
     }
     emit posted(name, userInfo);
 }

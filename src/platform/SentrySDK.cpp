@@ -52,8 +52,10 @@ QList<PendingFile> readPending(const QString &folder)
         PendingFile f;
         f.path = dir.filePath(name);
         QFile file(f.path);
+        // A report beyond the limit is refused by the parser (and set
+        // aside); more than that is never read into memory.
         if (file.open(QIODevice::ReadOnly))
-            f.bytes = file.readAll();
+            f.bytes = file.read(CrashReport::maxBytes + 1);
         else
             f.readError = file.errorString();
         out.append(f);

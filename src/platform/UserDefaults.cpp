@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 
 #include "platform/AppPaths.h"
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 
 #include <QCoreApplication>
@@ -225,7 +226,11 @@ UserDefaults::~UserDefaults()
 
 void UserDefaults::setAside(const QString &why, bool keepOriginal)
 {
-    const QString aside = m_path + ".unreadable-" + QDateTime::currentDateTimeUtc().toString("yyyyMMdd-HHmmss");
+    const QString base = m_path + ".unreadable-" + QDateTime::currentDateTimeUtc().toString("yyyyMMdd-HHmmss");
+    // A name that is free, so an earlier file kept aside is never replaced.
+    QString aside = base;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = base + "-" + QString::number(n);
     bool ok;
     if (keepOriginal)
         ok = QFile::copy(m_path, aside);
@@ -248,8 +253,15 @@ void UserDefaults::load()
         vlog("[Vorna] defaults: cannot read " + m_path + ": " + f.errorString());
         return;
     }
-    const QByteArray bytes = f.readAll();
     f.close();
+    QByteArray bytes;
+    QString error;
+    if (!FileOps::readAtMost(m_path, maxFileBytes, &bytes, &error)) {
+        // Too large to be ours (or unreadable after all): keep it out of
+        // the way of the next save.
+        setAside("the preferences file cannot be read (" + error + ")", false);
+        return;
+    }
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
     if (err.error != QJsonParseError::NoError || !doc.isObject()

@@ -33,6 +33,8 @@ public:
 
     QString filePath() const { return m_path; }
     static QString defaultFilePath();
+    // A larger file is not read; it is kept aside like an unreadable one.
+    static constexpr qint64 maxFileBytes = 16 * 1024 * 1024;
 
     // The stored value, or an invalid QVariant when the key is absent.
     QVariant object(const QString &key) const;

@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <memory>
 
 namespace {
 
@@ -100,8 +101,26 @@ void UpdateChecker::checkForUpdates(bool silent, std::function<void()> done)
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setTransferTimeout(15000);
     QNetworkReply *reply = m_network->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, silent, done] {
+    // The feed is one small object; a body beyond the limit is cut off
+    // rather than held in memory whole.
+    auto tooLarge = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLarge](qint64 received, qint64) {
+        if (received > maxFeedBytes && !*tooLarge) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, silent, done, tooLarge] {
         reply->deleteLater();
+        if (*tooLarge || reply->bytesAvailable() > maxFeedBytes) {
+            vlog(QStringLiteral("[Vorna] update: the feed is larger than %1 bytes; not read").arg(maxFeedBytes));
+            if (!silent)
+                setLastError(localized("The update information could not be read because it is too large."));
+            setChecking(false);
+            if (done)
+                done();
+            return;
+        }
         // An HTTP error status still brings a body, which is decoded like
         // any other; only a missing response is a transport failure.
         const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();

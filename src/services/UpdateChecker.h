@@ -31,6 +31,9 @@ public:
     QUrl feedUrl() const { return m_feedUrl; }
     void setFeedUrl(const QUrl &url) { m_feedUrl = url; }
 
+    // A feed body beyond this is refused without being read whole.
+    static constexpr qint64 maxFeedBytes = 1024 * 1024;
+
     bool isChecking() const { return m_isChecking; }
     std::optional<AppcastEntry> latest() const { return m_latest; }
     std::optional<QDateTime> lastCheckedAt() const { return m_lastCheckedAt; }

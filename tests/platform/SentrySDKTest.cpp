@@ -119,6 +119,35 @@ TEST(CrashReport, BuildsAFatalEventFromTheReportAndItsContext)
     EXPECT_EQ(frames.at(2)["instruction_addr"].toString(), "0x4003");
 }
 
+TEST(CrashReport, ModulesBecomeDebugImagesAndBadModuleLinesAreRefused)
+{
+    const QByteArray head = "vorna-crash 1\nsignal 11\nframe 0x7f0000001234\n";
+    const auto report = CrashReport::parse(head
+                                           + "module 0x7f0000000000 0x5000 b5381a457906d279073822a5ceb24c4bfef94ddb "
+                                             "/opt/my apps/libx.so\n"
+                                             "module 0x400000 0x1000 - /usr/bin/vorna\ncontext\n");
+    ASSERT_TRUE(report);
+    const QJsonObject json = report->toEvent(QString(32, '0')).toJson();
+    const QJsonArray images = json["debug_meta"]["images"].toArray();
+    ASSERT_EQ(images.size(), 2);
+    const QJsonObject lib = images.at(0).toObject();
+    EXPECT_EQ(lib["type"].toString(), "elf");
+    EXPECT_EQ(lib["code_file"].toString(), "/opt/my apps/libx.so");
+    EXPECT_EQ(lib["image_addr"].toString(), "0x7f0000000000");
+    EXPECT_EQ(lib["image_size"].toInteger(), 0x5000);
+    EXPECT_EQ(lib["code_id"].toString(), "b5381a457906d279073822a5ceb24c4bfef94ddb");
+    EXPECT_EQ(lib["debug_id"].toString(), "451a38b5-0679-79d2-0738-22a5ceb24c4b");
+    EXPECT_FALSE(images.at(1).toObject().contains("code_id")); // written without a build id
+    EXPECT_EQ(CrashReport::debugIdFromBuildId("0102"), "00000201-0000-0000-0000-000000000000");
+
+    for (const QByteArray &bad : {QByteArray("module 0x1 0x2 ABCD /x"), QByteArray("module 0x1 0x2 abc /x"),
+                                  QByteArray("module 0x1 0x2 -"), QByteArray("module 1 0x2 - /x")}) {
+        QString error;
+        EXPECT_FALSE(CrashReport::parse(head + bad + "\ncontext\n", &error)) << bad.constData();
+        EXPECT_EQ(error, "bad \"module\" line");
+    }
+}
+
 TEST_F(SentrySDKTest, WaitingReportIsSentAsAnEnvelopeAndRemoved)
 {
     putReport("1-1.crash", syntheticReport(SIGABRT, R"({"environment":"crash-time","server_name":"box"})"));

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -236,6 +237,62 @@ TEST_F(CrashChild, CrashIsSentOnceAtTheNextStartWithoutPersonalData)
     nextStart();
     QTest::qWait(500);
     EXPECT_EQ(ingest.requests.size(), 1);
+}
+
+// The GNU build id in an ELF file's notes, as lower-case hex.
+static QString buildIdOfFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray bytes = f.readAll();
+    // namesz 4, descsz 20, type NT_GNU_BUILD_ID, "GNU\0"
+    static const QByteArray noteHead("\x04\0\0\0\x14\0\0\0\x03\0\0\0GNU\0", 16);
+    const qsizetype at = bytes.indexOf(noteHead);
+    return at < 0 ? QString() : QString::fromLatin1(bytes.mid(at + 16, 20).toHex());
+}
+
+TEST_F(CrashChild, CrashCarriesTheLoadedModulesSoTheStackCanBeSymbolicated)
+{
+    writeSettings(true);
+    ASSERT_EQ(runChild({"segv"}), SIGSEGV);
+    nextStart();
+    QTRY_COMPARE_WITH_TIMEOUT(ingest.requests.size(), 1, 10000);
+    const QJsonObject event = eventOf(ingest.requests.first());
+    const QJsonArray images = event["debug_meta"]["images"].toArray();
+    ASSERT_GT(images.size(), 2);
+
+    const QString helper = QFileInfo(QCoreApplication::applicationDirPath() + "/vorna_crash_helper").canonicalFilePath();
+    const QString helperBuildId = buildIdOfFile(helper);
+    ASSERT_EQ(helperBuildId.size(), 40);
+    // The crashing frame lies in the helper's image, whose ids are the file's.
+    const QJsonArray frames = event["exception"]["values"][0]["stacktrace"]["frames"].toArray();
+    const quint64 crashAt = frames.last()["instruction_addr"].toString().toULongLong(nullptr, 16);
+    int helperImages = 0;
+    for (const QJsonValue &v : images) {
+        const QJsonObject image = v.toObject();
+        EXPECT_EQ(image["type"].toString(), "elf");
+        EXPECT_TRUE(image["code_file"].toString().startsWith('/')) << image["code_file"].toString().toStdString();
+        if (image["code_file"].toString() != helper)
+            continue;
+        ++helperImages;
+        EXPECT_EQ(image["code_id"].toString(), helperBuildId);
+        EXPECT_EQ(image["debug_id"].toString(), CrashReport::debugIdFromBuildId(helperBuildId.toLatin1()));
+        const quint64 start = image["image_addr"].toString().toULongLong(nullptr, 16);
+        EXPECT_GE(crashAt, start);
+        EXPECT_LT(crashAt, start + quint64(image["image_size"].toInteger()));
+    }
+    EXPECT_EQ(helperImages, 1);
+    // The libraries are there too, each with the build id of its file.
+    bool sawLibc = false;
+    for (const QJsonValue &v : images) {
+        const QString file = v["code_file"].toString();
+        if (QFileInfo(file).fileName().startsWith("libc.so")) {
+            sawLibc = true;
+            EXPECT_EQ(v["code_id"].toString(), buildIdOfFile(file));
+        }
+    }
+    EXPECT_TRUE(sawLibc);
 }
 
 TEST_F(CrashChild, WithoutOurOptionsTheSameCrashWouldCarryHostAndBreadcrumbs)

@@ -219,6 +219,24 @@ TEST_F(UpdateCheckerTest, UnusableFeedsAreReportedOnlyWhenRequested)
     }
 }
 
+TEST_F(UpdateCheckerTest, OversizedOrDeeplyNestedFeedIsRefused)
+{
+    // A valid feed that is only too large, then a line of "[" just within the limit.
+    const QByteArray large = feed("9.0") + QByteArray(UpdateChecker::maxFeedBytes, ' ');
+    for (const QByteArray &body : {large, QByteArray(UpdateChecker::maxFeedBytes, '[')}) {
+        serve(body);
+        LogCapture log;
+        check(false);
+        ASSERT_TRUE(checker.lastError());
+        EXPECT_FALSE(checker.latest());
+        EXPECT_FALSE(checker.lastCheckedAt());
+        if (body.size() > UpdateChecker::maxFeedBytes) {
+            EXPECT_TRUE(checker.lastError()->contains("too large")) << checker.lastError()->toStdString();
+            EXPECT_TRUE(log.contains("[Vorna] update: the feed is larger than"));
+        }
+    }
+}
+
 TEST_F(UpdateCheckerTest, MalformedFeedRequestedShowsTheFailure)
 {
     serve("this is not json");
