@@ -48,10 +48,14 @@ public:
     // at most 60 rows across the middle, every 16th byte, fewer than 5 differ.
     static bool framesLookIdentical(const QImage &a, const QImage &b);
     // How many rows at the top of next repeat the bottom of previous; 0 when
-    // no overlap of at least the compared row count is found.
+    // no overlap of at least the compared row count is found. Frames that
+    // differ never overlap by the whole of the shorter one.
     static int findScrollOverlap(const QImage &previous, const QImage &next);
     // The frames, top to bottom, each later frame laid over the rows it shares
-    // with the one before. Nothing for no frames or when memory runs out.
+    // with the one before. Rows that stay put at the top and bottom of every
+    // frame (a sticky header or footer) are laid once, from the first and the
+    // last frame, and the overlaps are searched in the rows between them.
+    // Nothing for no frames or when memory runs out.
     static std::optional<QImage> stitchScrollFrames(const QList<QImage> &frames);
 
     // Replace how frames are taken and how the content is scrolled (tests).

@@ -142,10 +142,11 @@ QByteArray encodeRecords(const QJsonArray &records)
 }
 
 // Writes the PNG with the program's own encoder, its pixels per point
-// recorded as the file's resolution.
+// recorded as the file's resolution. The history's copy is written for
+// speed rather than size.
 bool writeImage(const QImage &image, const QString &path)
 {
-    const QByteArray bytes = PngEncoder::encode(image, image.devicePixelRatio());
+    const QByteArray bytes = PngEncoder::encode(image, image.devicePixelRatio(), PngEncoder::Effort::fast);
     if (bytes.isEmpty())
         return false;
     QSaveFile file(path);

@@ -32,7 +32,6 @@
 
 namespace {
 
-constexpr int kCompressionLevel = 5;
 // Rows are filtered and compressed in strips of about this many bytes, in
 // parallel; each strip is a separate part of the one DEFLATE stream.
 constexpr size_t kStripBytes = size_t(512) << 10;
@@ -218,7 +217,7 @@ struct CompressorDeleter
 
 } // namespace
 
-QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint)
+QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort effort)
 {
     if (input.isNull())
         return QByteArray();
@@ -256,7 +255,7 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint)
     auto worker = [&](int) {
         try {
             std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-                libdeflate_alloc_compressor(kCompressionLevel));
+                libdeflate_alloc_compressor(int(effort)));
             if (!compressor)
                 return;
             const size_t outCapacity = libdeflate_deflate_compress_bound(compressor.get(), maxFiltered);

@@ -7,6 +7,7 @@
 #include "support/RecordingAlertPresenter.h"
 #include "support/TestHome.h"
 #include "windows/FloatingPreviewController.h"
+#include "windows/FloatingPreviewView.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -320,4 +321,33 @@ TEST_F(CapturePipelineTest, AFailedSaveShowsTheAlertAndKeepsTheHistoryEntry)
     EXPECT_EQ(state->history().first().filePath, std::nullopt);
     HistoryService::shared().waitForPendingWrites();
     EXPECT_TRUE(QFile::exists(HistoryService::shared().imagePath(state->history().first().id)));
+}
+
+// Once the history's PNG is written, the history lets go of the pixels;
+// the clipboard, the preview and the save, which hold their own, still have
+// the whole capture, and the history decodes it again when asked.
+TEST_F(CapturePipelineTest, TheHistoryLetsGoOfWrittenPixelsWithoutTakingThemFromAnyoneElse)
+{
+    state->setPlaySound(false);
+    state->setCopyToClipboard(true);
+    state->setShowFloatingPreview(true);
+    QImage image = captureImage(900, 700, QColor(), true);
+    const QImage expected = image.copy();
+    QSignalSpy saved(pipeline.get(), &CapturePipeline::saved);
+    pipeline->handleCapture(image, CaptureMode::region);
+    image = QImage();
+    HistoryService::shared().waitForPendingWrites();
+    const ImageHandle history = state->history().first().image;
+    EXPECT_FALSE(history.isDecoded());
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return saved.count() == 1; }, 10000));
+    EXPECT_EQ(QImage(saved.at(0).at(1).toString()).convertToFormat(QImage::Format_RGB32), expected);
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), expected);
+    ASSERT_NE(preview->panel(), nullptr);
+    const auto *view = preview->panel()->findChild<FloatingPreviewView *>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->image().convertToFormat(QImage::Format_RGB32), expected);
+    const QImage again = history.image();
+    EXPECT_EQ(again.devicePixelRatio(), 2.0);
+    EXPECT_EQ(again.convertToFormat(QImage::Format_RGB32), expected);
 }
