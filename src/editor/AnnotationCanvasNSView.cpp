@@ -143,18 +143,16 @@ void AnnotationCanvasNSView::paintEvent(QPaintEvent *event)
         m_layer.setDevicePixelRatio(dpr);
         m_layer.fill(Qt::transparent);
         m_layerRect = area;
-        QPainter layerPainter(&m_layer);
-        layerPainter.translate(-area.topLeft());
-        layerPainter.scale(m_zoom, m_zoom);
         AnnotationScene scene;
         scene.image = m_pixels;
         scene.annotations = m_annotations;
         if (moving >= 0)
             scene.annotations.removeAt(moving);
         scene.hiddenLayers = m_hiddenLayers;
-        m_pixellateCache.beginFrame();
-        AnnotationRenderer::paint(layerPainter, scene, &m_pixellateCache);
-        m_pixellateCache.endFrame();
+        QTransform toLayer;
+        toLayer.translate(-area.left(), -area.top());
+        toLayer.scale(m_zoom, m_zoom);
+        AnnotationRenderer::renderInto(m_layer, toLayer, scene, &m_pixellateCache);
         m_layerValid = true;
     }
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QSet>
 #include <QSizeF>
+#include <QTransform>
 #include <QUuid>
 #include <optional>
 
@@ -41,6 +42,14 @@ QSizeF canvasSize(const QImage &image);
 // (scale it for zoom and pixel density first). Blur patches come from
 // `cache` when given.
 void paint(QPainter &painter, const AnnotationScene &scene, PixellateCache *cache = nullptr);
+
+// Draws the whole scene (without active annotation or selection) into a
+// 32-bit image whose user space (device-independent pixels) maps to image
+// points through `transform`. Horizontal bands are drawn in parallel; blur
+// patches come from `cache` when given. This is how the canvas builds its
+// finished layer and how flatten() exports.
+void renderInto(QImage &target, const QTransform &transform, const AnnotationScene &scene,
+                PixellateCache *cache = nullptr);
 
 // Draws the image alone, stretched to the canvas size.
 void drawImage(QPainter &painter, const QImage &image);
