@@ -3,7 +3,9 @@
 // arrows, lines, shapes, highlights, texts and numbered steps):
 //  - a full frame, everything drawn again (what a change of the list costs);
 //  - a frame while one annotation is dragged with the select tool (the
-//    finished layer is cached, one mouse move and its repaint per iteration);
+//    finished layer is cached; one mouse move and the repaint of what it
+//    changed per iteration; a frame that repaints the whole canvas is also
+//    timed);
 //  - the blur filter alone on a 1000 x 1000 region of a 5120 x 2880 image,
 //    cells of 10 and 100 pixels;
 //  - redraws with 20 unchanged blurs (the counter tells how many patches
@@ -81,6 +83,9 @@ QList<Annotation> makeAnnotations(QSizeF bounds)
         }
         list.append(a);
     }
+    // The topmost one, the one the drag benchmarks move: a rectangle mid-canvas.
+    list.last().tool = AnnotationTool::rectangle;
+    list.last().points = {QPointF(1300, 800), QPointF(1500, 950)};
     return list;
 }
 
@@ -102,6 +107,16 @@ struct Fixture
     }
     QImage image;
     AnnotationCanvasNSView view;
+};
+
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
 };
 
 void report(benchmark::State &state, std::vector<double> &samples)
@@ -142,12 +157,44 @@ void BM_CanvasFrameWhileDragging(benchmark::State &state)
     }
     f.send(QEvent::MouseMove, start + QPointF(1, 1), Qt::LeftButton);
     f.view.repaint();
+    PaintCounter counter;
+    f.view.installEventFilter(&counter);
     std::vector<double> samples;
     QPointF at = start;
     double step = 3;
     for (auto _ : state) {
         at += QPointF(step, step * 0.5);
-        if (at.x() > 2700 || at.x() < 100)
+        if (std::abs(at.x() - start.x()) > 600)
+            step = -step;
+        QElapsedTimer timer;
+        timer.start();
+        f.send(QEvent::MouseMove, at, Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        state.SetIterationTime(seconds);
+        samples.push_back(seconds * 1e3);
+    }
+    f.view.removeEventFilter(&counter);
+    f.send(QEvent::MouseButtonRelease, at, Qt::NoButton);
+    if (counter.paints != int(samples.size()))
+        state.SkipWithError(("not every move was repainted: " + std::to_string(counter.paints)).c_str());
+    report(state, samples);
+}
+
+void BM_CanvasWholeFrameWhileDragging(benchmark::State &state)
+{
+    Fixture f;
+    f.view.setCurrentTool(AnnotationTool::select);
+    const QPointF start = f.view.annotations().last().boundingRect().center();
+    f.send(QEvent::MouseButtonPress, start, Qt::LeftButton);
+    f.send(QEvent::MouseMove, start + QPointF(1, 1), Qt::LeftButton);
+    f.view.repaint();
+    std::vector<double> samples;
+    QPointF at = start;
+    double step = 3;
+    for (auto _ : state) {
+        at += QPointF(step, step * 0.5);
+        if (std::abs(at.x() - start.x()) > 600)
             step = -step;
         QElapsedTimer timer;
         timer.start();
@@ -202,6 +249,7 @@ void BM_RedrawWithUnchangedBlurs(benchmark::State &state)
 
 BENCHMARK(BM_CanvasFullFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
 BENCHMARK(BM_CanvasFrameWhileDragging)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK(BM_CanvasWholeFrameWhileDragging)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(300);
 BENCHMARK(BM_PixellateRegion)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RedrawWithUnchangedBlurs)->Unit(benchmark::kMillisecond)->Iterations(50);
 

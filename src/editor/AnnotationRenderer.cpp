@@ -347,6 +347,32 @@ void drawOne(QPainter &painter, const Annotation &a, const QImage &image, Pixell
 
 } // namespace
 
+QRectF paintArea(const Annotation &a)
+{
+    if (!usablePoints(a) || a.points.isEmpty())
+        return QRectF();
+    QRectF area;
+    switch (a.tool) {
+    case AnnotationTool::crop:
+        return QRectF();
+    case AnnotationTool::numbering:
+        area = QRectF(a.points[0] - QPointF(17, 17), QSizeF(34, 34));
+        break;
+    case AnnotationTool::text: {
+        if (!std::isfinite(a.fontSize) || a.fontSize <= 0)
+            return QRectF();
+        const QFontMetricsF metrics(annotationFont(a.fontSize, QFont::DemiBold));
+        area = QRectF(a.points[0], QSizeF(metrics.horizontalAdvance(a.text), metrics.height())).adjusted(-2, -2, 2, 2);
+        break;
+    }
+    default:
+        area = paintBounds(a).value_or(QRectF());
+        break;
+    }
+    // The selection box and its handles reach a little past the bounding rectangle.
+    return area.united(a.boundingRect().adjusted(-6, -6, 6, 6));
+}
+
 void drawSelectionChrome(QPainter &painter, const Annotation &annotation)
 {
     if (!usablePoints(annotation))

@@ -60,6 +60,11 @@ void drawImage(QPainter &painter, const QImage &image);
 void drawAnnotation(QPainter &painter, const Annotation &annotation, const QImage &image,
                     PixellateCache *cache = nullptr);
 
+// The area an annotation can paint, in image points, selection chrome
+// included; an empty rectangle when it may paint anywhere (the crop's
+// dimming) or its values make no sense.
+QRectF paintArea(const Annotation &annotation);
+
 // The dashed box and corner handles around a selected annotation.
 void drawSelectionChrome(QPainter &painter, const Annotation &annotation);
 
