@@ -31,6 +31,7 @@ public:
         setFixedSize(22, 28);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
+        setProperty("marked", false);
     }
     QColor color() const { return m_color; }
     void setMarked(bool marked)
@@ -38,6 +39,7 @@ public:
         if (marked == m_marked)
             return;
         m_marked = marked;
+        setProperty("marked", marked);
         update();
     }
     bool isMarked() const { return m_marked; }

@@ -3,6 +3,10 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QThread>
+#include <QtConcurrent>
+
+#include <functional>
 
 #include <algorithm>
 #include <cmath>
@@ -106,35 +110,56 @@ QList<QRect> outsideOfCard(const QRect &all, const QRect &card, int corner)
 }
 
 // Three box blurs in a row: close to a Gaussian of the given deviation.
+// Rows are blurred along themselves; columns through running sums kept for
+// a whole row at a time, so memory is read in order.
 void boxBlur(std::vector<float> &data, int width, int height, double sigma)
 {
     if (sigma <= 0.3)
         return;
     const int radius = std::max(1, int(std::lround((std::sqrt(4.0 * sigma * sigma + 1.0) - 1.0) / 2.0)));
-    std::vector<float> line(size_t(std::max(width, height)));
-    auto pass = [&](float *start, int count, int stride) {
-        // Running sum over a window of 2r + 1, zero outside.
-        const float norm = 1.0f / float(2 * radius + 1);
-        float sum = 0;
-        for (int i = 0; i < count; ++i)
-            line[size_t(i)] = start[size_t(i) * size_t(stride)];
-        for (int i = 0; i < std::min(radius, count); ++i)
-            sum += line[size_t(i)];
-        for (int i = 0; i < count; ++i) {
-            const int add = i + radius;
-            const int drop = i - radius - 1;
-            if (add < count)
-                sum += line[size_t(add)];
-            if (drop >= 0)
-                sum -= line[size_t(drop)];
-            start[size_t(i) * size_t(stride)] = sum * norm;
-        }
-    };
+    const float norm = 1.0f / float(2 * radius + 1);
+    std::vector<float> line(static_cast<size_t>(width));
+    std::vector<float> sums(static_cast<size_t>(width));
+    std::vector<float> column(size_t(width) * size_t(height));
+    auto row = [&](int y) { return data.data() + size_t(y) * size_t(width); };
     for (int round = 0; round < 3; ++round) {
-        for (int y = 0; y < height; ++y)
-            pass(data.data() + size_t(y) * size_t(width), width, 1);
-        for (int x = 0; x < width; ++x)
-            pass(data.data() + x, height, width);
+        for (int y = 0; y < height; ++y) {
+            float *r = row(y);
+            std::copy(r, r + width, line.begin());
+            float sum = 0;
+            for (int i = 0; i < std::min(radius, width); ++i)
+                sum += line[size_t(i)];
+            for (int i = 0; i < width; ++i) {
+                if (i + radius < width)
+                    sum += line[size_t(i + radius)];
+                if (i - radius - 1 >= 0)
+                    sum -= line[size_t(i - radius - 1)];
+                r[i] = sum * norm;
+            }
+        }
+        std::copy(data.begin(), data.end(), column.begin());
+        std::fill(sums.begin(), sums.end(), 0.0f);
+        auto source = [&](int y) { return column.data() + size_t(y) * size_t(width); };
+        for (int y = 0; y < std::min(radius, height); ++y) {
+            const float *in = source(y);
+            for (int x = 0; x < width; ++x)
+                sums[size_t(x)] += in[x];
+        }
+        for (int y = 0; y < height; ++y) {
+            if (y + radius < height) {
+                const float *in = source(y + radius);
+                for (int x = 0; x < width; ++x)
+                    sums[size_t(x)] += in[x];
+            }
+            if (y - radius - 1 >= 0) {
+                const float *out = source(y - radius - 1);
+                for (int x = 0; x < width; ++x)
+                    sums[size_t(x)] -= out[x];
+            }
+            float *r = row(y);
+            for (int x = 0; x < width; ++x)
+                r[x] = sums[size_t(x)] * norm;
+        }
     }
 }
 
@@ -145,8 +170,8 @@ QBrush shadowBrush(const QSize &canvas, const QRectF &shape, double radius, cons
                    double cornerRadius, double opacity, double scale)
 {
     const double sigma = radius / 2.0 * scale; // in canvas pixels
-    // About four mask pixels per deviation is plenty for a blur this soft.
-    const double step = std::max(1.0, sigma / 4.0);
+    // Three mask pixels per deviation are plenty for a blur this soft.
+    const double step = std::max(1.0, sigma / 3.0);
     const int pad = int(std::ceil(3 * sigma / step)) + 2;
     const int mw = int(std::ceil(canvas.width() / step)) + 2 * pad;
     const int mh = int(std::ceil(canvas.height() / step)) + 2 * pad;
@@ -236,6 +261,35 @@ void drawCard(QPainter &p, const QImage &source, const QPoint &origin, double co
     }
 }
 
+// Paints the canvas in horizontal stripes on several threads: each stripe is
+// a view of its rows of the result, with the painter moved so that `paint`
+// draws in whole-canvas coordinates. The first write to a fresh, huge image
+// costs as much as the drawing (the system maps its pages on first touch),
+// and both spread over the stripes.
+void paintInStripes(QImage &image, const std::function<void(QPainter &)> &paint)
+{
+    const int rows = image.height();
+    const int stripes = std::clamp(rows / 384, 1, std::max(1, QThread::idealThreadCount()));
+    uchar *bits = image.bits();
+    const qsizetype bpl = image.bytesPerLine();
+    auto paintStripe = [&](int index) {
+        const int top = int(qint64(rows) * index / stripes);
+        const int bottom = int(qint64(rows) * (index + 1) / stripes);
+        QImage view(bits + bpl * top, image.width(), bottom - top, bpl, image.format());
+        QPainter p(&view);
+        p.translate(0, -top);
+        paint(p);
+    };
+    if (stripes == 1) {
+        paintStripe(0);
+        return;
+    }
+    QList<int> indices;
+    for (int i = 0; i < stripes; ++i)
+        indices.append(i);
+    QtConcurrent::blockingMap(indices, [&](int index) { paintStripe(index); });
+}
+
 QImage finish(Canvas &c)
 {
     c.image.setDevicePixelRatio(c.scale);
@@ -252,19 +306,20 @@ std::optional<QImage> BeautifyRenderer::renderShadow(const QImage &source)
         return std::nullopt;
     const double s = canvas->scale;
     const QRect card(origin, canvas->source.size());
-    {
-        QPainter p(&canvas->image);
-        // The margins get the shadow alone (it also clears them): offset 10
-        // points down, blur 30, black at 0.4.
-        const QBrush shadow = shadowBrush(canvas->image.size(), QRectF(card), 30, QPointF(0, 10 * s),
-                                          cardCornerRadius * s, 0.4, s);
+    // The margins get the shadow alone (it also clears them): offset 10
+    // points down, blur 30, black at 0.4.
+    const QBrush shadow = shadowBrush(canvas->image.size(), QRectF(card), 30, QPointF(0, 10 * s),
+                                      cardCornerRadius * s, 0.4, s);
+    const QList<QRect> outside = outsideOfCard(canvas->image.rect(), card, int(std::ceil(cardCornerRadius * s)));
+    const QImage &shot = canvas->source;
+    paintInStripes(canvas->image, [&](QPainter &p) {
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        for (const QRect &r : outsideOfCard(canvas->image.rect(), card, int(std::ceil(cardCornerRadius * s))))
+        for (const QRect &r : outside)
             p.fillRect(r, shadow);
         p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        drawCard(p, canvas->source, origin, cardCornerRadius * s);
-    }
+        drawCard(p, shot, origin, cardCornerRadius * s);
+    });
     return finish(*canvas);
 }
 
@@ -277,18 +332,18 @@ std::optional<QImage> BeautifyRenderer::renderGradient(const QImage &source)
     const double s = canvas->scale;
     const QRect all = canvas->image.rect();
     const QRect card(origin, canvas->source.size());
-    {
-        QPainter p(&canvas->image);
-        // Violet at the top-left corner to teal at the bottom-right, along
-        // the diagonal direction.
-        const double reach = (all.width() + all.height()) / 2.0;
-        QLinearGradient gradient(0, 0, reach, reach);
-        gradient.setColorAt(0.0, QColor::fromRgbF(0.4f, 0.2f, 0.8f));
-        gradient.setColorAt(0.5, QColor::fromRgbF(0.2f, 0.6f, 0.9f));
-        gradient.setColorAt(1.0, QColor::fromRgbF(0.3f, 0.8f, 0.7f));
-        const QBrush shadow = shadowBrush(canvas->image.size(), QRectF(card), 25, QPointF(0, 8 * s),
-                                          cardCornerRadius * s, 0.3, s);
-        const QList<QRect> outside = outsideOfCard(all, card, int(std::ceil(cardCornerRadius * s)));
+    // Violet at the top-left corner to teal at the bottom-right, along the
+    // diagonal direction.
+    const double reach = (all.width() + all.height()) / 2.0;
+    QLinearGradient gradient(0, 0, reach, reach);
+    gradient.setColorAt(0.0, QColor::fromRgbF(0.4f, 0.2f, 0.8f));
+    gradient.setColorAt(0.5, QColor::fromRgbF(0.2f, 0.6f, 0.9f));
+    gradient.setColorAt(1.0, QColor::fromRgbF(0.3f, 0.8f, 0.7f));
+    const QBrush shadow = shadowBrush(canvas->image.size(), QRectF(card), 25, QPointF(0, 8 * s),
+                                      cardCornerRadius * s, 0.3, s);
+    const QList<QRect> outside = outsideOfCard(all, card, int(std::ceil(cardCornerRadius * s)));
+    const QImage &shot = canvas->source;
+    paintInStripes(canvas->image, [&](QPainter &p) {
         p.setCompositionMode(QPainter::CompositionMode_Source);
         for (const QRect &r : outside)
             p.fillRect(r, gradient);
@@ -297,8 +352,8 @@ std::optional<QImage> BeautifyRenderer::renderGradient(const QImage &source)
         for (const QRect &r : outside)
             p.fillRect(r, shadow);
         p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        drawCard(p, canvas->source, origin, cardCornerRadius * s);
-    }
+        drawCard(p, shot, origin, cardCornerRadius * s);
+    });
     return finish(*canvas);
 }
 
@@ -315,12 +370,13 @@ std::optional<QImage> BeautifyRenderer::renderDeviceFrame(const QImage &source)
     const QRect all = canvas->image.rect();
     const QRect shot(origin, canvas->source.size());
     const QRectF frame = QRectF(shot).adjusted(-frameBorder * s, -frameTitleBar * s, frameBorder * s, frameBorder * s);
-    {
-        QPainter p(&canvas->image);
+    const QRect frameRect = frame.toAlignedRect();
+    const QList<QRect> outside = outsideOfCard(all, frameRect, int(std::ceil(frameCornerRadius * s)) + 1);
+    const QImage &pixels = canvas->source;
+    paintInStripes(canvas->image, [&](QPainter &p) {
         // Clear what lies outside the frame (and under its rounded corners).
         p.setCompositionMode(QPainter::CompositionMode_Source);
-        const QRect frameRect = frame.toAlignedRect();
-        for (const QRect &r : outsideOfCard(all, frameRect, int(std::ceil(frameCornerRadius * s)) + 1))
+        for (const QRect &r : outside)
             p.fillRect(r, Qt::transparent);
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
@@ -328,7 +384,7 @@ std::optional<QImage> BeautifyRenderer::renderDeviceFrame(const QImage &source)
         // screenshot is opaque it covers the body, which then need not be
         // painted there.
         p.save();
-        if (!canvas->source.hasAlphaChannel())
+        if (!pixels.hasAlphaChannel())
             p.setClipRegion(QRegion(all).subtracted(QRegion(shot)));
         p.setRenderHint(QPainter::Antialiasing);
         QPainterPath body;
@@ -345,7 +401,9 @@ std::optional<QImage> BeautifyRenderer::renderDeviceFrame(const QImage &source)
         p.restore();
 
         // The screenshot, square-cornered, over the body.
-        p.drawImage(shot.topLeft(), canvas->source);
-    }
+        if (!pixels.hasAlphaChannel())
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.drawImage(shot.topLeft(), pixels);
+    });
     return finish(*canvas);
 }
