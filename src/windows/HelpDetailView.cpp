@@ -113,7 +113,8 @@ void buildRegion(PageBuilder &p)
     p.body("Select a rectangular region of the screen to capture.");
     p.subtitle("Selection Tools");
     p.feature("plus", "Crosshair", "Precise crosshair guides help you align your selection.");
-    p.feature("magnifyingglass", "Magnifier Loupe", "A magnified view near your cursor shows the exact pixel position.");
+    p.feature("magnifyingglass", "Magnifier Loupe",
+              "A magnified view near your cursor shows the exact pixel position.");
     p.feature("ruler", "Dimensions", "Live width x height display updates as you drag.");
     p.body("Press Escape to cancel the selection.");
 }
@@ -202,11 +203,13 @@ void buildFormats(PageBuilder &p)
 {
     p.title("Image Formats");
     p.body("Vorna supports saving screenshots in multiple formats. Choose the best one for your use case.");
-    p.formatFeature("doc", "PNG", "Lossless compression. Best for screenshots with text and sharp edges. Largest file size.");
+    p.formatFeature("doc", "PNG",
+                    "Lossless compression. Best for screenshots with text and sharp edges. Largest file size.");
     p.formatFeature("doc", "JPEG",
                     "Lossy compression with adjustable quality. Smaller files, good for photos. May show artifacts "
                     "around text.");
-    p.formatFeature("doc", "TIFF", "High-quality format often used in professional workflows. Supports lossless compression.");
+    p.formatFeature("doc", "TIFF",
+                    "High-quality format often used in professional workflows. Supports lossless compression.");
     p.formatFeature("doc", "HEIC",
                     "Modern Apple format with excellent compression. Smaller than JPEG at similar quality. May not be "
                     "compatible with all apps.");
@@ -218,7 +221,8 @@ void buildTips(PageBuilder &p)
     p.title("Tips & Tricks");
     p.tip("Use the floating preview: After each capture, a small preview appears in the corner. Hover over it to "
           "quickly edit or dismiss.");
-    p.tip("Blur for privacy: Use the Blur tool in the editor to quickly pixelate sensitive information before sharing.");
+    p.tip("Blur for privacy: Use the Blur tool in the editor to quickly pixelate sensitive information before "
+          "sharing.");
     p.tip("Numbered steps: The Numbering tool auto-increments, making it perfect for creating step-by-step guides.");
     p.tip("Beautify for presentations: Use the gradient background or device frame to make screenshots look "
           "professional in slides and blog posts.");

@@ -262,7 +262,8 @@ QRectF ScrollCaptureAnimationView::resultStripRect() const
     const qreal label = QFontMetricsF(sizedFont(font(), 9, QFont::DemiBold)).height();
     const qreal column = label + 4 + kStripHeight;
     return QRectF(card.left() + kCardPadding + kWindowWidth + kCardSpacing,
-                  card.top() + kCardPadding + (kWindowFrameHeight - column) / 2 + label + 4, kResultWidth, kStripHeight);
+                  card.top() + kCardPadding + (kWindowFrameHeight - column) / 2 + label + 4, kResultWidth,
+                  kStripHeight);
 }
 
 void ScrollCaptureAnimationView::resizeEvent(QResizeEvent *)

@@ -32,7 +32,8 @@ int sectionAt(const ScrollCaptureAnimationView &view, QColor c)
     for (int i = 0; i < view.pageContentColors().size(); ++i) {
         const QColor s = view.pageContentColors()[i];
         const double a = s.alphaF();
-        const double r = s.red() * a + 255 * (1 - a), g = s.green() * a + 255 * (1 - a), b = s.blue() * a + 255 * (1 - a);
+        const auto over = [a](int channel) { return channel * a + 255 * (1 - a); };
+        const double r = over(s.red()), g = over(s.green()), b = over(s.blue());
         const double d = std::hypot(r - c.red(), g - c.green(), b - c.blue());
         if (d < bestDistance) {
             bestDistance = d;

@@ -185,7 +185,8 @@ TEST(HelpView, EveryPageStacksItsBlocksAndWrapsAtANarrowWidth)
                 for (QLabel *label : labelsOf(blocks[i])) {
                     // Wrapped text gets the height it needs: nothing is cut.
                     if (label->wordWrap() && !label->text().isEmpty())
-                        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+                        EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+                            << label->text().toStdString();
                     else if (!label->text().isEmpty())
                         EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
                 }
@@ -212,7 +213,8 @@ TEST(HelpView, EveryPageStacksItsBlocksAndWrapsAtANarrowWidth)
             const int used = inPage(blocks.last(), pageWidget).bottom() + 1;
             int needed = 16 * (blocks.size() - 1);
             for (QWidget *block : blocks)
-                needed += block->hasHeightForWidth() ? block->heightForWidth(block->width()) : block->sizeHint().height();
+                needed +=
+                    block->hasHeightForWidth() ? block->heightForWidth(block->width()) : block->sizeHint().height();
             EXPECT_EQ(used, needed);
         }
     }
