@@ -1,27 +1,19 @@
 #pragma once
 
-#include <QSet>
-#include <QString>
+#include "windows/HelpTopic.h"
+
 #include <QWidget>
 
-// The help topics, in the order the help window lists them.
-enum class HelpTopic {
-    gettingStarted,
-    captureFullscreen,
-    captureWindow,
-    captureRegion,
-    captureScrolling,
-    captureTimed,
-    annotationTools,
-    beautifier,
-    shortcuts,
-    formats,
-    tips,
-};
+class QListWidget;
+class QListWidgetItem;
+class HelpDetailView;
 
-// The root view of the help window. It reads no shared model; it starts on
-// Getting Started with an empty search text and the "capture" and "editor"
-// sections expanded.
+// The root view of the help window: a sidebar of eleven topics in four
+// groups (the first without a header) beside the selected topic's page. It
+// reads no shared model. Exactly one topic is always selected: headers
+// cannot be selected and a selection cannot be emptied. It starts on
+// Getting Started; the window keeps the view, so the topic stays chosen
+// across closing and reopening.
 class HelpView : public QWidget
 {
     Q_OBJECT
@@ -29,11 +21,20 @@ public:
     explicit HelpView(QWidget *parent = nullptr);
 
     HelpTopic selectedTopic() const { return m_selectedTopic; }
-    QString searchText() const { return m_searchText; }
-    QSet<QString> expandedSections() const { return m_expandedSections; }
+    void setSelectedTopic(HelpTopic topic);
+
+    QListWidget *sidebar() const { return m_sidebar; }
+    HelpDetailView *detail() const { return m_detail; }
+    // The sidebar row of a topic.
+    QListWidgetItem *rowOf(HelpTopic topic) const;
+
+signals:
+    void selectedTopicChanged(HelpTopic topic);
 
 private:
-    QString m_searchText;
-    QSet<QString> m_expandedSections;
+    void selectionChanged();
+
     HelpTopic m_selectedTopic = HelpTopic::gettingStarted;
+    QListWidget *m_sidebar = nullptr;
+    HelpDetailView *m_detail = nullptr;
 };

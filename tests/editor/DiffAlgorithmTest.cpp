@@ -97,7 +97,8 @@ TEST(DiffAlgorithm, IdenticalImagesGiveTheFirstDarkenedToAThirdAndOpaque)
 // pixel, and inputs in other formats are premultiplied first.
 TEST(DiffAlgorithm, AlphaIsNotComparedAndInputsArePremultiplied)
 {
-    EXPECT_EQ(at(ImageDiff::compute(filled(1, 1, qRgba(10, 20, 30, 255)), filled(1, 1, qRgba(10, 20, 30, 40)), 0.01), 0, 0),
+    const QImage opaque = filled(1, 1, qRgba(10, 20, 30, 255));
+    EXPECT_EQ(at(ImageDiff::compute(opaque, filled(1, 1, qRgba(10, 20, 30, 40)), 0.01), 0, 0),
               (Px{3, 6, 10, 255}));
 
     // Straight red at half alpha is (128, 0, 0, 128) premultiplied.
@@ -145,7 +146,8 @@ TEST(DiffAlgorithm, SizesThatDifferCompareAgainstZeroBytes)
     const QImage square = filled(100, 100, qRgb(120, 120, 120));
 
     for (const bool squareFirst : {true, false}) {
-        const QImage diff = squareFirst ? ImageDiff::compute(square, tall, 0.1, 1) : ImageDiff::compute(tall, square, 0.1, 1);
+        const QImage diff =
+            squareFirst ? ImageDiff::compute(square, tall, 0.1, 1) : ImageDiff::compute(tall, square, 0.1, 1);
         ASSERT_EQ(diff.size(), QSize(100, 150));
         EXPECT_EQ(at(diff, 99, 99), (Px{40, 40, 40, 255}));
         EXPECT_EQ(at(diff, 60, 100), kRed);

@@ -9,6 +9,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
@@ -257,6 +258,8 @@ TEST(DiffView, LongCaptureLoadsAndComparesWithAWiderShorterOne)
     tall = QImage();
 
     DiffView view;
+    // Room for a 5120 x 20000 capture at four bytes a pixel.
+    EXPECT_GE(QImageReader::allocationLimit(), 5120 * 20000 * 4 / (1024 * 1024));
     QSignalSpy loaded(&view, &DiffView::imageLoadEnded);
     QSignalSpy ended(&view, &DiffView::computationEnded);
     drop(view.firstWell(), {QUrl::fromLocalFile(path)});
