@@ -269,6 +269,11 @@ TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
     for (RecentThumbnailCard *card : view.quickCaptureView()->recentCards())
         EXPECT_EQ(card->showsPlaceholder(), card->item().id == damaged.id);
     const QImage quick = view.grab().toImage();
+    view.resize(view.minimumSize());
+    QCoreApplication::processEvents();
+    const QImage narrow = view.grab().toImage();
+    EXPECT_EQ(narrow.size(), QSize(700, 450));
+    view.resize(820, 560);
 
     view.setSelectedTab(ContentTab::history);
     HistoryView *history = view.historyView();
@@ -288,5 +293,7 @@ TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
     if (qEnvironmentVariableIsSet("VORNA_SAVE_RENDERINGS")) {
         quick.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture.png");
         grid.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-history.png");
+        view.quickCaptureView()->grab().save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture-page.png");
+        narrow.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture-narrow.png");
     }
 }
