@@ -281,6 +281,7 @@ TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
     history->toggleSelection(history->cards()[1]->item().id);
     history->setHoveredID(history->cards()[2]->item().id);
     settleThumbnails();
+    QTest::qWait(250); // the hover and selection ease in
     // Pictures came from the history files at display size; no capture was
     // decoded in full.
     for (const HistoryItem &item : appState->history())
@@ -296,4 +297,15 @@ TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
         view.quickCaptureView()->grab().save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture-page.png");
         narrow.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture-narrow.png");
     }
+
+    // The damaged capture can still be deleted, from both pages at once.
+    history->setHoveredID(damaged.id);
+    history->card(damaged.id)->actionButton("trash")->click();
+    HistoryService::shared().waitForPendingWrites();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(history->cards().size(), 3);
+    EXPECT_EQ(view.quickCaptureView()->recentCards().size(), 3);
+    EXPECT_FALSE(QFile::exists(pngOf(damaged.id)));
+    HistoryService::resetShared();
+    EXPECT_EQ(HistoryService::shared().items().size(), 3);
 }
