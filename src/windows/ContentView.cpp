@@ -45,7 +45,7 @@ ContentView::ContentView(AppState &appState, ContentTab selectedTab, QWidget *pa
     side->setAutoFillBackground(true);
     side->setBackgroundRole(QPalette::Window);
     auto *sideColumn = new QVBoxLayout(side);
-    sideColumn->setContentsMargins(0, 8, 0, 0);
+    sideColumn->setContentsMargins(6, 8, 6, 0);
     sideColumn->setSpacing(0);
     m_sidebar = new QListWidget;
     m_sidebar->setFrameShape(QFrame::NoFrame);
@@ -58,6 +58,8 @@ ContentView::ContentView(AppState &appState, ContentTab selectedTab, QWidget *pa
     sectionFont.setBold(true);
     sectionFont.setPointSizeF(std::max(7.0, sectionFont.pointSizeF() - 1));
     section->setFont(sectionFont);
+    section->setForeground(m_sidebar->palette().brush(QPalette::PlaceholderText));
+    section->setSizeHint(QSize(0, 26));
     auto addRow = [this](const char *label, const char *symbol, ContentTab tab) {
         auto *row = new QListWidgetItem(SymbolIcon::make(QString::fromLatin1(symbol)), localized(label), m_sidebar);
         row->setData(kTabRole, int(tab));

@@ -4,11 +4,13 @@
 #include "platform/SymbolIcon.h"
 #include "windows/ThumbnailCache.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolButton>
+#include <QVariantAnimation>
 
 namespace {
 
@@ -23,6 +25,36 @@ QFont caption2(const QFont &base, bool bold)
     f.setPointSizeF(std::max(7.0, base.pointSizeF() - 2));
     f.setBold(bold);
     return f;
+}
+
+QColor mixed(const QColor &a, const QColor &b, qreal t)
+{
+    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
+                            float(a.blueF() + (b.blueF() - a.blueF()) * t),
+                            float(a.alphaF() + (b.alphaF() - a.alphaF()) * t));
+}
+
+// Eases value towards 0 or 1 over 0.15 s, repainting the card.
+QVariantAnimation *easing(QWidget *card, qreal &value, std::function<void()> after = {})
+{
+    auto *animation = new QVariantAnimation(card);
+    animation->setDuration(150);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    QObject::connect(animation, &QVariantAnimation::valueChanged, card, [card, &value, after](const QVariant &v) {
+        value = v.toReal();
+        if (after)
+            after();
+        card->update();
+    });
+    return animation;
+}
+
+void runTo(QVariantAnimation *animation, qreal from, qreal to)
+{
+    animation->stop();
+    animation->setStartValue(from);
+    animation->setEndValue(to);
+    animation->start();
 }
 
 QString counted(const char *one, const char *many, qint64 n)
@@ -59,6 +91,13 @@ HistoryCard::HistoryCard(const HistoryItem &item, Actions actions, QWidget *pare
     connect(&ThumbnailCache::shared(), &ThumbnailCache::thumbnailChanged, this, [this](const QUuid &id) {
         if (id == m_item.id)
             update(thumbnailRect());
+    });
+    m_hoverAnimation = easing(this, m_hover);
+    m_selectAnimation = easing(this, m_select);
+    m_barAnimation = easing(this, m_bar, [this] { placeActionBar(); });
+    connect(m_barAnimation, &QVariantAnimation::finished, this, [this] {
+        if (m_actionBar && m_bar <= 0)
+            m_actionBar->hide();
     });
 }
 
@@ -106,6 +145,7 @@ void HistoryCard::setHovered(bool hovered)
     if (hovered == m_isHovered)
         return;
     m_isHovered = hovered;
+    runTo(m_hoverAnimation, m_hover, hovered ? 1 : 0);
     updateActionBar();
     update();
 }
@@ -115,6 +155,7 @@ void HistoryCard::setSelected(bool selected)
     if (selected == m_isSelected)
         return;
     m_isSelected = selected;
+    runTo(m_selectAnimation, m_select, selected ? 1 : 0);
     updateActionBar();
     update();
 }
@@ -158,6 +199,10 @@ void HistoryCard::updateActionBar()
         if (m_item.filePath)
             add(QStringLiteral("folder"), localized("Reveal in Finder"), m_actions.onReveal);
         add(QStringLiteral("trash"), localized("Delete"), m_actions.onDelete);
+        m_barOpacity = new QGraphicsOpacityEffect(m_actionBar);
+        m_barOpacity->setOpacity(0);
+        m_actionBar->setGraphicsEffect(m_barOpacity);
+        m_actionBar->hide();
         placeActionBar();
     }
     if (!m_actionBar)
@@ -165,7 +210,11 @@ void HistoryCard::updateActionBar()
     const QString symbol = m_isSelected ? QStringLiteral("checkmark.square.fill") : QStringLiteral("square");
     m_selectButton->setIcon(SymbolIcon::make(symbol));
     m_selectButton->setToolTip(m_isSelected ? localized("Deselect") : localized("Select for batch export"));
-    m_actionBar->setVisible(show);
+    // The row rises from the bottom edge and fades in; it fades out the
+    // same way and is hidden at the end.
+    if (show)
+        m_actionBar->show();
+    runTo(m_barAnimation, m_bar, show ? 1 : 0);
 }
 
 void HistoryCard::placeActionBar()
@@ -173,7 +222,11 @@ void HistoryCard::placeActionBar()
     if (!m_actionBar)
         return;
     const QSize hint = m_actionBar->sizeHint();
-    m_actionBar->setGeometry((width() - hint.width()) / 2, height() - padding - kBarHeight, hint.width(), kBarHeight);
+    const int rise = qRound((1 - m_bar) * 8);
+    m_actionBar->setGeometry((width() - hint.width()) / 2, height() - padding - kBarHeight + rise, hint.width(),
+                             kBarHeight);
+    if (m_barOpacity)
+        m_barOpacity->setOpacity(m_bar);
 }
 
 void HistoryCard::resizeEvent(QResizeEvent *event)
@@ -239,24 +292,20 @@ void HistoryCard::paintEvent(QPaintEvent *)
     const QRectF card = QRectF(rect()).adjusted(1, 1, -1, -1);
     QPainterPath shape;
     shape.addRoundedRect(card, kCornerRadius, kCornerRadius);
+    // Selected: accent at 15 % and a 2-point accent border; hovered only:
+    // accent at 5 % and a 1-point border at 30 %; each eased in and out.
     p.fillPath(shape, pal.color(QPalette::Base));
-    QColor tint = accent;
-    if (m_isSelected) {
-        tint.setAlphaF(0.15f);
-        p.fillPath(shape, tint);
-        p.setPen(QPen(accent, 2));
-        p.drawPath(shape);
-    } else if (m_isHovered) {
-        tint.setAlphaF(0.05f);
-        p.fillPath(shape, tint);
-        QColor border = accent;
-        border.setAlphaF(0.3f);
-        p.setPen(QPen(border, 1));
-        p.drawPath(shape);
-    } else if (hasFocus()) {
-        p.setPen(QPen(accent, 1));
-        p.drawPath(shape);
-    }
+    QColor hoverFill = accent, selectFill = accent, hoverBorder = accent, clear = accent;
+    hoverFill.setAlphaF(0.05f);
+    selectFill.setAlphaF(0.15f);
+    hoverBorder.setAlphaF(0.3f);
+    clear.setAlphaF(0);
+    p.fillPath(shape, mixed(mixed(clear, hoverFill, m_hover), selectFill, m_select));
+    QColor border = mixed(mixed(clear, hoverBorder, m_hover), accent, m_select);
+    if (hasFocus() && border.alphaF() < 0.5f)
+        border = accent;
+    p.setPen(QPen(border, 1 + m_select));
+    p.drawPath(shape);
 
     // The picture, fitted into its area.
     const QRect area = thumbnailRect();
@@ -270,7 +319,7 @@ void HistoryCard::paintEvent(QPaintEvent *)
     target.moveCenter(QRectF(area).center());
     QPainterPath clip;
     clip.addRoundedRect(target, kThumbnailRadius, kThumbnailRadius);
-    const int shadow = m_isHovered ? 4 : 1;
+    const int shadow = 1 + qRound(3 * m_hover);
     for (int i = shadow; i >= 1; --i) {
         QPainterPath ring;
         ring.addRoundedRect(target.adjusted(-i, -i, i, i), kThumbnailRadius + i, kThumbnailRadius + i);

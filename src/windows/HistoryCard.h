@@ -6,7 +6,9 @@
 #include <QWidget>
 #include <functional>
 
+class QGraphicsOpacityEffect;
 class QToolButton;
+class QVariantAnimation;
 
 // One capture on the history page: its picture (120 points high), the
 // capture mode and how long ago it was taken, and, while hovered or
@@ -69,6 +71,14 @@ private:
     bool m_isSelected = false;
     QWidget *m_actionBar = nullptr;
     QToolButton *m_selectButton = nullptr;
+    QGraphicsOpacityEffect *m_barOpacity = nullptr;
+    // 0..1 each, easing towards the states over 0.15 s.
+    qreal m_hover = 0;
+    qreal m_select = 0;
+    qreal m_bar = 0;
+    QVariantAnimation *m_hoverAnimation = nullptr;
+    QVariantAnimation *m_selectAnimation = nullptr;
+    QVariantAnimation *m_barAnimation = nullptr;
 };
 
 // Elapsed time in words ("Just now", "5 minutes ago", "2 hours ago",

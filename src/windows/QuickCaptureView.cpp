@@ -19,15 +19,25 @@ namespace {
 
 constexpr int kContentWidth = 600;
 
-// A page region as wide as the page but no wider than kContentWidth (it is
-// added centred).
+// A page region as wide as the page but no wider than kContentWidth, centred.
 QWidget *capped(QWidget *content)
 {
     content->setMaximumWidth(kContentWidth);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    policy.setHeightForWidth(true);
+    policy.setHeightForWidth(content->sizePolicy().hasHeightForWidth());
     content->setSizePolicy(policy);
     return content;
+}
+
+QLayout *centred(QWidget *content)
+{
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addStretch(1);
+    // The content takes the width first, up to its maximum.
+    row->addWidget(content, 1000);
+    row->addStretch(1);
+    return row;
 }
 
 } // namespace
@@ -60,8 +70,9 @@ QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidge
     outer->addLayout(header);
 
     // One card per capture mode.
-    auto *gridHost = capped(new QWidget);
+    auto *gridHost = new QWidget;
     auto *grid = new AdaptiveGridLayout(140, 180, 16, 16, gridHost);
+    capped(gridHost);
     for (CaptureMode mode : CaptureModes::allCases()) {
         auto *card = new CaptureModeCard(mode, appState, [mode] {
             NotificationCenter::instance().post(NotificationNames::initCapture,
@@ -70,7 +81,7 @@ QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidge
         grid->addWidget(card);
         m_cards.append(card);
     }
-    outer->addWidget(gridHost, 0, Qt::AlignHCenter);
+    outer->addLayout(centred(gridHost));
 
     // Recent captures.
     m_recentSection = capped(new QWidget);
@@ -91,7 +102,7 @@ QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidge
     m_recentScroll->setFixedHeight(RecentThumbnailCard::thumbnailHeight + 16);
     m_recentScroll->viewport()->setAutoFillBackground(false);
     recent->addWidget(m_recentScroll);
-    outer->addWidget(m_recentSection, 0, Qt::AlignHCenter);
+    outer->addLayout(centred(m_recentSection));
     outer->addStretch(1);
 
     rebuildRecent();

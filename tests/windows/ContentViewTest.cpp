@@ -269,6 +269,11 @@ TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
     for (RecentThumbnailCard *card : view.quickCaptureView()->recentCards())
         EXPECT_EQ(card->showsPlaceholder(), card->item().id == damaged.id);
     const QImage quick = view.grab().toImage();
+    view.resize(view.minimumSize());
+    QCoreApplication::processEvents();
+    const QImage narrow = view.grab().toImage();
+    EXPECT_EQ(narrow.size(), QSize(700, 450));
+    view.resize(820, 560);
 
     view.setSelectedTab(ContentTab::history);
     HistoryView *history = view.historyView();
@@ -276,6 +281,7 @@ TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
     history->toggleSelection(history->cards()[1]->item().id);
     history->setHoveredID(history->cards()[2]->item().id);
     settleThumbnails();
+    QTest::qWait(250); // the hover and selection ease in
     // Pictures came from the history files at display size; no capture was
     // decoded in full.
     for (const HistoryItem &item : appState->history())
@@ -288,5 +294,18 @@ TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
     if (qEnvironmentVariableIsSet("VORNA_SAVE_RENDERINGS")) {
         quick.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture.png");
         grid.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-history.png");
+        view.quickCaptureView()->grab().save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture-page.png");
+        narrow.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/main-quick-capture-narrow.png");
     }
+
+    // The damaged capture can still be deleted, from both pages at once.
+    history->setHoveredID(damaged.id);
+    history->card(damaged.id)->actionButton("trash")->click();
+    HistoryService::shared().waitForPendingWrites();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(history->cards().size(), 3);
+    EXPECT_EQ(view.quickCaptureView()->recentCards().size(), 3);
+    EXPECT_FALSE(QFile::exists(pngOf(damaged.id)));
+    HistoryService::resetShared();
+    EXPECT_EQ(HistoryService::shared().items().size(), 3);
 }
