@@ -14,6 +14,8 @@
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,11 +81,18 @@ void showApplicationList(QWidget *parent, Completion done)
     filter->setClearButtonEnabled(true);
     auto *list = new QListWidget(dialog);
     list->setIconSize(QSize(24, 24));
-    for (const Application &app : installedApplications()) {
-        auto *item = new QListWidgetItem(QIcon::fromTheme(app.icon), app.name, list);
-        item->setData(Qt::UserRole, app.path);
-        item->setToolTip(app.path);
-    }
+    // Reading every desktop file takes a moment: the list fills in once
+    // that is done, away from the main thread.
+    auto *watcher = new QFutureWatcher<QList<Application>>(dialog);
+    QObject::connect(watcher, &QFutureWatcher<QList<Application>>::finished, list, [watcher, list, filter] {
+        for (const Application &app : watcher->result()) {
+            auto *item = new QListWidgetItem(QIcon::fromTheme(app.icon), app.name, list);
+            item->setData(Qt::UserRole, app.path);
+            item->setToolTip(app.path);
+            item->setHidden(!app.name.contains(filter->text(), Qt::CaseInsensitive));
+        }
+    });
+    watcher->setFuture(QtConcurrent::run(&installedApplications));
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
     buttons->button(QDialogButtonBox::Ok)->setText(localized("Use as Editor"));
     buttons->button(QDialogButtonBox::Ok)->setEnabled(false);
@@ -203,6 +212,9 @@ QList<Application> installedApplications()
             if (!entry || entry->value(QStringLiteral("Type")) != QLatin1String("Application"))
                 continue;
             if (isTrue(entry->value(QStringLiteral("NoDisplay"))) || isTrue(entry->value(QStringLiteral("Hidden"))))
+                continue;
+            // The editor is started without a terminal to run in.
+            if (isTrue(entry->value(QStringLiteral("Terminal"))))
                 continue;
             if (!entry->commandForFiles({QStringLiteral("/")}))
                 continue;

@@ -45,7 +45,8 @@ struct Application
 // The applications of $XDG_DATA_HOME/applications and each of
 // $XDG_DATA_DIRS/applications (the first file of a desktop id wins), that
 // are shown in menus and can be started: Type=Application with an Exec line,
-// neither NoDisplay nor Hidden. Sorted by name, ignoring case.
+// neither NoDisplay nor Hidden, and not run in a terminal. Sorted by name,
+// ignoring case. Only reads files: safe on any thread.
 QList<Application> installedApplications();
 
 } // namespace SettingsPanels

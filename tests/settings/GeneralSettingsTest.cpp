@@ -189,6 +189,8 @@ TEST_F(GeneralSettingsTest, ExternalEditorIsNamedByItsDesktopFile)
     writeFile(AppPaths::dataHome() + "/applications/hidden.desktop",
               "[Desktop Entry]\nType=Application\nName=Hidden\nNoDisplay=true\nExec=x\n");
     writeFile(AppPaths::dataHome() + "/applications/link.desktop", "[Desktop Entry]\nType=Link\nName=Link\nURL=x\n");
+    writeFile(AppPaths::dataHome() + "/applications/vi.desktop",
+              "[Desktop Entry]\nType=Application\nName=Vi\nTerminal=true\nExec=vi %f\n");
     qputenv("XDG_DATA_DIRS", QFile::encodeName(home() + "/none"));
     const auto apps = SettingsPanels::installedApplications();
     qunsetenv("XDG_DATA_DIRS");

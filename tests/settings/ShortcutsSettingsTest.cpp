@@ -220,4 +220,24 @@ TEST_F(ShortcutsTabTest, DoublePressTargetIsStoredOnlyWhileTwiceIsOn)
     EXPECT_FALSE(AppState::doubleTapTarget(CaptureShortcut::fullscreen));
 }
 
+// Values from an imported file that no control of the tab would produce.
+TEST_F(ShortcutsTabTest, StrangeStoredValuesAreShownWithoutBeingRewritten)
+{
+    defaults().setData("hotkey.region", R"({"keyCode":4000000000,"carbonModifiers":256})");
+    defaults().setString("hotkey.window", "not json");
+    defaults().setString("doubleTapTarget.window", "window"); // its own mode
+    defaults().setInteger("doubleTapTarget.timed", 3);
+    const QVariantMap before = defaults().dictionaryRepresentation();
+    AppState state;
+    ShortcutsSettingsTab tab(state);
+    tab.loadAll();
+    EXPECT_EQ(tab.row(CaptureShortcut::region).recorder->displayText(), "⌘Key 4000000000");
+    EXPECT_EQ(tab.row(CaptureShortcut::window).text->text(), "ctrl+shift+2");
+    EXPECT_TRUE(tab.row(CaptureShortcut::window).twice->isChecked());
+    EXPECT_EQ(tab.row(CaptureShortcut::window).target->currentIndex(), -1) << "a row cannot target itself";
+    EXPECT_FALSE(tab.row(CaptureShortcut::timed).twice->isChecked());
+    EXPECT_EQ(defaults().dictionaryRepresentation(), before);
+    EXPECT_EQ(hotKeyPosts, 0);
+}
+
 } // namespace
