@@ -187,6 +187,13 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
             weak->openSettings();
     });
 
+    // Without a tray the main window is the way in: it shows at launch.
+    if (m_statusItem && !m_statusItem->isInTray()) {
+        QTimer::singleShot(0, this, [weak] {
+            if (weak)
+                weak->openMainWindow();
+        });
+    }
     handleLaunchArguments(arguments);
 
     QTimer::singleShot(0, this, [weak] {
@@ -294,6 +301,17 @@ void AppDelegate::openArguments(const QList<QByteArray> &arguments, const QStrin
             vlog("[Vorna] open: ignored " + problem);
     }
     openURLs(urls);
+}
+
+void AppDelegate::receiveHandOver(const QList<QByteArray> &arguments, const QString &workingDirectory)
+{
+    vlog(QStringLiteral("[Vorna] instance: received %1 argument(s)").arg(arguments.size()));
+    if (arguments.isEmpty()) {
+        if (m_statusItem && !m_statusItem->isInTray())
+            openMainWindow();
+        return;
+    }
+    openArguments(arguments, workingDirectory);
 }
 
 void AppDelegate::handleURL(const QUrl &url)

@@ -75,6 +75,10 @@ public:
     // them over): the links and files among them, relative paths taken
     // against workingDirectory. Unusable arguments are logged and skipped.
     void openArguments(const QList<QByteArray> &arguments, const QString &workingDirectory);
+    // What a later `vorna` process handed over. Without arguments it only
+    // asks to be let in: on a desktop without a tray that brings the main
+    // window forward; with a tray nothing happens.
+    void receiveHandOver(const QList<QByteArray> &arguments, const QString &workingDirectory);
     // A capture link starts a capture; a file URL opens the image.
     void handleURL(const QUrl &url);
     // Adds the image to the history and opens it in an editor; a file that

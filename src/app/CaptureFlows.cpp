@@ -8,6 +8,7 @@
 #include "capture/TimerOverlayView.h"
 #include "capture/WindowSelectionController.h"
 #include "model/AppState.h"
+#include "model/PreferenceRange.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Compositing.h"
 #include "platform/Localized.h"
@@ -33,7 +34,8 @@ CaptureFlows::CaptureFlows(AppState &appState, CapturePipeline &pipeline, Region
 
 CaptureFlows::~CaptureFlows()
 {
-    delete m_timerOverlayWindow.data();
+    for (const QPointer<QWidget> &window : std::as_const(m_countdownWindows))
+        delete window.data();
 }
 
 void CaptureFlows::deliver(const std::optional<QImage> &image, CaptureMode mode)
@@ -139,7 +141,7 @@ void CaptureFlows::captureScrolling()
 void CaptureFlows::captureTimed()
 {
     emit started(CaptureMode::timed);
-    const int seconds = static_cast<int>(m_appState.countdownSeconds());
+    const int seconds = static_cast<int>(PreferenceRanges::countdownSeconds.clamp(m_appState.countdownSeconds()));
     QPointer<CaptureFlows> weak(this);
     showCountdown(seconds, [weak] {
         if (!weak)
@@ -181,7 +183,9 @@ void CaptureFlows::showCountdown(int seconds, std::function<void()> completion)
     window->setGeometry(frame);
     window->show();
     window->raise();
-    delete m_timerOverlayWindow.data();
+    // A countdown already running goes on: each request gets its capture.
+    m_countdownWindows.removeAll(nullptr);
+    m_countdownWindows.append(window);
     m_timerOverlayWindow = window;
 
     auto remaining = std::make_shared<int>(seconds);
@@ -206,7 +210,8 @@ void CaptureFlows::showCountdown(int seconds, std::function<void()> completion)
         window->deleteLater();
         if (!weak)
             return;
-        weak->m_timerOverlayWindow = nullptr;
+        if (weak->m_timerOverlayWindow == window)
+            weak->m_timerOverlayWindow = nullptr;
         completion();
     });
     tick->start();

@@ -49,7 +49,8 @@ public:
     // second from seconds down to 1, then hides it and calls completion.
     // Without a screen nothing is shown and completion never runs.
     void showCountdown(int seconds, std::function<void()> completion);
-    // The countdown window while a countdown runs.
+    // The window of the latest countdown while it runs. An earlier countdown
+    // still running keeps its own window and its capture.
     QWidget *timerOverlayWindow() const { return m_timerOverlayWindow; }
 
     // Whether the screen may be captured (tests replace the check).
@@ -73,6 +74,7 @@ private:
     WindowSelectionController &m_windowSelector;
     ScrollCaptureService &m_scrollCaptureService;
     QPointer<QWidget> m_timerOverlayWindow;
+    QList<QPointer<QWidget>> m_countdownWindows; // every countdown still running
     std::function<bool()> m_screenAccess;
     std::function<void()> m_terminate;
 };

@@ -72,7 +72,8 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
     // 9. The preview.
     if (m_appState.showFloatingPreview()) {
         QPointer<CapturePipeline> weak(this);
-        m_floatingPreview.show(image, m_appState.floatingPreviewDurationSec(), [weak](const QImage &img) {
+        const qint64 seconds = PreferenceRanges::floatingPreviewDurationSec.clamp(m_appState.floatingPreviewDurationSec());
+        m_floatingPreview.show(image, seconds, [weak](const QImage &img) {
             if (weak && weak->m_editorAction)
                 weak->m_editorAction(img);
         });

@@ -1,6 +1,8 @@
 #include "app/DoublePressClock.h"
 
 #include <QTimer>
+#include <algorithm>
+#include <limits>
 
 DoublePressClock::DoublePressClock(QObject *parent) : QObject(parent)
 {
@@ -26,7 +28,7 @@ quint64 DoublePressClock::schedule(qint64 delayMs, std::function<void()> fn)
         fn();
     });
     m_timers.insert(token, timer);
-    timer->start(static_cast<int>(qMax<qint64>(0, delayMs)));
+    timer->start(static_cast<int>(std::clamp<qint64>(delayMs, 0, std::numeric_limits<int>::max())));
     return token;
 }
 

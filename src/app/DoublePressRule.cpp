@@ -3,6 +3,7 @@
 #include "app/DoublePressClock.h"
 #include "model/AppState.h"
 #include "model/CaptureShortcut.h"
+#include "model/PreferenceRange.h"
 
 #include <QPointer>
 
@@ -32,7 +33,8 @@ void DoublePressRule::hotkeyPressed(CaptureMode mode)
         return;
     }
     const CaptureMode target = CaptureShortcuts::toMode(*targetShortcut);
-    const qint64 interval = m_appState.doubleTapIntervalMS();
+    // A stored value is read as stored; only the settable range is used.
+    const qint64 interval = PreferenceRanges::doubleTapIntervalMS.clamp(m_appState.doubleTapIntervalMS());
     const qint64 now = m_clock->nowMs();
 
     const auto last = m_lastPressAt.constFind(mode);

@@ -1,39 +1,111 @@
 #include "app/ImageFileOpener.h"
 
 #include "platform/ImageFileReader.h"
+#include "platform/Log.h"
 
-#include <QtConcurrent>
+#include <QMutex>
+#include <QPointer>
+#include <QTimer>
+#include <thread>
 
-ImageFileOpener::ImageFileOpener(QObject *parent) : QObject(parent)
+// What a reading thread reports back through. The opener unhooks itself
+// when it goes; a thread that returns later then reports to nobody.
+struct ImageFileOpener::Relay
 {
+    QMutex mutex;
+    ImageFileOpener *opener = nullptr;
+};
+
+ImageFileOpener::ImageFileOpener(QObject *parent) : QObject(parent), m_relay(std::make_shared<Relay>())
+{
+    m_relay->opener = this;
+    m_reader = [](const QString &path) { return ImageFileReader::read(path); };
 }
 
 ImageFileOpener::~ImageFileOpener()
 {
-    for (Job &job : m_jobs) {
-        job.watcher->disconnect();
-        job.watcher->waitForFinished();
-    }
+    QMutexLocker lock(&m_relay->mutex);
+    m_relay->opener = nullptr;
 }
 
 void ImageFileOpener::open(const QString &path, Completion completion)
 {
-    Job job{path, std::move(completion), std::make_unique<QFutureWatcher<QImage>>()};
-    connect(job.watcher.get(), &QFutureWatcherBase::finished, this, &ImageFileOpener::deliverFinished);
-    job.watcher->setFuture(QtConcurrent::run([path] { return ImageFileReader::read(path); }));
+    Job job;
+    job.serial = m_nextSerial++;
+    job.path = path;
+    job.completion = std::move(completion);
     m_jobs.push_back(std::move(job));
+    startWaiting();
+}
+
+ImageFileOpener::Job *ImageFileOpener::find(quint64 serial)
+{
+    for (Job &job : m_jobs)
+        if (job.serial == serial)
+            return &job;
+    return nullptr;
+}
+
+void ImageFileOpener::startWaiting()
+{
+    int reading = 0;
+    for (const Job &job : m_jobs)
+        reading += job.state == Job::State::reading ? 1 : 0;
+    for (Job &job : m_jobs) {
+        if (reading >= maxReading)
+            break;
+        if (job.state != Job::State::waiting)
+            continue;
+        job.state = Job::State::reading;
+        ++reading;
+        const quint64 serial = job.serial;
+        // A thread of its own, never joined: a stalled open keeps only it.
+        std::thread([relay = m_relay, reader = m_reader, path = job.path, serial] {
+            const QImage image = reader(path);
+            QMutexLocker lock(&relay->mutex);
+            if (ImageFileOpener *opener = relay->opener)
+                QMetaObject::invokeMethod(
+                    opener, [opener, serial, image] { opener->finished(serial, image); }, Qt::QueuedConnection);
+        }).detach();
+        QTimer::singleShot(m_stallTimeoutMs, this, [this, serial] { giveUp(serial); });
+    }
+}
+
+void ImageFileOpener::finished(quint64 serial, const QImage &image)
+{
+    Job *job = find(serial);
+    if (!job || job->state != Job::State::reading)
+        return; // given up on already
+    job->state = Job::State::done;
+    job->image = image;
+    deliverFinished();
+    startWaiting();
+}
+
+void ImageFileOpener::giveUp(quint64 serial)
+{
+    Job *job = find(serial);
+    if (!job || job->state != Job::State::reading)
+        return;
+    vlog(QStringLiteral("[Vorna] open: gave up on %1: it did not open within %2 s")
+             .arg(job->path)
+             .arg(m_stallTimeoutMs / 1000.0));
+    job->state = Job::State::done;
+    job->image = QImage();
+    deliverFinished();
+    startWaiting();
 }
 
 void ImageFileOpener::deliverFinished()
 {
     // Hand back from the front only, so a later file never overtakes an earlier one.
-    while (!m_jobs.empty() && m_jobs.front().watcher->isFinished()) {
+    QPointer<ImageFileOpener> alive(this);
+    while (!m_jobs.empty() && m_jobs.front().state == Job::State::done) {
         Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
-        const QImage image = job.watcher->result();
-        // The watcher may be the sender of the signal being handled.
-        job.watcher.release()->deleteLater();
-        job.completion(job.path, image);
+        job.completion(job.path, job.image);
+        if (!alive)
+            return;
     }
     if (m_jobs.empty())
         emit idle();

@@ -8,7 +8,21 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+namespace {
+std::optional<bool> g_trayOverride;
+}
+
 StatusItem::StatusItem(QObject *parent) : QObject(parent) {}
+
+bool StatusItem::isTrayAvailable()
+{
+    return g_trayOverride ? *g_trayOverride : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void StatusItem::setTrayAvailableOverride(std::optional<bool> available)
+{
+    g_trayOverride = available;
+}
 
 StatusItem::~StatusItem()
 {
@@ -30,10 +44,11 @@ void StatusItem::setup(QMenu *menu)
     const QIcon symbol = SymbolIcon::make(QStringLiteral("camera.viewfinder"));
     const QIcon chosen = !asset.isNull() ? asset : symbol;
 
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    m_inTray = isTrayAvailable();
+    if (!m_inTray) {
         vlog(QStringLiteral("[Vorna] setupStatusItem: button is nil!"));
-        vlog(QStringLiteral("[Vorna] setupStatusItem: no system tray on this desktop; Vorna stays reachable "
-                            "through its hot keys and vorna:// links"));
+        vlog(QStringLiteral("[Vorna] setupStatusItem: no system tray on this desktop; the main window takes "
+                            "its place"));
     } else {
         vlog(QStringLiteral("[Vorna] setupStatusItem: asset=%1 symbol=%2 chosen=%3")
                  .arg(asset.isNull() ? QStringLiteral("nil") : QStringLiteral("ok"),

@@ -3,13 +3,14 @@
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 class QMenu;
 class QSystemTrayIcon;
 
 // The program's icon in the desktop's system tray with its menu. Where the
-// desktop has no tray the log says so; the program then stays reachable
-// through its hot keys and vorna:// links.
+// desktop has no tray the log says so; the main window is then the way in
+// (the delegate shows it at launch and whenever vorna is started again).
 class StatusItem : public QObject
 {
     Q_OBJECT
@@ -23,9 +24,17 @@ public:
     void setMenu(QMenu *menu);
 
     QMenu *menu() const { return m_menu.get(); }
+    // Whether the desktop had a tray for the icon when it was set up.
+    bool isInTray() const { return m_inTray; }
+
+    // Whether this desktop has a system tray. Tests can pretend either way
+    // (nothing restores the platform's answer).
+    static bool isTrayAvailable();
+    static void setTrayAvailableOverride(std::optional<bool> available);
     QSystemTrayIcon *trayIcon() const { return m_tray; }
 
 private:
     QSystemTrayIcon *m_tray = nullptr;
+    bool m_inTray = false;
     std::unique_ptr<QMenu> m_menu;
 };

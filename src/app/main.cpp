@@ -31,7 +31,9 @@ void installTerminationHandler(QApplication &app)
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char c;
         [[maybe_unused]] const ssize_t n = ::read(g_signalFds[1], &c, 1);
-        QCoreApplication::quit();
+        // exit(), not quit(): an open alert could refuse a quit and keep
+        // its own event loop (and the program) running.
+        QCoreApplication::exit(0);
     });
     struct sigaction sa = {};
     sa.sa_handler = onTerminate;
@@ -113,9 +115,7 @@ int main(int argc, char **argv)
     if (role == SingleInstance::Role::primary) {
         QObject::connect(&instance, &SingleInstance::requestReceived, &delegate,
                          [&delegate](const SingleInstance::Request &request) {
-                             const QString cwd = QString::fromUtf8(request.workingDirectory);
-                             vlog(QStringLiteral("[Vorna] instance: received %1 argument(s)").arg(request.arguments.size()));
-                             delegate.openArguments(request.arguments, cwd);
+                             delegate.receiveHandOver(request.arguments, QString::fromUtf8(request.workingDirectory));
                          });
         instance.listen();
     }

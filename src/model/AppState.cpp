@@ -306,9 +306,9 @@ void AppState::setSimpleMenuMode(bool v)
 
 // Stores the clamped value; an out-of-range value is assigned again, clamped,
 // so it is never written and observers see the settled value.
-void AppState::storeClamped(Property p, qint64 &field, qint64 low, qint64 high, const char *key)
+void AppState::storeClamped(Property p, qint64 &field, PreferenceRange range, const char *key)
 {
-    const qint64 clamped = std::min(std::max(field, low), high);
+    const qint64 clamped = range.clamp(field);
     if (clamped != field) {
         field = clamped;
         defaults().setInteger(QString::fromLatin1(key), clamped);
@@ -322,8 +322,8 @@ void AppState::setFloatingPreviewDurationSec(qint64 v)
 {
     const bool changed = v != m_floatingPreviewDurationSec;
     m_floatingPreviewDurationSec = v;
-    storeClamped(Property::floatingPreviewDurationSec, m_floatingPreviewDurationSec, 2, 60,
-                 "floatingPreviewDurationSec");
+    storeClamped(Property::floatingPreviewDurationSec, m_floatingPreviewDurationSec,
+                 PreferenceRanges::floatingPreviewDurationSec, "floatingPreviewDurationSec");
     if (changed)
         announce(Property::floatingPreviewDurationSec);
 }
@@ -332,7 +332,7 @@ void AppState::setCountdownSeconds(qint64 v)
 {
     const bool changed = v != m_countdownSeconds;
     m_countdownSeconds = v;
-    storeClamped(Property::countdownSeconds, m_countdownSeconds, 1, 30, "countdownSeconds");
+    storeClamped(Property::countdownSeconds, m_countdownSeconds, PreferenceRanges::countdownSeconds, "countdownSeconds");
     if (changed)
         announce(Property::countdownSeconds);
 }
@@ -341,7 +341,8 @@ void AppState::setDoubleTapIntervalMS(qint64 v)
 {
     const bool changed = v != m_doubleTapIntervalMS;
     m_doubleTapIntervalMS = v;
-    storeClamped(Property::doubleTapIntervalMS, m_doubleTapIntervalMS, 120, 1000, "doubleTapIntervalMS");
+    storeClamped(Property::doubleTapIntervalMS, m_doubleTapIntervalMS, PreferenceRanges::doubleTapIntervalMS,
+                 "doubleTapIntervalMS");
     if (changed)
         announce(Property::doubleTapIntervalMS);
 }

@@ -8,6 +8,7 @@
 #include "model/HotKeyBinding.h"
 #include "model/ImageFormat.h"
 #include "model/ImageHandle.h"
+#include "model/PreferenceRange.h"
 
 #include <QColor>
 #include <QList>
@@ -213,7 +214,7 @@ signals:
 private:
     UserDefaults &defaults() const;
     void announce(Property p);
-    void storeClamped(Property p, qint64 &field, qint64 low, qint64 high, const char *key);
+    void storeClamped(Property p, qint64 &field, PreferenceRange range, const char *key);
 
     ImageHandle m_capturedImage;
     bool m_isCapturing = false;

@@ -226,6 +226,13 @@ void SettingsPersistence::start()
                          Qt::QueuedConnection);
 }
 
+void SettingsPersistence::stop()
+{
+    disconnect(m_observer);
+    if (m_writeWorkItem)
+        m_writeWorkItem->stop();
+}
+
 void SettingsPersistence::restoreFromFile()
 {
     const QFileInfo info(m_fileURL);
@@ -304,6 +311,8 @@ bool SettingsPersistence::writeSettingsFile(QByteArray *document)
     const QByteArray bytes = settingsDocument();
     if (document)
         *document = bytes;
+    // The data folder may have been removed while the program runs.
+    QDir().mkpath(QFileInfo(m_fileURL).absolutePath());
     QSaveFile f(m_fileURL);
     if (!f.open(QIODevice::WriteOnly))
         return false;

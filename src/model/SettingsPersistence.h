@@ -40,6 +40,8 @@ public:
 
     // Restores from the file, then watches the preference store.
     void start();
+    // Stops watching and drops a pending rewrite (tests, between cases).
+    void stop();
     // Fills keys missing from the store from the file; existing values win.
     void restoreFromFile();
     // Rewrites the file half a second from now, once for a burst of changes.

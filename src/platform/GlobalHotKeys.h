@@ -32,7 +32,7 @@ public:
     virtual bool isAvailable() const = 0;
 
     // Takes the shortcut under the caller's id. False when the combination
-    // is refused (another client holds it), the key or a modifier does not
+    // is refused (another client, or another id here, holds it), the key or a modifier does not
     // exist on this keyboard, or no X server is there. A refused shortcut
     // holds nothing. An id already in use is released first.
     virtual bool grab(quint32 id, const QList<quint32> &x11Keycodes, Modifiers modifiers) = 0;

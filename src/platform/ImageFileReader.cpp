@@ -1,10 +1,15 @@
 #include "platform/ImageFileReader.h"
 
+#include "platform/Log.h"
+
 #include <QFile>
 #include <QImageReader>
 #include <cstring>
+#include <fcntl.h>
 #include <libheif/heif.h>
 #include <tiffio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <webp/decode.h>
 
 namespace {
@@ -17,11 +22,18 @@ bool withinLimit(qint64 width, qint64 height)
     return limitBytes <= 0 || width * height * 4 <= limitBytes;
 }
 
-QImage readTiff(const QString &path)
+// Reads from its own copy of the descriptor, which TIFFClose closes.
+QImage readTiff(int fd, const QString &path)
 {
-    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
-    if (!tif)
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
         return QImage();
+    ::lseek(own, 0, SEEK_SET); // libtiff reads the header where the file stands
+    TIFF *tif = TIFFFdOpen(own, QFile::encodeName(path).constData(), "r");
+    if (!tif) {
+        ::close(own);
+        return QImage();
+    }
     uint32_t w = 0, h = 0;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
@@ -52,7 +64,7 @@ QImage readWebP(const QByteArray &bytes)
     return img;
 }
 
-QImage readHeif(const QString &path)
+QImage readHeif(const QByteArray &bytes)
 {
     heif_context *ctx = heif_context_alloc();
     if (!ctx)
@@ -60,7 +72,9 @@ QImage readHeif(const QString &path)
     QImage out;
     heif_image_handle *handle = nullptr;
     heif_image *image = nullptr;
-    if (heif_context_read_from_file(ctx, QFile::encodeName(path).constData(), nullptr).code == heif_error_Ok
+    if (heif_context_read_from_memory_without_copy(ctx, bytes.constData(), static_cast<size_t>(bytes.size()), nullptr)
+                .code
+            == heif_error_Ok
         && heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok
         && withinLimit(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle))
         && heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code
@@ -90,31 +104,47 @@ QImage readHeif(const QString &path)
 
 QImage ImageFileReader::read(const QString &path)
 {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    QImage img = reader.read();
-    if (!img.isNull())
-        return img;
+    // Without O_NONBLOCK a named pipe (or a device) would hold the open
+    // until someone writes to it; only regular files are read at all.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return QImage();
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode))
+            vlog("[Vorna] open: not a regular file: " + path);
+        ::close(fd);
+        return QImage();
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return QImage();
+    }
+
+    {
+        QImageReader reader(&f);
+        reader.setAutoTransform(true);
+        const QImage img = reader.read();
+        if (!img.isNull())
+            return img;
+    }
 
     // Formats Qt has no plugin for here: look at the file's first bytes.
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.seek(0))
         return QImage();
     const QByteArray head = f.read(16);
-    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4))) {
-        f.close();
-        return readTiff(path);
-    }
-    if (head.size() >= 12 && head.startsWith("RIFF") && head.mid(8, 4) == "WEBP") {
-        const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
-        if (limit > 0 && f.size() > limit)
-            return QImage();
-        f.seek(0);
-        return readWebP(f.readAll());
-    }
-    if (head.size() >= 12 && head.mid(4, 4) == "ftyp") {
-        f.close();
-        return readHeif(path);
-    }
-    return QImage();
+    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
+        return readTiff(fd, path);
+    const bool webp = head.size() >= 12 && head.startsWith("RIFF") && head.mid(8, 4) == "WEBP";
+    const bool heif = head.size() >= 12 && head.mid(4, 4) == "ftyp";
+    if (!webp && !heif)
+        return QImage();
+    const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
+    if (limit > 0 && f.size() > limit)
+        return QImage();
+    f.seek(0);
+    const QByteArray bytes = f.readAll();
+    return webp ? readWebP(bytes) : readHeif(bytes);
 }

@@ -9,7 +9,9 @@
 class ImageFileReader
 {
 public:
-    // The decoded image, or a null image when the file is missing, is not an
-    // image or cannot be decoded.
+    // The decoded image, or a null image when the file is missing, is not a
+    // regular file (a named pipe, a device: these are never waited for), is
+    // not an image or cannot be decoded. The open itself can still stall on
+    // a network mount that does not answer.
     static QImage read(const QString &path);
 };

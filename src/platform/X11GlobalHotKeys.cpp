@@ -144,6 +144,14 @@ bool X11GlobalHotKeys::grabEntry(quint32 id, Entry &entry)
     }
     entry.mask = mask;
 
+    // The server lets a client grab what it already holds, so a second id on
+    // the same combination would go unnoticed: refuse it as the server
+    // refuses another client's.
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+        if (it.key() != id && !it->held.isEmpty() && it->mask == mask && it->keycodes.contains(entry.keycodes.first()))
+            return false;
+    }
+
     // The same shortcut with every state of the lock keys.
     QList<quint16> variants{0, XCB_MOD_MASK_LOCK};
     if (m_masks.numLock && !(mask & m_masks.numLock)) {
@@ -192,7 +200,6 @@ bool X11GlobalHotKeys::grabEntry(quint32 id, Entry &entry)
             entry.held.append({p.keycode, p.fullMask});
     }
     xcb_flush(m_connection);
-    Q_UNUSED(id);
     return !refused;
 }
 

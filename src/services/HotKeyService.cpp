@@ -52,17 +52,32 @@ QStringList HotKeyService::registerHotKeys(const QList<Registration> &registrati
         vlog(QStringLiteral("[Vorna] hotkeys: global shortcuts are not available on this display"));
         return refused;
     }
+    // X lets one client grab a combination twice, and which of the two
+    // would then fire is chance: the first registration keeps it and a later
+    // one on the same keys is refused like one another program holds.
+    QList<QPair<QList<quint32>, quint32>> granted; // keycodes, modifiers
+    auto takenByEarlier = [&granted](const QList<quint32> &keycodes, quint32 modifiers) {
+        for (const auto &[heldKeycodes, heldModifiers] : std::as_const(granted)) {
+            if (heldModifiers == modifiers && !keycodes.isEmpty() && heldKeycodes.contains(keycodes.first()))
+                return true;
+        }
+        return false;
+    };
     for (const Registration &r : registrations) {
         if (r.binding.isUnbound())
             continue;
         const quint32 id = m_nextID++;
-        const bool ok = backend.grab(id, x11Keycodes(r.binding),
-                                     GlobalHotKeys::Modifiers::fromInt(globalModifiers(r.binding)));
-        if (ok)
+        const QList<quint32> keycodes = x11Keycodes(r.binding);
+        const quint32 modifiers = globalModifiers(r.binding);
+        const bool ok = !takenByEarlier(keycodes, modifiers)
+                        && backend.grab(id, keycodes, GlobalHotKeys::Modifiers::fromInt(modifiers));
+        if (ok) {
             m_handlers.insert(id, r.action);
-        else
+            granted.append({keycodes, modifiers});
+        } else {
             refused.append(CaptureShortcuts::title(r.shortcut) + QStringLiteral(" (") + r.binding.displayString()
                            + QStringLiteral(")"));
+        }
     }
     return refused;
 }

@@ -41,11 +41,22 @@ std::optional<qint64> integerComponent(const QString &text)
 
 } // namespace
 
+namespace {
+UpdateChecker *g_sharedChecker = nullptr;
+}
+
 UpdateChecker &UpdateChecker::shared()
 {
-    // Lives until the process ends.
-    static UpdateChecker *instance = new UpdateChecker;
-    return *instance;
+    // Lives until the process ends (or a test starts afresh).
+    if (!g_sharedChecker)
+        g_sharedChecker = new UpdateChecker;
+    return *g_sharedChecker;
+}
+
+void UpdateChecker::resetShared()
+{
+    delete g_sharedChecker;
+    g_sharedChecker = nullptr;
 }
 
 UpdateChecker::UpdateChecker(QObject *parent) : QObject(parent), m_feedUrl(defaultFeedUrl())

@@ -22,6 +22,9 @@ class UpdateChecker : public QObject
 public:
     // The process-wide checker, created on first use.
     static UpdateChecker &shared();
+    // Drops the shared checker with what it remembers; the next use makes a
+    // new one (tests, between cases).
+    static void resetShared();
 
     explicit UpdateChecker(QObject *parent = nullptr);
     ~UpdateChecker() override;

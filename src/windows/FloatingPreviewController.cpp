@@ -1,6 +1,7 @@
 #include "windows/FloatingPreviewController.h"
 
 #include "platform/Compositing.h"
+#include "platform/WorkspacePresence.h"
 #include "windows/FloatingPreviewView.h"
 
 #include <QApplication>
@@ -40,8 +41,10 @@ void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
     const QRect frame(visible.x() + visible.width() - panelWidth - panelInset,
                       visible.y() + visible.height() - panelHeight - panelInset, panelWidth, panelHeight);
 
+    // A panel with the desktop's shadow, above other windows, never taking
+    // the focus, on every workspace.
     auto *panel = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                                           | Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint);
+                                           | Qt::WindowDoesNotAcceptFocus);
     panel->setAttribute(Qt::WA_ShowWithoutActivating);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setObjectName(QStringLiteral("FloatingPreviewPanel"));
@@ -77,6 +80,8 @@ void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
         rounded.addRoundedRect(QRectF(0, 0, panelWidth, panelHeight), 12, 12);
         panel->setMask(QRegion(rounded.toFillPolygon().toPolygon()));
     }
+    panel->winId(); // the native window, to carry the workspace hints from the start
+    WorkspacePresence::showOnEveryWorkspace(panel->windowHandle());
     panel->show();
     panel->raise();
     m_panel = panel;

@@ -2,6 +2,7 @@
 // xdotool presses, the real screen capture, encoder and history store.
 #include "app/AppDelegate.h"
 #include "app/DoublePressRule.h"
+#include "app/StatusItem.h"
 #include "model/AppState.h"
 #include "output/HistoryService.h"
 #include "platform/UserDefaults.h"
@@ -52,9 +53,13 @@ protected:
         QDir().mkpath(shots); // a stored save folder is used only when it exists
         UserDefaults::standard().setString("saveDirectory", shots);
         UserDefaults::standard().setBool("playSound", false);
+        // Xvfb has no tray, so the main window would open at launch and be
+        // in every picture: these captures are taken as on a desktop with one.
+        StatusItem::setTrayAvailableOverride(true);
     }
     void TearDown() override
     {
+        StatusItem::setTrayAvailableOverride(std::nullopt);
         HotKeyService::shared().unregisterAll();
         HistoryService::resetShared();
         UserDefaults::resetStandard();

@@ -230,6 +230,41 @@ TEST_F(CaptureFlowsTest, TimedCountsDownOneNumberASecondThenCaptures)
     EXPECT_EQ(screen.rectRequests.size(), 1);
 }
 
+// Two timed requests a second apart are two captures: the later countdown
+// does not end the earlier one.
+TEST_F(CaptureFlowsTest, ASecondTimedCaptureLeavesTheFirstCountdownRunning)
+{
+    state->setCountdownSeconds(1);
+    flows->captureTimed();
+    QTest::qWait(400);
+    flows->captureTimed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state->history().size() == 2; }, 4000))
+        << "captures: " << state->history().size();
+    EXPECT_EQ(captured(), (QList<CaptureMode>{CaptureMode::timed, CaptureMode::timed}));
+    EXPECT_EQ(flows->timerOverlayWindow(), nullptr);
+}
+
+// A countdown read from the preferences file as stored, far outside the
+// range the settings offer, still counts from a number within it.
+TEST_F(CaptureFlowsTest, AStoredCountdownOutOfRangeCountsFromTheNearestAllowedNumber)
+{
+    const QList<QPair<qint64, int>> cases{{1000000000, 30}, {3000000000, 30}, {-5, 1}};
+    for (const auto &[stored, expected] : cases) {
+        flows.reset();
+        pipeline.reset();
+        UserDefaults::standard().setInteger("countdownSeconds", stored);
+        state = std::make_unique<AppState>();
+        ASSERT_EQ(state->countdownSeconds(), stored) << "read as stored";
+        pipeline = std::make_unique<CapturePipeline>(*state, preview);
+        flows = std::make_unique<CaptureFlows>(*state, *pipeline, regions, windows, scroll);
+        flows->captureTimed();
+        ASSERT_NE(flows->timerOverlayWindow(), nullptr);
+        const auto views = flows->timerOverlayWindow()->findChildren<TimerOverlayView *>();
+        ASSERT_EQ(views.size(), 1);
+        EXPECT_EQ(views.first()->seconds(), expected) << "stored " << stored;
+    }
+}
+
 namespace {
 // Notes when a widget is hidden and what the fake screen had been asked by then.
 class HideWatcher : public QObject

@@ -116,6 +116,31 @@ TEST_F(HotKeysTest, RefusedShortcutsGiveOneConflictAlertListingEach)
                       "Timed Capture (⌃⇧5)"));
 }
 
+// Two modes on one combination: the earlier mode keeps it, the later one is
+// reported as refused, whatever order the backend keeps its grabs in.
+TEST_F(HotKeysTest, AModeOnACombinationAnEarlierModeHoldsIsRefused)
+{
+    AppState::setDoubleTapTarget(std::nullopt, CaptureShortcut::fullscreen);
+    AppState::setHotKeyBinding(HotKeyBinding(19, 0x1200), CaptureShortcut::timed);     // Ctrl+Shift+2, as window
+    AppState::setHotKeyBinding(HotKeyBinding(18, 0x1200), CaptureShortcut::scrolling); // Ctrl+Shift+1, as full screen
+    AppDelegate delegate;
+    launch(delegate);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 1000));
+    QTest::qWait(50);
+    ASSERT_EQ(alerts.alerts.size(), 1);
+    EXPECT_EQ(alerts.alerts[0].title, QString("Hotkey Conflict"));
+    EXPECT_EQ(alerts.alerts[0].informativeText,
+              QString("Some hotkeys could not be registered (already in use): Scrolling Capture (⌃⇧1), "
+                      "Timed Capture (⌃⇧2)"));
+    EXPECT_EQ(keys.held.size(), 3);
+
+    QSignalSpy started(&delegate, &AppDelegate::captureStarted);
+    ASSERT_TRUE(keys.press(kDigit[1], CtrlShift));
+    ASSERT_TRUE(keys.press(kDigit[2], CtrlShift));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 2; }, 1000));
+    EXPECT_EQ(modes(started), (QList<CaptureMode>{CaptureMode::fullscreen, CaptureMode::window}));
+}
+
 TEST_F(HotKeysTest, ReRegisteringReleasesTheOldCombinationsFirst)
 {
     AppState::setDoubleTapTarget(std::nullopt, CaptureShortcut::fullscreen);
@@ -241,6 +266,36 @@ TEST_F(DoublePressTest, AModeWithoutTargetOrWithItselfAsTargetCapturesAtOnce)
     rule->hotkeyPressed(CaptureMode::timed);
     EXPECT_EQ(captured, (QList<CaptureMode>{CaptureMode::region, CaptureMode::timed, CaptureMode::timed}));
     EXPECT_EQ(clock.scheduled(), 0);
+}
+
+// An interval read from the preferences file as stored, however large or
+// small, waits only as long as the settings allow.
+TEST_F(DoublePressTest, AStoredIntervalOutOfRangeWaitsOnlyWithinTheAllowedRange)
+{
+    for (const auto &[stored, waited] : QList<QPair<qint64, qint64>>{{1000000000, 1000}, {-40, 120}}) {
+        captured.clear();
+        UserDefaults::standard().setInteger("doubleTapIntervalMS", stored);
+        AppState stale;
+        ASSERT_EQ(stale.doubleTapIntervalMS(), stored) << "read as stored";
+        DoublePressRule staleRule(stale, [this](CaptureMode m) { captured << m; });
+        staleRule.setClock(&clock);
+        staleRule.hotkeyPressed(CaptureMode::fullscreen);
+        clock.advance(waited - 1);
+        EXPECT_TRUE(captured.isEmpty()) << "stored " << stored;
+        clock.advance(1);
+        EXPECT_EQ(captured, QList<CaptureMode>{CaptureMode::fullscreen}) << "stored " << stored;
+    }
+}
+
+// Beyond the range of an int the real timer must still run.
+TEST_F(DoublePressTest, AStoredIntervalBeyondTheIntRangeStillCaptures)
+{
+    UserDefaults::standard().setInteger("doubleTapIntervalMS", 3000000000);
+    AppState stale;
+    DoublePressRule realRule(stale, [this](CaptureMode m) { captured << m; });
+    realRule.hotkeyPressed(CaptureMode::fullscreen);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !captured.isEmpty(); }, 3000));
+    EXPECT_EQ(captured, QList<CaptureMode>{CaptureMode::fullscreen});
 }
 
 // A busy main thread runs the first press's timer late, after a newer press

@@ -16,6 +16,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -178,3 +180,42 @@ TEST(ImageFileOpening, ExternalEditorGetsTheOpenedFileItself)
 }
 
 } // namespace
+
+// A file whose open never returns is given up after the stall time: the
+// files after it come through in order, and the opener goes away without
+// waiting for the stuck read.
+TEST(ImageFileOpening, AStalledFileIsGivenUpAndHoldsNothingBack)
+{
+    auto release = std::make_shared<QSemaphore>(0);
+    auto opener = std::make_unique<ImageFileOpener>();
+    opener->setStallTimeoutMs(300);
+    opener->setReader([release](const QString &path) {
+        if (path == "stalled")
+            release->acquire(); // like open() on a mount that never answers
+        QImage img(4, 4, QImage::Format_RGB32);
+        img.fill(Qt::red);
+        return img;
+    });
+    QStringList delivered;
+    QList<bool> loaded;
+    for (const QString &path : {"before", "stalled", "after"})
+        opener->open(path, [&](const QString &p, const QImage &image) {
+            delivered << p;
+            loaded << !image.isNull();
+        });
+    for (int i = 0; i < ImageFileOpener::maxReading + 1; ++i)
+        opener->open("more", [&](const QString &p, const QImage &) { delivered << p; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opener->isIdle(); }, 3000)) << delivered.join(',').toStdString();
+    EXPECT_EQ(delivered.mid(0, 3), (QStringList{"before", "stalled", "after"}));
+    EXPECT_EQ(loaded, (QList<bool>{true, false, true}));
+    EXPECT_EQ(delivered.size(), 3 + ImageFileOpener::maxReading + 1);
+
+    // Another stalled read still running: going away waits for nothing.
+    opener->open("stalled", [](const QString &, const QImage &) {});
+    QElapsedTimer clock;
+    clock.start();
+    opener.reset();
+    EXPECT_LT(clock.elapsed(), 200);
+    release->release(2); // lets the test's threads end
+    QTest::qWait(50);
+}

@@ -5,6 +5,7 @@
 #include "support/TestHome.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -228,3 +229,39 @@ TEST(InstanceProcess, RunningInstanceSurvivesBadRequests)
 }
 
 } // namespace
+
+// A named pipe nobody writes to never finishes opening. Handed over, it
+// must hold back neither later files nor later links, and the program must
+// still end when asked.
+TEST(InstanceProcess, AFileThatNeverOpensHoldsNothingBack)
+{
+    const QString fifo = TestHome::path() + "/stalled.png";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QImage img(30, 20, QImage::Format_RGB32);
+    img.fill(Qt::cyan);
+    ASSERT_TRUE(img.save(TestHome::path() + "/after.png"));
+
+    Vorna first({});
+    ASSERT_TRUE(first.waitFor("[Vorna] applicationDidFinishLaunching: done"));
+    handOver({fifo});
+    handOver({TestHome::path() + "/after.png"});
+    const QString manifest = AppPaths::appDataDir() + "/history/manifest.json";
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QFile f(manifest);
+            return f.open(QIODevice::ReadOnly) && f.readAll().contains("after.png");
+        },
+        10000))
+        << first.output().toStdString();
+    EXPECT_TRUE(first.output().contains("stalled.png")) << "the pipe is refused with a log line";
+
+    QElapsedTimer clock;
+    clock.start();
+    handOver({"vorna://capture?mode=region"});
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(first.waitFor("[Vorna] url: capture request: region")) << first.output().toStdString();
+
+    ::kill(static_cast<pid_t>(first.pid()), SIGTERM);
+    ASSERT_TRUE(first.finish(5000)) << "SIGTERM must end the program";
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+}

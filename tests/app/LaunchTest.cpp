@@ -1,11 +1,15 @@
 #include "app/AppDelegate.h"
 #include "app/AppWindow.h"
 #include "app/WindowManager.h"
+#include "model/AppState.h"
+#include "model/SettingsPersistence.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
 #include "settings/SettingsView.h"
+#include "support/FakeGlobalHotKeys.h"
 #include "support/TestHome.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -51,6 +55,61 @@ TEST_F(LaunchTest, LogsTheLaunchLinesInOrder)
     EXPECT_LT(sentry, done);
     EXPECT_TRUE(first->contains(QString(" pid=%1 ").arg(QCoreApplication::applicationPid())));
     EXPECT_FALSE(delegate.applicationShouldTerminateAfterLastWindowClosed());
+}
+
+namespace {
+// Notes how much had been logged when the first shortcut was grabbed.
+class GrabWatcher : public FakeGlobalHotKeys
+{
+public:
+    explicit GrabWatcher(const LogCapture &log) : m_log(log) {}
+    bool grab(quint32 id, const QList<quint32> &keycodes, Modifiers modifiers) override
+    {
+        if (linesAtFirstGrab < 0)
+            linesAtFirstGrab = m_log.lines().size();
+        return FakeGlobalHotKeys::grab(id, keycodes, modifiers);
+    }
+    qsizetype linesAtFirstGrab = -1;
+
+private:
+    const LogCapture &m_log;
+};
+} // namespace
+
+// The launch runs its steps in a fixed order, and the order matters: the
+// settings mirror fills in the preferences a reinstall lost before the hot
+// keys are read, so a shortcut the user moved is registered where the user
+// put it, not at its default.
+TEST_F(LaunchTest, TheStepsRunInOrderAndTheHotKeysSeeTheRestoredSettings)
+{
+    // The mirror knows window's shortcut as Ctrl+Shift+9; the store lost it.
+    AppState::setHotKeyBinding(HotKeyBinding(25, 0x1200), CaptureShortcut::window);
+    ASSERT_TRUE(SettingsPersistence::shared().writeSettingsFile());
+    UserDefaults::resetStandard();
+    QFile::remove(UserDefaults::defaultFilePath());
+    ASSERT_FALSE(UserDefaults::standard().contains("hotkey.window"));
+
+    LogCapture log;
+    GrabWatcher keys(log);
+    AppDelegate delegate;
+    launch(delegate, {});
+    EXPECT_EQ(keys.held.size(), 5);
+    EXPECT_TRUE(keys.press(18, GlobalHotKeys::Control | GlobalHotKeys::Shift)) << "Ctrl+Shift+9 is held";
+    EXPECT_FALSE(keys.press(11, GlobalHotKeys::Control | GlobalHotKeys::Shift)) << "Ctrl+Shift+2 is not";
+
+    const QStringList lines = log.lines();
+    auto at = [&](const QString &start) {
+        return std::find_if(lines.begin(), lines.end(), [&](const QString &l) { return l.startsWith(start); })
+               - lines.begin();
+    };
+    const qsizetype sentry = at("[Vorna] sentry: enabled=");
+    const qsizetype tray = at("[Vorna] setupStatusItem: creating");
+    const qsizetype done = at("[Vorna] applicationDidFinishLaunching: done");
+    ASSERT_LT(done, lines.size());
+    EXPECT_LT(at("[Vorna] applicationDidFinishLaunching: pid="), sentry);
+    EXPECT_LT(sentry, tray);
+    EXPECT_GT(keys.linesAtFirstGrab, tray) << "the hot keys come after the tray";
+    EXPECT_LE(keys.linesAtFirstGrab, done) << "and before the launch is done";
 }
 
 TEST_F(LaunchTest, SettingsTabArgumentsSetTheOneShotKeyAndPrefixesDoNothing)

@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppWindow.h"
+#include "app/MenuActions.h"
+#include "app/MenuBuilder.h"
 #include "app/WindowManager.h"
 #include "app/SaveToMenus.h"
 #include "app/StatusItem.h"
@@ -12,6 +14,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -245,4 +248,83 @@ TEST_F(MenusTest, WithoutATrayTheLogSaysSoAndTheMenuStillExists)
     // The offscreen platform has no tray.
     EXPECT_TRUE(log.contains("[Vorna] setupStatusItem: no system tray on this desktop"));
     ASSERT_NE(delegate.statusItem()->menu(), nullptr);
+}
+
+namespace {
+// The commands a menu's entries run, by the name of the action, with the
+// submenus' titles for the submenus without an action of their own.
+QSet<QString> commandsOf(const QList<QAction *> &actions, QString *lastRun)
+{
+    QSet<QString> commands;
+    for (QAction *a : actions) {
+        if (a->isSeparator())
+            continue;
+        if (a->menu()) {
+            if (a->menu()->objectName() == "Save To")
+                commands << "Save To";
+            else
+                commands |= commandsOf(a->menu()->actions(), lastRun);
+            continue;
+        }
+        lastRun->clear();
+        a->trigger();
+        EXPECT_FALSE(lastRun->isEmpty()) << a->text().toStdString() << " runs nothing";
+        commands << *lastRun;
+    }
+    return commands;
+}
+} // namespace
+
+// Stock GNOME and a bare X server have no tray: the main window is the way
+// in. It shows at launch, comes forward when vorna is started again without
+// arguments, and its menu bar runs every command of the tray menu.
+TEST_F(MenusTest, WithoutATrayTheMainWindowIsTheWayIn)
+{
+    QString lastRun;
+    MenuActions actions;
+    for (auto [slot, name] : std::initializer_list<std::pair<std::function<void()> MenuActions::*, const char *>>{
+             {&MenuActions::captureFullScreen, "captureFullScreen"}, {&MenuActions::captureWindow, "captureWindow"},
+             {&MenuActions::captureRegion, "captureRegion"}, {&MenuActions::captureScrolling, "captureScrolling"},
+             {&MenuActions::captureTimed, "captureTimed"}, {&MenuActions::openMainWindow, "openMainWindow"},
+             {&MenuActions::openHistory, "openHistory"}, {&MenuActions::openEditor, "openEditor"},
+             {&MenuActions::openDiffViewer, "openDiffViewer"}, {&MenuActions::openHelp, "openHelp"},
+             {&MenuActions::reportBug, "reportBug"}, {&MenuActions::showAboutPanel, "showAboutPanel"},
+             {&MenuActions::checkForUpdates, "checkForUpdates"}, {&MenuActions::openSettings, "openSettings"},
+             {&MenuActions::quitApp, "quitApp"}})
+        actions.*slot = [&lastRun, name] { lastRun = name; };
+    AppState state;
+    SaveToMenus saveTo(state, [] {});
+    MenuBuilder builder(actions, saveTo);
+    std::unique_ptr<QMenu> tray(builder.buildStatusMenu(false));
+    std::unique_ptr<QMenuBar> bar(MenuBuilder::makeMainMenuBar(actions));
+    builder.extendMainMenu(bar.get());
+    const QSet<QString> trayCommands = commandsOf(tray->actions(), &lastRun);
+    const QSet<QString> barCommands = commandsOf(bar->actions(), &lastRun);
+    EXPECT_EQ(trayCommands.size(), 16); // the fifteen actions and Save To
+    EXPECT_TRUE(barCommands.contains(trayCommands)) << QStringList((trayCommands - barCommands).values())
+                                                           .join(", ")
+                                                           .toStdString();
+
+    StatusItem::setTrayAvailableOverride(false);
+    {
+        AppDelegate delegate;
+        launch(delegate);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.windows().mainWindow(); }, 1000));
+        AppWindow *window = delegate.windows().mainWindow();
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->menuBar(), delegate.mainMenuBar());
+        window->close();
+        ASSERT_FALSE(window->isVisible());
+        delegate.receiveHandOver({}, "/");
+        EXPECT_TRUE(window->isVisible()) << "starting vorna again brings it forward";
+    }
+
+    // With a tray nothing changes.
+    StatusItem::setTrayAvailableOverride(true);
+    AppDelegate delegate;
+    launch(delegate);
+    delegate.receiveHandOver({}, "/");
+    QTest::qWait(50);
+    EXPECT_EQ(delegate.windows().mainWindow(), nullptr);
+    StatusItem::setTrayAvailableOverride(std::nullopt);
 }

@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "support/TestHome.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -27,6 +28,7 @@ QByteArray readFile(const QString &path)
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
@@ -171,7 +173,8 @@ TEST(SettingsPersistence, ImportStoresCountsNotifiesAndRewrites)
     UserDefaults &d = UserDefaults::standard();
     d.setDouble("jpegQuality", 0.7);
     QStringList posted;
-    QObject::connect(&NotificationCenter::instance(), &NotificationCenter::posted,
+    QObject listening; // ends the connection with the case
+    QObject::connect(&NotificationCenter::instance(), &NotificationCenter::posted, &listening,
                      [&](const QString &name) { posted.append(name); });
 
     const auto count = SettingsPersistence::shared().importSettings(R"({"version":2,"values":{
@@ -194,7 +197,8 @@ TEST(SettingsPersistence, ImportStoresCountsNotifiesAndRewrites)
 TEST(SettingsPersistence, ImportRefusesWhatIsNoSettingsDocument)
 {
     QStringList posted;
-    QObject::connect(&NotificationCenter::instance(), &NotificationCenter::posted,
+    QObject listening; // ends the connection with the case
+    QObject::connect(&NotificationCenter::instance(), &NotificationCenter::posted, &listening,
                      [&](const QString &name) { posted.append(name); });
     for (const QByteArray &bytes : {QByteArray("[{\"values\":{}}]"), QByteArray("{\"values\":\"jpegQuality\"}"),
                                     QByteArray("{\"version\":1}"), QByteArray("\xff\xfe{"), QByteArray()})

@@ -153,6 +153,24 @@ TEST_F(GlobalHotKeysX11Test, ACombinationHeldByAnotherClientIsRefusedAndHoldsNot
     EXPECT_EQ(spy.at(0).at(0).toUInt(), 3u);
 }
 
+// The server lets one client grab a combination twice; ours must not, or
+// which id a press reaches would be chance.
+TEST_F(GlobalHotKeysX11Test, ACombinationAnotherIdHoldsIsRefusedUntilReleased)
+{
+    X11GlobalHotKeys keys;
+    QSignalSpy spy(&keys, &GlobalHotKeys::activated);
+    ASSERT_TRUE(keys.grab(1, {kKey1}, GlobalHotKeys::Control | GlobalHotKeys::Shift));
+    EXPECT_FALSE(keys.grab(2, {kKey1}, GlobalHotKeys::Control | GlobalHotKeys::Shift));
+    EXPECT_TRUE(keys.grab(3, {kKey1}, GlobalHotKeys::Control)) << "other modifiers are another combination";
+    xdotool({"key", "ctrl+shift+1"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.count() == 1; }, 3000));
+    EXPECT_EQ(spy.at(0).at(0).toUInt(), 1u);
+    // Grabbing again under the same id, and taking it once released, work.
+    EXPECT_TRUE(keys.grab(1, {kKey1}, GlobalHotKeys::Control | GlobalHotKeys::Shift));
+    keys.ungrab(1);
+    EXPECT_TRUE(keys.grab(2, {kKey1}, GlobalHotKeys::Control | GlobalHotKeys::Shift));
+}
+
 TEST_F(GlobalHotKeysX11Test, AHeldKeyReportsOnePress)
 {
     X11GlobalHotKeys keys;

@@ -1,11 +1,41 @@
 // Every test process runs with HOME and the XDG folders inside a fresh
-// temporary folder, so no test ever touches the real home.
+// temporary folder, so no test ever touches the real home. Every test case
+// starts as if it ran in a process of its own: an empty home and fresh
+// shared stores, whatever the cases before it left behind.
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "app/StatusItem.h"
+#include "model/SettingsPersistence.h"
+#include "output/HistoryService.h"
+#include "platform/UserDefaults.h"
+#include "services/UpdateChecker.h"
 #include "support/TestHome.h"
+
+namespace {
+
+class FreshStartForEachCase : public testing::EmptyTestEventListener
+{
+    void OnTestStart(const testing::TestInfo &) override { freshStart(); }
+    void OnTestEnd(const testing::TestInfo &) override { freshStart(); }
+
+    static void freshStart()
+    {
+        // Windows and objects a case let go of go now, not in the next case.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // The stores write what they hold before the home is emptied.
+        SettingsPersistence::shared().stop();
+        HistoryService::resetShared();
+        UpdateChecker::resetShared();
+        UserDefaults::resetStandard();
+        StatusItem::setTrayAvailableOverride(std::nullopt);
+        TestHome::reset();
+    }
+};
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -21,6 +51,7 @@ int main(int argc, char **argv)
     qputenv("VornaSuppressPermissionPrompt", "1");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshStartForEachCase);
     const int rc = RUN_ALL_TESTS();
     TestHome::remove();
     return rc;
