@@ -7,11 +7,11 @@
 #include "platform/Localized.h"
 #include "platform/Log.h"
 #include "platform/OpenPanel.h"
+#include "windows/HistoryActions.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QThreadPool>
 #include <QtConcurrent>
 #include <algorithm>
@@ -41,7 +41,7 @@ QThreadPool &exportPool()
 
 std::optional<QByteArray> encoded(const Job &job, ImageFormat format, double quality)
 {
-    const QImage image = BatchExport::pixels(job.item, job.historyPng);
+    const QImage image = HistoryActions::pixels(job.item, job.historyPng);
     if (image.isNull())
         return std::nullopt;
     try {
@@ -59,27 +59,6 @@ QString replaced(QString format, const QList<qint64> &values)
 }
 
 } // namespace
-
-QImage BatchExport::pixels(const HistoryItem &item, const QString &historyPng)
-{
-    if (item.image.isNull())
-        return {};
-    if (item.image.isDecoded())
-        return item.image.image();
-    QString path = historyPng;
-    if (!QFileInfo(path).isFile())
-        path = item.image.sourcePath();
-    if (path.isEmpty())
-        return item.image.image();
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    QImage image = reader.read();
-    const QSize px = item.image.pixelSize();
-    const QSizeF pt = item.image.pointSize();
-    if (!image.isNull() && px.isValid() && pt.width() > 0)
-        image.setDevicePixelRatio(px.width() / pt.width());
-    return image;
-}
 
 QString BatchExport::message(const Outcome &outcome)
 {

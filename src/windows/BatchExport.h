@@ -41,9 +41,4 @@ public:
 
     // The alert's message for an outcome.
     static QString message(const Outcome &outcome);
-
-    // The captures's pixels for encoding: in memory when they are, else
-    // read from its history PNG (or its own file) without keeping them in
-    // the entry. Any thread.
-    static QImage pixels(const HistoryItem &item, const QString &historyPng);
 };

@@ -8,6 +8,9 @@
 #include "platform/Workspace.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
+#include <QImageReader>
+#include <QtConcurrent>
 #include <QFileInfo>
 #include <QGuiApplication>
 
@@ -19,20 +22,64 @@ void openInEditor(AppState &appState, const HistoryItem &item)
         appState.openEditor(item.image);
 }
 
+QImage pixels(const HistoryItem &item, const QString &historyPng)
+{
+    if (item.image.isNull())
+        return {};
+    if (item.image.isDecoded())
+        return item.image.image();
+    QString path = historyPng;
+    if (!QFileInfo(path).isFile())
+        path = item.image.sourcePath();
+    if (path.isEmpty())
+        return item.image.image();
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    QImage image;
+    if (!reader.read(&image))
+        return {};
+    const QSize px = item.image.pixelSize();
+    const QSizeF pt = item.image.pointSize();
+    if (px.isValid() && pt.width() > 0)
+        image.setDevicePixelRatio(px.width() / pt.width());
+    return image;
+}
+
+namespace {
+
+// Reads the capture's pixels in the background, then runs done with them
+// on the main thread.
+void withPixels(const HistoryItem &item, std::function<void(const QImage &)> done)
+{
+    const QString png = HistoryService::shared().imagePath(item.id);
+    QtConcurrent::run([item, png] { return pixels(item, png); })
+        .then(QCoreApplication::instance(), [done = std::move(done)](const QImage &image) { done(image); });
+}
+
+} // namespace
+
 void copyImage(const HistoryItem &item)
 {
-    const QImage image = item.image.image();
-    if (image.isNull())
-        return;
-    QGuiApplication::clipboard()->setImage(image);
+    withPixels(item, [](const QImage &image) {
+        if (!image.isNull())
+            QGuiApplication::clipboard()->setImage(image);
+    });
 }
 
 void saveAs(AppState &appState, const HistoryItem &item)
 {
-    ImageExporter::presentSavePanel(item.image.image(), appState.defaultFormat(), appState.jpegQuality(),
-                                    [](const ErrorReport &error) {
-                                        presentErrorAlert(error, localized("Could not save screenshot"));
-                                    });
+    const ImageFormat format = appState.defaultFormat();
+    const double quality = appState.jpegQuality();
+    withPixels(item, [format, quality](const QImage &image) {
+        if (image.isNull()) {
+            presentErrorAlert(VornaError::exportFailed(localized("the capture could not be read")),
+                              localized("Could not save screenshot"));
+            return;
+        }
+        ImageExporter::presentSavePanel(image, format, quality, [](const ErrorReport &error) {
+            presentErrorAlert(error, localized("Could not save screenshot"));
+        });
+    });
 }
 
 bool hasSavedFile(const HistoryItem &item)

@@ -94,9 +94,12 @@ void RecentThumbnailCard::paintEvent(QPaintEvent *)
     const QImage picture = ThumbnailCache::shared().thumbnail(m_item, thumbnailBounds(), &state);
     p.fillPath(shape, palette().color(QPalette::AlternateBase));
     if (!picture.isNull()) {
+        // Fitted: a picture beyond the widest (or narrowest) card keeps its shape.
+        QRectF target(QPointF(), QSizeF(picture.size()).scaled(r.size(), Qt::KeepAspectRatio));
+        target.moveCenter(r.center());
         p.save();
         p.setClipPath(shape);
-        p.drawImage(r, picture);
+        p.drawImage(target, picture);
         p.restore();
     } else if (state == ThumbnailCache::State::failed) {
         const QIcon icon = SymbolIcon::make(QStringLiteral("photo.on.rectangle.angled"));

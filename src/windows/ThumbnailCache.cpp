@@ -140,5 +140,9 @@ QImage ThumbnailCache::load(const QString &historyPng, const ImageHandle &image,
     const QString source = image.sourcePath();
     if (!source.isEmpty() && QFileInfo(source) != QFileInfo(historyPng))
         return readScaled(source, bounds);
+    // The history file may have been put in place (and the pixels let go)
+    // while this looked.
+    if (QFileInfo::exists(historyPng))
+        return readScaled(historyPng, bounds);
     return {};
 }

@@ -1,6 +1,7 @@
 #include "HistoryTestSupport.h"
 
 #include "model/NotificationNames.h"
+#include "platform/SavePanel.h"
 #include "windows/AdaptiveGridLayout.h"
 #include "windows/CaptureModeCard.h"
 #include "windows/ContentView.h"
@@ -22,6 +23,23 @@ namespace {
 
 class ContentViewTest : public HistoryTestBase
 {
+};
+
+// Answers every save panel with one path.
+class AnsweringSavePanel : public SavePanel
+{
+public:
+    explicit AnsweringSavePanel(QString path) : m_path(std::move(path)) { SavePanel::setCurrent(this); }
+    ~AnsweringSavePanel() override { SavePanel::setCurrent(nullptr); }
+    void begin(const Request &request, Completion completion) override
+    {
+        requests.append(request);
+        completion(m_path);
+    }
+    QList<Request> requests;
+
+private:
+    QString m_path;
 };
 
 QAction *actionNamed(QMenu &menu, const QString &text)
@@ -217,8 +235,23 @@ TEST_F(ContentViewTest, ThumbnailMenuOpensCopiesAndDeletesFromBothListsAndTheDis
     EXPECT_EQ(appState->capturedImage(), newer.image);
     QGuiApplication::clipboard()->clear();
     actionNamed(*menu, "Copy")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QGuiApplication::clipboard()->image().isNull(); }, 5000));
     EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32).pixel(10, 100),
               QColor(Qt::blue).rgb());
+
+    // Save As: the default format taken at the click, written where the panel says.
+    appState->setDefaultFormat(ImageFormat::png);
+    const QString chosen = TestHome::path() + "/chosen.png";
+    {
+        AnsweringSavePanel savePanel(chosen);
+        actionNamed(*menu, "Save As…")->trigger();
+        appState->setDefaultFormat(ImageFormat::jpeg);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(chosen); }, 5000));
+        ASSERT_EQ(savePanel.requests.size(), 1);
+        EXPECT_TRUE(savePanel.requests[0].suggestedName.endsWith(".png"));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QImage(chosen).isNull(); }, 5000));
+    EXPECT_EQ(QImage(chosen).size(), QSize(320, 200));
 
     // Delete from the strip while the history page shows it too.
     view.setSelectedTab(ContentTab::history);
