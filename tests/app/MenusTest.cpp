@@ -290,8 +290,10 @@ TEST_F(MenusTest, WithoutATrayTheMainWindowIsTheWayIn)
              {&MenuActions::openDiffViewer, "openDiffViewer"}, {&MenuActions::openHelp, "openHelp"},
              {&MenuActions::reportBug, "reportBug"}, {&MenuActions::showAboutPanel, "showAboutPanel"},
              {&MenuActions::checkForUpdates, "checkForUpdates"}, {&MenuActions::openSettings, "openSettings"},
-             {&MenuActions::quitApp, "quitApp"}})
-        actions.*slot = [&lastRun, name] { lastRun = name; };
+             {&MenuActions::quitApp, "quitApp"}}) {
+        const char *actionName = name;
+        actions.*slot = [&lastRun, actionName] { lastRun = actionName; };
+    }
     AppState state;
     SaveToMenus saveTo(state, [] {});
     MenuBuilder builder(actions, saveTo);
