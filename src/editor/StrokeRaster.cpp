@@ -221,7 +221,7 @@ struct Mask
 
 } // namespace
 
-bool canDraw(const QPainter &painter, const QColor &colour)
+bool canDraw(const QPainter &painter, const QColor &colour, double width)
 {
     QPaintDevice *device = painter.device();
     if (!device || device->devType() != QInternal::Image)
@@ -233,7 +233,7 @@ bool canDraw(const QPainter &painter, const QColor &colour)
         || painter.compositionMode() != QPainter::CompositionMode_SourceOver)
         return false;
     const QTransform t = painter.deviceTransform();
-    if (t.type() > QTransform::TxScale)
+    if (t.type() > QTransform::TxScale || !(width * std::fabs(t.m11()) <= 128))
         return false;
     // A uniform scale keeps round caps round.
     return std::fabs(std::fabs(t.m11()) - std::fabs(t.m22())) < 1e-9 * std::max(1.0, std::fabs(t.m11()));

@@ -206,6 +206,12 @@ TEST(AnnotationRender, NonsenseValuesAreSkippedOrDrawnSafely)
         negativeText,
         hugeNumber,
     };
+    // A long stroke as wide as the clamp allows crosses the image many times.
+    QList<QPointF> zigzag;
+    for (int i = 0; i < 400; ++i)
+        zigzag.append(QPointF((i % 2) * 200, i * 0.4));
+    const QImage wide = AnnotationRenderer::flatten(image, {make(AnnotationTool::freehand, zigzag, 1e4)});
+    EXPECT_TRUE(isRed(wide.pixel(100, 75)));
     const QImage out = AnnotationRenderer::flatten(image, bad);
     ASSERT_EQ(out.size(), image.size());
     // Those with unusable points or widths leave no mark; the rest (a huge
