@@ -57,7 +57,7 @@ QRectF normalisedRect(const QPointF &a, const QPointF &b)
 // when the painter allows it.
 void strokePolyline(QPainter &p, const QPointF *points, int count, bool closed, double width, const QColor &colour)
 {
-    if (StrokeRaster::canDraw(p, colour)) {
+    if (StrokeRaster::canDraw(p, colour, width)) {
         StrokeRaster::drawPolyline(p, points, count, closed, width, colour);
         return;
     }
@@ -71,7 +71,7 @@ void strokePolyline(QPainter &p, const QPointF *points, int count, bool closed, 
 
 void strokeRect(QPainter &p, const QRectF &r, double width, const QColor &colour)
 {
-    if (!StrokeRaster::canDraw(p, colour)) {
+    if (!StrokeRaster::canDraw(p, colour, width)) {
         p.drawRect(r);
         return;
     }
@@ -81,7 +81,7 @@ void strokeRect(QPainter &p, const QRectF &r, double width, const QColor &colour
 
 void strokeEllipse(QPainter &p, const QRectF &r, double width, const QColor &colour)
 {
-    if (!StrokeRaster::canDraw(p, colour)) {
+    if (!StrokeRaster::canDraw(p, colour, width)) {
         p.drawEllipse(r);
         return;
     }

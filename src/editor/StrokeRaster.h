@@ -16,9 +16,11 @@ namespace StrokeRaster {
 
 // Whether the painter can take the fast path for a stroke of this colour:
 // it paints on an RGB32 or premultiplied ARGB32 image, with no clip, no
-// rotation or shear, source-over blending, full opacity, and the colour is
-// opaque. Otherwise callers draw with QPainter.
-bool canDraw(const QPainter &painter, const QColor &colour);
+// rotation or shear, source-over blending, full opacity, the colour is
+// opaque and the stroke at most 128 device pixels wide (wider capsules
+// would each cover a large area many times over; Qt fills one outline).
+// Otherwise callers draw with QPainter.
+bool canDraw(const QPainter &painter, const QColor &colour, double width);
 
 // Strokes the polyline through `count` points (closed: back to the first)
 // with `width` in the painter's user units. Requires canDraw().
