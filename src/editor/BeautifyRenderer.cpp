@@ -269,7 +269,7 @@ void drawCard(QPainter &p, const QImage &source, const QPoint &origin, double co
 void paintInStripes(QImage &image, const std::function<void(QPainter &)> &paint)
 {
     const int rows = image.height();
-    const int stripes = std::clamp(rows / 384, 1, std::max(1, QThread::idealThreadCount()));
+    const int stripes = std::clamp(rows / 384, 1, std::max(1, QThread::idealThreadCount() / 2));
     uchar *bits = image.bits();
     const qsizetype bpl = image.bytesPerLine();
     auto paintStripe = [&](int index) {
