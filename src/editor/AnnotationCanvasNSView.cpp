@@ -124,6 +124,38 @@ int AnnotationCanvasNSView::indexOfSelected() const
 
 // ---- drawing ----
 
+void AnnotationCanvasNSView::appendAnnotation(const Annotation &annotation)
+{
+    m_annotations.append(annotation);
+    // A new annotation lies on top of all the others: draw it onto the
+    // finished layer instead of drawing everything again.
+    if (m_layerValid && !m_layer.isNull() && !(m_moving && m_moved)) {
+        if (!m_hiddenLayers.contains(annotation.tool)) {
+            QPainter painter(&m_layer);
+            painter.translate(-m_layerRect.topLeft());
+            painter.scale(m_zoom, m_zoom);
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setRenderHint(QPainter::TextAntialiasing, true);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            AnnotationRenderer::drawAnnotation(painter, annotation, m_pixels, &m_pixellateCache);
+        }
+    } else {
+        invalidateLayer();
+    }
+    updateArea(annotation);
+}
+
+void AnnotationCanvasNSView::updateArea(const Annotation &annotation)
+{
+    const QRectF area = AnnotationRenderer::paintArea(annotation);
+    if (area.isEmpty()) {
+        update();
+        return;
+    }
+    const QRectF widgetArea(area.topLeft() * m_zoom, area.size() * m_zoom);
+    update(widgetArea.toAlignedRect().adjusted(-2, -2, 2, 2).intersected(rect()));
+}
+
 void AnnotationCanvasNSView::paintEvent(QPaintEvent *event)
 {
     const QRect target = event->rect();
@@ -143,18 +175,16 @@ void AnnotationCanvasNSView::paintEvent(QPaintEvent *event)
         m_layer.setDevicePixelRatio(dpr);
         m_layer.fill(Qt::transparent);
         m_layerRect = area;
-        QPainter layerPainter(&m_layer);
-        layerPainter.translate(-area.topLeft());
-        layerPainter.scale(m_zoom, m_zoom);
         AnnotationScene scene;
         scene.image = m_pixels;
         scene.annotations = m_annotations;
         if (moving >= 0)
             scene.annotations.removeAt(moving);
         scene.hiddenLayers = m_hiddenLayers;
-        m_pixellateCache.beginFrame();
-        AnnotationRenderer::paint(layerPainter, scene, &m_pixellateCache);
-        m_pixellateCache.endFrame();
+        QTransform toLayer;
+        toLayer.translate(-area.left(), -area.top());
+        toLayer.scale(m_zoom, m_zoom);
+        AnnotationRenderer::renderInto(m_layer, toLayer, scene, &m_pixellateCache);
         m_layerValid = true;
     }
 
@@ -198,9 +228,7 @@ void AnnotationCanvasNSView::mousePressEvent(QMouseEvent *event)
         a.fontSize = 16;
         a.number = m_nextNumber;
         a.isFinished = true;
-        m_annotations.append(a);
-        invalidateLayer();
-        update();
+        appendAnnotation(a);
         emit annotationsChanged(m_annotations, m_nextNumber + 1);
         break;
     }
@@ -239,18 +267,23 @@ void AnnotationCanvasNSView::mouseMoveEvent(QMouseEvent *event)
         if (index < 0)
             return;
         const QPointF delta = Q - m_dragStartPoint.value_or(Q);
-        for (QPointF &p : m_annotations[index].points)
-            p += delta;
+        Annotation &moving = m_annotations[index];
         m_dragStartPoint = Q;
         if (!m_moved) {
             m_moved = true;
             invalidateLayer(); // the layer now leaves the moving annotation out
+            update();
+        } else {
+            updateArea(moving); // where it was
         }
-        update();
+        for (QPointF &p : moving.points)
+            p += delta;
+        updateArea(moving);
         return;
     }
     if (!m_activeAnnotation)
         return;
+    updateArea(*m_activeAnnotation); // where it was
     QList<QPointF> &points = m_activeAnnotation->points;
     if (m_activeAnnotation->tool == AnnotationTool::freehand)
         points.append(Q);
@@ -260,7 +293,7 @@ void AnnotationCanvasNSView::mouseMoveEvent(QMouseEvent *event)
         points.append(Q);
     else
         points[1] = Q;
-    update();
+    updateArea(*m_activeAnnotation);
 }
 
 void AnnotationCanvasNSView::mouseReleaseEvent(QMouseEvent *event)
@@ -280,8 +313,7 @@ void AnnotationCanvasNSView::mouseReleaseEvent(QMouseEvent *event)
                 performCrop(finished.boundingRect());
             } else {
                 finished.isFinished = true;
-                m_annotations.append(finished);
-                invalidateLayer();
+                appendAnnotation(finished);
                 emit annotationsChanged(m_annotations, m_nextNumber);
             }
         }
@@ -370,8 +402,7 @@ void AnnotationCanvasNSView::commitTextEntry()
         a.fontSize = m_currentFontSize;
         a.number = 0;
         a.isFinished = true;
-        m_annotations.append(a);
-        invalidateLayer();
+        appendAnnotation(a);
         emit annotationsChanged(m_annotations, m_nextNumber);
     }
     update();

@@ -105,6 +105,10 @@ private:
     void closeTextField();
     void updateGeometryForZoom();
     int indexOfSelected() const;
+    // Appends a finished annotation and draws it onto the cached layer.
+    void appendAnnotation(const Annotation &annotation);
+    // Asks for a repaint of what the annotation covers (all when unknown).
+    void updateArea(const Annotation &annotation);
 
     ImageHandle m_image;
     QImage m_pixels;

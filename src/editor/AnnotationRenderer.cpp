@@ -1,12 +1,18 @@
 #include "editor/AnnotationRenderer.h"
 
 #include "editor/Pixellate.h"
+#include "editor/StrokeRaster.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QThread>
+#include <QVarLengthArray>
+#include <QtConcurrent/QtConcurrentMap>
+#include <numeric>
+#include <vector>
 #include <algorithm>
 #include <cmath>
 
@@ -47,11 +53,56 @@ QRectF normalisedRect(const QPointF &a, const QPointF &b)
     return QRectF(std::min(a.x(), b.x()), std::min(a.y(), b.y()), std::fabs(b.x() - a.x()), std::fabs(b.y() - a.y()));
 }
 
+// Strokes with the pen already set on the painter; takes the fast path
+// when the painter allows it.
+void strokePolyline(QPainter &p, const QPointF *points, int count, bool closed, double width, const QColor &colour)
+{
+    if (StrokeRaster::canDraw(p, colour, width)) {
+        StrokeRaster::drawPolyline(p, points, count, closed, width, colour);
+        return;
+    }
+    if (closed)
+        p.drawPolygon(points, count);
+    else if (count == 2)
+        p.drawLine(points[0], points[1]);
+    else
+        p.drawPolyline(points, count);
+}
+
+void strokeRect(QPainter &p, const QRectF &r, double width, const QColor &colour)
+{
+    if (!StrokeRaster::canDraw(p, colour, width)) {
+        p.drawRect(r);
+        return;
+    }
+    const QPointF corners[4] = {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()};
+    StrokeRaster::drawPolyline(p, corners, 4, true, width, colour);
+}
+
+void strokeEllipse(QPainter &p, const QRectF &r, double width, const QColor &colour)
+{
+    if (!StrokeRaster::canDraw(p, colour, width)) {
+        p.drawEllipse(r);
+        return;
+    }
+    // Short enough chords (about 3 device pixels) that the outline reads as a curve.
+    const double scale = std::fabs(p.deviceTransform().m11());
+    const double perimeter = M_PI * (r.width() + r.height()) / 2 * scale;
+    const int n = std::clamp(int(perimeter / 3), 16, 4096);
+    QVarLengthArray<QPointF, 256> outline(n);
+    const QPointF c = r.center();
+    for (int i = 0; i < n; ++i) {
+        const double angle = 2 * M_PI * i / n;
+        outline[i] = QPointF(c.x() + r.width() / 2 * std::cos(angle), c.y() + r.height() / 2 * std::sin(angle));
+    }
+    StrokeRaster::drawPolyline(p, outline.constData(), n, true, width, colour);
+}
+
 void drawArrow(QPainter &p, const Annotation &a, double width)
 {
     const QPointF A = a.points[0];
     const QPointF B = a.points[1];
-    p.drawLine(A, B);
+    strokePolyline(p, a.points.constData(), 2, false, width, a.color);
     const double angle = std::atan2(B.y() - A.y(), B.x() - A.x());
     const double L = arrowHeadLength(width);
     const QPolygonF head({B,
@@ -124,31 +175,78 @@ void drawCropOverlay(QPainter &p, const Annotation &a, const QSizeF &bounds)
     p.restore();
 }
 
-void drawPixelate(QPainter &p, const Annotation &a, const QImage &image, PixellateCache *cache)
+// A finished blur patch and where it goes, in image points.
+struct BlurPatch
+{
+    QImage patch;
+    QRectF target;
+};
+
+std::optional<BlurPatch> blurPatch(const Annotation &a, const QImage &image, PixellateCache *cache)
 {
     const QRectF R = normalisedRect(a.points[0], a.points[1]);
     if (R.width() <= 1 || R.height() <= 1 || image.isNull())
-        return;
+        return std::nullopt;
     const QSizeF bounds = canvasSize(image);
     if (bounds.isEmpty())
-        return;
+        return std::nullopt;
     const double sx = image.width() / bounds.width();
     const double sy = image.height() / bounds.height();
     const QRect region = QRectF(R.x() * sx, R.y() * sy, R.width() * sx, R.height() * sy).toAlignedRect();
     const int cell = Pixellate::cellSizeFor(region.size());
-    const QImage patch = cache ? cache->patch(image, region, cell) : Pixellate::pixellate(image, region, cell);
+    QImage patch = cache ? cache->patch(image, region, cell) : Pixellate::pixellate(image, region, cell);
     if (patch.isNull())
-        return;
+        return std::nullopt;
     const QRectF target(patch.offset().x() / sx, patch.offset().y() / sy, patch.width() / sx, patch.height() / sy);
-    p.drawImage(target, patch);
+    return BlurPatch{std::move(patch), target};
 }
+
+// `prepared`, when given, is the blur patch made beforehand (none: nothing to draw).
+void drawPixelate(QPainter &p, const Annotation &a, const QImage &image, PixellateCache *cache,
+                  const std::optional<BlurPatch> *prepared)
+{
+    const std::optional<BlurPatch> made = prepared ? std::nullopt : blurPatch(a, image, cache);
+    const std::optional<BlurPatch> &patch = prepared ? *prepared : made;
+    if (patch)
+        p.drawImage(patch->target, patch->patch);
+}
+
+// Where an annotation can leave paint, in image points; none when that is
+// not known in advance (texts, badges, the crop's dimming).
+std::optional<QRectF> paintBounds(const Annotation &a)
+{
+    switch (a.tool) {
+    case AnnotationTool::text:
+    case AnnotationTool::numbering:
+    case AnnotationTool::crop:
+    case AnnotationTool::select:
+        return std::nullopt;
+    default:
+        break;
+    }
+    if (a.points.isEmpty())
+        return QRectF();
+    double left = a.points[0].x(), right = left, top = a.points[0].y(), bottom = top;
+    for (const QPointF &p : a.points) {
+        left = std::min(left, p.x());
+        right = std::max(right, p.x());
+        top = std::min(top, p.y());
+        bottom = std::max(bottom, p.y());
+    }
+    const double w = std::isfinite(a.lineWidth) ? std::clamp(a.lineWidth, 0.0, kMaxLineWidth) : 0;
+    const double margin = 5 * w + 16; // half the stroke, an arrow head, antialiasing
+    return QRectF(QPointF(left, top), QPointF(right, bottom)).adjusted(-margin, -margin, margin, margin);
+}
+
+void drawOne(QPainter &painter, const Annotation &a, const QImage &image, PixellateCache *cache,
+             const std::optional<BlurPatch> *prepared);
 
 } // namespace
 
 QSizeF canvasSize(const QImage &image)
 {
     if (image.isNull())
-        return QSizeF();
+        return QSizeF(0, 0);
     return image.deviceIndependentSize();
 }
 
@@ -183,6 +281,14 @@ void drawImage(QPainter &painter, const QImage &image)
 
 void drawAnnotation(QPainter &painter, const Annotation &a, const QImage &image, PixellateCache *cache)
 {
+    drawOne(painter, a, image, cache, nullptr);
+}
+
+namespace {
+
+void drawOne(QPainter &painter, const Annotation &a, const QImage &image, PixellateCache *cache,
+             const std::optional<BlurPatch> *prepared)
+{
     if (!usablePoints(a))
         return;
     const bool twoPoints = a.points.size() >= 2;
@@ -202,19 +308,19 @@ void drawAnnotation(QPainter &painter, const Annotation &a, const QImage &image,
         break;
     case AnnotationTool::line:
         if (twoPoints && width)
-            painter.drawLine(a.points[0], a.points[1]);
+            strokePolyline(painter, a.points.constData(), 2, false, *width, a.color);
         break;
     case AnnotationTool::rectangle:
         if (twoPoints && width)
-            painter.drawRect(normalisedRect(a.points[0], a.points[1]));
+            strokeRect(painter, normalisedRect(a.points[0], a.points[1]), *width, a.color);
         break;
     case AnnotationTool::ellipse:
         if (twoPoints && width)
-            painter.drawEllipse(normalisedRect(a.points[0], a.points[1]));
+            strokeEllipse(painter, normalisedRect(a.points[0], a.points[1]), *width, a.color);
         break;
     case AnnotationTool::freehand:
         if (twoPoints && width)
-            painter.drawPolyline(a.points.constData(), int(a.points.size()));
+            strokePolyline(painter, a.points.constData(), int(a.points.size()), false, *width, a.color);
         break;
     case AnnotationTool::text:
         drawText(painter, a);
@@ -225,7 +331,7 @@ void drawAnnotation(QPainter &painter, const Annotation &a, const QImage &image,
         break;
     case AnnotationTool::blur:
         if (twoPoints)
-            drawPixelate(painter, a, image, cache);
+            drawPixelate(painter, a, image, cache, prepared);
         break;
     case AnnotationTool::numbering:
         if (!a.points.isEmpty())
@@ -237,6 +343,34 @@ void drawAnnotation(QPainter &painter, const Annotation &a, const QImage &image,
         break;
     }
     painter.restore();
+}
+
+} // namespace
+
+QRectF paintArea(const Annotation &a)
+{
+    if (!usablePoints(a) || a.points.isEmpty())
+        return QRectF();
+    QRectF area;
+    switch (a.tool) {
+    case AnnotationTool::crop:
+        return QRectF();
+    case AnnotationTool::numbering:
+        area = QRectF(a.points[0] - QPointF(17, 17), QSizeF(34, 34));
+        break;
+    case AnnotationTool::text: {
+        if (!std::isfinite(a.fontSize) || a.fontSize <= 0)
+            return QRectF();
+        const QFontMetricsF metrics(annotationFont(a.fontSize, QFont::DemiBold));
+        area = QRectF(a.points[0], QSizeF(metrics.horizontalAdvance(a.text), metrics.height())).adjusted(-2, -2, 2, 2);
+        break;
+    }
+    default:
+        area = paintBounds(a).value_or(QRectF());
+        break;
+    }
+    // The selection box and its handles reach a little past the bounding rectangle.
+    return area.united(a.boundingRect().adjusted(-6, -6, 6, 6));
 }
 
 void drawSelectionChrome(QPainter &painter, const Annotation &annotation)
@@ -282,6 +416,63 @@ void paint(QPainter &painter, const AnnotationScene &scene, PixellateCache *cach
     painter.restore();
 }
 
+void renderInto(QImage &target, const QTransform &transform, const AnnotationScene &scene, PixellateCache *cache)
+{
+    if (target.isNull())
+        return;
+    const qsizetype n = scene.annotations.size();
+    // Blur patches first, here: the cache is not shared between threads.
+    std::vector<std::optional<BlurPatch>> patches(static_cast<size_t>(n));
+    std::vector<std::optional<QRectF>> bounds(static_cast<size_t>(n));
+    if (cache)
+        cache->beginFrame();
+    for (qsizetype i = 0; i < n; ++i) {
+        const Annotation &a = scene.annotations[i];
+        bounds[size_t(i)] = paintBounds(a);
+        if (a.tool == AnnotationTool::blur && !scene.hiddenLayers.contains(a.tool) && a.points.size() >= 2
+            && usablePoints(a))
+            patches[size_t(i)] = blurPatch(a, scene.image, cache);
+    }
+    if (cache)
+        cache->endFrame();
+
+    const qreal dpr = target.devicePixelRatio();
+    const qsizetype bytesPerLine = target.bytesPerLine();
+    uchar *bits = target.bits();
+    const int height = target.height();
+    const int bandCount = std::clamp(std::min(QThread::idealThreadCount(), height / 128), 1, 8);
+    auto renderBand = [&](int band) {
+        const int top = int(qint64(height) * band / bandCount);
+        const int bottom = int(qint64(height) * (band + 1) / bandCount);
+        QImage slice(bits + top * bytesPerLine, target.width(), bottom - top, bytesPerLine, target.format());
+        slice.setDevicePixelRatio(dpr);
+        QPainter painter(&slice);
+        painter.translate(0, -top / dpr);
+        painter.setWorldTransform(transform, true);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setRenderHint(QPainter::TextAntialiasing, true);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        const QRectF visible = painter.worldTransform().inverted().mapRect(
+            QRectF(0, top / dpr, target.width() / dpr, (bottom - top) / dpr).translated(0, -top / dpr));
+        drawImage(painter, scene.image);
+        for (qsizetype i = 0; i < n; ++i) {
+            const Annotation &a = scene.annotations[i];
+            if (scene.hiddenLayers.contains(a.tool))
+                continue;
+            if (const auto &b = bounds[size_t(i)]; b && !b->intersects(visible))
+                continue;
+            drawOne(painter, a, scene.image, nullptr, a.tool == AnnotationTool::blur ? &patches[size_t(i)] : nullptr);
+        }
+    };
+    if (bandCount == 1) {
+        renderBand(0);
+    } else {
+        std::vector<int> bands(static_cast<size_t>(bandCount));
+        std::iota(bands.begin(), bands.end(), 0);
+        QtConcurrent::blockingMap(bands, [&](int band) { renderBand(band); });
+    }
+}
+
 QImage flatten(const QImage &image, const QList<Annotation> &annotations, const QSet<AnnotationTool> &hiddenLayers)
 {
     if (image.isNull())
@@ -291,13 +482,11 @@ QImage flatten(const QImage &image, const QList<Annotation> &annotations, const 
         return {};
     out.setDevicePixelRatio(image.devicePixelRatio());
     out.fill(Qt::transparent);
-    QPainter painter(&out);
     AnnotationScene scene;
     scene.image = image;
     scene.annotations = annotations;
     scene.hiddenLayers = hiddenLayers;
-    paint(painter, scene, nullptr);
-    painter.end();
+    renderInto(out, QTransform(), scene, nullptr);
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QSet>
 #include <QSizeF>
+#include <QTransform>
 #include <QUuid>
 #include <optional>
 
@@ -42,6 +43,14 @@ QSizeF canvasSize(const QImage &image);
 // `cache` when given.
 void paint(QPainter &painter, const AnnotationScene &scene, PixellateCache *cache = nullptr);
 
+// Draws the whole scene (without active annotation or selection) into a
+// 32-bit image whose user space (device-independent pixels) maps to image
+// points through `transform`. Horizontal bands are drawn in parallel; blur
+// patches come from `cache` when given. This is how the canvas builds its
+// finished layer and how flatten() exports.
+void renderInto(QImage &target, const QTransform &transform, const AnnotationScene &scene,
+                PixellateCache *cache = nullptr);
+
 // Draws the image alone, stretched to the canvas size.
 void drawImage(QPainter &painter, const QImage &image);
 
@@ -50,6 +59,11 @@ void drawImage(QPainter &painter, const QImage &image);
 // negative, absurdly far away), draw nothing.
 void drawAnnotation(QPainter &painter, const Annotation &annotation, const QImage &image,
                     PixellateCache *cache = nullptr);
+
+// The area an annotation can paint, in image points, selection chrome
+// included; an empty rectangle when it may paint anywhere (the crop's
+// dimming) or its values make no sense.
+QRectF paintArea(const Annotation &annotation);
 
 // The dashed box and corner handles around a selected annotation.
 void drawSelectionChrome(QPainter &painter, const Annotation &annotation);

@@ -158,6 +158,19 @@ TEST(AnnotationRender, BlurCellsAreUniformMeansAnchoredAtTheRegionAndClippedToTh
     EXPECT_EQ(AnnotationRenderer::flatten(image, {make(AnnotationTool::blur, {{10, 10}, {60, 40}})}), out);
     EXPECT_EQ(AnnotationRenderer::flatten(image, {make(AnnotationTool::blur, {{10, 10}, {11, 40}})}),
               AnnotationRenderer::flatten(image, {}));
+
+    // A tall image is drawn in bands side by side; a stroke and a cell
+    // crossing every band boundary come out whole.
+    const QImage tall = noiseImage(120, 1600, 1.0);
+    const QImage banded = AnnotationRenderer::flatten(
+        tall, {make(AnnotationTool::blur, {{0, 0}, {100, 1000}}), make(AnnotationTool::line, {{110, 5}, {110, 1595}})});
+    for (int y = 0; y < 1000; y += 100) {
+        const QRgb expected = blockMean(tall, QRect(0, y, 100, 100));
+        EXPECT_EQ(banded.pixel(0, y), expected);
+        EXPECT_EQ(banded.pixel(99, y + 99), expected);
+    }
+    for (int y = 10; y < 1590; ++y)
+        ASSERT_TRUE(isRed(banded.pixel(110, y))) << y;
 }
 
 TEST(AnnotationRender, NonsenseValuesAreSkippedOrDrawnSafely)
@@ -193,6 +206,12 @@ TEST(AnnotationRender, NonsenseValuesAreSkippedOrDrawnSafely)
         negativeText,
         hugeNumber,
     };
+    // A long stroke as wide as the clamp allows crosses the image many times.
+    QList<QPointF> zigzag;
+    for (int i = 0; i < 400; ++i)
+        zigzag.append(QPointF((i % 2) * 200, i * 0.4));
+    const QImage wide = AnnotationRenderer::flatten(image, {make(AnnotationTool::freehand, zigzag, 1e4)});
+    EXPECT_TRUE(isRed(wide.pixel(100, 75)));
     const QImage out = AnnotationRenderer::flatten(image, bad);
     ASSERT_EQ(out.size(), image.size());
     // Those with unusable points or widths leave no mark; the rest (a huge

@@ -215,6 +215,7 @@ TEST(CanvasInteraction, ZoomMapsEventsToImagePointsAndExportsAgree)
         QSignalSpy spy(c.view.get(), &AnnotationCanvasNSView::annotationsChanged);
         c.view->setCurrentTool(AnnotationTool::rectangle);
         c.view->setCurrentColor(Qt::red);
+        c.view->grab(); // the finished layer exists; the new shape is drawn onto it
         const QPoint from = (QPointF(100, 60) * zooms[i]).toPoint();
         const QPoint to = (QPointF(200, 160) * zooms[i]).toPoint();
         c.drag({from, to});
@@ -226,6 +227,8 @@ TEST(CanvasInteraction, ZoomMapsEventsToImagePointsAndExportsAgree)
         const QImage shown = c.view->grab().toImage();
         EXPECT_TRUE(isRed(shown.pixel((QPointF(100, 110) * zooms[i]).toPoint())));
         EXPECT_FALSE(isRed(shown.pixel((QPointF(150, 110) * zooms[i]).toPoint())));
+        c.view->redraw();
+        EXPECT_EQ(c.view->grab().toImage(), shown); // drawn afresh: the same
     }
     EXPECT_EQ(exports[0], exports[1]);
     EXPECT_TRUE(isRed(exports[0].pixel(200, 220))); // left edge at 100 points = 200 pixels
