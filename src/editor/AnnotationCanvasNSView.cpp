@@ -216,6 +216,9 @@ void AnnotationCanvasNSView::mousePressEvent(QMouseEvent *event)
     }
     event->accept();
     const QPointF P = toImagePoint(event->position());
+    // A press anywhere keeps what was typed in an open field.
+    if (m_textField)
+        commitTextEntry();
     m_mouseDown = true;
     m_dragStartPoint = P;
     switch (m_currentTool) {

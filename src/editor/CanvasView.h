@@ -18,6 +18,16 @@ class AnnotationCanvasNSView;
 // new list is written (so the first annotation can be undone); callers must
 // not push another one for it. A cropped image is handed out through
 // imageCropped(); AppState::replaceImage() installs it as one undo step.
+//
+// In the editor:
+//   auto *bridge = new CanvasView(appState, this);
+//   scrollArea->setWidget(bridge->canvas());
+//   bridge->setZoom(zoom);
+//   connect(bridge, &CanvasView::imageCropped, this, [&](const ImageHandle &img) {
+//       appState.replaceImage(img);
+//       appState.setCurrentTool(AnnotationTool::select);
+//   });
+// Exports draw with AnnotationRenderer::flatten(image, annotations).
 class CanvasView : public QObject
 {
     Q_OBJECT

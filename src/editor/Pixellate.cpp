@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstring>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace Pixellate {
 
@@ -64,8 +67,25 @@ QImage pixellate(const QImage &image, const QRect &region, int cell)
         columnEdges.push_back(area.width());
     }
     const size_t columns = columnEdges.size() - 1;
+    const int width = area.width();
     std::vector<Sum> sums(columns);
-    std::vector<quint32> rowPixels(size_t(area.width()));
+    std::vector<quint32> rowPixels(static_cast<size_t>(width));
+    // Column sums over the rows of a band, two channels per 32-bit word
+    // (16 bits each: 256 rows of 255 fit before a lane could overflow).
+    std::vector<quint32> columnRB(static_cast<size_t>(width)), columnAG(static_cast<size_t>(width));
+    auto flushColumns = [&] {
+        for (size_t c = 0; c < columns; ++c) {
+            Sum &s = sums[c];
+            for (int x = columnEdges[c]; x < columnEdges[c + 1]; ++x) {
+                s.b += columnRB[size_t(x)] & 0xffff;
+                s.r += columnRB[size_t(x)] >> 16;
+                s.g += columnAG[size_t(x)] & 0xffff;
+                s.a += columnAG[size_t(x)] >> 16;
+            }
+        }
+        std::fill(columnRB.begin(), columnRB.end(), 0);
+        std::fill(columnAG.begin(), columnAG.end(), 0);
+    };
 
     const int firstRowCell = (area.top() - region.top()) / cell;
     int bandTop = 0; // within the area
@@ -73,27 +93,34 @@ QImage pixellate(const QImage &image, const QRect &region, int cell)
     while (bandTop < area.height()) {
         const int bandBottom = std::min(nextEdge, area.height());
         std::fill(sums.begin(), sums.end(), Sum{});
+        int rowsInColumns = 0;
         for (int y = bandTop; y < bandBottom; ++y) {
             const quint32 *line =
                 reinterpret_cast<const quint32 *>(source->constScanLine(sourceOrigin.y() + y)) + sourceOrigin.x();
-            for (size_t c = 0; c < columns; ++c) {
-                quint32 b = 0, g = 0, r = 0, a = 0;
-                const quint32 *p = line + columnEdges[c];
-                const quint32 *end = line + columnEdges[c + 1];
-                for (; p < end; ++p) {
-                    const quint32 v = *p;
-                    b += v & 0xff;
-                    g += (v >> 8) & 0xff;
-                    r += (v >> 16) & 0xff;
-                    a += v >> 24;
-                }
-                Sum &s = sums[c];
-                s.b += b;
-                s.g += g;
-                s.r += r;
-                s.a += a;
+            quint32 *rb = columnRB.data();
+            quint32 *ag = columnAG.data();
+            int x = 0;
+#ifdef __SSE2__
+            const __m128i mask = _mm_set1_epi32(0x00ff00ff);
+            for (; x + 4 <= width; x += 4) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + x));
+                __m128i *prb = reinterpret_cast<__m128i *>(rb + x);
+                __m128i *pag = reinterpret_cast<__m128i *>(ag + x);
+                _mm_storeu_si128(prb, _mm_add_epi32(_mm_loadu_si128(prb), _mm_and_si128(v, mask)));
+                _mm_storeu_si128(pag, _mm_add_epi32(_mm_loadu_si128(pag), _mm_and_si128(_mm_srli_epi32(v, 8), mask)));
+            }
+#endif
+            for (; x < width; ++x) {
+                rb[x] += line[x] & 0x00ff00ff;
+                ag[x] += (line[x] >> 8) & 0x00ff00ff;
+            }
+            if (++rowsInColumns == 256) {
+                flushColumns();
+                rowsInColumns = 0;
             }
         }
+        if (rowsInColumns > 0)
+            flushColumns();
         const quint64 rows = quint64(bandBottom - bandTop);
         for (size_t c = 0; c < columns; ++c) {
             const quint64 n = rows * quint64(columnEdges[c + 1] - columnEdges[c]);

@@ -159,6 +159,12 @@ TEST(AnnotationRender, BlurCellsAreUniformMeansAnchoredAtTheRegionAndClippedToTh
     EXPECT_EQ(AnnotationRenderer::flatten(image, {make(AnnotationTool::blur, {{10, 10}, {11, 40}})}),
               AnnotationRenderer::flatten(image, {}));
 
+    // Cells taller than 256 rows (sums are carried over in parts).
+    const QImage wide = noiseImage(2600, 300, 1.0);
+    const QImage bigCells = AnnotationRenderer::flatten(wide, {make(AnnotationTool::blur, {{0, 0}, {2600, 300}})});
+    EXPECT_EQ(bigCells.pixel(259, 259), blockMean(wide, QRect(0, 0, 260, 260)));
+    EXPECT_EQ(bigCells.pixel(2599, 299), blockMean(wide, QRect(2340, 260, 260, 40)));
+
     // A tall image is drawn in bands side by side; a stroke and a cell
     // crossing every band boundary come out whole.
     const QImage tall = noiseImage(120, 1600, 1.0);
