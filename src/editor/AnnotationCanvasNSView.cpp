@@ -173,7 +173,7 @@ void AnnotationCanvasNSView::paintEvent(QPaintEvent *event)
                                                                 : QImage::Format_RGB32;
         m_layer = QImage(QSize(int(std::ceil(area.width() * dpr)), int(std::ceil(area.height() * dpr))), format);
         m_layer.setDevicePixelRatio(dpr);
-        m_layer.fill(Qt::transparent);
+        m_layer.fill(format == QImage::Format_RGB32 ? palette().color(QPalette::Window) : QColor(Qt::transparent));
         m_layerRect = area;
         AnnotationScene scene;
         scene.image = m_pixels;

@@ -36,7 +36,7 @@ struct Canvas
         QTest::mouseRelease(view.get(), Qt::LeftButton, {}, path.last());
     }
     void click(QPoint p) { drag({p}); }
-    // The canvas takes what it reports, as the bridge would hand it back.
+    // The annotation list of the latest report.
     QList<Annotation> lastReport(QSignalSpy &spy)
     {
         return spy.last().at(0).value<QList<Annotation>>();
