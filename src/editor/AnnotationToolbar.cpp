@@ -270,11 +270,14 @@ AnnotationToolbar::AnnotationToolbar(AppState &appState, QWidget *parent)
     m_undo = iconButton(QStringLiteral("arrow.uturn.backward"), this);
     m_undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     m_undo->setAccessibleName(localized("Undo"));
+    m_undo->setToolTip(localized("Undo (Ctrl+Z)"));
     m_redo = iconButton(QStringLiteral("arrow.uturn.forward"), this);
     m_redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     m_redo->setAccessibleName(localized("Redo"));
+    m_redo->setToolTip(localized("Redo (Ctrl+Shift+Z)"));
     m_clear = iconButton(QStringLiteral("trash"), this);
     m_clear->setAccessibleName(localized("Clear"));
+    m_clear->setToolTip(localized("Remove All Annotations"));
     row->addWidget(m_undo);
     row->addWidget(m_redo);
     row->addWidget(m_clear);

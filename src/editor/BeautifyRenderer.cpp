@@ -163,52 +163,137 @@ void boxBlur(std::vector<float> &data, int width, int height, double sigma)
     }
 }
 
-// A brush that paints the soft shadow of a rounded rectangle over the whole
-// canvas: shape (in canvas pixels) moved by offset, blurred with the given
-// radius (points; the deviation is half of it), black at the given opacity.
-QBrush shadowBrush(const QSize &canvas, const QRectF &shape, double radius, const QPointF &offset,
-                   double cornerRadius, double opacity, double scale)
+// The soft shadow of a rounded rectangle over the whole canvas: the shape
+// (in canvas pixels) moved by offset, blurred with the given radius (points;
+// the deviation is half of it), black at the given opacity.
+//
+// The blur is computed on a coarse mask and stretched smoothly. Along the
+// straight sides, away from the corners, the shadow varies across the side
+// only; there it is painted from one full-resolution row (or column) of
+// the mask, tiled, which costs a plain copy per pixel instead of a filtered
+// sample.
+class Shadow
 {
-    const double sigma = radius / 2.0 * scale; // in canvas pixels
-    // Three mask pixels per deviation are plenty for a blur this soft.
-    const double step = std::max(1.0, sigma / 3.0);
-    const int pad = int(std::ceil(3 * sigma / step)) + 2;
-    const int mw = int(std::ceil(canvas.width() / step)) + 2 * pad;
-    const int mh = int(std::ceil(canvas.height() / step)) + 2 * pad;
-
-    QImage mask(mw, mh, QImage::Format_ARGB32_Premultiplied);
-    mask.fill(Qt::transparent);
+public:
+    Shadow(const QSize &canvas, const QRectF &shape, double radius, const QPointF &offset, double cornerRadius,
+           double opacity, double scale)
     {
-        QPainter p(&mask);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.translate(pad, pad);
-        p.scale(1.0 / step, 1.0 / step);
-        p.setPen(Qt::NoPen);
-        p.setBrush(Qt::black);
-        p.drawRoundedRect(shape.translated(offset), cornerRadius, cornerRadius);
-    }
-    std::vector<float> alpha(size_t(mw) * size_t(mh));
-    for (int y = 0; y < mh; ++y) {
-        const QRgb *row = reinterpret_cast<const QRgb *>(mask.constScanLine(y));
-        for (int x = 0; x < mw; ++x)
-            alpha[size_t(y) * size_t(mw) + size_t(x)] = float(qAlpha(row[x])) / 255.0f;
-    }
-    boxBlur(alpha, mw, mh, sigma / step);
-    for (int y = 0; y < mh; ++y) {
-        QRgb *row = reinterpret_cast<QRgb *>(mask.scanLine(y));
-        for (int x = 0; x < mw; ++x) {
-            const int a = std::clamp(int(std::lround(alpha[size_t(y) * size_t(mw) + size_t(x)] * opacity * 255.0)),
-                                     0, 255);
-            row[x] = qRgba(0, 0, 0, a); // black: premultiplied and plain are the same
+        const double sigma = radius / 2.0 * scale; // in canvas pixels
+        // Three mask pixels per deviation are plenty for a blur this soft.
+        m_step = std::max(1.0, sigma / 3.0);
+        m_pad = int(std::ceil(3 * sigma / m_step)) + 2;
+        const int mw = int(std::ceil(canvas.width() / m_step)) + 2 * m_pad;
+        const int mh = int(std::ceil(canvas.height() / m_step)) + 2 * m_pad;
+
+        QImage mask(mw, mh, QImage::Format_ARGB32_Premultiplied);
+        mask.fill(Qt::transparent);
+        {
+            QPainter p(&mask);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.translate(m_pad, m_pad);
+            p.scale(1.0 / m_step, 1.0 / m_step);
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::black);
+            p.drawRoundedRect(shape.translated(offset), cornerRadius, cornerRadius);
+        }
+        std::vector<float> alpha(size_t(mw) * size_t(mh));
+        for (int y = 0; y < mh; ++y) {
+            const QRgb *row = reinterpret_cast<const QRgb *>(mask.constScanLine(y));
+            for (int x = 0; x < mw; ++x)
+                alpha[size_t(y) * size_t(mw) + size_t(x)] = float(qAlpha(row[x])) / 255.0f;
+        }
+        boxBlur(alpha, mw, mh, sigma / m_step);
+        for (int y = 0; y < mh; ++y) {
+            QRgb *row = reinterpret_cast<QRgb *>(mask.scanLine(y));
+            for (int x = 0; x < mw; ++x)
+                row[x] = shade(alpha[size_t(y) * size_t(mw) + size_t(x)] * opacity);
+        }
+        m_whole = QBrush(mask);
+        QTransform t;
+        t.scale(m_step, m_step);
+        t.translate(-m_pad, -m_pad);
+        m_whole.setTransform(t);
+
+        // Where the sides run straight: beyond the corners' rounding and
+        // the blur's reach, measured from the moved shape.
+        const QRectF moved = shape.translated(offset);
+        const double reach = 3 * sigma + cornerRadius + 2 * m_step + 2;
+        m_straightRows = QRect(QPoint(0, int(std::ceil(moved.top() + reach))),
+                               QPoint(canvas.width() - 1, int(std::floor(moved.bottom() - reach))));
+        m_straightColumns = QRect(QPoint(int(std::ceil(moved.left() + reach)), 0),
+                                  QPoint(int(std::floor(moved.right() - reach)), canvas.height() - 1));
+        auto sample = [&](double mx, double my) {
+            mx = std::clamp(mx, 0.0, double(mw - 1));
+            my = std::clamp(my, 0.0, double(mh - 1));
+            const int x0 = int(mx), y0 = int(my);
+            const int x1 = std::min(x0 + 1, mw - 1), y1 = std::min(y0 + 1, mh - 1);
+            const double fx = mx - x0, fy = my - y0;
+            auto at = [&](int x, int y) { return double(alpha[size_t(y) * size_t(mw) + size_t(x)]); };
+            return (at(x0, y0) * (1 - fx) + at(x1, y0) * fx) * (1 - fy) + (at(x0, y1) * (1 - fx) + at(x1, y1) * fx) * fy;
+        };
+        if (!m_straightRows.isEmpty()) {
+            QImage row(canvas.width(), 1, QImage::Format_ARGB32_Premultiplied);
+            const double my = moved.center().y() / m_step + m_pad;
+            QRgb *out = reinterpret_cast<QRgb *>(row.scanLine(0));
+            for (int x = 0; x < canvas.width(); ++x)
+                out[x] = shade(sample((x + 0.5) / m_step + m_pad - 0.5, my) * opacity);
+            m_rowBrush = QBrush(row);
+        }
+        if (!m_straightColumns.isEmpty()) {
+            QImage column(1, canvas.height(), QImage::Format_ARGB32_Premultiplied);
+            const double mx = moved.center().x() / m_step + m_pad;
+            for (int y = 0; y < canvas.height(); ++y)
+                reinterpret_cast<QRgb *>(column.scanLine(y))[0] =
+                    shade(sample(mx, (y + 0.5) / m_step + m_pad - 0.5) * opacity);
+            m_columnBrush = QBrush(column);
         }
     }
-    QBrush brush(mask);
-    QTransform t;
-    t.scale(step, step);
-    t.translate(-pad, -pad);
-    brush.setTransform(t);
-    return brush;
-}
+
+    // Paints the shadow into r (whole-canvas pixels) with the painter's
+    // composition mode.
+    void fill(QPainter &p, const QRect &r) const
+    {
+        QRect rest = r;
+        const QRect rows = r.intersected(m_straightRows);
+        if (!rows.isEmpty() && rows.left() == r.left() && rows.right() == r.right()) {
+            p.fillRect(rows, m_rowBrush);
+            fillFiltered(p, QRect(QPoint(r.left(), r.top()), QPoint(r.right(), rows.top() - 1)));
+            fillFiltered(p, QRect(QPoint(r.left(), rows.bottom() + 1), QPoint(r.right(), r.bottom())));
+            return;
+        }
+        const QRect columns = rest.intersected(m_straightColumns);
+        if (!columns.isEmpty() && columns.top() == r.top() && columns.bottom() == r.bottom()) {
+            p.fillRect(columns, m_columnBrush);
+            fillFiltered(p, QRect(QPoint(r.left(), r.top()), QPoint(columns.left() - 1, r.bottom())));
+            fillFiltered(p, QRect(QPoint(columns.right() + 1, r.top()), QPoint(r.right(), r.bottom())));
+            return;
+        }
+        fillFiltered(p, r);
+    }
+
+private:
+    static QRgb shade(double a)
+    {
+        return qRgba(0, 0, 0, std::clamp(int(std::lround(a * 255.0)), 0, 255)); // black: premultiplied as is
+    }
+    void fillFiltered(QPainter &p, const QRect &r) const
+    {
+        if (r.isEmpty())
+            return;
+        p.save();
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.fillRect(r, m_whole);
+        p.restore();
+    }
+
+    double m_step = 1;
+    int m_pad = 0;
+    QBrush m_whole;
+    QBrush m_rowBrush;
+    QBrush m_columnBrush;
+    QRect m_straightRows;
+    QRect m_straightColumns;
+};
 
 // The screenshot on its card: the inside copied straight, the corners cut
 // round through antialiased paths filled with the screenshot as texture.
@@ -269,7 +354,7 @@ void drawCard(QPainter &p, const QImage &source, const QPoint &origin, double co
 void paintInStripes(QImage &image, const std::function<void(QPainter &)> &paint)
 {
     const int rows = image.height();
-    const int stripes = std::clamp(rows / 384, 1, std::max(1, QThread::idealThreadCount()));
+    const int stripes = std::clamp(rows / 384, 1, std::max(1, QThread::idealThreadCount() / 2));
     uchar *bits = image.bits();
     const qsizetype bpl = image.bytesPerLine();
     auto paintStripe = [&](int index) {
@@ -308,16 +393,13 @@ std::optional<QImage> BeautifyRenderer::renderShadow(const QImage &source)
     const QRect card(origin, canvas->source.size());
     // The margins get the shadow alone (it also clears them): offset 10
     // points down, blur 30, black at 0.4.
-    const QBrush shadow = shadowBrush(canvas->image.size(), QRectF(card), 30, QPointF(0, 10 * s),
-                                      cardCornerRadius * s, 0.4, s);
+    const Shadow shadow(canvas->image.size(), QRectF(card), 30, QPointF(0, 10 * s), cardCornerRadius * s, 0.4, s);
     const QList<QRect> outside = outsideOfCard(canvas->image.rect(), card, int(std::ceil(cardCornerRadius * s)));
     const QImage &shot = canvas->source;
     paintInStripes(canvas->image, [&](QPainter &p) {
         p.setCompositionMode(QPainter::CompositionMode_Source);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
         for (const QRect &r : outside)
-            p.fillRect(r, shadow);
-        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+            shadow.fill(p, r);
         drawCard(p, shot, origin, cardCornerRadius * s);
     });
     return finish(*canvas);
@@ -339,8 +421,7 @@ std::optional<QImage> BeautifyRenderer::renderGradient(const QImage &source)
     gradient.setColorAt(0.0, QColor::fromRgbF(0.4f, 0.2f, 0.8f));
     gradient.setColorAt(0.5, QColor::fromRgbF(0.2f, 0.6f, 0.9f));
     gradient.setColorAt(1.0, QColor::fromRgbF(0.3f, 0.8f, 0.7f));
-    const QBrush shadow = shadowBrush(canvas->image.size(), QRectF(card), 25, QPointF(0, 8 * s),
-                                      cardCornerRadius * s, 0.3, s);
+    const Shadow shadow(canvas->image.size(), QRectF(card), 25, QPointF(0, 8 * s), cardCornerRadius * s, 0.3, s);
     const QList<QRect> outside = outsideOfCard(all, card, int(std::ceil(cardCornerRadius * s)));
     const QImage &shot = canvas->source;
     paintInStripes(canvas->image, [&](QPainter &p) {
@@ -348,10 +429,8 @@ std::optional<QImage> BeautifyRenderer::renderGradient(const QImage &source)
         for (const QRect &r : outside)
             p.fillRect(r, gradient);
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
         for (const QRect &r : outside)
-            p.fillRect(r, shadow);
-        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+            shadow.fill(p, r);
         drawCard(p, shot, origin, cardCornerRadius * s);
     });
     return finish(*canvas);

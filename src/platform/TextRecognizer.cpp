@@ -4,9 +4,23 @@
 #include <tesseract/resultiterator.h>
 
 #include <cmath>
+#include <dlfcn.h>
 #include <memory>
 
 namespace {
+
+// Tesseract runs parts of its recognizer as OpenMP parallel loops. On a busy
+// desktop (or beside other recognitions) those teams outnumber the free
+// processors and their waiting threads spin, which can slow a page down a
+// hundredfold. The OpenMP runtime that Tesseract brings is asked, for the
+// calling thread, to size its teams by the processors that are free now.
+void letOpenMpFollowTheLoad()
+{
+    using SetInt = void (*)(int);
+    static const SetInt setDynamic = reinterpret_cast<SetInt>(dlsym(RTLD_DEFAULT, "omp_set_dynamic"));
+    if (setDynamic)
+        setDynamic(1);
+}
 
 // The engine reads small screen text far better once its letters are a
 // dozen pixels high or more: text of one pixel per point is magnified.
@@ -37,6 +51,7 @@ TextRecognizer::Result TextRecognizer::recognize(const QImage &image)
         return result;
     }
 
+    letOpenMpFollowTheLoad();
     auto engine = std::make_unique<tesseract::TessBaseAPI>();
     // Keep the engine's diagnostics off the terminal.
     engine->SetVariable("debug_file", "/dev/null");

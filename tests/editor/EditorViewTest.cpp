@@ -10,6 +10,7 @@
 #include "editor/EditorView.h"
 #include "model/AppState.h"
 #include "output/HistoryService.h"
+#include "platform/SavePanel.h"
 #include "support/RecordingAlertPresenter.h"
 
 #include <QClipboard>
@@ -24,6 +25,7 @@
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -49,6 +51,23 @@ Annotation box(AnnotationTool tool, QPointF a, QPointF b, QColor color = QColor(
     x.isFinished = true;
     return x;
 }
+
+// Answers every save panel with a fixed path.
+class AnsweringSavePanel : public SavePanel
+{
+public:
+    explicit AnsweringSavePanel(QString path) : m_path(std::move(path)) { SavePanel::setCurrent(this); }
+    ~AnsweringSavePanel() override { SavePanel::setCurrent(nullptr); }
+    void begin(const Request &request, Completion completion) override
+    {
+        names.append(request.suggestedName);
+        completion(m_path);
+    }
+    QStringList names;
+
+private:
+    QString m_path;
+};
 
 class EditorViewTest : public testing::Test
 {
@@ -345,4 +364,27 @@ TEST_F(EditorViewTest, ZoomStepsAndFit)
     EXPECT_FALSE(view.toolbar()->redoButton()->isEnabled());
     view.toolbar()->undoButton()->click();
     EXPECT_TRUE(view.toolbar()->redoButton()->isEnabled());
+}
+
+TEST_F(EditorViewTest, SaveAsWritesTheAnnotatedImageOrSaysWhyNot)
+{
+    state.openEditor(ImageHandle(plain(200, 100, Qt::white, 1.0)));
+    state.setAnnotations({box(AnnotationTool::rectangle, {20, 20}, {80, 60})});
+    EditorView view(state);
+    const QString target = folder.filePath(QStringLiteral("chosen.png"));
+    {
+        AnsweringSavePanel panel(target);
+        view.saveImageAs();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QImage(target).size() == QSize(200, 100); }, 20000));
+        ASSERT_EQ(panel.names.size(), 1);
+        EXPECT_TRUE(panel.names[0].startsWith(QStringLiteral("Vorna_")));
+    }
+    EXPECT_EQ(QImage(target).pixelColor(20, 40), QColor(255, 0, 0));
+    EXPECT_TRUE(alerts.alerts.isEmpty());
+    EXPECT_TRUE(HistoryService::shared().items().isEmpty()); // no history entry for Save As
+
+    AnsweringSavePanel blocked(folder.filePath(QStringLiteral("chosen.png/inside.png")));
+    view.saveImageAs();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 20000));
+    EXPECT_EQ(alerts.alerts[0].title, QStringLiteral("Save As failed"));
 }
