@@ -197,7 +197,7 @@ void HistoryCard::updateActionBar()
         add(QStringLiteral("pencil"), localized("Edit"), m_actions.onOpen);
         add(QStringLiteral("doc.on.doc"), localized("Copy"), m_actions.onCopy);
         if (m_item.filePath)
-            add(QStringLiteral("folder"), localized("Reveal in Finder"), m_actions.onReveal);
+            add(QStringLiteral("folder"), localized("Reveal in File Manager"), m_actions.onReveal);
         add(QStringLiteral("trash"), localized("Delete"), m_actions.onDelete);
         m_barOpacity = new QGraphicsOpacityEffect(m_actionBar);
         m_barOpacity->setOpacity(0);

@@ -176,7 +176,7 @@ std::unique_ptr<QMenu> RecentThumbnailCard::buildMenu()
     menu->addAction(SymbolIcon::make(QStringLiteral("square.and.arrow.down")), localized("Save As…"),
                     [appState, item] { HistoryActions::saveAs(*appState, item); });
     if (HistoryActions::hasSavedFile(item)) {
-        menu->addAction(SymbolIcon::make(QStringLiteral("folder")), localized("Show in Finder"),
+        menu->addAction(SymbolIcon::make(QStringLiteral("folder")), localized("Show in File Manager"),
                         [item] { HistoryActions::reveal(item); });
     }
     menu->addSeparator();

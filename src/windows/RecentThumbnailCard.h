@@ -25,7 +25,7 @@ public:
     // Whether the picture failed to load (a placeholder is drawn).
     bool showsPlaceholder() const;
 
-    // The context menu as it is built when it opens: "Show in Finder" only
+    // The context menu as it is built when it opens: "Show in File Manager" only
     // while the saved file exists. The menu has no parent; its actions work
     // on a copy of the entry, also after this card is gone.
     std::unique_ptr<QMenu> buildMenu();

@@ -220,13 +220,13 @@ TEST_F(ContentViewTest, ThumbnailMenuOpensCopiesAndDeletesFromBothListsAndTheDis
     QuickCaptureView *page = view.quickCaptureView();
     ASSERT_EQ(page->recentCards().size(), 2);
 
-    // "Show in Finder" only while the saved file is there.
+    // "Show in File Manager" only while the saved file is there.
     std::unique_ptr<QMenu> menu = page->recentCards()[0]->buildMenu();
-    EXPECT_EQ(menuTexts(*menu), QStringList({"Open in Editor", "Copy", "Save As…", "Show in Finder", "-", "Delete"}));
+    EXPECT_EQ(menuTexts(*menu), QStringList({"Open in Editor", "Copy", "Save As…", "Show in File Manager", "-", "Delete"}));
     EXPECT_EQ(menuTexts(*page->recentCards()[1]->buildMenu()),
               QStringList({"Open in Editor", "Copy", "Save As…", "-", "Delete"}));
     QFile::remove(saved);
-    EXPECT_EQ(actionNamed(*page->recentCards()[0]->buildMenu(), "Show in Finder"), nullptr);
+    EXPECT_EQ(actionNamed(*page->recentCards()[0]->buildMenu(), "Show in File Manager"), nullptr);
 
     // Without an external editor, the built-in one gets the image.
     PostRecorder editor(NotificationNames::openEditor);

@@ -77,7 +77,7 @@ TEST_F(HistoryGridTest, HeaderCardsAndClearAllFollowTheHistoryAndTheSelection)
     EXPECT_TRUE(cardB->isHovered());
     EXPECT_FALSE(cardA->isHovered());
     ASSERT_NE(cardB->actionButton("folder"), nullptr);
-    EXPECT_EQ(cardB->actionButton("folder")->toolTip(), "Reveal in Finder");
+    EXPECT_EQ(cardB->actionButton("folder")->toolTip(), "Reveal in File Manager");
     cardB->actionButton("square")->click();
     EXPECT_EQ(header(view), (Header{"3 items", true, true, true, true}));
     EXPECT_EQ(view.exportSelectedButton()->text(), "Export Selected (2)");
