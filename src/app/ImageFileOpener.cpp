@@ -19,7 +19,9 @@ struct ImageFileOpener::Relay
 ImageFileOpener::ImageFileOpener(QObject *parent) : QObject(parent), m_relay(std::make_shared<Relay>())
 {
     m_relay->opener = this;
-    m_reader = [](const QString &path) { return ImageFileReader::read(path); };
+    m_reader = [](const QString &path, const std::function<void()> &opened) {
+        return ImageFileReader::read(path, opened);
+    };
 }
 
 ImageFileOpener::~ImageFileOpener()
@@ -59,9 +61,10 @@ void ImageFileOpener::startWaiting()
         job.state = Job::State::reading;
         ++reading;
         const quint64 serial = job.serial;
+        job.opened = std::make_shared<std::atomic<bool>>(false);
         // A thread of its own, never joined: a stalled open keeps only it.
-        std::thread([relay = m_relay, reader = m_reader, path = job.path, serial] {
-            const QImage image = reader(path);
+        std::thread([relay = m_relay, reader = m_reader, path = job.path, serial, opened = job.opened] {
+            const QImage image = reader(path, [opened] { opened->store(true); });
             QMutexLocker lock(&relay->mutex);
             if (ImageFileOpener *opener = relay->opener)
                 QMetaObject::invokeMethod(
@@ -85,7 +88,7 @@ void ImageFileOpener::finished(quint64 serial, const QImage &image)
 void ImageFileOpener::giveUp(quint64 serial)
 {
     Job *job = find(serial);
-    if (!job || job->state != Job::State::reading)
+    if (!job || job->state != Job::State::reading || job->opened->load())
         return;
     vlog(QStringLiteral("[Vorna] open: gave up on %1: it did not open within %2 s")
              .arg(job->path)

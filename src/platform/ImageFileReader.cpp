@@ -102,11 +102,13 @@ QImage readHeif(const QByteArray &bytes)
 
 } // namespace
 
-QImage ImageFileReader::read(const QString &path)
+QImage ImageFileReader::read(const QString &path, const std::function<void()> &opened)
 {
     // Without O_NONBLOCK a named pipe (or a device) would hold the open
     // until someone writes to it; only regular files are read at all.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (opened)
+        opened();
     if (fd < 0)
         return QImage();
     struct stat st = {};

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <functional>
 
 // Decodes an image file: the formats Qt reads (PNG, JPEG, GIF, BMP, ...)
 // and, through their own libraries, TIFF, WebP and HEIC/HEIF. Safe to call
@@ -12,6 +13,7 @@ public:
     // The decoded image, or a null image when the file is missing, is not a
     // regular file (a named pipe, a device: these are never waited for), is
     // not an image or cannot be decoded. The open itself can still stall on
-    // a network mount that does not answer.
-    static QImage read(const QString &path);
+    // a network mount that does not answer; opened, when given, is called
+    // (on the reading thread) as soon as the open has returned.
+    static QImage read(const QString &path, const std::function<void()> &opened = {});
 };

@@ -253,7 +253,7 @@ TEST(InstanceProcess, AFileThatNeverOpensHoldsNothingBack)
         },
         10000))
         << first.output().toStdString();
-    EXPECT_TRUE(first.output().contains("stalled.png")) << "the pipe is refused with a log line";
+    EXPECT_TRUE(first.waitFor("stalled.png", 3000)) << "the pipe is refused with a log line";
 
     QElapsedTimer clock;
     clock.start();

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <libheif/heif.h>
 #include <tiffio.h>
 #include <webp/encode.h>
@@ -134,3 +136,16 @@ TEST(ImageFileReader, NonImagesGiveNothing)
 }
 
 } // namespace
+
+// A named pipe nobody writes to would hold a plain open() for ever.
+TEST(ImageFileReader, ANamedPipeIsRefusedAtOnce)
+{
+    const QString fifo = pathFor("pipe.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    bool opened = false;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(ImageFileReader::read(fifo, [&] { opened = true; }).isNull());
+    EXPECT_TRUE(opened);
+    EXPECT_LT(clock.elapsed(), 1000);
+}

@@ -11,6 +11,7 @@
 #include "model/SettingsPersistence.h"
 #include "output/HistoryService.h"
 #include "platform/UserDefaults.h"
+#include "services/HotKeyService.h"
 #include "services/UpdateChecker.h"
 #include "support/TestHome.h"
 
@@ -25,6 +26,8 @@ class FreshStartForEachCase : public testing::EmptyTestEventListener
     {
         // Windows and objects a case let go of go now, not in the next case.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // Shortcuts a launch grabbed would keep the keys from later cases.
+        HotKeyService::shared().unregisterAll();
         // The stores write what they hold before the home is emptied.
         SettingsPersistence::shared().stop();
         HistoryService::resetShared();
