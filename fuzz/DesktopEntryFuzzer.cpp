@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes = fuzzBytes(data, size);
-    const QString path = fuzzWriteFile(QStringLiteral("entry.desktop"), bytes);
-    const auto entry = DesktopEntry::read(path);
+    // What DesktopEntry::read hands the parser for a file's bytes.
+    const auto entry = DesktopEntry::parse(QString::fromUtf8(bytes), QStringLiteral("/tmp/entry.desktop"));
     if (entry) {
         const QStringList files = {QStringLiteral("/tmp/a picture.png"), QStringLiteral("/tmp/\"b\"$`.png")};
         if (const auto command = entry->commandForFiles(files))

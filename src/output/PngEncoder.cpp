@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -77,9 +78,12 @@ void filterScalar(const uint8_t *cur, const uint8_t *prev, size_t from, size_t n
                   uint8_t *pae, uint64_t sums[3])
 {
     for (size_t i = from; i < n; ++i) {
-        sub[i] = uint8_t(cur[i] - cur[i - Bpp]);
+        // A signed index: for the first pixel i - Bpp is negative, which as
+        // size_t would wrap the pointer around (undefined behaviour).
+        const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(i) - Bpp;
+        sub[i] = uint8_t(cur[i] - cur[left]);
         up[i] = uint8_t(cur[i] - prev[i]);
-        pae[i] = uint8_t(cur[i] - paeth(cur[i - Bpp], prev[i], prev[i - Bpp]));
+        pae[i] = uint8_t(cur[i] - paeth(cur[left], prev[i], prev[left]));
         sums[0] += absSigned(sub[i]);
         sums[1] += absSigned(up[i]);
         sums[2] += absSigned(pae[i]);

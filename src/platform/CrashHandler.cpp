@@ -219,9 +219,10 @@ void writeModule(Out &out, ElfW(Addr) bias, const ElfW(Phdr) *phdrs, int phnum, 
     out.str("\n");
 }
 
-// The loaded modules, from the loader's own list. Only memory reads that
-// cannot fault (safeRead) and no locks: the loader's list is read while it
-// says it is consistent, so a crash inside the loader writes no modules.
+// The loaded modules, from the loader's own list: no locks, no allocation.
+// The list is walked only while the loader says it is consistent (a crash
+// inside the loader writes no modules); each module's headers and notes are
+// read only through safeRead, so a module mapped unusually cannot fault here.
 void writeModules(Out &out)
 {
     if (_r_debug.r_state != r_debug::RT_CONSISTENT)

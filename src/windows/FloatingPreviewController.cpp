@@ -19,7 +19,14 @@
 FloatingPreviewController::FloatingPreviewController(QObject *parent) : QObject(parent) {}
 
 // Releases the fields only (the timer is our child); a panel on screen stays.
-FloatingPreviewController::~FloatingPreviewController() = default;
+FloatingPreviewController::~FloatingPreviewController()
+{
+    // The panels are top-level windows without a parent: nothing else would
+    // delete them.
+    delete m_panel;
+    for (const QPointer<QWidget> &panel : std::as_const(m_fading))
+        delete panel;
+}
 
 QScreen *FloatingPreviewController::mainScreen()
 {
@@ -105,6 +112,8 @@ void FloatingPreviewController::dismiss()
         return;
     QWidget *panel = m_panel;
     m_panel = nullptr;
+    m_fading.removeAll(nullptr);
+    m_fading.append(panel);
     auto *fade = new QPropertyAnimation(panel, "windowOpacity", panel);
     fade->setDuration(300);
     fade->setStartValue(panel->windowOpacity());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -44,5 +45,7 @@ public:
 
 private:
     QPointer<QWidget> m_panel;
+    // Panels still fading out; the controller deletes them if it goes first.
+    QList<QPointer<QWidget>> m_fading;
     QPointer<QTimer> m_dismissTimer;
 };
