@@ -15,9 +15,23 @@
 
 namespace {
 
+// Scrolls its page up and down only, so the page must never be narrower
+// than its rows: the area asks for the page's narrowest width.
+class VerticalScrollArea : public QScrollArea
+{
+public:
+    QSize minimumSizeHint() const override
+    {
+        const QSize base = QScrollArea::minimumSizeHint();
+        if (!widget())
+            return base;
+        return {std::max(base.width(), widget()->minimumSizeHint().width() + 2 * frameWidth()), base.height()};
+    }
+};
+
 QScrollArea *scrolling(QWidget *content)
 {
-    auto *area = new QScrollArea;
+    auto *area = new VerticalScrollArea;
     area->setWidget(content);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
@@ -42,6 +56,10 @@ SettingsView::SettingsView(AppState &appState, const QString &selectedTab, QWidg
     m_tabs->addTab(scrolling(m_shortcuts), SymbolIcon::make(QStringLiteral("keyboard")), localized("Shortcuts"));
     m_tabs->addTab(m_about, SymbolIcon::make(QStringLiteral("info.circle")), localized("About"));
     layout->addWidget(m_tabs);
+    // Narrower than its widest page the window would cut the pages' rows
+    // off; it may still open at its usual 540 points, where the key rows
+    // just fit.
+    setMinimumWidth(std::min(minimumSizeHint().width(), 540));
 
     const int index = tags().indexOf(selectedTab);
     m_tabs->setCurrentIndex(index < 0 ? 0 : index);
