@@ -9,7 +9,12 @@
 #include "settings/SettingsWidgets.h"
 #include "settings/ShortcutsSettingsTab.h"
 
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QCoreApplication>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -29,10 +34,51 @@ public:
     }
 };
 
+// A wheel turned over a page scrolls the page. Pickers and sliders take the
+// wheel only once they have the keyboard focus, so scrolling past the
+// language picker does not change the language on the way.
+class WheelGuard : public QObject
+{
+public:
+    explicit WheelGuard(QScrollArea *area) : QObject(area), m_area(area) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Wheel)
+            return false;
+        const auto *control = qobject_cast<QWidget *>(watched);
+        if (!control || control->hasFocus())
+            return false;
+        QCoreApplication::sendEvent(m_area->verticalScrollBar(), event);
+        return true;
+    }
+
+private:
+    QScrollArea *m_area;
+};
+
+void guardWheel(QScrollArea *area, QWidget *content)
+{
+    auto *guard = new WheelGuard(area);
+    QList<QWidget *> controls;
+    for (QComboBox *c : content->findChildren<QComboBox *>())
+        controls.append(c);
+    for (QAbstractSlider *c : content->findChildren<QAbstractSlider *>())
+        controls.append(c);
+    for (QAbstractSpinBox *c : content->findChildren<QAbstractSpinBox *>())
+        controls.append(c);
+    for (QWidget *control : std::as_const(controls)) {
+        control->setFocusPolicy(Qt::StrongFocus); // not focused by the wheel
+        control->installEventFilter(guard);
+    }
+}
+
 QScrollArea *scrolling(QWidget *content)
 {
     auto *area = new VerticalScrollArea;
     area->setWidget(content);
+    guardWheel(area, content);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
