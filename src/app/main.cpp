@@ -2,6 +2,7 @@
 #include "app/OpenArguments.h"
 #include "platform/Log.h"
 #include "platform/SingleInstance.h"
+#include "platform/SymbolIcon.h"
 #include "platform/UserDefaults.h"
 #include "settings/InterfaceLanguage.h"
 
@@ -93,6 +94,9 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Vorna"));
     QApplication::setApplicationVersion(QStringLiteral(VORNA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(VORNA_APP_ID));
+    // Every window carries the program's picture in its title bar and the
+    // task switcher, the same one the tray shows.
+    QApplication::setWindowIcon(SymbolIcon::asset(QStringLiteral("StatusIcon")));
     app.setProperty("vornaBuildNumber", QStringLiteral(VORNA_BUILD_NUMBER));
     QApplication::setQuitOnLastWindowClosed(false);
     installTerminationHandler(app);

@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -81,6 +82,35 @@ QImage commandImage(const ImageHandle &handle, const QList<Annotation> &annotati
     return flat.isNull() ? pixels : flat;
 }
 
+// Holds the annotation toolbar. In a window narrower than the toolbar the
+// row scrolls sideways instead of squeezing its controls over each other;
+// the strip grows by the scroll bar's height only while that bar shows.
+class ToolbarStrip : public QScrollArea
+{
+public:
+    explicit ToolbarStrip(QWidget *toolbar, QWidget *parent) : QScrollArea(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        setWidget(toolbar);
+        connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] { updateGeometry(); });
+    }
+
+    QSize sizeHint() const override { return {widget()->sizeHint().width(), stripHeight()}; }
+    QSize minimumSizeHint() const override { return {0, stripHeight()}; }
+
+private:
+    int stripHeight() const
+    {
+        const QScrollBar *bar = horizontalScrollBar();
+        const bool scrolling = bar->maximum() > bar->minimum();
+        return widget()->sizeHint().height() + (scrolling ? bar->sizeHint().height() : 0);
+    }
+};
+
 } // namespace
 
 struct EditorView::SaveOutcome
@@ -128,7 +158,7 @@ void EditorView::buildLayout()
     connect(m_toolbar, &AnnotationToolbar::undoRequested, &m_appState, &AppState::undo);
     connect(m_toolbar, &AnnotationToolbar::redoRequested, &m_appState, &AppState::redo);
     connect(m_toolbar, &AnnotationToolbar::clearRequested, &m_appState, &AppState::clearAnnotations);
-    column->addWidget(m_toolbar);
+    column->addWidget(new ToolbarStrip(m_toolbar, this));
     column->addWidget(divider(this));
 
     m_stack = new QStackedWidget(this);
@@ -230,6 +260,8 @@ void EditorView::buildLayout()
     m_sizeLabel = new QLabel(bar);
     m_sizeLabel->setFont(caption);
     m_sizeLabel->setForegroundRole(QPalette::PlaceholderText);
+    // The first thing to give way when the window is narrow.
+    m_sizeLabel->setMinimumWidth(1);
     bottom->addWidget(m_sizeLabel);
     bottom->addStretch(1);
 

@@ -143,8 +143,8 @@ GeneralSettingsTab::GeneralSettingsTab(AppState &appState, QWidget *parent) : QW
                localized("How quickly the second press must follow. Configure per-shortcut double-press targets in "
                          "the Shortcuts tab."));
 
-    // ---- Menu Bar ----
-    QVBoxLayout *menuBar = section(form, localized("Menu Bar"));
+    // ---- Tray Menu ----
+    QVBoxLayout *menuBar = section(form, localized("Tray Menu"));
     addToggle(menuBar, Property::simpleMenuMode, localized("Simple menu mode"),
               localized("Hides advanced entries (Scrolling/Timed capture, History, Editor, Save To, Diff Viewer, "
                         "Report a Bug, Check for Updates) so the menu shows only the three core capture modes plus "
@@ -267,7 +267,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppState &appState, QWidget *parent) : QW
     // ---- Save Locations, Crash Reporting, Backup ----
     m_savedFolders = new SavedFoldersEditor(m_appState);
     section(form, localized("Save Locations"),
-            localized("Quickly switch between these folders from the menu-bar “Save To” submenu."))
+            localized("Quickly switch between these folders from the tray menu’s “Save To” submenu."))
         ->addWidget(m_savedFolders);
     m_crashReporting = new CrashReportingPanel(AppSettings::load());
     section(form, localized("Privacy · Crash Reporting"),

@@ -69,10 +69,10 @@ ShortcutsSettingsTab::ShortcutsSettingsTab(AppState &appState, QWidget *parent)
         r.text->setPlaceholderText(localized("e.g. f12"));
         r.text->setFixedWidth(110);
         r.text->setToolTip(
-            localized("Type the shortcut as text. Enter or Tab to apply. Accepts ‘f12’, ‘cmd+shift+a’, ‘ctrl+space’, etc."));
+            localized("Type the shortcut as text. Enter or Tab to apply. Accepts ‘f12’, ‘alt+shift+a’, ‘ctrl+space’, etc."));
         r.text->setAccessibleName(CaptureShortcuts::title(mode));
         r.errorMark = r.text->addAction(warning, QLineEdit::TrailingPosition);
-        r.errorMark->setToolTip(localized("Unrecognized shortcut. Try e.g. f12, cmd+shift+a."));
+        r.errorMark->setToolTip(localized("Unrecognized shortcut. Try e.g. f12, alt+shift+a."));
         r.errorMark->setVisible(false);
         keyLine->addWidget(r.text);
 
@@ -121,7 +121,7 @@ ShortcutsSettingsTab::ShortcutsSettingsTab(AppState &appState, QWidget *parent)
 
     QLabel *note = SettingsWidgets::caption(localized(
         "Shortcuts are active system-wide when Vorna is running. Click the key field to record, or type it — e.g. "
-        "“f12”, “cmd+shift+a”. Tick “twice” to promote a double-press to another capture mode."));
+        "“f12”, “alt+shift+a”. Tick “twice” to promote a double-press to another capture mode."));
     note->setContentsMargins(8, 4, 8, 0);
     form->addWidget(note);
     form->addStretch(1);

@@ -164,7 +164,8 @@ void CaptureModeCard::paintEvent(QPaintEvent *)
     p.fillPath(shape, pal.color(QPalette::Base));
     if (t > 0)
         p.fillPath(shape, QColor(accentFill.red(), accentFill.green(), accentFill.blue(), int(accentFill.alpha() * t)));
-    p.setPen(QPen(mixed(separator, accent, t), hasFocus() ? 2 : 1));
+    // Keyboard focus draws the accent ring, like the history cards'.
+    p.setPen(hasFocus() ? QPen(accent, 2) : QPen(mixed(separator, accent, t), 1));
     p.drawPath(shape);
 
     int y = kVerticalPadding;

@@ -47,7 +47,9 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0, 0, 0, isDown() ? 40 : (underMouse() ? 26 : 15)));
+        QColor disc = palette().color(QPalette::WindowText);
+        disc.setAlpha(isDown() ? 40 : (underMouse() ? 26 : 15));
+        p.setBrush(disc);
         p.drawEllipse(rect());
         const QRect iconRect(QPoint(0, 0), iconSize());
         icon().paint(&p, QRect(rect().center() - iconRect.center(), iconSize()));
@@ -212,8 +214,19 @@ void FloatingPreviewView::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     QPainterPath background;
     background.addRoundedRect(QRectF(rect()), 12, 12);
-    p.fillPath(background, m_opaque ? QColor(236, 236, 238) : QColor(246, 246, 248, 215));
-    p.setPen(QPen(QColor(0, 0, 0, 40), 1));
+    // The panel and its marks come from the palette, so the preview matches
+    // a dark desktop as well as a light one (the symbols follow its text colour).
+    const QColor ink = palette().color(QPalette::WindowText);
+    const auto faint = [&ink](int alpha) {
+        QColor c = ink;
+        c.setAlpha(alpha);
+        return c;
+    };
+    QColor panel = palette().color(QPalette::Window);
+    if (!m_opaque)
+        panel.setAlpha(215);
+    p.fillPath(background, panel);
+    p.setPen(QPen(faint(40), 1));
     p.drawPath(background);
 
     if (!m_image.isNull()) {
@@ -223,7 +236,7 @@ void FloatingPreviewView::paintEvent(QPaintEvent *)
         p.save();
         p.setClipPath(clip);
         if (m_thumbnail.isNull())
-            p.fillRect(target, QColor(0, 0, 0, 20));
+            p.fillRect(target, faint(20));
         else
             p.drawImage(target, m_thumbnail);
         p.restore();

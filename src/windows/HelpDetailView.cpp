@@ -155,7 +155,7 @@ void buildAnnotationTools(PageBuilder &p)
     p.feature("rectangle", "Rectangle", "Draw rectangular outlines to frame areas of interest.");
     p.feature("circle", "Ellipse", "Draw elliptical outlines and circles.");
     p.feature("pencil.tip", "Freehand", "Draw freely with the mouse, like a pen.");
-    p.feature("textformat", "Text", "Click to place a text field. Type your annotation and press Return.");
+    p.feature("textformat", "Text", "Click to place a text field. Type your annotation and press Enter.");
     p.feature("highlighter", "Highlight", "Draw a semi-transparent colored rectangle to highlight areas.");
     p.feature("aqi.medium", "Blur / Pixelate",
               "Pixelate a region to redact sensitive information like names, emails, or passwords.");

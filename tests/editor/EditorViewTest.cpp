@@ -388,3 +388,46 @@ TEST_F(EditorViewTest, SaveAsWritesTheAnnotatedImageOrSaysWhyNot)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 20000));
     EXPECT_EQ(alerts.alerts[0].title, QStringLiteral("Save As failed"));
 }
+
+// At its narrowest the window keeps every toolbar control whole and apart:
+// the toolbar scrolls sideways rather than drawing controls over each other,
+// and is no taller than needed once the window is wide again.
+TEST_F(EditorViewTest, ANarrowWindowScrollsTheToolbarInsteadOfOverlappingIt)
+{
+    state.openEditor(ImageHandle(plain(800, 600, Qt::white, 1.0)));
+    EditorView view(state);
+    view.resize(view.minimumSize());
+    view.show();
+    QCoreApplication::processEvents();
+
+    const auto overlaps = [&view] {
+        QList<QRect> seen;
+        for (QWidget *w : view.toolbar()->findChildren<QWidget *>()) {
+            if (!w->isVisible() || !qobject_cast<QAbstractButton *>(w))
+                continue;
+            const QRect r(w->mapTo(view.toolbar(), QPoint(0, 0)), w->size());
+            for (const QRect &other : std::as_const(seen))
+                if (r.intersects(other))
+                    return true;
+            seen.append(r);
+        }
+        return false;
+    };
+    EXPECT_FALSE(overlaps());
+    EXPECT_GE(view.toolbar()->width(), view.toolbar()->minimumSizeHint().width());
+    const QRect redo(view.toolbar()->redoButton()->mapTo(&view, QPoint(0, 0)), view.toolbar()->redoButton()->size());
+    EXPECT_FALSE(view.rect().contains(redo)) << "the end of the row lies beyond the narrow window";
+
+    // The scroll bar takes none of the toolbar's own height.
+    QWidget *viewport = view.toolbar()->parentWidget();
+    QWidget *strip = viewport->parentWidget();
+    EXPECT_GE(viewport->height(), view.toolbar()->sizeHint().height());
+    const int narrowHeight = strip->height();
+    view.resize(1600, 800);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(overlaps());
+    EXPECT_TRUE(view.rect().contains(
+        QRect(view.toolbar()->redoButton()->mapTo(&view, QPoint(0, 0)), view.toolbar()->redoButton()->size())));
+    EXPECT_GE(viewport->height(), view.toolbar()->sizeHint().height());
+    EXPECT_LT(strip->height(), narrowHeight);
+}

@@ -9,6 +9,7 @@
 #include "platform/SentrySDK.h"
 #include "settings/AboutSettingsTab.h"
 #include "settings/CrashReportingPanel.h"
+#include "settings/GeneralSettingsTab.h"
 #include "settings/InterfaceLanguage.h"
 #include "settings/SettingsBackup.h"
 #include "settings/SavedFoldersEditor.h"
@@ -16,6 +17,11 @@
 #include "settings/SettingsView.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
+#include <QWheelEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLocale>
@@ -214,6 +220,47 @@ TEST_F(SettingsWindowTest, ChosenLanguageBecomesTheLocaleAtStart)
     InterfaceLanguage::apply();
     EXPECT_EQ(QLocale().name(), "pt_BR") << "an unknown code changes nothing";
     QLocale::setDefault(before);
+}
+
+// Turning the wheel over the General page scrolls it, even where the pointer
+// passes over the language picker or the quality slider: they change only
+// once the user has put the focus on them.
+TEST_F(SettingsWindowTest, TheWheelScrollsThePageRatherThanChangingAPickerOnTheWay)
+{
+    AppState state;
+    SettingsView view(state, "general");
+    view.resize(540, 300);
+    view.show();
+    QCoreApplication::processEvents();
+    QComboBox *language = view.generalTab()->languagePicker();
+    QSlider *quality = view.generalTab()->findChild<QSlider *>();
+    ASSERT_TRUE(quality);
+    auto *area = qobject_cast<QScrollArea *>(view.tabs()->widget(0));
+    ASSERT_TRUE(area);
+    QScrollBar *bar = area->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+
+    const auto turn = [](QWidget *w, int steps) {
+        QWheelEvent wheel(QPointF(w->rect().center()), QPointF(w->mapToGlobal(w->rect().center())), QPoint(),
+                          QPoint(0, -120 * steps), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(w, &wheel);
+    };
+    const int languageIndex = language->currentIndex();
+    const int qualityValue = quality->value();
+    turn(language, 2);
+    const int scrolled = bar->value();
+    EXPECT_GT(scrolled, 0);
+    turn(quality, 1);
+    EXPECT_GT(bar->value(), scrolled);
+    EXPECT_EQ(language->currentIndex(), languageIndex);
+    EXPECT_EQ(quality->value(), qualityValue);
+    EXPECT_FALSE(language->hasFocus());
+
+    // With the focus on it the picker takes the wheel as before.
+    language->setFocus();
+    ASSERT_TRUE(language->hasFocus());
+    turn(language, 1);
+    EXPECT_NE(language->currentIndex(), languageIndex);
 }
 
 } // namespace
