@@ -36,6 +36,14 @@ timed() {
   "$@"
   timings+=("$label: $(( $(date +%s) - t0 )) s")
 }
+# The offscreen tests run in parallel; then the X server tests run one at a
+# time on a quiet machine, since they wait for repaints and key events of a
+# real server.
+run_suite() {
+  local dir="$1"
+  shift
+  (cd "$dir" && ctest --output-on-failure -j "$(nproc)" -LE x11 "$@" && ctest --output-on-failure -L x11 "$@")
+}
 wants() { [[ " $stages " == *" $1 "* ]]; }
 
 # A private X server for the X11 tests.
@@ -55,7 +63,7 @@ unset WAYLAND_DISPLAY
 if wants normal; then
   timed "normal build" bash -c 'cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
     cmake --build "$2" -j "$(nproc)"' _ "$here" "$build"
-  timed "normal tests" bash -c 'cd "$1" && shift && ctest --output-on-failure -j "$(nproc)" "$@"' _ "$build" "$@"
+  timed "normal tests" run_suite "$build" "$@"
 fi
 
 if wants sanitize || wants fuzz; then
@@ -69,7 +77,7 @@ if wants sanitize; then
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0"
   export LSAN_OPTIONS="suppressions=$here/scripts/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-  timed "sanitizer tests" bash -c 'cd "$1" && shift && ctest --output-on-failure -j "$(nproc)" "$@"' _ "$sanbuild" "$@"
+  timed "sanitizer tests" run_suite "$sanbuild" "$@"
 fi
 
 if wants fuzz; then
