@@ -455,7 +455,11 @@ void renderInto(QImage &target, const QTransform &transform, const AnnotationSce
     const qsizetype bytesPerLine = target.bytesPerLine();
     uchar *bits = target.bits();
     const int height = target.height();
-    const int bandCount = std::clamp(std::min(QThread::idealThreadCount(), height / 128), 1, 8);
+    // Half again as many bands as threads: a thread that starts late or
+    // gets a busy band does not hold up the frame, the others take on
+    // the bands left (each band costs a little: its painter, the image's
+    // rows, the annotations that cross its edges).
+    const int bandCount = std::clamp(std::min(QThread::idealThreadCount() * 3 / 2, height / 128), 1, 12);
     auto renderBand = [&](int band) {
         const int top = int(qint64(height) * band / bandCount);
         const int bottom = int(qint64(height) * (band + 1) / bandCount);
