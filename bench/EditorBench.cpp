@@ -22,6 +22,7 @@
 #include <QEventLoop>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -267,6 +268,27 @@ BENCHMARK(BM_MainThreadStall)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
+
+// Opening the editor on a new capture while the undo steps hold a long
+// capture and its beautified copy (about half a gigabyte, pages touched):
+// the time the UI thread spends in openEditor, dropping them.
+void BM_OpenEditorDroppingLongSteps(benchmark::State &state)
+{
+    AppState app;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QImage copy = longPage().copy(); // its own pixels, as a fresh capture has
+        app.openEditor(ImageHandle(copy));
+        copy = QImage();
+        app.replaceImage(ImageHandle(*BeautifyRenderer::renderShadow(app.capturedImage().image())));
+        app.replaceImage(ImageHandle(screen()));
+        QThreadPool::globalInstance()->waitForDone();
+        state.ResumeTiming();
+        app.openEditor(ImageHandle(screen()));
+    }
+    QThreadPool::globalInstance()->waitForDone();
+}
+BENCHMARK(BM_OpenEditorDroppingLongSteps)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 } // namespace
 

@@ -41,6 +41,9 @@ void AnnotationCanvasNSView::setImage(const ImageHandle &image)
     m_image = image;
     m_pixels = image.isNull() ? QImage() : image.image();
     m_pixellateCache.clear();
+    // An opaque screenshot makes an opaque layer that covers everything
+    // painted: what lies beneath need not be painted first.
+    setAttribute(Qt::WA_OpaquePaintEvent, !m_pixels.isNull() && !m_pixels.hasAlphaChannel());
     invalidateLayer();
     updateGeometryForZoom();
 }
@@ -171,9 +174,37 @@ void AnnotationCanvasNSView::paintEvent(QPaintEvent *event)
         const QImage::Format format =
             (m_pixels.isNull() || m_pixels.hasAlphaChannel()) ? QImage::Format_ARGB32_Premultiplied
                                                                 : QImage::Format_RGB32;
-        m_layer = QImage(QSize(int(std::ceil(area.width() * dpr)), int(std::ceil(area.height() * dpr))), format);
-        m_layer.setDevicePixelRatio(dpr);
-        m_layer.fill(format == QImage::Format_RGB32 ? palette().color(QPalette::Window) : QColor(Qt::transparent));
+        const QSize layerSize(int(std::ceil(area.width() * dpr)), int(std::ceil(area.height() * dpr)));
+        // The same size again (every redraw of an unchanged view) reuses
+        // the pixels: a fresh buffer this large costs its page faults.
+        if (m_layer.size() != layerSize || m_layer.format() != format || m_layer.devicePixelRatio() != dpr) {
+            m_layer = QImage(layerSize, format);
+            m_layer.setDevicePixelRatio(dpr);
+        }
+        QTransform toLayer;
+        toLayer.translate(-area.left(), -area.top());
+        toLayer.scale(m_zoom, m_zoom);
+        if (format == QImage::Format_RGB32) {
+            // The opaque screenshot is copied over the layer (source mode),
+            // so only the pixels it does not fully cover need the
+            // background: everything but its inside less a pixel's margin.
+            const QRectF shot = toLayer.mapRect(QRectF(QPointF(0, 0), AnnotationRenderer::canvasSize(m_pixels)));
+            const QRect inside = QRect(QPoint(int(std::ceil(shot.left() * dpr)) + 1, int(std::ceil(shot.top() * dpr)) + 1),
+                                       QPoint(int(std::floor(shot.right() * dpr)) - 2,
+                                              int(std::floor(shot.bottom() * dpr)) - 2))
+                                     .intersected(m_layer.rect());
+            QImage one(1, 1, format); // the background as a pixel of the layer's format
+            one.fill(palette().color(QPalette::Window));
+            const quint32 background = reinterpret_cast<const quint32 *>(one.constScanLine(0))[0];
+            for (const QRect &r : QRegion(m_layer.rect()).subtracted(QRegion(inside))) {
+                for (int y = r.top(); y <= r.bottom(); ++y) {
+                    auto *line = reinterpret_cast<quint32 *>(m_layer.scanLine(y));
+                    std::fill(line + r.left(), line + r.right() + 1, background);
+                }
+            }
+        } else {
+            m_layer.fill(Qt::transparent);
+        }
         m_layerRect = area;
         AnnotationScene scene;
         scene.image = m_pixels;
@@ -181,9 +212,6 @@ void AnnotationCanvasNSView::paintEvent(QPaintEvent *event)
         if (moving >= 0)
             scene.annotations.removeAt(moving);
         scene.hiddenLayers = m_hiddenLayers;
-        QTransform toLayer;
-        toLayer.translate(-area.left(), -area.top());
-        toLayer.scale(m_zoom, m_zoom);
         AnnotationRenderer::renderInto(m_layer, toLayer, scene, &m_pixellateCache);
         m_layerValid = true;
     }

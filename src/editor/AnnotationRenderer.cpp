@@ -212,15 +212,30 @@ void drawPixelate(QPainter &p, const Annotation &a, const QImage &image, Pixella
 }
 
 // Where an annotation can leave paint, in image points; none when that is
-// not known in advance (texts, badges, the crop's dimming).
+// not known in advance (the crop's dimming). Texts and badges get their
+// text's box with a margin as wide as a line is high, for glyphs that
+// reach past their advance.
 std::optional<QRectF> paintBounds(const Annotation &a)
 {
     switch (a.tool) {
-    case AnnotationTool::text:
-    case AnnotationTool::numbering:
     case AnnotationTool::crop:
     case AnnotationTool::select:
         return std::nullopt;
+    case AnnotationTool::text: {
+        if (a.text.isEmpty() || a.points.isEmpty() || !std::isfinite(a.fontSize) || a.fontSize <= 0)
+            return QRectF(); // nothing is drawn
+        const QFontMetricsF metrics(annotationFont(a.fontSize, QFont::DemiBold));
+        const double h = metrics.height();
+        return QRectF(a.points[0], QSizeF(metrics.horizontalAdvance(a.text), h)).adjusted(-h, -h, h, h);
+    }
+    case AnnotationTool::numbering: {
+        if (a.points.isEmpty())
+            return QRectF();
+        const QFontMetricsF metrics(annotationFont(14, QFont::Bold));
+        const double h = metrics.height();
+        const double half = std::max(17.0, metrics.horizontalAdvance(numberLabel(a.number)) / 2) + h;
+        return QRectF(a.points[0] - QPointF(half, half), QSizeF(2 * half, 2 * half));
+    }
     default:
         break;
     }
@@ -440,7 +455,11 @@ void renderInto(QImage &target, const QTransform &transform, const AnnotationSce
     const qsizetype bytesPerLine = target.bytesPerLine();
     uchar *bits = target.bits();
     const int height = target.height();
-    const int bandCount = std::clamp(std::min(QThread::idealThreadCount(), height / 128), 1, 8);
+    // Half again as many bands as threads: a thread that starts late or
+    // gets a busy band does not hold up the frame, the others take on
+    // the bands left (each band costs a little: its painter, the image's
+    // rows, the annotations that cross its edges).
+    const int bandCount = std::clamp(std::min(QThread::idealThreadCount() * 3 / 2, height / 128), 1, 12);
     auto renderBand = [&](int band) {
         const int top = int(qint64(height) * band / bandCount);
         const int bottom = int(qint64(height) * (band + 1) / bandCount);

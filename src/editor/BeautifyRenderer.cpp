@@ -354,7 +354,9 @@ void drawCard(QPainter &p, const QImage &source, const QPoint &origin, double co
 void paintInStripes(QImage &image, const std::function<void(QPainter &)> &paint)
 {
     const int rows = image.height();
-    const int stripes = std::clamp(rows / 384, 1, std::max(1, QThread::idealThreadCount() / 2));
+    // Twice as many stripes as threads on long images: when some threads
+    // start late (a busy machine), the others take over their stripes.
+    const int stripes = std::clamp(rows / 384, 1, std::max(1, QThread::idealThreadCount() * 2));
     uchar *bits = image.bits();
     const qsizetype bpl = image.bytesPerLine();
     auto paintStripe = [&](int index) {

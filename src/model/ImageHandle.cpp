@@ -4,9 +4,35 @@
 #include <QFile>
 #include <QImageReader>
 #include <QMutex>
+#include <QThread>
+#include <QThreadPool>
+#include <QCoreApplication>
+
+namespace {
+
+// Giving a few hundred megabytes back to the system takes the thread that
+// does it tens of milliseconds (a scrolling capture with its beautified
+// copies in the undo steps). When the UI thread lets go of the last
+// reference to such pixels, a pool thread frees them instead. QImage
+// buffers are reference counted atomically, so whichever thread drops the
+// last reference frees it safely.
+void releasePixels(QImage &image)
+{
+    constexpr qsizetype kLarge = qsizetype(32) << 20;
+    if (image.isNull() || image.sizeInBytes() < kLarge)
+        return;
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return;
+    QThreadPool::globalInstance()->start([pixels = std::move(image)]() mutable { pixels = QImage(); });
+}
+
+} // namespace
 
 struct ImageHandle::Data
 {
+    ~Data() { releasePixels(image); }
+
     QMutex mutex;
     QImage image;       // the pixels, when in memory
     QString path;       // the file they come from, if any
@@ -135,6 +161,7 @@ void ImageHandle::releaseToFile(const QString &path)
         return; // nothing in memory to let go of
     d->path = path;
     d->encoded.clear();
+    releasePixels(d->image);
     d->image = QImage();
     d->decoded = false;
     d->failed = false;

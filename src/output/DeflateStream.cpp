@@ -1,6 +1,7 @@
 #include "output/DeflateStream.h"
 
 #include <array>
+#include <cstring>
 
 // The walk follows RFC 1951: block headers, stored blocks, and the fixed or
 // dynamic Huffman codes, decoding one symbol at a time. Lengths and
@@ -46,6 +47,21 @@ public:
         return true;
     }
     bool bit(unsigned *value) { return read(1, value); }
+    // Tops the buffer up when it runs low; then up to 48 bits can be
+    // looked at (zeros past the end of the data).
+    void ensure()
+    {
+        if (m_count < 48)
+            refill();
+    }
+    uint64_t peek64() const { return m_buffer; }
+    int count() const { return m_count; }
+    // Drops n bits the caller has checked are there.
+    void drop(int n)
+    {
+        m_buffer >>= n;
+        m_count -= n;
+    }
     void alignToByte() { skip(m_count & 7); }
     bool skipBytes(size_t n)
     {
@@ -54,8 +70,14 @@ public:
             skip(8);
             --n;
         }
+        if (n == 0)
+            return true;
         if (n > m_size - m_next)
             return false;
+        // The buffer is empty now, but may hold bytes loaded ahead of
+        // their turn: drop them, they are being skipped.
+        m_buffer = 0;
+        m_count = 0;
         m_next += n;
         return true;
     }
@@ -64,6 +86,15 @@ public:
 private:
     void refill()
     {
+        if (m_size - m_next >= 8) {
+            // Eight bytes at once; only the whole bytes that fit are counted.
+            uint64_t word;
+            std::memcpy(&word, m_data + m_next, 8);
+            m_buffer |= word << m_count;
+            m_next += size_t(63 - m_count) >> 3;
+            m_count |= 56;
+            return;
+        }
         while (m_count <= 56 && m_next < m_size) {
             m_buffer |= uint64_t(m_data[m_next++]) << m_count;
             m_count += 8;
@@ -86,11 +117,14 @@ struct Huffman
 {
     std::array<uint16_t, kMaxBits + 1> count{};
     std::array<uint16_t, kMaxLitLen> symbol{};
-    std::array<uint16_t, 1 << kFastBits> fast{}; // symbol << 4 | length; 0: not in the table
+    // symbol << 8 | extra bits << 4 | code length; 0: not in the table.
+    // The extra bits are those that follow the code (lengths, distances).
+    std::array<uint32_t, 1 << kFastBits> fast{};
 
     // False for an over-subscribed set of lengths. An incomplete set is
-    // allowed (a single distance code is legal).
-    bool build(const uint8_t *lengths, int n)
+    // allowed (a single distance code is legal). Symbol s >= extraFrom is
+    // followed by extra[s - extraFrom] bits (for s - extraFrom < extraCount).
+    bool build(const uint8_t *lengths, int n, const uint8_t *extra = nullptr, int extraFrom = 0, int extraCount = 0)
     {
         count.fill(0);
         fast.fill(0);
@@ -126,8 +160,10 @@ struct Huffman
                 unsigned rev = 0;
                 for (int i = 0; i < len; ++i)
                     rev |= ((c >> i) & 1u) << (len - 1 - i);
+                const int e = s - extraFrom;
+                const unsigned extraBits = (extra && e >= 0 && e < extraCount) ? extra[e] : 0;
                 for (unsigned i = rev; i < (1u << kFastBits); i += 1u << len)
-                    fast[i] = uint16_t(s << 4 | len);
+                    fast[i] = uint32_t(s) << 8 | extraBits << 4 | unsigned(len);
             }
         }
         return true;
@@ -138,7 +174,7 @@ struct Huffman
     {
         const unsigned entry = fast[in.peek16() & ((1u << kFastBits) - 1)];
         if (entry != 0)
-            return in.skip(int(entry & 15)) ? int(entry >> 4) : -1;
+            return in.skip(int(entry & 15)) ? int(entry >> 8) : -1;
         // A longer code: read it one bit at a time.
         int code = 0, first = 0, index = 0;
         for (int len = 1; len <= kMaxBits; ++len) {
@@ -158,33 +194,58 @@ struct Huffman
     }
 };
 
+constexpr int kLastLength = 285; // the last valid length symbol
 constexpr std::array<uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr std::array<uint8_t, 30> kDistExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                                 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
+// Skips one symbol (and a length's distance) the slow and careful way.
+// 1: a literal or a match skipped, 0: the end of the block, -1: bad data.
+int skipOne(BitReader &in, const Huffman &litlen, const Huffman &dist)
+{
+    const int sym = litlen.decode(in);
+    if (sym < 0)
+        return -1;
+    if (sym < 256)
+        return 1;
+    if (sym == 256)
+        return 0;
+    unsigned extra;
+    if (sym > kLastLength || !in.read(kLengthExtra[size_t(sym - 257)], &extra))
+        return -1;
+    const int d = dist.decode(in);
+    if (d < 0 || d >= kMaxDist || !in.read(kDistExtra[size_t(d)], &extra))
+        return -1;
+    return 1;
+}
+
 // Skips the symbols of one compressed block up to its end-of-block code.
+// The common case, a literal or a length and its distance whose codes are
+// in the tables, is skipped in one step with their extra bits and without
+// branching on which of the two it is (that would be guessed wrong half of
+// the time); anything else goes through skipOne.
 bool skipCodes(BitReader &in, const Huffman &litlen, const Huffman &dist)
 {
+    constexpr uint64_t mask = (1u << kFastBits) - 1;
     for (;;) {
-        const int sym = litlen.decode(in);
-        if (sym < 0)
-            return false;
-        if (sym < 256)
+        in.ensure();
+        const uint64_t bits = in.peek64();
+        const unsigned e = litlen.fast[bits & mask];
+        const unsigned sym = e >> 8;
+        const unsigned n1 = (e & 15) + ((e >> 4) & 15);
+        const unsigned d = dist.fast[(bits >> n1) & mask];
+        const bool match = sym > 256;
+        const unsigned n2 = match ? (d & 15) + ((d >> 4) & 15) : 0;
+        const bool usual = e != 0 && sym != 256 && (!match || (sym <= unsigned(kLastLength) && d != 0 && (d >> 8) < unsigned(kMaxDist)))
+                           && int(n1 + n2) <= in.count();
+        if (usual) {
+            in.drop(int(n1 + n2));
             continue;
-        if (sym == 256)
-            return true;
-        const int li = sym - 257;
-        if (li >= int(kLengthExtra.size()))
-            return false;
-        unsigned extra;
-        if (!in.read(kLengthExtra[size_t(li)], &extra))
-            return false;
-        const int d = dist.decode(in);
-        if (d < 0 || d >= kMaxDist)
-            return false;
-        if (!in.read(kDistExtra[size_t(d)], &extra))
-            return false;
+        }
+        const int r = skipOne(in, litlen, dist);
+        if (r <= 0)
+            return r == 0;
     }
 }
 
@@ -198,10 +259,10 @@ bool skipFixed(BitReader &in)
         for (; s < 280; ++s) lengths[size_t(s)] = 7;
         for (; s < kMaxLitLen; ++s) lengths[size_t(s)] = 8;
         Huffman litlen, dist;
-        litlen.build(lengths.data(), kMaxLitLen);
+        litlen.build(lengths.data(), kMaxLitLen, kLengthExtra.data(), 257, int(kLengthExtra.size()));
         std::array<uint8_t, kMaxDist> d{};
         d.fill(5);
-        dist.build(d.data(), kMaxDist);
+        dist.build(d.data(), kMaxDist, kDistExtra.data(), 0, int(kDistExtra.size()));
         return std::make_pair(litlen, dist);
     }();
     return skipCodes(in, codes.first, codes.second);
@@ -268,7 +329,8 @@ bool skipDynamic(BitReader &in)
         return false; // no end-of-block code
 
     Huffman litlen, dist;
-    if (!litlen.build(lengths.data(), nlen) || !dist.build(lengths.data() + nlen, ndist))
+    if (!litlen.build(lengths.data(), nlen, kLengthExtra.data(), 257, int(kLengthExtra.size()))
+        || !dist.build(lengths.data() + nlen, ndist, kDistExtra.data(), 0, int(kDistExtra.size())))
         return false;
     return skipCodes(in, litlen, dist);
 }

@@ -27,7 +27,8 @@
 // PNG filters "up" and "sub" take most rows to long runs of zeros, and
 // Paeth handles gradients and anti-aliased edges. Each row gets the filter
 // whose output has the smallest sum of absolute (signed) values, the usual
-// heuristic, computed sixteen bytes at a time. The rows are cut into strips
+// heuristic, computed sixteen bytes at a time; at the fast effort the
+// choice is between sub and up only. The rows are cut into strips
 // that are filtered and compressed in parallel with libdeflate; the strips'
 // DEFLATE streams are then joined into the one zlib stream PNG requires.
 
@@ -70,23 +71,34 @@ inline uint32_t absSigned(uint8_t v)
     return uint32_t(std::abs(int(int8_t(v))));
 }
 
-// The three candidate filters of bytes [from, n) of a row, with the sums of
-// their absolute values added to sums. cur[-Bpp..-1] and prev[-Bpp..-1]
-// must be readable zeros.
+// PNG filter types.
+constexpr uint8_t kSub = 1, kUp = 2, kPaeth = 4;
+
+// The sums of the absolute (signed) values of the candidate filters' output
+// for bytes [from, n) of a row, added to sums (sub, up, Paeth; Paeth only
+// when asked). cur[-Bpp..-1] and prev[-Bpp..-1] must be readable zeros.
 template<int Bpp>
-void filterScalar(const uint8_t *cur, const uint8_t *prev, size_t from, size_t n, uint8_t *sub, uint8_t *up,
-                  uint8_t *pae, uint64_t sums[3])
+void sumScalar(const uint8_t *cur, const uint8_t *prev, size_t from, size_t n, bool withPaeth, uint64_t sums[3])
 {
     for (size_t i = from; i < n; ++i) {
         // A signed index: for the first pixel i - Bpp is negative, which as
         // size_t would wrap the pointer around (undefined behaviour).
         const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(i) - Bpp;
-        sub[i] = uint8_t(cur[i] - cur[left]);
-        up[i] = uint8_t(cur[i] - prev[i]);
-        pae[i] = uint8_t(cur[i] - paeth(cur[left], prev[i], prev[left]));
-        sums[0] += absSigned(sub[i]);
-        sums[1] += absSigned(up[i]);
-        sums[2] += absSigned(pae[i]);
+        sums[0] += absSigned(uint8_t(cur[i] - cur[left]));
+        sums[1] += absSigned(uint8_t(cur[i] - prev[i]));
+        if (withPaeth)
+            sums[2] += absSigned(uint8_t(cur[i] - paeth(cur[left], prev[i], prev[left])));
+    }
+}
+
+// Writes bytes [from, n) of the row filtered with `type` to out.
+template<int Bpp>
+void applyScalar(uint8_t type, const uint8_t *cur, const uint8_t *prev, size_t from, size_t n, uint8_t *out)
+{
+    for (size_t i = from; i < n; ++i) {
+        const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(i) - Bpp;
+        const uint8_t pred = type == kSub ? cur[left] : type == kUp ? prev[i] : paeth(cur[left], prev[i], prev[left]);
+        out[i] = uint8_t(cur[i] - pred);
     }
 }
 
@@ -116,31 +128,39 @@ inline __m128i paeth16(__m128i a, __m128i b, __m128i c)
     return _mm_or_si128(_mm_and_si128(notA, bOrC), _mm_andnot_si128(notA, a));
 }
 
+// The Paeth predictions of sixteen bytes.
+inline __m128i paeth8(__m128i a, __m128i b, __m128i c)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = paeth16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
+    const __m128i hi = paeth16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
+    return _mm_packus_epi16(lo, hi);
+}
+
+inline __m128i load(const uint8_t *p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+
 template<int Bpp>
-void filterCandidates(const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *sub, uint8_t *up, uint8_t *pae,
-                      uint64_t sums[3])
+void filterSums(const uint8_t *cur, const uint8_t *prev, size_t n, bool withPaeth, uint64_t sums[3])
 {
     const __m128i zero = _mm_setzero_si128();
     __m128i accSub = zero, accUp = zero, accPae = zero;
     size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cur + i));
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cur + i - Bpp));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(prev + i));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(prev + i - Bpp));
-        const __m128i s = _mm_sub_epi8(x, a);
-        const __m128i u = _mm_sub_epi8(x, b);
-        const __m128i predLo =
-            paeth16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
-        const __m128i predHi =
-            paeth16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
-        const __m128i p = _mm_sub_epi8(x, _mm_packus_epi16(predLo, predHi));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(sub + i), s);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(up + i), u);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(pae + i), p);
-        accSub = _mm_add_epi64(accSub, _mm_sad_epu8(absSigned8(s), zero));
-        accUp = _mm_add_epi64(accUp, _mm_sad_epu8(absSigned8(u), zero));
-        accPae = _mm_add_epi64(accPae, _mm_sad_epu8(absSigned8(p), zero));
+    if (withPaeth) {
+        for (; i + 16 <= n; i += 16) {
+            const __m128i x = load(cur + i), a = load(cur + i - Bpp), b = load(prev + i), c = load(prev + i - Bpp);
+            accSub = _mm_add_epi64(accSub, _mm_sad_epu8(absSigned8(_mm_sub_epi8(x, a)), zero));
+            accUp = _mm_add_epi64(accUp, _mm_sad_epu8(absSigned8(_mm_sub_epi8(x, b)), zero));
+            accPae = _mm_add_epi64(accPae, _mm_sad_epu8(absSigned8(_mm_sub_epi8(x, paeth8(a, b, c))), zero));
+        }
+    } else {
+        for (; i + 16 <= n; i += 16) {
+            const __m128i x = load(cur + i), a = load(cur + i - Bpp), b = load(prev + i);
+            accSub = _mm_add_epi64(accSub, _mm_sad_epu8(absSigned8(_mm_sub_epi8(x, a)), zero));
+            accUp = _mm_add_epi64(accUp, _mm_sad_epu8(absSigned8(_mm_sub_epi8(x, b)), zero));
+        }
     }
     auto total = [](__m128i v) {
         return uint64_t(_mm_cvtsi128_si64(v)) + uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)));
@@ -148,47 +168,71 @@ void filterCandidates(const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t
     sums[0] += total(accSub);
     sums[1] += total(accUp);
     sums[2] += total(accPae);
-    filterScalar<Bpp>(cur, prev, i, n, sub, up, pae, sums);
+    sumScalar<Bpp>(cur, prev, i, n, withPaeth, sums);
+}
+
+inline void store(uint8_t *p, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+}
+
+template<int Bpp>
+void applyFilter(uint8_t type, const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *out)
+{
+    size_t i = 0;
+    if (type == kSub) {
+        for (; i + 16 <= n; i += 16)
+            store(out + i, _mm_sub_epi8(load(cur + i), load(cur + i - Bpp)));
+    } else if (type == kUp) {
+        for (; i + 16 <= n; i += 16)
+            store(out + i, _mm_sub_epi8(load(cur + i), load(prev + i)));
+    } else {
+        for (; i + 16 <= n; i += 16)
+            store(out + i, _mm_sub_epi8(load(cur + i), paeth8(load(cur + i - Bpp), load(prev + i), load(prev + i - Bpp))));
+    }
+    applyScalar<Bpp>(type, cur, prev, i, n, out);
 }
 #else
 template<int Bpp>
-void filterCandidates(const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *sub, uint8_t *up, uint8_t *pae,
-                      uint64_t sums[3])
+void filterSums(const uint8_t *cur, const uint8_t *prev, size_t n, bool withPaeth, uint64_t sums[3])
 {
-    filterScalar<Bpp>(cur, prev, 0, n, sub, up, pae, sums);
+    sumScalar<Bpp>(cur, prev, 0, n, withPaeth, sums);
+}
+
+template<int Bpp>
+void applyFilter(uint8_t type, const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *out)
+{
+    applyScalar<Bpp>(type, cur, prev, 0, n, out);
 }
 #endif
 
 // Filters one row of n bytes into out[0] (the filter type) and out[1..n].
 // cur and prev (the previous row, zeros above the first) must be preceded
-// by Bpp zero bytes. scratch holds 3 * n bytes.
+// by Bpp zero bytes. The sums are taken first and only the chosen filter
+// is written. Without Paeth (the fast effort) the choice is between sub
+// and up: for screen content Paeth rarely wins by much and costs the most
+// to weigh.
 template<int Bpp>
-void filterRow(const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *scratch, uint8_t *out)
+void filterRow(const uint8_t *cur, const uint8_t *prev, size_t n, bool withPaeth, uint8_t *out)
 {
-    uint8_t *sub = scratch;
-    uint8_t *up = scratch + n;
-    uint8_t *pae = scratch + 2 * n;
     uint64_t sums[3] = {0, 0, 0};
-    filterCandidates<Bpp>(cur, prev, n, sub, up, pae, sums);
+    filterSums<Bpp>(cur, prev, n, withPaeth, sums);
 
-    uint8_t type = 2;
-    const uint8_t *best = up;
+    uint8_t type = kUp;
     uint64_t bestSum = sums[1];
     if (sums[0] < bestSum) {
-        type = 1;
-        best = sub;
+        type = kSub;
         bestSum = sums[0];
     }
-    if (sums[2] < bestSum) {
-        type = 4;
-        best = pae;
-    }
+    if (withPaeth && sums[2] < bestSum)
+        type = kPaeth;
     out[0] = type;
-    std::memcpy(out + 1, best, n);
+    applyFilter<Bpp>(type, cur, prev, n, out + 1);
 }
 
-// One row of 32-bit 0xffRRGGBB pixels to R, G, B bytes.
-void rgb32ToRgb(const uint32_t *src, int width, uint8_t *dst)
+// One row of 32-bit 0xffRRGGBB pixels to R, G, B bytes. The vector
+// version writes 4 bytes past the row's end.
+void rgb32ToRgbScalar(const uint32_t *src, int width, uint8_t *dst)
 {
     for (int x = 0; x < width; ++x) {
         const uint32_t p = src[x];
@@ -198,6 +242,33 @@ void rgb32ToRgb(const uint32_t *src, int width, uint8_t *dst)
         dst += 3;
     }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+__attribute__((target("ssse3"))) void rgb32ToRgbSsse3(const uint32_t *src, int width, uint8_t *dst)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    int x = 0;
+    for (; x + 4 <= width; x += 4, dst += 12)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst),
+                         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x)), order));
+    rgb32ToRgbScalar(src + x, width - x, dst);
+}
+
+void rgb32ToRgb(const uint32_t *src, int width, uint8_t *dst)
+{
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3)
+        rgb32ToRgbSsse3(src, width, dst);
+    else
+        rgb32ToRgbScalar(src, width, dst);
+}
+#else
+void rgb32ToRgb(const uint32_t *src, int width, uint8_t *dst)
+{
+    rgb32ToRgbScalar(src, width, dst);
+}
+#endif
 
 void appendChunk(QByteArray &png, const char type[4], const uint8_t *data, size_t size)
 {
@@ -251,6 +322,7 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
         bool ok = false;
     };
     std::vector<Strip> strips(static_cast<size_t>(stripCount));
+    const bool withPaeth = effort != Effort::fast;
 
     // Each worker keeps its buffers and compressor for all the strips it
     // takes, so memory is set up once per worker rather than per strip.
@@ -265,7 +337,6 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
             const size_t outCapacity = libdeflate_deflate_compress_bound(compressor.get(), maxFiltered);
             std::unique_ptr<uint8_t[]> filtered(new uint8_t[maxFiltered]);
             std::unique_ptr<uint8_t[]> out(new uint8_t[outCapacity]);
-            std::unique_ptr<uint8_t[]> scratch(new uint8_t[3 * rowBytes]);
             // Two row slots, each with zero padding before and after, so
             // the filters can read the bytes left of the first pixel.
             const size_t slotBytes = kPad + rowBytes + kPad;
@@ -290,9 +361,9 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
                     const uint8_t *cur = loadRow(y, slot);
                     uint8_t *row = filtered.get() + size_t(y - first) * (rowBytes + 1);
                     if (alpha)
-                        filterRow<4>(cur, prev, rowBytes, scratch.get(), row);
+                        filterRow<4>(cur, prev, rowBytes, withPaeth, row);
                     else
-                        filterRow<3>(cur, prev, rowBytes, scratch.get(), row);
+                        filterRow<3>(cur, prev, rowBytes, withPaeth, row);
                     prev = cur;
                 }
                 const size_t n =

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 QImage solid(int w, int h, QColor c, double ratio, QImage::Format format = QImage::Format_RGB32)
@@ -129,4 +132,27 @@ TEST(BeautifyRendererTest, TransparentPixelsShowTheCardOrTheFrame)
     const QImage twice = *BeautifyRenderer::renderDeviceFrame(*BeautifyRenderer::renderShadow(clear));
     EXPECT_EQ(twice.size(), QSize(220 + 84, 180 + 110));
     EXPECT_TRUE(near(twice.pixelColor(42 + 2, 68 + 2), QColor::fromRgbF(0.92f, 0.92f, 0.92f)));
+}
+
+TEST(BeautifyRendererTest, LongCapturesShowNoSeamsWhereThePaintingWasSplit)
+{
+    // A long capture is painted in many stripes on several threads. Every
+    // row of the card must be its own row of the capture, and along the
+    // straight sides the shadow's rows must all be alike.
+    QImage tall(300, 12000, QImage::Format_RGB32);
+    for (int y = 0; y < tall.height(); ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(tall.scanLine(y)), 300, qRgb(y % 256, (y / 256) % 256, 77));
+    const std::optional<QImage> out = BeautifyRenderer::renderShadow(tall);
+    ASSERT_TRUE(out.has_value());
+    const QImage card = out->convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int left = (card.width() - tall.width()) / 2;
+    const int top = (card.height() - tall.height()) / 2;
+    int wrongRows = 0, seams = 0;
+    for (int y = 100; y < tall.height() - 100; ++y) {
+        const QRgb *inside = reinterpret_cast<const QRgb *>(card.constScanLine(top + y)) + left;
+        wrongRows += !std::equal(inside + 50, inside + 250, reinterpret_cast<const QRgb *>(tall.constScanLine(y)) + 50);
+        seams += std::memcmp(card.constScanLine(top + y), card.constScanLine(top + 100), size_t(left) * 4) != 0;
+    }
+    EXPECT_EQ(wrongRows, 0);
+    EXPECT_EQ(seams, 0);
 }

@@ -3,6 +3,7 @@
 #include "editor/AnnotationRenderer.h"
 
 #include <QLineEdit>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -257,4 +258,69 @@ TEST(CanvasInteraction, RedrawsReuseFinishedBlurPatches)
     c.view->setImage(ImageHandle(whiteImage(800, 600, 2.0)));
     c.view->grab();
     EXPECT_EQ(c.view->pixellateCache().pixellationCount(), 40);
+}
+
+TEST(CanvasInteraction, AFullRepaintMatchesOnePlainPaintOfTheScene)
+{
+    // The canvas paints its layer in bands on several threads, leaves out
+    // what lies outside each band and gives the background only to what
+    // the screenshot does not cover. None of that may show: texts and
+    // badges cut by band edges, strokes across them, and the margin past
+    // an image that does not fill the widget at a fractional zoom must
+    // come out as one plain single-threaded paint of the scene.
+    QImage image(401, 601, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x + y) % 256));
+    QList<Annotation> list;
+    for (int row = 0; row < 6; ++row) {
+        const double y = 100 * row + 95; // across the bands' edges at several zooms
+        Annotation text;
+        text.tool = AnnotationTool::text;
+        text.text = QStringLiteral("Band edge %1").arg(row);
+        text.fontSize = 16 + 4 * row;
+        text.color = Qt::blue;
+        text.points = {QPointF(20, y)};
+        Annotation badge;
+        badge.tool = AnnotationTool::numbering;
+        badge.number = 7 + 1000 * row;
+        badge.color = Qt::darkGreen;
+        badge.points = {QPointF(250, y + 5)};
+        Annotation stroke;
+        stroke.tool = AnnotationTool::freehand;
+        stroke.color = Qt::red;
+        stroke.lineWidth = 1 + row;
+        for (int k = 0; k < 40; ++k)
+            stroke.points.append(QPointF(300 + k * 2, y - 20 + (k % 7) * 6));
+        list << text << badge << stroke;
+    }
+    for (const double zoom : {1.0, 0.75, 1.3}) {
+        SCOPED_TRACE(zoom);
+        AnnotationCanvasNSView view;
+        view.setImage(ImageHandle(image));
+        view.setZoom(zoom);
+        view.setAnnotations(list);
+        view.show();
+        const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+        QImage expected(view.size(), QImage::Format_RGB32);
+        expected.fill(view.palette().color(QPalette::Window));
+        QPainter painter(&expected);
+        painter.scale(zoom, zoom);
+        AnnotationScene scene;
+        scene.image = image;
+        scene.annotations = list;
+        AnnotationRenderer::paint(painter, scene);
+        painter.end();
+
+        ASSERT_EQ(shown.size(), expected.size());
+        int worst = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb a = shown.pixel(x, y), b = expected.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                  std::abs(qBlue(a) - qBlue(b))});
+            }
+        EXPECT_EQ(worst, 0);
+    }
 }

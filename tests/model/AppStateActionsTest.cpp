@@ -12,7 +12,10 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+#include <atomic>
 #include <gtest/gtest.h>
 
 namespace {
@@ -380,4 +383,50 @@ TEST(AppStateActions, ExternalEditorFailuresReturnFalse)
     // An image without pixels cannot be handed over.
     state.setExternalEditorPath(recordingEditor());
     EXPECT_FALSE(state.openInExternalEditor(ImageHandle()));
+}
+
+namespace {
+
+// Where the pixels of an image were freed: the image wraps a buffer of
+// ours whose clean-up records the thread that ran it.
+struct FreedOn
+{
+    std::atomic<QThread *> thread{nullptr};
+    std::unique_ptr<uchar[]> pixels;
+};
+
+ImageHandle trackedImage(int width, int height, FreedOn *freed)
+{
+    freed->pixels.reset(new uchar[size_t(width) * size_t(height) * 4]); // never written: no pages touched
+    const QImage img(
+        freed->pixels.get(), width, height, width * 4, QImage::Format_RGB32,
+        [](void *info) { static_cast<FreedOn *>(info)->thread = QThread::currentThread(); }, freed);
+    return ImageHandle(img);
+}
+
+} // namespace
+
+TEST(AppStateActions, HugeImagesLeftBehindAreFreedOffTheUiThread)
+{
+    // A long capture and its beautified copy in the undo steps: opening the
+    // editor on a new capture drops them, and the UI thread must not spend
+    // the time it takes to give that much memory back.
+    AppState state;
+    FreedOn huge, small;
+    state.openEditor(trackedImage(2880, 20000, &huge));
+    state.replaceImage(trackedImage(64, 64, &small)); // the long one goes to the undo steps
+    state.openEditor(smallImage());
+    EXPECT_EQ(small.thread.load(), QThread::currentThread()); // small ones go at once
+    QThreadPool::globalInstance()->waitForDone();
+    ASSERT_NE(huge.thread.load(), nullptr);
+    EXPECT_NE(huge.thread.load(), QThread::currentThread());
+
+    // Off the UI thread the last holder frees them itself.
+    FreedOn elsewhere;
+    QThread *worker = nullptr;
+    QtConcurrent::run([&] {
+        worker = QThread::currentThread();
+        ImageHandle h = trackedImage(2880, 20000, &elsewhere);
+    }).waitForFinished();
+    EXPECT_EQ(elsewhere.thread.load(), worker);
 }

@@ -2,6 +2,7 @@
 // through their own libraries' decoders, TIFF through libtiff.
 
 #include "output/ImageExporter.h"
+#include "output/PngEncoder.h"
 #include "support/SyntheticScreenshot.h"
 
 #include <QBuffer>
@@ -245,6 +246,8 @@ TEST(ImageEncoding, PngOfAScreenshotDecodesToIdenticalPixels)
     const QImage decoded = decodeWithQt(ours, "PNG");
     ASSERT_FALSE(decoded.isNull());
     EXPECT_EQ(decoded.convertToFormat(QImage::Format_RGB32), shot);
+    const QImage fast = decodeWithQt(PngEncoder::encode(shot, 1, PngEncoder::Effort::fast), "PNG");
+    EXPECT_EQ(fast.convertToFormat(QImage::Format_RGB32), shot);
 
     // Not much larger than the stock writer's file.
     QByteArray stock;
@@ -271,6 +274,9 @@ TEST(ImageEncoding, PngIsLosslessForNoiseOddShapesAndOtherPixelFormats)
             }
             const QImage decoded = decodeWithQt(ImageExporter::encode(noise, ImageFormat::png, 0.9), "PNG");
             EXPECT_EQ(decoded.convertToFormat(noise.format()), noise);
+            // The history's fast effort weighs fewer filters.
+            const QImage fast = decodeWithQt(PngEncoder::encode(noise, 1, PngEncoder::Effort::fast), "PNG");
+            EXPECT_EQ(fast.convertToFormat(noise.format()), noise);
         }
     }
     // Other pixel formats are written by their colours.
