@@ -35,18 +35,6 @@ using Property = AppState::Property;
 
 namespace {
 
-QString abbreviateWithTilde(const QString &path)
-{
-    const QString home = QDir::cleanPath(AppPaths::home());
-    if (home.isEmpty() || home == QLatin1String("/"))
-        return path;
-    if (path == home)
-        return QStringLiteral("~");
-    if (path.startsWith(home + u'/'))
-        return QStringLiteral("~") + path.mid(home.size());
-    return path;
-}
-
 // A label showing a name on one line, elided in the middle.
 class ElidedName : public QLabel
 {
@@ -283,7 +271,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppState &appState, QWidget *parent) : QW
 
     connect(&m_appState, &AppState::changed, this, &GeneralSettingsTab::refresh);
     refreshAll();
-    m_saveDir->setText(abbreviateWithTilde(m_appState.saveDirectory()));
+    m_saveDir->setText(SettingsWidgets::abbreviateHome(m_appState.saveDirectory()));
 }
 
 QCheckBox *GeneralSettingsTab::addToggle(QVBoxLayout *layout, Property property, const QString &label,
@@ -304,7 +292,7 @@ void GeneralSettingsTab::showEvent(QShowEvent *event)
     m_launchAtLogin = AppState::launchAtLogin();
     refreshLogin();
     refreshAll();
-    m_saveDir->setText(abbreviateWithTilde(m_appState.saveDirectory()));
+    m_saveDir->setText(SettingsWidgets::abbreviateHome(m_appState.saveDirectory()));
 }
 
 void GeneralSettingsTab::refreshAll()
@@ -401,7 +389,7 @@ void GeneralSettingsTab::applyLaunchAtLogin(bool enable)
         m_launchAtLogin = AppState::launchAtLogin();
         m_loginItemError = localized("Could not update the login item. Vorna starts at login through %1; check that "
                                      "this file and its folder can be written.")
-                               .arg(abbreviateWithTilde(LoginItem::filePath()));
+                               .arg(SettingsWidgets::abbreviateHome(LoginItem::filePath()));
     }
     refreshLogin();
 }
@@ -444,7 +432,7 @@ void GeneralSettingsTab::browseSaveDirectory()
         if (!self || !path || path->isEmpty())
             return;
         self->m_appState.setSaveDirectory(*path);
-        self->m_saveDir->setText(abbreviateWithTilde(self->m_appState.saveDirectory()));
+        self->m_saveDir->setText(SettingsWidgets::abbreviateHome(self->m_appState.saveDirectory()));
     });
 }
 
@@ -455,9 +443,9 @@ void GeneralSettingsTab::commitSaveDirectory()
     // A relative path would depend on the folder Vorna happens to run in.
     if (!typed.isEmpty() && folder.isAbsolute() && folder.isDir()) {
         m_appState.setSaveDirectory(typed);
-        m_saveDir->setText(abbreviateWithTilde(m_appState.saveDirectory()));
+        m_saveDir->setText(SettingsWidgets::abbreviateHome(m_appState.saveDirectory()));
         return;
     }
     SettingsPanels::beep();
-    m_saveDir->setText(abbreviateWithTilde(m_appState.saveDirectory()));
+    m_saveDir->setText(SettingsWidgets::abbreviateHome(m_appState.saveDirectory()));
 }

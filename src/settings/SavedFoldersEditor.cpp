@@ -19,18 +19,6 @@
 
 namespace {
 
-QString abbreviate(const QString &path)
-{
-    const QString home = QDir::cleanPath(AppPaths::home());
-    if (home.isEmpty() || home == QLatin1String("/"))
-        return path;
-    if (path == home)
-        return QStringLiteral("~");
-    if (path.startsWith(home + u'/'))
-        return QStringLiteral("~") + path.mid(home.size());
-    return path;
-}
-
 // A label that elides its text in the middle to fit its width.
 class PathLabel : public QLabel
 {
@@ -154,7 +142,7 @@ void SavedFoldersEditor::rebuildRows()
         if (active)
             mark->setToolTip(localized("Active save folder"));
         h->addWidget(mark);
-        h->addWidget(new PathLabel(abbreviate(AppPaths::expandTilde(path))), 1);
+        h->addWidget(new PathLabel(SettingsWidgets::abbreviateHome(AppPaths::expandTilde(path))), 1);
         QToolButton *activate =
             SettingsWidgets::iconButton(QStringLiteral("arrow.right.circle"), localized("Make this the active save folder"));
         QToolButton *removeButton =

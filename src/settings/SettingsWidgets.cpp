@@ -1,8 +1,10 @@
 #include "settings/SettingsWidgets.h"
 
+#include "platform/AppPaths.h"
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
 
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -68,6 +70,18 @@ QVBoxLayout *section(QVBoxLayout *form, const QString &header, const QString &fo
         form->addWidget(note);
     }
     return layout;
+}
+
+QString abbreviateHome(const QString &path)
+{
+    const QString home = QDir::cleanPath(AppPaths::home());
+    if (home.isEmpty() || home == QLatin1String("/"))
+        return path;
+    if (path == home)
+        return QStringLiteral("~");
+    if (path.startsWith(home + u'/'))
+        return QStringLiteral("~") + path.mid(home.size());
+    return path;
 }
 
 } // namespace SettingsWidgets

@@ -20,6 +20,8 @@ QToolButton *iconButton(const QString &symbol, const QString &tooltip, QWidget *
 // A titled group of a form with an optional caption under it; controls go
 // into the returned layout.
 QVBoxLayout *section(QVBoxLayout *form, const QString &header, const QString &footer = QString());
+// The path with the home folder written as "~" (for showing, never storing).
+QString abbreviateHome(const QString &path);
 
 } // namespace SettingsWidgets
 
