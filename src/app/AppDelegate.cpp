@@ -373,10 +373,7 @@ void AppDelegate::addOpenedImage(const QString &path, const QImage &image)
     item.mode = CaptureMode::region;
     item.filePath = path;
     HistoryService &history = HistoryService::shared();
-    history.items().prepend(item);
-    history.trimToMaxItems();
-    history.saveImage(item);
-    history.persist();
+    history.addNewest(item);
     m_appState->setHistory(history.items());
 
     if (!m_appState->openInExternalEditor(item.image, path))

@@ -63,10 +63,7 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
     item.date = QDateTime::currentDateTime();
     item.mode = mode;
     HistoryService &history = HistoryService::shared();
-    history.items().prepend(item);
-    history.trimToMaxItems();
-    history.saveImage(item);
-    history.persist();
+    history.addNewest(item);
     m_appState.setHistory(history.items());
 
     // 9. The preview.

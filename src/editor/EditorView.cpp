@@ -495,10 +495,7 @@ void EditorView::finishSave(const SaveOutcome &outcome)
     item.mode = outcome.mode;
     item.filePath = outcome.path;
     HistoryService &history = HistoryService::shared();
-    history.items().prepend(item);
-    history.trimToMaxItems();
-    history.saveImage(item);
-    history.persist();
+    history.addNewest(item);
     // Every view of the history follows the store (none keeps an entry
     // whose picture was just trimmed).
     m_appState.setHistory(history.items());

@@ -405,6 +405,14 @@ void HistoryService::setFilePath(const QUuid &id, const std::optional<QString> &
     }
 }
 
+void HistoryService::addNewest(const HistoryItem &item)
+{
+    m_items.prepend(item);
+    trimToMaxItems();
+    saveImage(item);
+    persist();
+}
+
 QList<HistoryItem> HistoryService::trimToMaxItems()
 {
     QList<HistoryItem> removed;

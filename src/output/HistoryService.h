@@ -59,6 +59,9 @@ public:
     // Removes the oldest (last) items beyond maxItems and queues the removal
     // of their PNG files. Returns the removed items.
     QList<HistoryItem> trimToMaxItems();
+    // A new capture: puts it at the front, trims to maxItems and queues the
+    // writes of its image and of the manifest.
+    void addNewest(const HistoryItem &item);
 
     // Reads the manifest into items (called on creation).
     void load();
