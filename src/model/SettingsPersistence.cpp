@@ -15,7 +15,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTimer>
 #include <cmath>
 
@@ -267,11 +266,7 @@ void SettingsPersistence::restoreFromFile()
 void SettingsPersistence::setFileAside(const QString &why)
 {
     // The next write would replace it: keep what the user had, under a free name.
-    const QString base = m_fileURL + QStringLiteral(".unreadable-")
-                         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString aside = base;
-    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-        aside = base + QStringLiteral("-%1").arg(n);
+    const QString aside = FileOps::asideName(m_fileURL);
     if (QFile::rename(m_fileURL, aside))
         vlog(QStringLiteral("[Vorna] settings: ") + why + QStringLiteral("; kept it aside as ") + aside);
     else
@@ -313,16 +308,7 @@ bool SettingsPersistence::writeSettingsFile(QByteArray *document)
         *document = bytes;
     // The data folder may have been removed while the program runs.
     QDir().mkpath(QFileInfo(m_fileURL).absolutePath());
-    QSaveFile f(m_fileURL);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    // A write cut short (a full disk) shows only in flush(); commit() alone
-    // would put the truncated file in place.
-    if (f.write(bytes) != bytes.size() || !f.flush()) {
-        f.cancelWriting();
-        return false;
-    }
-    return f.commit();
+    return FileOps::writeAtomically(m_fileURL, bytes);
 }
 
 std::optional<int> SettingsPersistence::importSettings(const QByteArray &bytes)

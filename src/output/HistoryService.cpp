@@ -18,7 +18,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QtEndian>
 #include <cmath>
 
@@ -88,17 +87,6 @@ qreal pixelsPerPoint(const QString &path)
     return 1.0;
 }
 
-// A free name next to path for keeping a file aside.
-QString asideName(const QString &path)
-{
-    const QString base = path + QStringLiteral(".unreadable-")
-                         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString candidate = base;
-    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
-        candidate = base + QStringLiteral("-%1").arg(n);
-    return candidate;
-}
-
 struct Record
 {
     QUuid id;
@@ -147,18 +135,7 @@ QByteArray encodeRecords(const QJsonArray &records)
 bool writeImage(const QImage &image, const QString &path)
 {
     const QByteArray bytes = PngEncoder::encode(image, image.devicePixelRatio(), PngEncoder::Effort::fast);
-    if (bytes.isEmpty())
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // A write cut short (a full disk) only shows in flush(); commit() alone
-    // would put the truncated file in place.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return !bytes.isEmpty() && FileOps::writeAtomically(path, bytes);
 }
 
 // When the pixels of an item fail to decode, its entry leaves the history
@@ -247,7 +224,7 @@ void HistoryService::waitForPendingWrites()
 void HistoryService::setManifestAside(bool keepOriginal, const QString &why)
 {
     const QString path = manifestPath();
-    const QString aside = asideName(path);
+    const QString aside = FileOps::asideName(path);
     const bool ok = keepOriginal ? QFile::copy(path, aside) : QFile::rename(path, aside);
     if (ok)
         vlog(QStringLiteral("[Vorna] history: ") + why + QStringLiteral("; kept the manifest aside as ") + aside);
@@ -346,18 +323,7 @@ void HistoryService::persist()
         records.append(r);
     }
     const QString path = manifestPath();
-    enqueue([records, path] {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        const QByteArray bytes = encodeRecords(records);
-        // A short write only shows in flush(); never commit a truncated manifest.
-        if (file.write(bytes) != bytes.size() || !file.flush()) {
-            file.cancelWriting();
-            return;
-        }
-        file.commit();
-    });
+    enqueue([records, path] { FileOps::writeAtomically(path, encodeRecords(records)); });
 }
 
 void HistoryService::deleteImageFile(const QUuid &id, const ImageHandle &image)
@@ -435,7 +401,7 @@ void HistoryService::dropUndecodable(const QUuid &id)
         enqueue([path] {
             // Kept aside rather than removed: the bytes may still be of use.
             if (QFileInfo::exists(path))
-                QFile::rename(path, asideName(path));
+                QFile::rename(path, FileOps::asideName(path));
         });
         persist();
         NotificationCenter::instance().post(NotificationNames::historyItemDropped,

@@ -1,5 +1,6 @@
 #include "platform/FileOps.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -86,4 +87,14 @@ bool FileOps::readAtMost(const QString &path, qint64 maxBytes, QByteArray *out, 
     }
     *out = bytes;
     return true;
+}
+
+QString FileOps::asideName(const QString &path)
+{
+    const QString base = path + QStringLiteral(".unreadable-")
+                         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString candidate = base;
+    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = base + QStringLiteral("-%1").arg(n);
+    return candidate;
 }

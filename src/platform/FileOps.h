@@ -16,4 +16,7 @@ public:
     // refused (with its size in *error) without reading it into memory, as
     // is one that cannot be opened or read.
     static bool readAtMost(const QString &path, qint64 maxBytes, QByteArray *out, QString *error = nullptr);
+    // A free name next to path for keeping a file aside:
+    // "<path>.unreadable-<UTC stamp>", numbered "-2", "-3"... when taken.
+    static QString asideName(const QString &path);
 };

@@ -226,11 +226,8 @@ UserDefaults::~UserDefaults()
 
 void UserDefaults::setAside(const QString &why, bool keepOriginal)
 {
-    const QString base = m_path + ".unreadable-" + QDateTime::currentDateTimeUtc().toString("yyyyMMdd-HHmmss");
     // A name that is free, so an earlier file kept aside is never replaced.
-    QString aside = base;
-    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-        aside = base + "-" + QString::number(n);
+    const QString aside = FileOps::asideName(m_path);
     bool ok;
     if (keepOriginal)
         ok = QFile::copy(m_path, aside);
