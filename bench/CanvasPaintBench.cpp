@@ -14,6 +14,8 @@
 #include "editor/AnnotationRenderer.h"
 #include "editor/Pixellate.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -119,15 +121,6 @@ struct PaintCounter : QObject
     }
 };
 
-void report(benchmark::State &state, std::vector<double> &samples)
-{
-    std::sort(samples.begin(), samples.end());
-    auto percentile = [&](double p) { return samples[std::min(samples.size() - 1, size_t(p * samples.size()))]; };
-    state.counters["p50_ms"] = percentile(0.50);
-    state.counters["p99_ms"] = percentile(0.99);
-    state.counters["max_ms"] = samples.back();
-}
-
 void BM_CanvasFullFrame(benchmark::State &state)
 {
     Fixture f;
@@ -141,7 +134,7 @@ void BM_CanvasFullFrame(benchmark::State &state)
         state.SetIterationTime(seconds);
         samples.push_back(seconds * 1e3);
     }
-    report(state, samples);
+    BenchSupport::reportPercentiles(state, samples);
 }
 
 void BM_CanvasFrameWhileDragging(benchmark::State &state)
@@ -178,7 +171,7 @@ void BM_CanvasFrameWhileDragging(benchmark::State &state)
     f.send(QEvent::MouseButtonRelease, at, Qt::NoButton);
     if (counter.paints != int(samples.size()))
         state.SkipWithError(("not every move was repainted: " + std::to_string(counter.paints)).c_str());
-    report(state, samples);
+    BenchSupport::reportPercentiles(state, samples);
 }
 
 void BM_CanvasWholeFrameWhileDragging(benchmark::State &state)
@@ -205,7 +198,7 @@ void BM_CanvasWholeFrameWhileDragging(benchmark::State &state)
         samples.push_back(seconds * 1e3);
     }
     f.send(QEvent::MouseButtonRelease, at, Qt::NoButton);
-    report(state, samples);
+    BenchSupport::reportPercentiles(state, samples);
 }
 
 void BM_PixellateRegion(benchmark::State &state)
@@ -256,16 +249,5 @@ BENCHMARK(BM_RedrawWithUnchangedBlurs)->Unit(benchmark::kMillisecond)->Iteration
 int main(int argc, char **argv)
 {
     // One screen large enough to show the whole 2880 x 1800 canvas.
-    const QString config = QDir::tempPath() + QStringLiteral("/vorna-bench-screen-%1.json").arg(qint64(::getpid()));
-    QFile file(config);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(R"({"screens":[{"name":"big","x":0,"y":0,"width":3840,"height":2160,"logicalDpi":96}]})");
-    file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    QFile::remove(config);
-    return 0;
+    return BenchSupport::runOnOffscreenScreen<QApplication>(argc, argv, "big", 3840, 2160);
 }

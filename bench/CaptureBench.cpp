@@ -6,7 +6,7 @@
 // the capture needs no scaling. With DISPLAY set it uses that server as it is.
 #include <benchmark/benchmark.h>
 
-#include "BenchXServer.h"
+#include "BenchSupport.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -42,13 +42,8 @@ BENCHMARK(BM_CaptureFullScreen)->Unit(benchmark::kMillisecond)->Iterations(1)->R
 
 int main(int argc, char **argv)
 {
-    if (!std::getenv("DISPLAY") && !BenchXServer::start("2880x1800x24")) {
-        std::fprintf(stderr, "could not start Xvfb\n");
+    if (!BenchSupport::useXScreen())
         return 1;
-    }
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    if (!std::getenv("QT_SCALE_FACTOR"))
-        ::setenv("QT_SCALE_FACTOR", "2", 1);
     int rc = 0;
     {
         QGuiApplication app(argc, argv);

@@ -21,6 +21,8 @@
 #include "output/PngEncoder.h"
 #include "windows/FloatingPreviewController.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -40,6 +42,9 @@
 #include <cstdlib>
 #include <memory>
 
+using BenchSupport::pointXdgAt;
+using BenchSupport::statusKb;
+
 namespace {
 
 constexpr int kCaptures = 50;
@@ -47,56 +52,14 @@ constexpr QSize kScreen(3840, 2160);
 
 std::unique_ptr<QTemporaryDir> g_home;
 
-void pointXdgAt(const QString &root)
-{
-    const QByteArray r = root.toUtf8();
-    for (const char *sub : {"config", "data", "cache", "tmp", "runtime", "Pictures"})
-        QDir(root).mkpath(QString::fromLatin1(sub));
-    QFile::setPermissions(root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    setenv("HOME", r.constData(), 1);
-    setenv("XDG_CONFIG_HOME", (r + "/config").constData(), 1);
-    setenv("XDG_DATA_HOME", (r + "/data").constData(), 1);
-    setenv("XDG_CACHE_HOME", (r + "/cache").constData(), 1);
-    setenv("TMPDIR", (r + "/tmp").constData(), 1);
-    setenv("XDG_RUNTIME_DIR", (r + "/runtime").constData(), 1);
-}
-
 // A desktop: a gradient, windows with rows of "text", and noise, so the
 // PNG costs what a real busy screenshot costs. Each seed moves the windows.
 QImage screenCapture(quint32 seed)
 {
     QImage img(kScreen, QImage::Format_RGB32);
-    QPainter p(&img);
-    QLinearGradient g(0, 0, kScreen.width(), kScreen.height());
-    g.setColorAt(0, QColor(40, 70, 120));
-    g.setColorAt(1, QColor(140, 60, 90));
-    p.fillRect(img.rect(), g);
     QRandomGenerator rng(seed);
-    for (int w = 0; w < 6; ++w) {
-        const QRect r(rng.bounded(2800), rng.bounded(1400), 800 + rng.bounded(800), 500 + rng.bounded(400));
-        p.fillRect(r, QColor(245, 245, 245));
-        p.fillRect(QRect(r.topLeft(), QSize(r.width(), 40)), QColor(220, 220, 225));
-        for (int y = r.top() + 60; y < r.bottom() - 20; y += 28)
-            for (int x = r.left() + 20; x < r.right() - 60; x += 14 + rng.bounded(30))
-                p.fillRect(QRect(x, y, 8 + rng.bounded(40), 14), QColor(30, 30, 30));
-    }
-    p.end();
-    for (int i = 0; i < 300000; ++i)
-        img.setPixel(rng.bounded(kScreen.width()), rng.bounded(kScreen.height()),
-                     qRgb(rng.bounded(256), rng.bounded(256), rng.bounded(256)));
+    BenchSupport::paintDesktop(img, rng, {QSize(2800, 1400), QSize(800, 500), QSize(800, 400)}, 300000);
     return img;
-}
-
-qint64 statusKb(const char *field)
-{
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 // The child: 50 captures through the pipeline, then the report.
@@ -247,7 +210,7 @@ int main(int argc, char **argv)
         return childMain(argc, argv);
 
     g_home = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/vorna-bench-XXXXXX");
-    pointXdgAt(g_home->path());
+    pointXdgAt(g_home->path(), {"Pictures"});
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
 

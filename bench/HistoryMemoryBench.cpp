@@ -13,6 +13,8 @@
 #include "output/HistoryService.h"
 #include "platform/UserDefaults.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -26,6 +28,9 @@
 #include <cstdlib>
 #include <memory>
 
+using BenchSupport::pointXdgAt;
+using BenchSupport::statusKb;
+
 namespace {
 
 constexpr int kItems = 50;
@@ -33,44 +38,14 @@ constexpr QSize kCaptureSize(2880, 1800);
 
 std::unique_ptr<QTemporaryDir> g_home;
 
-void pointXdgAt(const QString &root)
-{
-    const QByteArray r = root.toUtf8();
-    for (const char *sub : {"config", "data", "cache", "tmp", "runtime"})
-        QDir(root).mkpath(QString::fromLatin1(sub));
-    QFile::setPermissions(root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    setenv("HOME", r.constData(), 1);
-    setenv("XDG_CONFIG_HOME", (r + "/config").constData(), 1);
-    setenv("XDG_DATA_HOME", (r + "/data").constData(), 1);
-    setenv("XDG_CACHE_HOME", (r + "/cache").constData(), 1);
-    setenv("TMPDIR", (r + "/tmp").constData(), 1);
-    setenv("XDG_RUNTIME_DIR", (r + "/runtime").constData(), 1);
-}
-
 // Something shaped like a desktop: a gradient, windows, rows of "text" and
 // some noise, so the PNG compresses like a real screenshot rather than a
 // flat fill.
 QImage syntheticCapture()
 {
     QImage img(kCaptureSize, QImage::Format_ARGB32_Premultiplied);
-    QPainter p(&img);
-    QLinearGradient g(0, 0, kCaptureSize.width(), kCaptureSize.height());
-    g.setColorAt(0, QColor(40, 70, 120));
-    g.setColorAt(1, QColor(140, 60, 90));
-    p.fillRect(img.rect(), g);
     QRandomGenerator rng(7);
-    for (int w = 0; w < 6; ++w) {
-        const QRect r(rng.bounded(2000), rng.bounded(1100), 600 + rng.bounded(600), 400 + rng.bounded(300));
-        p.fillRect(r, QColor(245, 245, 245));
-        p.fillRect(QRect(r.topLeft(), QSize(r.width(), 40)), QColor(220, 220, 225));
-        for (int y = r.top() + 60; y < r.bottom() - 20; y += 28)
-            for (int x = r.left() + 20; x < r.right() - 60; x += 14 + rng.bounded(30))
-                p.fillRect(QRect(x, y, 8 + rng.bounded(40), 14), QColor(30, 30, 30));
-    }
-    p.end();
-    for (int i = 0; i < 200000; ++i)
-        img.setPixel(rng.bounded(kCaptureSize.width()), rng.bounded(kCaptureSize.height()),
-                     qRgb(rng.bounded(256), rng.bounded(256), rng.bounded(256)));
+    BenchSupport::paintDesktop(img, rng, {QSize(2000, 1100), QSize(600, 400), QSize(600, 300)}, 200000);
     img.setDevicePixelRatio(2.0);
     return img;
 }
@@ -99,18 +74,6 @@ void writeHistory()
     }
     history.persist();
     HistoryService::resetShared();
-}
-
-qint64 statusKb(const char *field)
-{
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 // The child: load as the launch does and report.

@@ -11,7 +11,7 @@
 // so a press captures after the flow's own 0.2 s delay.
 #include <benchmark/benchmark.h>
 
-#include "BenchXServer.h"
+#include "BenchSupport.h"
 
 #include "app/AppDelegate.h"
 #include "app/CapturePipeline.h"
@@ -301,13 +301,8 @@ BENCHMARK(BM_ScrotCaptureAndWrite)->UseManualTime()->Unit(benchmark::kMillisecon
 
 int main(int argc, char **argv)
 {
-    if (!std::getenv("DISPLAY") && !BenchXServer::start("2880x1800x24")) {
-        std::fprintf(stderr, "could not start Xvfb\n");
+    if (!BenchSupport::useXScreen())
         return 1;
-    }
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    if (!std::getenv("QT_SCALE_FACTOR"))
-        ::setenv("QT_SCALE_FACTOR", "2", 1);
     QTemporaryDir home(QDir::tempPath() + "/vorna-bench-XXXXXX");
     const QByteArray root = home.path().toLocal8Bit();
     ::setenv("HOME", root.constData(), 1);

@@ -19,6 +19,8 @@
 #include "windows/HistoryView.h"
 #include "windows/ThumbnailCache.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -36,6 +38,9 @@
 #include <cstdlib>
 #include <memory>
 
+using BenchSupport::pointXdgAt;
+using BenchSupport::statusKb;
+
 namespace {
 
 constexpr int kItems = 50;
@@ -43,39 +48,12 @@ constexpr QSize kCaptureSize(2880, 1800);
 
 std::unique_ptr<QTemporaryDir> g_home;
 
-void pointXdgAt(const QString &root)
-{
-    const QByteArray r = root.toUtf8();
-    for (const char *sub : {"config", "data", "cache", "tmp", "runtime"})
-        QDir(root).mkpath(QString::fromLatin1(sub));
-    QFile::setPermissions(root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    setenv("HOME", r.constData(), 1);
-    setenv("XDG_CONFIG_HOME", (r + "/config").constData(), 1);
-    setenv("XDG_DATA_HOME", (r + "/data").constData(), 1);
-    setenv("XDG_CACHE_HOME", (r + "/cache").constData(), 1);
-    setenv("TMPDIR", (r + "/tmp").constData(), 1);
-    setenv("XDG_RUNTIME_DIR", (r + "/runtime").constData(), 1);
-}
-
 // A desktop-like picture that compresses like a real screenshot.
 QImage syntheticCapture(int seed)
 {
     QImage img(kCaptureSize, QImage::Format_RGB32);
-    QPainter p(&img);
-    QLinearGradient g(0, 0, kCaptureSize.width(), kCaptureSize.height());
-    g.setColorAt(0, QColor(40, 70, 120));
-    g.setColorAt(1, QColor(140, 60, 90));
-    p.fillRect(img.rect(), g);
     QRandomGenerator rng(seed);
-    for (int w = 0; w < 6; ++w) {
-        const QRect r(rng.bounded(2000), rng.bounded(1100), 600 + rng.bounded(600), 400 + rng.bounded(300));
-        p.fillRect(r, QColor(245, 245, 245));
-        p.fillRect(QRect(r.topLeft(), QSize(r.width(), 40)), QColor(220, 220, 225));
-        for (int y = r.top() + 60; y < r.bottom() - 20; y += 28)
-            for (int x = r.left() + 20; x < r.right() - 60; x += 14 + rng.bounded(30))
-                p.fillRect(QRect(x, y, 8 + rng.bounded(40), 14), QColor(30, 30, 30));
-    }
-    p.end();
+    BenchSupport::paintDesktop(img, rng, {QSize(2000, 1100), QSize(600, 400), QSize(600, 300)}, 0);
     img.setDevicePixelRatio(2.0);
     return img;
 }
@@ -103,17 +81,6 @@ void writeHistory()
     }
     history.persist();
     HistoryService::resetShared();
-}
-
-qint64 statusKb(const char *field)
-{
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return -1;
 }
 
 void settle()

@@ -5,6 +5,8 @@
 #include "capture/RegionSelectionNSView.h"
 #include "capture/RegionSelectionWindow.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -83,11 +85,7 @@ void runMoves(benchmark::State &state, bool dragging)
     view->removeEventFilter(&counter);
     if (counter.paints != expectedPaints)
         state.SkipWithError("not every move was repainted");
-    std::sort(samples.begin(), samples.end());
-    auto percentile = [&](double p) { return samples[std::min(samples.size() - 1, size_t(p * samples.size()))]; };
-    state.counters["p50_ms"] = percentile(0.50);
-    state.counters["p99_ms"] = percentile(0.99);
-    state.counters["max_ms"] = samples.back();
+    BenchSupport::reportPercentiles(state, samples);
 }
 
 void BM_OverlayRepaintAfterMove(benchmark::State &state)
@@ -108,16 +106,5 @@ BENCHMARK(BM_OverlayRepaintWhileDragging)->UseManualTime()->Unit(benchmark::kMil
 int main(int argc, char **argv)
 {
     // One 3840 x 2160 screen.
-    const QString config = QDir::tempPath() + QStringLiteral("/vorna-bench-screen-%1.json").arg(qint64(::getpid()));
-    QFile file(config);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(R"({"screens":[{"name":"uhd","x":0,"y":0,"width":3840,"height":2160,"logicalDpi":96}]})");
-    file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    QFile::remove(config);
-    return 0;
+    return BenchSupport::runOnOffscreenScreen<QApplication>(argc, argv, "uhd", 3840, 2160);
 }

@@ -1,0 +1,149 @@
+#pragma once
+
+// Helpers the benchmarks share: a private home folder, resident memory of this
+// process, a desktop-like picture to capture, percentiles of timing samples,
+// an offscreen screen of a given size and a real X screen.
+
+#include "BenchXServer.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <benchmark/benchmark.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <unistd.h>
+#include <vector>
+
+namespace BenchSupport {
+
+// Points HOME and the XDG folders (config, data, cache, runtime) and TMPDIR
+// into root, creating them; extra names further folders to create there.
+inline void pointXdgAt(const QString &root, std::initializer_list<const char *> extra = {})
+{
+    const QByteArray r = root.toUtf8();
+    for (const char *sub : {"config", "data", "cache", "tmp", "runtime"})
+        QDir(root).mkpath(QString::fromLatin1(sub));
+    for (const char *sub : extra)
+        QDir(root).mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    setenv("HOME", r.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (r + "/config").constData(), 1);
+    setenv("XDG_DATA_HOME", (r + "/data").constData(), 1);
+    setenv("XDG_CACHE_HOME", (r + "/cache").constData(), 1);
+    setenv("TMPDIR", (r + "/tmp").constData(), 1);
+    setenv("XDG_RUNTIME_DIR", (r + "/runtime").constData(), 1);
+}
+
+// A field of /proc/self/status in kB, for example "VmRSS:" or "VmHWM:"; -1
+// when it cannot be read.
+inline qint64 statusKb(const char *field)
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// Where paintDesktop puts its windows: each window's top-left corner within
+// [0, origin) and its size minSize plus up to sizeSpread.
+struct DesktopWindows
+{
+    QSize origin;
+    QSize minSize;
+    QSize sizeSpread;
+};
+
+// Paints img like a desktop: a gradient, six windows with rows of "text", then
+// noisePixels pixels of random colour, so the PNG compresses like a real
+// screenshot rather than a flat fill. rng decides the layout and the noise.
+inline void paintDesktop(QImage &img, QRandomGenerator &rng, const DesktopWindows &windows, int noisePixels)
+{
+    QPainter p(&img);
+    QLinearGradient g(0, 0, img.width(), img.height());
+    g.setColorAt(0, QColor(40, 70, 120));
+    g.setColorAt(1, QColor(140, 60, 90));
+    p.fillRect(img.rect(), g);
+    for (int w = 0; w < 6; ++w) {
+        const QRect r(rng.bounded(windows.origin.width()), rng.bounded(windows.origin.height()),
+                      windows.minSize.width() + rng.bounded(windows.sizeSpread.width()),
+                      windows.minSize.height() + rng.bounded(windows.sizeSpread.height()));
+        p.fillRect(r, QColor(245, 245, 245));
+        p.fillRect(QRect(r.topLeft(), QSize(r.width(), 40)), QColor(220, 220, 225));
+        for (int y = r.top() + 60; y < r.bottom() - 20; y += 28)
+            for (int x = r.left() + 20; x < r.right() - 60; x += 14 + rng.bounded(30))
+                p.fillRect(QRect(x, y, 8 + rng.bounded(40), 14), QColor(30, 30, 30));
+    }
+    p.end();
+    for (int i = 0; i < noisePixels; ++i)
+        img.setPixel(rng.bounded(img.width()), rng.bounded(img.height()),
+                     qRgb(rng.bounded(256), rng.bounded(256), rng.bounded(256)));
+}
+
+// The p-th fraction (0..1) of samples that are sorted ascending; not empty.
+inline double percentile(const std::vector<double> &sorted, double p)
+{
+    return sorted[std::min(sorted.size() - 1, size_t(p * sorted.size()))];
+}
+
+// Sorts samples (milliseconds) and reports p50_ms, p99_ms and max_ms.
+inline void reportPercentiles(benchmark::State &state, std::vector<double> &samples)
+{
+    std::sort(samples.begin(), samples.end());
+    state.counters["p50_ms"] = percentile(samples, 0.50);
+    state.counters["p99_ms"] = percentile(samples, 0.99);
+    state.counters["max_ms"] = samples.back();
+}
+
+// Runs the registered benchmarks on Qt's offscreen platform with one screen
+// of width x height logical pixels named screenName. App is the application
+// class (QApplication, QGuiApplication).
+template <typename App>
+int runOnOffscreenScreen(int argc, char **argv, const char *screenName, int width, int height)
+{
+    const QString config = QDir::tempPath() + QStringLiteral("/vorna-bench-screen-%1.json").arg(qint64(::getpid()));
+    QFile file(config);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QStringLiteral(R"({"screens":[{"name":"%1","x":0,"y":0,"width":%2,"height":%3,"logicalDpi":96}]})")
+                       .arg(QString::fromLatin1(screenName))
+                       .arg(width)
+                       .arg(height)
+                       .toUtf8());
+    file.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config));
+    App app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    QFile::remove(config);
+    return 0;
+}
+
+// Makes Qt use a real X screen: the one DISPLAY names, or else a private Xvfb
+// of 2880 x 1800 pixels; at a scale factor of 2 unless QT_SCALE_FACTOR says
+// otherwise. False (with a message) when no X server could be started.
+inline bool useXScreen()
+{
+    if (!std::getenv("DISPLAY") && !BenchXServer::start("2880x1800x24")) {
+        std::fprintf(stderr, "could not start Xvfb\n");
+        return false;
+    }
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    if (!std::getenv("QT_SCALE_FACTOR"))
+        ::setenv("QT_SCALE_FACTOR", "2", 1);
+    return true;
+}
+
+} // namespace BenchSupport
