@@ -4,11 +4,11 @@
 #include "platform/AppPaths.h"
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
+#include "settings/SettingsPanels.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QMenu>
 
 SaveToMenus::SaveToMenus(AppState &appState, std::function<void()> openSettings, QObject *parent)
@@ -136,20 +136,6 @@ void SaveToMenus::setFolderChooser(FolderChooser chooser)
 
 void SaveToMenus::chooseFolderWithDialog(std::function<void(const std::optional<QString> &)> done)
 {
-    auto *dialog = new QFileDialog(nullptr, localized("Choose a folder to save screenshots into."));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly, true);
-    dialog->setLabelText(QFileDialog::Accept, localized("Add"));
-    dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
-    connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
-        const QStringList files = dialog->selectedFiles();
-        if (result != QDialog::Accepted || files.isEmpty())
-            done(std::nullopt);
-        else
-            done(files.first());
-    });
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    SettingsPanels::showFolderPanel(nullptr, std::move(done),
+                                    {localized("Choose a folder to save screenshots into."), localized("Add"), true});
 }

@@ -14,33 +14,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-// A one-line label that elides its text in the middle.
-class MiddleElidedLabel : public QLabel
-{
-public:
-    void setFullText(const QString &text)
-    {
-        m_full = text;
-        setToolTip(text);
-        elide();
-    }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QLabel::resizeEvent(event);
-        elide();
-    }
-
-private:
-    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, std::max(width(), 40))); }
-    QString m_full;
-};
-
-} // namespace
-
 CrashReportingPanel::CrashReportingPanel(const AppSettings &settings, QWidget *parent)
     : QWidget(parent), m_settings(settings)
 {

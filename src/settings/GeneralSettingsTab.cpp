@@ -35,30 +35,6 @@ using Property = AppState::Property;
 
 namespace {
 
-// A label showing a name on one line, elided in the middle.
-class ElidedName : public QLabel
-{
-public:
-    void setFullText(const QString &text)
-    {
-        m_full = text;
-        setToolTip(text);
-        elide();
-    }
-    QString fullText() const { return m_full; }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QLabel::resizeEvent(event);
-        elide();
-    }
-
-private:
-    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, std::max(width(), 40))); }
-    QString m_full;
-};
-
 constexpr int kQualitySteps = 20; // the slider moves in steps of 0.05
 
 } // namespace
@@ -144,7 +120,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppState &appState, QWidget *parent) : QW
     auto *editorLine = new QHBoxLayout(editorRow);
     editorLine->setContentsMargins(0, 0, 0, 0);
     editorLine->addWidget(new QLabel(localized("Open Edit in:")));
-    auto *editorName = new ElidedName;
+    auto *editorName = new MiddleElidedLabel;
     editorName->setForegroundRole(QPalette::PlaceholderText);
     editorName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_editorName = editorName;
@@ -334,7 +310,7 @@ void GeneralSettingsTab::refresh(Property p)
     switch (p) {
     case Property::externalEditorPath: {
         const auto name = m_appState.externalEditorName();
-        static_cast<ElidedName *>(m_editorName)->setFullText(name.value_or(localized("Built-in Editor")));
+        static_cast<MiddleElidedLabel *>(m_editorName)->setFullText(name.value_or(localized("Built-in Editor")));
         m_clearEditor->setVisible(m_appState.externalEditorPath().has_value());
         break;
     }

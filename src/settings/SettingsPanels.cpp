@@ -51,24 +51,6 @@ bool isTrue(const QString &value)
     return value.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
 }
 
-void showFolderPanel(QWidget *parent, Completion done)
-{
-    auto *dialog = new QFileDialog(parent);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly, true);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
-        const QStringList files = dialog->selectedFiles();
-        if (result != QDialog::Accepted || files.isEmpty() || files.first().isEmpty())
-            done(std::nullopt);
-        else
-            done(files.first());
-    });
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
-}
-
 void showApplicationList(QWidget *parent, Completion done)
 {
     auto *dialog = new QDialog(parent);
@@ -140,6 +122,28 @@ void revealWithFileManager(const QString &path)
 }
 
 } // namespace
+
+void showFolderPanel(QWidget *parent, Completion done, const FolderPanelOptions &options)
+{
+    auto *dialog = new QFileDialog(parent, options.title);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    if (!options.acceptLabel.isEmpty())
+        dialog->setLabelText(QFileDialog::Accept, options.acceptLabel);
+    if (options.stayOnTop)
+        dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
+        const QStringList files = dialog->selectedFiles();
+        if (result != QDialog::Accepted || files.isEmpty() || files.first().isEmpty())
+            done(std::nullopt);
+        else
+            done(files.first());
+    });
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
 
 void chooseFolder(QWidget *parent, Completion done)
 {

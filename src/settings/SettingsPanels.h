@@ -20,6 +20,17 @@ using Chooser = std::function<void(QWidget *parent, Completion done)>;
 // A free-standing folder panel (folders only, new folders allowed); returns
 // at once, the completion runs on the main thread.
 void chooseFolder(QWidget *parent, Completion done);
+// How showFolderPanel dresses its dialog.
+struct FolderPanelOptions
+{
+    QString title;
+    QString acceptLabel; // empty: the dialog's own
+    bool stayOnTop = false;
+};
+// The real folder dialog behind chooseFolder, never replaced by a test
+// double (callers with their own double use it as their real panel); returns
+// at once, the completion runs on the main thread.
+void showFolderPanel(QWidget *parent, Completion done, const FolderPanelOptions &options = {});
 // A free-standing list of the installed applications, with the prompt
 // "Use as Editor"; completes with the chosen application's desktop file.
 void chooseApplication(QWidget *parent, Completion done);

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 // The settings window's own drawings live in the static library and must
 // be registered by hand (outside any namespace).
@@ -169,4 +170,22 @@ void ValueStepper::refresh()
     m_label->setText(m_format(m_value));
     m_up->setEnabled(m_value < m_maximum);
     m_down->setEnabled(m_value > m_minimum);
+}
+
+void MiddleElidedLabel::setFullText(const QString &text)
+{
+    m_full = text;
+    setToolTip(text);
+    elide();
+}
+
+void MiddleElidedLabel::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void MiddleElidedLabel::elide()
+{
+    setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, std::max(width(), 40)));
 }

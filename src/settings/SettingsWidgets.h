@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QLabel>
 #include <QWidget>
 #include <functional>
 
-class QLabel;
 class QToolButton;
 class QVBoxLayout;
 
@@ -24,6 +24,23 @@ QVBoxLayout *section(QVBoxLayout *form, const QString &header, const QString &fo
 QString abbreviateHome(const QString &path);
 
 } // namespace SettingsWidgets
+
+// A one-line label that elides its text in the middle to fit its width and
+// shows the whole text as its tooltip.
+class MiddleElidedLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    void setFullText(const QString &text);
+    QString fullText() const { return m_full; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void elide();
+    QString m_full;
+};
 
 // A label with − and + buttons that steps an integer within a range. Unlike
 // a spin box it shows any value it is given as it is, also one outside its

@@ -5,6 +5,7 @@
 #include "model/NotificationNames.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SymbolIcon.h"
+#include "windows/CardAnimation.h"
 
 #include <QFontDatabase>
 #include <QPainter>
@@ -57,13 +58,7 @@ CaptureModeCard::CaptureModeCard(CaptureMode mode, AppState &appState, std::func
             m_action();
     });
 
-    m_hoverAnimation = new QVariantAnimation(this);
-    m_hoverAnimation->setDuration(150);
-    m_hoverAnimation->setEasingCurve(QEasingCurve::InOutQuad);
-    connect(m_hoverAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
-        m_hover = v.toReal();
-        update();
-    });
+    m_hoverAnimation = CardAnimation::easing(this, m_hover, 150);
 
     NotificationCenter::instance().addObserver(NotificationNames::hotKeysChanged, this,
                                                [this](const auto &) { refreshShortcut(); });
@@ -114,10 +109,7 @@ void CaptureModeCard::setHovered(bool hovered)
     if (hovered == m_isHovered)
         return;
     m_isHovered = hovered;
-    m_hoverAnimation->stop();
-    m_hoverAnimation->setStartValue(m_hover);
-    m_hoverAnimation->setEndValue(hovered ? 1.0 : 0.0);
-    m_hoverAnimation->start();
+    CardAnimation::runTo(m_hoverAnimation, m_hover, hovered ? 1.0 : 0.0);
 }
 
 void CaptureModeCard::enterEvent(QEnterEvent *event)

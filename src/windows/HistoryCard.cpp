@@ -2,6 +2,7 @@
 
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
+#include "windows/CardAnimation.h"
 #include "windows/ThumbnailCache.h"
 
 #include <QGraphicsOpacityEffect>
@@ -11,6 +12,9 @@
 #include <QPainterPath>
 #include <QToolButton>
 #include <QVariantAnimation>
+
+using CardAnimation::easing;
+using CardAnimation::runTo;
 
 namespace {
 
@@ -32,29 +36,6 @@ QColor mixed(const QColor &a, const QColor &b, qreal t)
     return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
                             float(a.blueF() + (b.blueF() - a.blueF()) * t),
                             float(a.alphaF() + (b.alphaF() - a.alphaF()) * t));
-}
-
-// Eases value towards 0 or 1 over 0.15 s, repainting the card.
-QVariantAnimation *easing(QWidget *card, qreal &value, std::function<void()> after = {})
-{
-    auto *animation = new QVariantAnimation(card);
-    animation->setDuration(150);
-    animation->setEasingCurve(QEasingCurve::InOutQuad);
-    QObject::connect(animation, &QVariantAnimation::valueChanged, card, [card, &value, after](const QVariant &v) {
-        value = v.toReal();
-        if (after)
-            after();
-        card->update();
-    });
-    return animation;
-}
-
-void runTo(QVariantAnimation *animation, qreal from, qreal to)
-{
-    animation->stop();
-    animation->setStartValue(from);
-    animation->setEndValue(to);
-    animation->start();
 }
 
 QString counted(const char *one, const char *many, qint64 n)
@@ -94,7 +75,7 @@ HistoryCard::HistoryCard(const HistoryItem &item, Actions actions, QWidget *pare
     });
     m_hoverAnimation = easing(this, m_hover);
     m_selectAnimation = easing(this, m_select);
-    m_barAnimation = easing(this, m_bar, [this] { placeActionBar(); });
+    m_barAnimation = easing(this, m_bar, 150, [this] { placeActionBar(); });
     connect(m_barAnimation, &QVariantAnimation::finished, this, [this] {
         if (m_actionBar && m_bar <= 0)
             m_actionBar->hide();

@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
+#include "windows/CardAnimation.h"
 #include "windows/HistoryActions.h"
 #include "windows/ThumbnailCache.h"
 
@@ -37,13 +38,7 @@ RecentThumbnailCard::RecentThumbnailCard(const HistoryItem &item, AppState &appS
     if (!m_pictureSize.isValid() || m_pictureSize.isEmpty())
         m_pictureSize = QSizeF(4, 3);
 
-    m_hoverAnimation = new QVariantAnimation(this);
-    m_hoverAnimation->setDuration(120);
-    m_hoverAnimation->setEasingCurve(QEasingCurve::InOutQuad);
-    connect(m_hoverAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
-        m_hover = v.toReal();
-        update();
-    });
+    m_hoverAnimation = CardAnimation::easing(this, m_hover, 120);
     connect(&ThumbnailCache::shared(), &ThumbnailCache::thumbnailChanged, this, [this](const QUuid &id) {
         if (id == m_item.id)
             update();
@@ -120,10 +115,7 @@ void RecentThumbnailCard::setHovered(bool hovered)
     if (hovered == m_isHovered)
         return;
     m_isHovered = hovered;
-    m_hoverAnimation->stop();
-    m_hoverAnimation->setStartValue(m_hover);
-    m_hoverAnimation->setEndValue(hovered ? 1.0 : 0.0);
-    m_hoverAnimation->start();
+    CardAnimation::runTo(m_hoverAnimation, m_hover, hovered ? 1.0 : 0.0);
 }
 
 void RecentThumbnailCard::enterEvent(QEnterEvent *event)
