@@ -6,12 +6,22 @@
 #include <QDir>
 #include <QFileInfo>
 
+const QStringList &cloudFolderNames()
+{
+    static const QStringList names = {QStringLiteral("Nextcloud"), QStringLiteral("ownCloud"),
+                                      QStringLiteral("Dropbox"), QStringLiteral("Sync")};
+    return names;
+}
+
 std::optional<QUrl> iCloudDriveFolderURL()
 {
-    const QString base = QDir(AppPaths::home()).filePath(QStringLiteral("Library/Mobile Documents/com~apple~CloudDocs"));
-    if (!QFileInfo(base).isDir())
-        return std::nullopt;
-    return QUrl::fromLocalFile(QDir(base).filePath(QStringLiteral("Vorna")));
+    const QDir home(AppPaths::home());
+    for (const QString &name : cloudFolderNames()) {
+        const QString base = home.filePath(name);
+        if (QFileInfo(base).isDir()) // follows a symbolic link
+            return QUrl::fromLocalFile(QDir(base).filePath(QStringLiteral("Vorna")));
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> copyToICloudDrive(const QString &path)
@@ -24,7 +34,7 @@ std::optional<QString> copyToICloudDrive(const QString &path)
     const QString destination = QDir(folderPath).filePath(source.fileName());
     if (!QDir().mkpath(folderPath))
         return std::nullopt;
-    // A file saved straight into the drive folder is its own copy; copying
+    // A file saved straight into the cloud folder is its own copy; copying
     // it over itself would only risk it.
     const QFileInfo target(destination);
     if (target.exists() && source.exists() && target.canonicalFilePath() == source.canonicalFilePath())

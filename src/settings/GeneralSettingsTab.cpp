@@ -155,9 +155,9 @@ GeneralSettingsTab::GeneralSettingsTab(AppState &appState, QWidget *parent) : QW
         QTimer::singleShot(0, this, [this, code] { changeLanguage(code); });
     });
 
-    // ---- iCloud ----
-    QVBoxLayout *cloud = section(form, localized("iCloud"));
-    m_iCloud = addToggle(cloud, Property::iCloudSyncEnabled, localized("Sync screenshots to iCloud Drive"));
+    // ---- Cloud folder ----
+    QVBoxLayout *cloud = section(form, localized("Cloud Folder"));
+    m_iCloud = addToggle(cloud, Property::iCloudSyncEnabled, localized("Copy screenshots to the cloud folder"));
     m_iCloudCaption = caption(QString());
     cloud->addWidget(m_iCloudCaption);
 
@@ -280,12 +280,21 @@ void GeneralSettingsTab::refreshAll()
                              Property::externalEditorPath, Property::preferredLanguage, Property::defaultFormat,
                              Property::jpegQuality})
         refresh(p);
-    const bool hasDrive = iCloudDriveFolderURL().has_value();
-    m_iCloud->setEnabled(hasDrive);
-    m_iCloudCaption->setText(
-        hasDrive ? localized("Screenshots will be copied to iCloud Drive → Vorna/")
-                 : localized("iCloud Drive is not set up on this computer: Vorna copies screenshots only when the "
-                             "folder ~/Library/Mobile Documents/com~apple~CloudDocs exists."));
+    // The cloud folder is looked for again each time, so a sync client set
+    // up or removed meanwhile shows.
+    const std::optional<QUrl> cloudFolder = iCloudDriveFolderURL();
+    m_iCloud->setEnabled(cloudFolder.has_value());
+    if (cloudFolder) {
+        m_iCloudCaption->setText(localized("Screenshots will be copied to %1")
+                                     .arg(SettingsWidgets::abbreviateHome(cloudFolder->toLocalFile())));
+    } else {
+        QStringList lookedFor;
+        for (const QString &name : cloudFolderNames())
+            lookedFor.append(QStringLiteral("~/") + name);
+        m_iCloudCaption->setText(localized("No cloud folder found: Vorna copies screenshots into the first of %1 "
+                                           "that exists.")
+                                     .arg(lookedFor.join(QStringLiteral(", "))));
+    }
 }
 
 void GeneralSettingsTab::refreshLogin()

@@ -1,14 +1,17 @@
 #include "app/CapturePipeline.h"
+#include "editor/EditorView.h"
 #include "model/AppState.h"
 #include "output/HistoryService.h"
 #include "platform/AppPaths.h"
 #include "platform/SystemSound.h"
 #include "platform/UserDefaults.h"
+#include "settings/GeneralSettingsTab.h"
 #include "support/RecordingAlertPresenter.h"
 #include "support/TestHome.h"
 #include "windows/FloatingPreviewController.h"
 #include "windows/FloatingPreviewView.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -16,6 +19,7 @@
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -321,6 +325,61 @@ TEST_F(CapturePipelineTest, AFailedSaveShowsTheAlertAndKeepsTheHistoryEntry)
     EXPECT_EQ(state->history().first().filePath, std::nullopt);
     HistoryService::shared().waitForPendingWrites();
     EXPECT_TRUE(QFile::exists(HistoryService::shared().imagePath(state->history().first().id)));
+}
+
+// The cloud copy goes into the first sync client's folder in the home
+// folder; the settings tab names it, or the folders it looks for.
+TEST_F(CapturePipelineTest, CapturesAndEditorSavesAreCopiedIntoTheCloudFolder)
+{
+    const QString home = TestHome::path();
+    ASSERT_TRUE(QDir().mkpath(home + "/Dropbox"));
+    ASSERT_TRUE(QDir().mkpath(home + "/Sync"));
+    state->setICloudSyncEnabled(true);
+    {
+        GeneralSettingsTab tab(*state);
+        tab.show();
+        EXPECT_TRUE(tab.toggle(AppState::Property::iCloudSyncEnabled)->isEnabled());
+        EXPECT_TRUE(tab.toggle(AppState::Property::iCloudSyncEnabled)->isChecked());
+        EXPECT_TRUE(tab.iCloudCaption()->text().contains("~/Dropbox/Vorna")) << tab.iCloudCaption()->text().toStdString();
+    }
+
+    const QString captured = captureAndWait(captureImage(64, 64));
+    ASSERT_FALSE(captured.isEmpty());
+    const QString cloud = home + "/Dropbox/Vorna";
+    QFile capturedCopy(cloud + "/" + QFileInfo(captured).fileName());
+    ASSERT_TRUE(capturedCopy.open(QIODevice::ReadOnly));
+    QFile capturedFile(captured);
+    ASSERT_TRUE(capturedFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(capturedCopy.readAll(), capturedFile.readAll());
+
+    state->openEditor(ImageHandle(captureImage(80, 40, Qt::green)));
+    EditorView editor(*state);
+    QSignalSpy editorSaved(&editor, &EditorView::saveFinished);
+    editor.saveToFolder();
+    ASSERT_TRUE(editorSaved.wait(60000));
+    const QString edited = editorSaved.first().first().toString();
+    ASSERT_FALSE(edited.isEmpty());
+    EXPECT_EQ(QImage(cloud + "/" + QFileInfo(edited).fileName()).size(), QSize(80, 40));
+    EXPECT_EQ(QDir(cloud).entryList(QDir::Files).size(), 2);
+    EXPECT_TRUE(QDir(home + "/Sync").isEmpty());
+
+    // Without a sync client's folder nothing is copied, and the switch,
+    // still on, cannot be used.
+    ASSERT_TRUE(QDir(home + "/Dropbox").removeRecursively());
+    ASSERT_TRUE(QDir(home + "/Sync").removeRecursively());
+    ASSERT_FALSE(captureAndWait(captureImage(64, 64)).isEmpty());
+    editor.saveToFolder();
+    ASSERT_TRUE(editorSaved.wait(60000));
+    EXPECT_EQ(savedFiles().size(), 4);
+    for (const char *name : {"Nextcloud", "ownCloud", "Dropbox", "Sync"})
+        EXPECT_FALSE(QFileInfo::exists(home + "/" + name)) << name;
+    GeneralSettingsTab tab(*state);
+    tab.show();
+    EXPECT_FALSE(tab.toggle(AppState::Property::iCloudSyncEnabled)->isEnabled());
+    EXPECT_TRUE(tab.toggle(AppState::Property::iCloudSyncEnabled)->isChecked());
+    for (const char *name : {"~/Nextcloud", "~/ownCloud", "~/Dropbox", "~/Sync"})
+        EXPECT_TRUE(tab.iCloudCaption()->text().contains(name)) << tab.iCloudCaption()->text().toStdString();
+    EXPECT_TRUE(alerts.alerts.isEmpty());
 }
 
 // Once the history's PNG is written, the history lets go of the pixels;

@@ -1,4 +1,4 @@
-// The cloud drive copy in the test's private home folder.
+// The cloud folder copy in the test's private home folder.
 
 #include "output/ICloudDrive.h"
 #include "support/TestHome.h"
@@ -10,7 +10,7 @@
 
 namespace {
 
-const char *const kDrive = "/Library/Mobile Documents/com~apple~CloudDocs";
+const char *const kDrive = "/Nextcloud";
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -44,12 +44,28 @@ TEST(ICloudDrive, WithoutTheDriveFolderThereIsNoCopy)
     writeFile(saved, "png bytes");
     EXPECT_FALSE(iCloudDriveFolderURL().has_value());
     EXPECT_FALSE(copyToICloudDrive(saved).has_value());
-    EXPECT_FALSE(QFileInfo::exists(TestHome::path() + "/Library"));
+    for (const QString &name : cloudFolderNames())
+        EXPECT_FALSE(QFileInfo::exists(TestHome::path() + "/" + name)) << name.toStdString();
 
-    // A file in place of the drive folder is not a drive either.
+    // A file in place of the folder is not a cloud folder either.
     writeFile(TestHome::path() + kDrive, "not a folder");
     EXPECT_FALSE(iCloudDriveFolderURL().has_value());
     EXPECT_FALSE(copyToICloudDrive(saved).has_value());
+}
+
+TEST(ICloudDrive, TheFirstSyncFolderThatIsAFolderWins)
+{
+    const QString home = TestHome::path();
+    ASSERT_TRUE(QDir().mkpath(home + "/Sync"));
+    EXPECT_EQ(iCloudDriveFolderURL(), QUrl::fromLocalFile(home + "/Sync/Vorna"));
+    ASSERT_TRUE(QDir().mkpath(home + "/Dropbox"));
+    EXPECT_EQ(iCloudDriveFolderURL(), QUrl::fromLocalFile(home + "/Dropbox/Vorna"));
+    // A link to a folder is the folder; a dangling link is nothing.
+    ASSERT_TRUE(QFile::link(home + "/nowhere", home + "/Nextcloud"));
+    EXPECT_EQ(iCloudDriveFolderURL(), QUrl::fromLocalFile(home + "/Dropbox/Vorna"));
+    ASSERT_TRUE(QDir().mkpath(home + "/elsewhere/ownCloud"));
+    ASSERT_TRUE(QFile::link(home + "/elsewhere/ownCloud", home + "/ownCloud"));
+    EXPECT_EQ(iCloudDriveFolderURL(), QUrl::fromLocalFile(home + "/ownCloud/Vorna"));
 }
 
 TEST(ICloudDrive, CopiesIntoTheVornaFolderAndReplacesAnOlderCopy)
@@ -100,7 +116,7 @@ TEST(ICloudDrive, AFailedCopyLosesNeitherTheOldCopyNorTheSavedFile)
 
 TEST(ICloudDrive, AFileSavedIntoTheDriveFolderIsKept)
 {
-    // With the save folder set to the drive folder itself, source and copy
+    // With the save folder set to the cloud folder itself, source and copy
     // are one file; it must not be removed or truncated.
     ASSERT_TRUE(QDir().mkpath(driveFolder()));
     const QString saved = driveFolder() + "/Vorna_2026-03-03_14-05-09.png";
