@@ -8,6 +8,28 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+// Whether an Exec line starts the executable of this process: its program,
+// found on PATH when it is a bare name, is the same file, links resolved.
+bool runsThisExecutable(const QString &exec)
+{
+    const std::optional<QStringList> command = DesktopEntry::splitExec(exec);
+    if (!command || command->isEmpty())
+        return false;
+    QString program = command->first();
+    if (!program.contains(u'/'))
+        program = QStandardPaths::findExecutable(program);
+    if (program.isEmpty())
+        return false;
+    const QString running = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    const QString named = QFileInfo(program).canonicalFilePath();
+    return !named.isEmpty() && named == running;
+}
+
+} // namespace
 
 QString LoginItem::filePath()
 {
@@ -23,7 +45,7 @@ bool LoginItem::isEnabled()
         return false;
     if (entry->value(QStringLiteral("X-GNOME-Autostart-enabled")).compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
         return false;
-    return true;
+    return runsThisExecutable(entry->value(QStringLiteral("Exec")));
 }
 
 bool LoginItem::enable(QString *error)

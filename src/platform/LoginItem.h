@@ -10,10 +10,13 @@ class LoginItem
 public:
     // Where the autostart file lives.
     static QString filePath();
-    // Whether the autostart file is there and not switched off (Hidden=true
-    // or X-GNOME-Autostart-enabled=false).
+    // Whether the autostart file is there, not switched off (Hidden=true or
+    // X-GNOME-Autostart-enabled=false), and its Exec runs this executable.
+    // An entry left behind by a copy of the program that was moved or built
+    // elsewhere does not count: it would not start this one.
     static bool isEnabled();
-    // Writes the autostart file (atomically). On failure *error says why.
+    // Writes the autostart file (atomically), replacing whatever entry is
+    // there. On failure *error says why.
     static bool enable(QString *error);
     // Removes the autostart file. On failure *error says why.
     static bool disable(QString *error);

@@ -4,6 +4,7 @@
 
 #include "model/AppState.h"
 #include "platform/AppPaths.h"
+#include "platform/DesktopEntry.h"
 #include "platform/LoginItem.h"
 #include "settings/GeneralSettingsTab.h"
 #include "settings/SettingsWidgets.h"
@@ -159,6 +160,41 @@ TEST_F(GeneralSettingsTest, LoginItemFollowsTheDesktopAndReportsAFailure)
     GeneralSettingsTab again(state);
     again.show();
     EXPECT_TRUE(again.loginToggle()->isChecked());
+}
+
+// After the program is moved or built elsewhere, the autostart entry still
+// names the old binary: it starts nothing, so it shows off, and switching it
+// on writes an entry for this binary.
+TEST_F(GeneralSettingsTest, AnAutostartEntryForAnotherBinaryShowsOffAndIsRewritten)
+{
+    const QString running = QCoreApplication::applicationFilePath();
+    auto entryRunning = [](const QString &program) {
+        return "[Desktop Entry]\nType=Application\nName=Vorna\nExec=\"" + program.toUtf8() + "\" --tray\n";
+    };
+    AppState state;
+    for (const QString &other : {home() + "/old build/vorna", QString("/bin/true")}) {
+        SCOPED_TRACE(other.toStdString());
+        writeFile(LoginItem::filePath(), entryRunning(other));
+        GeneralSettingsTab tab(state);
+        tab.show();
+        EXPECT_FALSE(tab.loginToggle()->isChecked());
+        tab.loginToggle()->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tab.loginToggle()->isChecked(); }, 5000));
+        EXPECT_FALSE(tab.loginItemError());
+        const auto entry = DesktopEntry::read(LoginItem::filePath());
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(DesktopEntry::splitExec(entry->value("Exec")).value_or(QStringList()).value(0), running);
+        GeneralSettingsTab again(state);
+        again.show();
+        EXPECT_TRUE(again.loginToggle()->isChecked());
+    }
+
+    // A link to this binary runs it; a hidden entry runs nothing.
+    ASSERT_TRUE(QFile::link(running, home() + "/vorna-link"));
+    writeFile(LoginItem::filePath(), entryRunning(home() + "/vorna-link"));
+    EXPECT_TRUE(LoginItem::isEnabled());
+    writeFile(LoginItem::filePath(), entryRunning(running) + "Hidden=true\n");
+    EXPECT_FALSE(LoginItem::isEnabled());
 }
 
 TEST_F(GeneralSettingsTest, ExternalEditorIsNamedByItsDesktopFile)
