@@ -1,10 +1,6 @@
 #include "platform/Workspace.h"
 
-#include "platform/FileManagerReveal.h"
-#include "platform/Log.h"
-
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QProcess>
 
 namespace {
@@ -23,17 +19,6 @@ public:
 Workspace *g_override = nullptr;
 
 } // namespace
-
-void Workspace::revealFile(const QString &path)
-{
-    FileManagerReveal::showItem(path, [path](bool shown) {
-        if (shown)
-            return;
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!Workspace::current().openUrl(QUrl::fromLocalFile(folder)))
-            vlog(QStringLiteral("[Vorna] could not show ") + path + QStringLiteral(" in a file manager"));
-    });
-}
 
 Workspace &Workspace::current()
 {

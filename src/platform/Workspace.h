@@ -5,9 +5,10 @@
 #include <QUrl>
 
 // Hands links, files and programs to the desktop: URLs go to their default
-// handler (xdg-open), files are shown in the file manager, programs are
-// started detached. Tests install their
-// own workspace to see what would have been opened.
+// handler (xdg-open), programs are started detached. Tests install their
+// own workspace to see what would have been opened. (Files are shown in the
+// file manager by FileManagerReveal, which opens their folder through here
+// when no file manager takes them.)
 class Workspace
 {
 public:
@@ -18,10 +19,6 @@ public:
     // Starts a program detached from this process, never through a shell;
     // false when it could not be started.
     virtual bool launch(const QString &program, const QStringList &arguments) = 0;
-    // Shows the file selected in the file manager (FileManagerReveal); when
-    // no file manager takes the request, opens the file's folder with
-    // openUrl() of the workspace current at that time. Returns at once.
-    virtual void revealFile(const QString &path);
 
     static Workspace &current();
     // Installs a workspace (nullptr restores the default). Not owned.

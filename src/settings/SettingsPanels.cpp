@@ -2,12 +2,10 @@
 
 #include "platform/AppPaths.h"
 #include "platform/DesktopEntry.h"
+#include "platform/FileManagerReveal.h"
 #include "platform/Localized.h"
-#include "platform/Workspace.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -23,7 +21,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace SettingsPanels {
@@ -105,22 +102,6 @@ void showApplicationList(QWidget *parent, Completion done)
     filter->setFocus();
 }
 
-void revealWithFileManager(const QString &path)
-{
-    // The freedesktop file-manager interface selects the item; without a
-    // file manager on the session bus, open the folder instead.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected()) {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-        call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-        if (bus.send(call))
-            return;
-    }
-    Workspace::current().openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
-}
-
 } // namespace
 
 void showFolderPanel(QWidget *parent, Completion done, const FolderPanelOptions &options)
@@ -174,7 +155,7 @@ void reveal(const QString &path)
     if (g_revealer)
         g_revealer(path);
     else
-        revealWithFileManager(path);
+        FileManagerReveal::reveal(path);
 }
 
 void setFolderChooser(Chooser chooser)

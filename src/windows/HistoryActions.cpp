@@ -5,7 +5,7 @@
 #include "output/HistoryService.h"
 #include "output/ImageExporter.h"
 #include "platform/Localized.h"
-#include "platform/Workspace.h"
+#include "platform/FileManagerReveal.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -91,7 +91,7 @@ void reveal(const HistoryItem &item)
 {
     if (!item.filePath || item.filePath->isEmpty())
         return;
-    Workspace::current().revealFile(*item.filePath);
+    FileManagerReveal::reveal(*item.filePath);
 }
 
 void deleteEntry(AppState &appState, const QUuid &id)

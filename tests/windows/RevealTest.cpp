@@ -1,89 +1,19 @@
 #include "HistoryTestSupport.h"
 
-#include "platform/FileManagerReveal.h"
-#include "platform/Workspace.h"
+#include "support/FakeFileManager.h"
+#include "support/PrivateSessionBus.h"
+#include "support/RecordingWorkspace.h"
 #include "windows/HistoryCard.h"
 #include "windows/HistoryView.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 #include <QToolButton>
 
 namespace {
-
-// A session bus of our own for the length of a test: dbus-run-session runs a
-// shell that prints the bus address and waits for its input to close.
-class PrivateSessionBus
-{
-public:
-    PrivateSessionBus()
-    {
-        m_process.start(QStringLiteral("dbus-run-session"),
-                        {"--", "sh", "-c", "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat"});
-        if (m_process.waitForStarted(5000) && m_process.waitForReadyRead(10000))
-            address = QString::fromUtf8(m_process.readLine()).trimmed();
-    }
-    ~PrivateSessionBus()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
-    QString address;
-
-private:
-    QProcess m_process;
-};
-
-// The file manager's ShowItems call, recorded and answered.
-class FakeFileManager : public QDBusVirtualObject
-{
-public:
-    QString introspect(const QString &) const override { return {}; }
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
-    {
-        if (message.interface() != FileManagerReveal::interface || message.member() != "ShowItems")
-            return false;
-        calls.append(message.arguments());
-        connection.send(message.createReply());
-        return true;
-    }
-    QList<QVariantList> calls;
-};
-
-// Records what would have been opened instead.
-class RecordingWorkspace : public Workspace
-{
-public:
-    RecordingWorkspace() { Workspace::setCurrent(this); }
-    ~RecordingWorkspace() override { Workspace::setCurrent(nullptr); }
-    bool openUrl(const QUrl &url) override
-    {
-        opened.append(url);
-        return true;
-    }
-    bool launch(const QString &, const QStringList &) override { return false; }
-    QList<QUrl> opened;
-};
-
 class RevealTest : public HistoryTestBase
 {
-protected:
-    void TearDown() override
-    {
-        FileManagerReveal::setBus(nullptr);
-        QDBusConnection::disconnectFromBus("vorna-test-client");
-        QDBusConnection::disconnectFromBus("vorna-test-file-manager");
-        HistoryTestBase::TearDown();
-    }
 };
-
 } // namespace
 
 TEST_F(RevealTest, ShowsTheSavedFileThroughTheFileManagerOnTheBusElseOpensItsFolder)
@@ -91,15 +21,11 @@ TEST_F(RevealTest, ShowsTheSavedFileThroughTheFileManagerOnTheBusElseOpensItsFol
     ASSERT_FALSE(QStandardPaths::findExecutable("dbus-run-session").isEmpty())
         << "dbus-run-session is missing (Debian package dbus-daemon)";
     PrivateSessionBus bus;
-    ASSERT_FALSE(bus.address.isEmpty());
-    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "vorna-test-file-manager");
-    QDBusConnection client = QDBusConnection::connectToBus(bus.address, "vorna-test-client");
+    ASSERT_FALSE(bus.address().isEmpty());
+    QDBusConnection service = bus.connect("vorna-test-file-manager");
     ASSERT_TRUE(service.isConnected());
-    ASSERT_TRUE(client.isConnected());
     FakeFileManager fileManager;
-    ASSERT_TRUE(service.registerVirtualObject(FileManagerReveal::objectPath, &fileManager));
-    ASSERT_TRUE(service.registerService(FileManagerReveal::service));
-    FileManagerReveal::setBus(&client);
+    ASSERT_TRUE(fileManager.registerOn(service));
     RecordingWorkspace workspace;
 
     const QString folder = TestHome::path() + "/My Shots";
