@@ -179,12 +179,12 @@ public:
            double opacity, double scale)
     {
         const double sigma = radius / 2.0 * scale; // in canvas pixels
-        // About three and a half mask pixels per deviation are plenty for a
-        // blur this soft. At exactly the square root of 12 the three box
-        // blurs have radius 3 and together the very deviation asked for;
+        // About two and a half mask pixels per deviation are plenty for a
+        // blur this soft. At exactly the square root of 6 the three box
+        // blurs have radius 2 and together the very deviation asked for;
         // at other steps the radius is rounded and the shadow comes out
         // wider and fainter than it should.
-        m_step = std::max(1.0, sigma / std::sqrt(12.0));
+        m_step = std::max(1.0, sigma / std::sqrt(6.0));
         m_pad = int(std::ceil(3 * sigma / m_step)) + 2;
         const int mw = int(std::ceil(canvas.width() / m_step)) + 2 * m_pad;
         const int mh = int(std::ceil(canvas.height() / m_step)) + 2 * m_pad;
