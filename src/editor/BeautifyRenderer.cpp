@@ -179,8 +179,12 @@ public:
            double opacity, double scale)
     {
         const double sigma = radius / 2.0 * scale; // in canvas pixels
-        // Three mask pixels per deviation are plenty for a blur this soft.
-        m_step = std::max(1.0, sigma / 3.0);
+        // About two and a half mask pixels per deviation are plenty for a
+        // blur this soft. At exactly the square root of 6 the three box
+        // blurs have radius 2 and together the very deviation asked for;
+        // at other steps the radius is rounded and the shadow comes out
+        // wider and fainter than it should.
+        m_step = std::max(1.0, sigma / std::sqrt(6.0));
         m_pad = int(std::ceil(3 * sigma / m_step)) + 2;
         const int mw = int(std::ceil(canvas.width() / m_step)) + 2 * m_pad;
         const int mh = int(std::ceil(canvas.height() / m_step)) + 2 * m_pad;
@@ -216,12 +220,18 @@ public:
 
         // Where the sides run straight: beyond the corners' rounding and
         // the blur's reach, measured from the moved shape.
+        // A shape too short (or too narrow) for that has no straight rows
+        // (columns): the rectangle stays null, so it meets nothing.
         const QRectF moved = shape.translated(offset);
         const double reach = 3 * sigma + cornerRadius + 2 * m_step + 2;
-        m_straightRows = QRect(QPoint(0, int(std::ceil(moved.top() + reach))),
-                               QPoint(canvas.width() - 1, int(std::floor(moved.bottom() - reach))));
-        m_straightColumns = QRect(QPoint(int(std::ceil(moved.left() + reach)), 0),
-                                  QPoint(int(std::floor(moved.right() - reach)), canvas.height() - 1));
+        const int firstRow = int(std::ceil(moved.top() + reach));
+        const int lastRow = int(std::floor(moved.bottom() - reach));
+        if (firstRow <= lastRow)
+            m_straightRows = QRect(QPoint(0, firstRow), QPoint(canvas.width() - 1, lastRow));
+        const int firstColumn = int(std::ceil(moved.left() + reach));
+        const int lastColumn = int(std::floor(moved.right() - reach));
+        if (firstColumn <= lastColumn)
+            m_straightColumns = QRect(QPoint(firstColumn, 0), QPoint(lastColumn, canvas.height() - 1));
         auto sample = [&](double mx, double my) {
             mx = std::clamp(mx, 0.0, double(mw - 1));
             my = std::clamp(my, 0.0, double(mh - 1));
@@ -310,6 +320,8 @@ void drawCard(QPainter &p, const QImage &source, const QPoint &origin, double co
     const int c = int(std::ceil(cornerRadius));
     p.setPen(Qt::NoPen);
     if (card.width() <= 2 * c + 2 || card.height() <= 2 * c + 2) {
+        // Over the shadow already there, and the screenshot over its card.
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
         p.setRenderHint(QPainter::Antialiasing);
         if (translucent)
             p.fillPath(rounded, Qt::white);

@@ -221,12 +221,19 @@ void DiffView::loadImage(DiffImageWell *well, const QString &path,
             return;
         }
         const QImage image = watcher->result();
-        if (image.isNull()) {
+        // Beside the other pane's image it must leave a difference that can
+        // be made: a very wide image against a very tall one cannot.
+        const QImage &other = well == m_firstWell ? m_secondImage : m_firstImage;
+        const bool fits = other.isNull() || ImageDiff::resultFits(image.size(), other.size());
+        if (image.isNull() || !fits) {
             // Nothing changes; the message says why the pane did not take it.
             const QString name = QFileInfo(path).fileName();
             m_message->setText(localized("“%1” could not be opened as an image.").arg(name));
             m_message->setToolTip(path);
-            vlog(QStringLiteral("[Vorna] Diff: could not open %1 as an image").arg(path));
+            if (image.isNull())
+                vlog(QStringLiteral("[Vorna] Diff: could not open %1 as an image").arg(path));
+            else
+                vlog(QStringLiteral("[Vorna] Diff: %1 is too large to compare with the other image").arg(path));
         } else {
             m_message->clear();
             m_message->setToolTip(QString());

@@ -162,6 +162,11 @@ void runBand(const QImage &a, const QImage &b, QImage &out, int t, Band band)
 
 } // namespace
 
+bool resultFits(const QSize &a, const QSize &b)
+{
+    return ImageFileReader::fitsAllocationLimit(std::max(a.width(), b.width()), std::max(a.height(), b.height()));
+}
+
 QImage compute(const QImage &first, const QImage &second, double threshold, int threads)
 {
     if (first.isNull() || second.isNull())
@@ -169,6 +174,8 @@ QImage compute(const QImage &first, const QImage &second, double threshold, int 
     const QImage a = asPremultiplied(first);
     const QImage b = asPremultiplied(second);
     if (a.isNull() || b.isNull())
+        return QImage();
+    if (!resultFits(a.size(), b.size()))
         return QImage();
     const int width = std::max(a.width(), b.width());
     const int height = std::max(a.height(), b.height());

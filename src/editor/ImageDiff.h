@@ -15,7 +15,8 @@
 // premultiplied colour divided by three (rounding down), fully opaque.
 //
 // The result is a Format_ARGB32_Premultiplied image of the canvas size, or a
-// null image when either input is null or a buffer cannot be allocated.
+// null image when either input is null, the canvas would pass the allocation
+// limit (see resultFits) or a buffer cannot be allocated.
 // Pure: callable from any thread.
 namespace ImageDiff {
 
@@ -31,6 +32,12 @@ constexpr uint32_t kDifferencePixel = 0xC8C80000u; // a 200, r 200, g 0, b 0
 // same bytes.
 void diffRow(const uint32_t *a, const uint32_t *b, uint32_t *out, int n, int thresholdByte);
 void diffRowScalar(const uint32_t *a, const uint32_t *b, uint32_t *out, int n, int thresholdByte);
+
+// Whether the difference of two images of these sizes (as wide as the
+// wider, as tall as the taller) stays within the allocation limit image
+// files are read under. A wide and a tall image that each fit easily can
+// need a result of gigabytes.
+bool resultFits(const QSize &a, const QSize &b);
 
 // threads: 1 runs every row on the calling thread; any other value spreads
 // bands of rows over Qt's global thread pool (0: as many as it has cores).

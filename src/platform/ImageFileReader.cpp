@@ -14,14 +14,6 @@
 
 namespace {
 
-bool withinLimit(qint64 width, qint64 height)
-{
-    if (width <= 0 || height <= 0)
-        return false;
-    const qint64 limitBytes = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
-    return limitBytes <= 0 || width * height * 4 <= limitBytes;
-}
-
 // Reads from its own copy of the descriptor, which TIFFClose closes.
 QImage readTiff(int fd, const QString &path)
 {
@@ -38,7 +30,7 @@ QImage readTiff(int fd, const QString &path)
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
     QImage out;
-    if (withinLimit(w, h)) {
+    if (ImageFileReader::fitsAllocationLimit(w, h)) {
         QImage img(static_cast<int>(w), static_cast<int>(h), QImage::Format_RGBA8888_Premultiplied);
         // Rows come top to bottom as R, G, B, A bytes with associated alpha.
         if (!img.isNull()
@@ -53,7 +45,7 @@ QImage readWebP(const QByteArray &bytes)
 {
     const auto *data = reinterpret_cast<const uint8_t *>(bytes.constData());
     int w = 0, h = 0;
-    if (!WebPGetInfo(data, static_cast<size_t>(bytes.size()), &w, &h) || !withinLimit(w, h))
+    if (!WebPGetInfo(data, static_cast<size_t>(bytes.size()), &w, &h) || !ImageFileReader::fitsAllocationLimit(w, h))
         return QImage();
     QImage img(w, h, QImage::Format_RGBA8888);
     if (img.isNull())
@@ -76,7 +68,7 @@ QImage readHeif(const QByteArray &bytes)
                 .code
             == heif_error_Ok
         && heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok
-        && withinLimit(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle))
+        && ImageFileReader::fitsAllocationLimit(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle))
         && heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code
                == heif_error_Ok) {
         int stride = 0;
@@ -149,4 +141,12 @@ QImage ImageFileReader::read(const QString &path, const std::function<void()> &o
     f.seek(0);
     const QByteArray bytes = f.readAll();
     return webp ? readWebP(bytes) : readHeif(bytes);
+}
+
+bool ImageFileReader::fitsAllocationLimit(qint64 width, qint64 height)
+{
+    if (width <= 0 || height <= 0)
+        return false;
+    const qint64 limitBytes = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
+    return limitBytes <= 0 || width * height * 4 <= limitBytes;
 }

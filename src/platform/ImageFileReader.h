@@ -16,4 +16,8 @@ public:
     // a network mount that does not answer; opened, when given, is called
     // (on the reading thread) as soon as the open has returned.
     static QImage read(const QString &path, const std::function<void()> &opened = {});
+
+    // Whether an image of width x height pixels at four bytes a pixel stays
+    // within Qt's allocation limit (always, when the limit is off).
+    static bool fitsAllocationLimit(qint64 width, qint64 height);
 };

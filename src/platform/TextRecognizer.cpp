@@ -22,6 +22,24 @@ void letOpenMpFollowTheLoad()
         setDynamic(1);
 }
 
+// The image as a viewer shows it, laid on white. Dropping the alpha alone
+// would turn transparent pixels black, and black text on them unreadable.
+QImage onWhite(const QImage &image)
+{
+    if (!image.hasAlphaChannel())
+        return image;
+    QImage flat = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < flat.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(flat.scanLine(y));
+        for (int x = 0; x < flat.width(); ++x) {
+            const QRgb c = row[x];
+            const int under = 255 - qAlpha(c); // white showing through
+            row[x] = qRgb(qRed(c) + under, qGreen(c) + under, qBlue(c) + under);
+        }
+    }
+    return flat;
+}
+
 // The engine reads small screen text far better once its letters are a
 // dozen pixels high or more: text of one pixel per point is magnified.
 QImage preparedForEngine(const QImage &image, int *ppi)
@@ -29,7 +47,7 @@ QImage preparedForEngine(const QImage &image, int *ppi)
     double ratio = image.devicePixelRatio();
     if (!std::isfinite(ratio) || ratio <= 0)
         ratio = 1;
-    QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+    QImage gray = onWhite(image).convertToFormat(QImage::Format_Grayscale8);
     double factor = 1;
     if (ratio < 1.5 && qint64(gray.width()) * gray.height() <= 16'000'000)
         factor = 2;

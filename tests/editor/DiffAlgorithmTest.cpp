@@ -166,6 +166,9 @@ TEST(DiffAlgorithm, SizesThatDifferCompareAgainstZeroBytes)
 
     EXPECT_TRUE(ImageDiff::compute(QImage(), square, 0.1).isNull());
     EXPECT_TRUE(ImageDiff::compute(square, QImage(), 0.1).isNull());
+    // A line against a column: a few hundred bytes each, a result of 20000 x
+    // 20000 pixels (1.6 GB), over the limit image files are read under.
+    EXPECT_TRUE(ImageDiff::compute(filled(20000, 1, qRgb(9, 9, 9)), filled(1, 20000, qRgb(9, 9, 9)), 0.1).isNull());
 }
 
 // The vector loop matches the plain one on random pixels, every threshold

@@ -276,6 +276,46 @@ TEST(DiffView, LongCaptureLoadsAndComparesWithAWiderShorterOne)
     EXPECT_EQ(diff.pixel(2890, 10000), qRgb(0, 0, 0));
 }
 
+// A wide image against a tall one would need a difference far larger than
+// either: the second is refused like a file that is no image, and the
+// window goes on comparing what fits.
+TEST(DiffView, AComparisonTooLargeToMakeIsRefused)
+{
+    QTemporaryDir dir;
+    const QString wide = writePng(dir, "wide.png", solid(20000, 1, QColor(10, 200, 30)));
+    const QString tall = writePng(dir, "tall.png", solid(1, 20000, QColor(10, 200, 30)));
+    const QString small = writePng(dir, "small.png", solid(30, 20, QColor(10, 200, 30)));
+    DiffView view;
+    QSignalSpy loaded(&view, &DiffView::imageLoadEnded);
+    QSignalSpy ended(&view, &DiffView::computationEnded);
+    drop(view.firstWell(), {QUrl::fromLocalFile(wide)});
+    ASSERT_TRUE(loaded.wait(5000));
+    ASSERT_EQ(view.firstImage().size(), QSize(20000, 1));
+
+    // 20000 x 20000 pixels at four bytes: over the limit files are read under.
+    drop(view.secondWell(), {QUrl::fromLocalFile(tall)});
+    ASSERT_TRUE(loaded.wait(5000));
+    EXPECT_TRUE(view.secondImage().isNull());
+    EXPECT_FALSE(view.isProcessing());
+    EXPECT_EQ(view.message(), QStringLiteral("“tall.png” could not be opened as an image."));
+    EXPECT_FALSE(view.recomputeButton()->isEnabled());
+
+    // Still usable: a small second image compares with the wide one, and the
+    // tall one then replaces the wide one.
+    drop(view.secondWell(), {QUrl::fromLocalFile(small)});
+    ASSERT_TRUE(loaded.wait(5000));
+    EXPECT_TRUE(view.message().isEmpty());
+    ASSERT_TRUE(ended.wait(10000));
+    EXPECT_EQ(view.differenceImage().size(), QSize(20000, 20));
+    drop(view.firstWell(), {QUrl::fromLocalFile(tall)});
+    ASSERT_TRUE(loaded.wait(5000));
+    ASSERT_TRUE(ended.wait(10000));
+    EXPECT_EQ(view.firstImage().size(), QSize(1, 20000));
+    EXPECT_EQ(view.differenceImage().size(), QSize(30, 20000));
+    EXPECT_TRUE(view.recomputeButton()->isEnabled());
+    EXPECT_TRUE(view.copyButton()->isEnabled());
+}
+
 // The window drawn offscreen: the empty prompt, then three images side by
 // side with the red of the difference in the third pane.
 TEST(DiffView, RendersItsPanesOffscreen)
