@@ -110,6 +110,8 @@ void drawArrow(QPainter &p, const Annotation &a, double width)
                                   B.y() - std::sin(angle - kHalfHeadAngle) * L),
                           QPointF(B.x() - std::cos(angle + kHalfHeadAngle) * L,
                                   B.y() - std::sin(angle + kHalfHeadAngle) * L)});
+    // Filled only: the line's pen would grow the head by half its width.
+    p.setPen(Qt::NoPen);
     p.setBrush(a.color);
     p.drawPolygon(head, Qt::WindingFill);
 }

@@ -7,8 +7,12 @@ QRectF Annotation::boundingRect() const
 {
     if (points.isEmpty())
         return QRectF(0, 0, 0, 0);
-    if (points.size() == 1)
+    if (points.size() == 1) {
+        // A badge is drawn around its point; other marks hang from it.
+        if (tool == AnnotationTool::numbering)
+            return QRectF(points[0].x() - 20, points[0].y() - 20, 40, 40);
         return QRectF(points[0].x(), points[0].y(), 40, 40);
+    }
     if (tool != AnnotationTool::freehand) {
         const QPointF p0 = points[0];
         const QPointF p1 = points[1];

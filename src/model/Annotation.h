@@ -23,8 +23,9 @@ struct Annotation
     bool isFinished = false;
 
     // The area the mark covers: nothing for no points, a 40 x 40 box at a
-    // single point, the box spanned by the first two points, or for
-    // freehand marks the box around all points.
+    // single point (centred on a number badge, from the point down and to
+    // the right for anything else), the box spanned by the first two
+    // points, or for freehand marks the box around all points.
     QRectF boundingRect() const;
 
     // Value equality: same id and every field alike.

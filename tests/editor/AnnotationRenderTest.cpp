@@ -63,7 +63,61 @@ QRgb blockMean(const QImage &img, const QRect &r)
     return qRgb(int((sr + n / 2) / n), int((sg + n / 2) / n), int((sb + n / 2) / n));
 }
 
+// The box around the pixels of `img` inside `area` that `ink` accepts.
+template<typename Ink>
+QRect inkBox(const QImage &img, const QRect &area, Ink ink)
+{
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (ink(img.pixel(x, y)))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
 } // namespace
+
+TEST(AnnotationRender, TextHangsFromItsPointAndBadgeLabelsAreCentred)
+{
+    const QImage image = plainImage(200, 120);
+    Annotation text = make(AnnotationTool::text, {{20, 40}}, 3, Qt::blue);
+    text.text = QStringLiteral("HHH");
+    text.fontSize = 30;
+    // Badges of one and of two digits; the annotation's font size is not used.
+    Annotation one = make(AnnotationTool::numbering, {{140.5, 30.5}}, 3, Qt::blue);
+    one.number = 8;
+    one.fontSize = 60;
+    Annotation two = one;
+    two.number = 10;
+    two.points = {{140.5, 85.5}};
+    const QImage out = AnnotationRenderer::flatten(image, {text, one, two});
+
+    // The text's top-left is its point: capitals start below it, within
+    // the line's height, and end before the next line would begin.
+    const QRect letters = inkBox(out, QRect(0, 0, 110, 120), [](QRgb p) { return qBlue(p) > qRed(p) + 100; });
+    ASSERT_FALSE(letters.isEmpty());
+    EXPECT_GE(letters.top(), 40);
+    EXPECT_LE(letters.top(), 40 + 15);
+    EXPECT_LE(letters.bottom(), 40 + 36);
+    EXPECT_GE(letters.left(), 20);
+    EXPECT_LE(letters.left(), 20 + 6);
+
+    for (const Annotation &badge : {one, two}) {
+        SCOPED_TRACE(badge.number);
+        const QPointF C = badge.points[0];
+        // The disc: 32 across, centred on the point.
+        EXPECT_EQ(inkBox(out, QRect(100, int(C.y()) - 25, 90, 50), [](QRgb p) { return qBlue(p) > qRed(p) + 100; }),
+                  QRect(int(C.x()) - 16, int(C.y()) - 16, 33, 33));
+        // The white label inside it, centred on the point within a pixel
+        // or two, and 14 points high whatever the font size says.
+        const QRect label = inkBox(out, QRect(int(C.x()) - 10, int(C.y()) - 10, 21, 21),
+                                   [](QRgb p) { return qRed(p) > 200 && qBlue(p) > 200; });
+        ASSERT_FALSE(label.isEmpty());
+        EXPECT_NEAR(label.left() + label.width() / 2.0, C.x(), 1.5);
+        EXPECT_NEAR(label.top() + label.height() / 2.0, C.y(), 1.5);
+        EXPECT_LE(label.height(), 12);
+    }
+}
 
 TEST(AnnotationRender, ArrowHeadGrowsWithWidthAndHiddenLayersAreLeftOut)
 {
@@ -71,13 +125,31 @@ TEST(AnnotationRender, ArrowHeadGrowsWithWidthAndHiddenLayersAreLeftOut)
     // Width 2: head 12 long, so x = 76 (14 behind the tip) is bare shaft.
     const QImage thin = AnnotationRenderer::flatten(image, {make(AnnotationTool::arrow, {{10, 50}, {90, 50}}, 2)});
     EXPECT_TRUE(isRed(thin.pixel(85, 50)));
-    EXPECT_TRUE(isRed(thin.pixel(82, 53))); // inside the head, off the 2-wide shaft
+    EXPECT_TRUE(isRed(thin.pixel(80, 53))); // inside the head, off the 2-wide shaft
     EXPECT_FALSE(isRed(thin.pixel(76, 56)));
     EXPECT_FALSE(isRed(thin.pixel(95, 50))); // nothing past the tip
     // Width 5: head 20 long, 6.7 half-wide at x = 76.
     const QImage wide = AnnotationRenderer::flatten(image, {make(AnnotationTool::arrow, {{10, 50}, {90, 50}}, 5)});
     EXPECT_TRUE(isRed(wide.pixel(76, 55)));
     EXPECT_FALSE(isRed(wide.pixel(76, 60)));
+    // Width 10: head 40 long, its edges pi/7 off the shaft, filled without
+    // the line's pen (which would push them out by half the width). The
+    // shaft is on row 50's centre, so row 50 + k lies k off it.
+    const QImage thick = AnnotationRenderer::flatten(
+        plainImage(200, 100), {make(AnnotationTool::arrow, {{20, 50.5}, {180, 50.5}}, 10)});
+    for (const int side : {-1, 1}) {
+        SCOPED_TRACE(side);
+        // 29.5 behind the tip the edge is 14.2 off; 35.5 behind, 17.1.
+        EXPECT_TRUE(isRed(thick.pixel(150, 50 + side * 12)));
+        EXPECT_FALSE(isRed(thick.pixel(150, 50 + side * 16)));
+        EXPECT_TRUE(isRed(thick.pixel(144, 50 + side * 15)));
+        EXPECT_FALSE(isRed(thick.pixel(144, 50 + side * 19)));
+        // Past the head's base corner (36 behind the tip) only the shaft.
+        EXPECT_FALSE(isRed(thick.pixel(141, 50 + side * 16)));
+        // The shaft is 10 wide.
+        EXPECT_TRUE(isRed(thick.pixel(100, 50 + side * 4)));
+        EXPECT_FALSE(isRed(thick.pixel(100, 50 + side * 6)));
+    }
 
     // A hidden tool is not drawn at all; the others still are; an export
     // without a hidden set draws everything.

@@ -19,15 +19,28 @@ QImage whiteImage(int w, int h, double dpr)
     return img;
 }
 
-// A shown canvas over a 400 x 300-point image (two pixels per point).
+// A widget that counts the keys its children pass on to it.
+class KeyRecorder : public QWidget
+{
+public:
+    int keys = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent *) override { ++keys; }
+};
+
+// A shown canvas over a 400 x 300-point image (two pixels per point),
+// inside a host that sees every key the canvas does not take.
 struct Canvas
 {
     explicit Canvas(double zoom = 1.0, double dpr = 2.0)
     {
-        view = std::make_unique<AnnotationCanvasNSView>();
+        host = std::make_unique<KeyRecorder>();
+        view = std::make_unique<AnnotationCanvasNSView>(host.get());
         view->setImage(ImageHandle(whiteImage(int(400 * dpr), int(300 * dpr), dpr)));
         view->setZoom(zoom);
-        view->show();
+        host->resize(view->size());
+        host->show();
     }
     void drag(const QList<QPoint> &path)
     {
@@ -42,12 +55,19 @@ struct Canvas
     {
         return spy.last().at(0).value<QList<Annotation>>();
     }
-    std::unique_ptr<AnnotationCanvasNSView> view;
+    std::unique_ptr<KeyRecorder> host;
+    std::unique_ptr<AnnotationCanvasNSView> view; // destroyed before its host
 };
 
 bool isRed(QRgb p)
 {
     return qRed(p) > 200 && qGreen(p) < 90 && qBlue(p) < 90;
+}
+
+// The selection's blue, wholly or partly over white.
+bool isChromeBlue(QRgb p)
+{
+    return qBlue(p) > qRed(p) + 40;
 }
 
 } // namespace
@@ -156,6 +176,22 @@ TEST(CanvasInteraction, MovingASelectionIsOneReportAndDeleteKeysRemoveIt)
     EXPECT_EQ(c.view->selectedAnnotationID(), upper.id);
     c.click(QPoint(300, 20));
     EXPECT_FALSE(c.view->selectedAnnotationID().has_value());
+    // A press selects up to 8 points outside an annotation's box, not 9.
+    c.click(QPoint(42, 100));
+    EXPECT_EQ(c.view->selectedAnnotationID(), lower.id);
+    c.click(QPoint(41, 100));
+    EXPECT_FALSE(c.view->selectedAnnotationID().has_value());
+    c.click(QPoint(100, 158));
+    EXPECT_EQ(c.view->selectedAnnotationID(), lower.id);
+    c.click(QPoint(100, 159));
+    EXPECT_FALSE(c.view->selectedAnnotationID().has_value());
+    // A badge's 40 x 40 box is centred on its point.
+    c.click(QPoint(140 - 27, 140 - 27));
+    EXPECT_EQ(c.view->selectedAnnotationID(), upper.id);
+    c.click(QPoint(140 + 27, 140 - 27));
+    EXPECT_EQ(c.view->selectedAnnotationID(), upper.id);
+    c.click(QPoint(140 + 29, 140 + 29));
+    EXPECT_FALSE(c.view->selectedAnnotationID().has_value());
     EXPECT_EQ(spy.count(), 0);
 
     c.drag({QPoint(45, 45), QPoint(50, 47), QPoint(60, 40), QPoint(65, 35)});
@@ -165,9 +201,12 @@ TEST(CanvasInteraction, MovingASelectionIsOneReportAndDeleteKeysRemoveIt)
     EXPECT_EQ(list[0].points, (QList<QPointF>{{70, 40}, {170, 140}}));
     EXPECT_EQ(list[1], upper);
 
-    // Other keys do nothing; Backspace and Delete both remove the selection.
+    // Other keys do nothing and go nowhere else; Backspace and Delete both
+    // remove the selection.
     QTest::keyClick(c.view.get(), Qt::Key_A);
+    QTest::keyClick(c.view.get(), Qt::Key_Escape);
     EXPECT_EQ(spy.count(), 1);
+    EXPECT_EQ(c.host->keys, 0);
     QTest::keyClick(c.view.get(), Qt::Key_Delete);
     ASSERT_EQ(spy.count(), 2);
     EXPECT_EQ(c.lastReport(spy), (QList<Annotation>{upper}));
@@ -177,6 +216,7 @@ TEST(CanvasInteraction, MovingASelectionIsOneReportAndDeleteKeysRemoveIt)
     QTest::keyClick(c.view.get(), Qt::Key_Backspace);
     ASSERT_EQ(spy.count(), 3);
     EXPECT_TRUE(c.lastReport(spy).isEmpty());
+    EXPECT_EQ(c.host->keys, 0);
 }
 
 TEST(CanvasInteraction, CropKeepsPixelsPerPointAndNeverBecomesAnAnnotation)
@@ -201,6 +241,94 @@ TEST(CanvasInteraction, CropKeepsPixelsPerPointAndNeverBecomesAnAnnotation)
     EXPECT_EQ(crops.last().at(0).value<ImageHandle>().image().size(), QSize(200, 100));
     EXPECT_EQ(changes.count(), 0);
     EXPECT_TRUE(c.view->annotations().isEmpty());
+
+    // Fractional edges: the smallest whole-pixel rectangle around them.
+    QImage pattern(800, 600, QImage::Format_RGB32);
+    for (int y = 0; y < pattern.height(); ++y)
+        for (int x = 0; x < pattern.width(); ++x)
+            pattern.setPixel(x, y, qRgb(x & 255, y & 255, ((x >> 8) << 4) | (y >> 8)));
+    pattern.setDevicePixelRatio(2.0);
+    c.view->setImage(ImageHandle(pattern));
+    c.view->performCrop(QRectF(10.3, 20.2, 50.1, 30.1)); // pixels 20.6 to 120.8, 40.4 to 100.6
+    ASSERT_EQ(crops.count(), 3);
+    const QImage exact = crops.last().at(0).value<ImageHandle>().image();
+    ASSERT_EQ(exact.size(), QSize(101, 61));
+    EXPECT_EQ(exact.pixel(0, 0), pattern.pixel(20, 40));
+    EXPECT_EQ(exact.pixel(100, 60), pattern.pixel(120, 100));
+}
+
+TEST(CanvasInteraction, SelectionChromeFramesTheSelectionOnlyUnderTheSelectTool)
+{
+    Canvas c;
+    c.view->setCurrentTool(AnnotationTool::numbering);
+    c.click(QPoint(200, 150));
+    c.view->setCurrentTool(AnnotationTool::select);
+    const QImage bare = c.view->grab().toImage();
+    c.click(QPoint(200, 150));
+    ASSERT_TRUE(c.view->selectedAnnotationID().has_value());
+    const QImage shown = c.view->grab().toImage();
+
+    // The badge's box (180, 130, 40, 40), centred on it, is framed 4 points
+    // out by a dashed line of 4 on, 4 off, clear of the badge's disc.
+    for (const int y : {126, 174}) {
+        SCOPED_TRACE(y);
+        int blue = 0, switches = 0;
+        for (int x = 186; x <= 214; ++x) {
+            blue += isChromeBlue(shown.pixel(x, y));
+            switches += isChromeBlue(shown.pixel(x, y)) != isChromeBlue(shown.pixel(x - 1, y));
+        }
+        EXPECT_GE(blue, 10);
+        EXPECT_LE(blue, 20);
+        EXPECT_GE(switches, 6);
+    }
+    for (const int x : {176, 224}) {
+        int blue = 0;
+        for (int y = 136; y <= 164; ++y)
+            blue += isChromeBlue(shown.pixel(x, y));
+        EXPECT_GE(blue, 10) << x;
+    }
+    // A round handle on each corner of the box, white inside; none inside the frame.
+    for (const QPoint corner : {QPoint(180, 130), QPoint(220, 130), QPoint(180, 170), QPoint(220, 170)}) {
+        SCOPED_TRACE(corner.x() * 1000 + corner.y());
+        EXPECT_TRUE(isChromeBlue(shown.pixel(corner + QPoint(3, -1))));
+        EXPECT_TRUE(isChromeBlue(shown.pixel(corner + QPoint(-4, -1))));
+        EXPECT_EQ(shown.pixel(corner + QPoint(0, -1)), qRgb(255, 255, 255));
+    }
+    EXPECT_EQ(shown.pixel(190, 130), bare.pixel(190, 130));
+    EXPECT_EQ(shown.pixel(230, 180), bare.pixel(230, 180));
+
+    // Another tool hides the chrome but keeps the selection; select shows it again.
+    c.view->setCurrentTool(AnnotationTool::arrow);
+    EXPECT_EQ(c.view->grab().toImage(), bare);
+    c.view->setCurrentTool(AnnotationTool::select);
+    EXPECT_EQ(c.view->grab().toImage(), shown);
+}
+
+TEST(CanvasInteraction, AShapeInProgressShowsOnItsHiddenLayerUntilLetGo)
+{
+    // An arrow 10 wide dragged out while arrows are hidden.
+    Canvas c;
+    c.view->setHiddenLayers({AnnotationTool::arrow});
+    c.view->setCurrentTool(AnnotationTool::arrow);
+    c.view->setCurrentColor(Qt::red);
+    c.view->setCurrentLineWidth(10);
+    QTest::mousePress(c.view.get(), Qt::LeftButton, {}, QPoint(50, 100));
+    QTest::mouseMove(c.view.get(), QPoint(250, 100));
+    const QImage shown = c.view->grab().toImage();
+    // The shaft (on y = 100) is 10 wide: row 96 lies 3.5 off it, row 93 6.5.
+    for (const int y : {96, 103})
+        EXPECT_TRUE(isRed(shown.pixel(120, y))) << y;
+    for (const int y : {93, 106})
+        EXPECT_FALSE(isRed(shown.pixel(120, y))) << y;
+    // 29.5 behind the tip the head's edges are 14.2 off the shaft.
+    for (const int y : {87, 112})
+        EXPECT_TRUE(isRed(shown.pixel(220, y))) << y;
+    for (const int y : {83, 116})
+        EXPECT_FALSE(isRed(shown.pixel(220, y))) << y;
+    // Once finished it belongs to the hidden layer.
+    QTest::mouseRelease(c.view.get(), Qt::LeftButton, {}, QPoint(250, 100));
+    ASSERT_EQ(c.view->annotations().size(), 1);
+    EXPECT_FALSE(isRed(c.view->grab().toImage().pixel(120, 100)));
 }
 
 TEST(CanvasInteraction, ZoomMapsEventsToImagePointsAndExportsAgree)

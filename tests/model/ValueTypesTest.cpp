@@ -44,8 +44,11 @@ TEST(ValueTypes, BoundingRectFollowsTheToolAndPointCount)
     Annotation a;
     EXPECT_EQ(a.boundingRect(), QRectF(0, 0, 0, 0));
 
+    // A badge's box is centred on its point; a text's hangs from its top-left.
     a.tool = AnnotationTool::numbering;
     a.points = {QPointF(100, 200)};
+    EXPECT_EQ(a.boundingRect(), QRectF(80, 180, 40, 40));
+    a.tool = AnnotationTool::text;
     EXPECT_EQ(a.boundingRect(), QRectF(100, 200, 40, 40));
 
     a.tool = AnnotationTool::rectangle;
