@@ -32,18 +32,40 @@ if command -v xdg-mime >/dev/null 2>&1; then
   xdg-mime default "$app_id.desktop" x-scheme-handler/vorna || true
 fi
 
-if [ -z "${DISPLAY:-}" ]; then
-  display=""
-  for n in $(seq 42 99); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-  done
-  Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/tmp/vorna-xvfb.log 2>&1 &
-  xvfb_pid=$!
-  trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-  for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-  export DISPLAY="$display"
-  echo "No display found: started a virtual X server (Xvfb) on DISPLAY=$display for Vorna."
-  echo "Drive it from another shell with: DISPLAY=$display $build/vorna 'vorna://capture?mode=fullscreen'"
+if [ -n "${DISPLAY:-}" ]; then
+  exec "$build/vorna" "$@"
 fi
 
-exec "$build/vorna" "$@"
+# No display: Vorna gets a virtual X server of its own, which goes when Vorna
+# ends, whether it quits, crashes or this script is interrupted.
+display=""
+for n in $(seq 42 99); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/tmp/vorna-xvfb.log 2>&1 &
+xvfb_pid=$!
+vorna_pid=""
+stop() {
+  if [ -n "$vorna_pid" ]; then
+    kill "$vorna_pid" 2>/dev/null || true
+    wait "$vorna_pid" 2>/dev/null || true
+  fi
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+}
+trap stop EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+export DISPLAY="$display"
+echo "No display found: started a virtual X server (Xvfb) on DISPLAY=$display for Vorna."
+echo "Drive it from another shell with: DISPLAY=$display $build/vorna 'vorna://capture?mode=fullscreen'"
+
+# Not exec: this shell stays to stop the server when Vorna ends.
+"$build/vorna" "$@" &
+vorna_pid=$!
+status=0
+wait "$vorna_pid" || status=$?
+vorna_pid=""
+exit "$status"

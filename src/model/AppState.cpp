@@ -139,6 +139,19 @@ AppState::AppState(QObject *parent) : QObject(parent)
         if (list && !list->isEmpty())
             m_savedPaths = *list;
     }
+
+    // A settings import stores the list behind our back and posts this;
+    // every view of the list reads it from here, so take the stored one
+    // (as stored: an empty list stays empty while the program runs).
+    NotificationCenter::instance().addObserver(
+        NotificationNames::savedPathsChanged, this, [this](const NotificationCenter::Notification &) {
+            const auto data = defaults().dataForKey("savedPaths");
+            const auto stored = data ? decodeStringArray(*data) : std::nullopt;
+            if (!stored || sameTextList(*stored, m_savedPaths))
+                return;
+            m_savedPaths = *stored;
+            announce(Property::savedPaths);
+        });
 }
 
 AppState::~AppState() = default;

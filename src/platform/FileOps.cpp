@@ -6,7 +6,9 @@
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 bool FileOps::makeFolder(const QString &path, QString *error)
 {
@@ -53,17 +55,40 @@ bool FileOps::writeAtomically(const QString &path, const QByteArray &bytes, QStr
     return true;
 }
 
-bool FileOps::readAtMost(const QString &path, qint64 maxBytes, QByteArray *out, QString *error)
+bool FileOps::openRegularFile(const QString &path, QFile &file, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (error)
+            *error = QStringLiteral("not a regular file");
+        return false;
+    }
+    // Reads of a regular file block as usual.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         if (error)
             *error = file.errorString();
         return false;
     }
+    return true;
+}
+
+bool FileOps::readAtMost(const QString &path, qint64 maxBytes, QByteArray *out, QString *error)
+{
+    QFile file;
+    if (!openRegularFile(path, file, error))
+        return false;
     // The size is checked on what is read, not only on what the file system
-    // says: a pipe or a growing file has no size to trust.
-    if (!file.isSequential() && file.size() > maxBytes) {
+    // says: a growing file has no size to trust.
+    if (file.size() > maxBytes) {
         if (error)
             *error = QStringLiteral("the file is larger than %1 bytes").arg(maxBytes);
         return false;

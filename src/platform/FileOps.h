@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 // Small file helpers that report what went wrong as text.
@@ -12,7 +13,11 @@ public:
     // Writes the bytes to a temporary file beside the target and moves it into
     // place, so the old file stays intact when anything fails.
     static bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
-    // Reads a whole file of at most maxBytes into *out. A larger file is
+    // Opens a regular file for reading. The open never waits: a named pipe
+    // or a device would hold it until someone writes to it, and is refused
+    // like a folder is.
+    static bool openRegularFile(const QString &path, QFile &file, QString *error = nullptr);
+    // Reads a whole regular file of at most maxBytes into *out. A larger file is
     // refused (with its size in *error) without reading it into memory, as
     // is one that cannot be opened or read.
     static bool readAtMost(const QString &path, qint64 maxBytes, QByteArray *out, QString *error = nullptr);

@@ -1,5 +1,6 @@
 #include "services/CrashReporting.h"
 
+#include "platform/SentryDsn.h"
 #include "platform/SentrySDK.h"
 
 namespace {
@@ -16,6 +17,13 @@ QString trimBlanks(const QString &text)
     return text.mid(begin, end - begin);
 }
 
+// A DSN copied into the file by hand easily picks up a blank or a line
+// break at either end; the address itself never has one.
+QString clientDsn(const AppSettings::SentrySettings &settings)
+{
+    return settings.dsn.trimmed();
+}
+
 } // namespace
 
 void CrashReporting::startCrashReporting(const AppSettings::SentrySettings &settings)
@@ -28,11 +36,14 @@ void CrashReporting::startCrashReporting(const AppSettings::SentrySettings &sett
     SentrySDK::start([copy](SentryOptions &options) { configureOptions(options, copy); });
 }
 
+bool CrashReporting::dsnIsValid(const AppSettings::SentrySettings &settings, QString *error)
+{
+    return SentryDsn::parse(clientDsn(settings), error).has_value();
+}
+
 void CrashReporting::configureOptions(SentryOptions &options, const AppSettings::SentrySettings &settings)
 {
-    // A DSN copied into the file by hand easily picks up a blank or a line
-    // break at either end; the address itself never has one.
-    options.dsn = settings.dsn.trimmed();
+    options.dsn = clientDsn(settings);
     options.environment = settings.environment;
     options.debug = settings.debug;
     options.sampleRate = settings.sampleRate;

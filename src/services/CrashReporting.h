@@ -13,6 +13,9 @@ public:
     // set; otherwise leaves whatever runs as it is.
     static void startCrashReporting(const AppSettings::SentrySettings &settings);
 
+    // Whether the client can use the settings' DSN: its own parser reads it
+    // as the client gets it (trimmed). The reason for a refusal in *error.
+    static bool dsnIsValid(const AppSettings::SentrySettings &settings, QString *error = nullptr);
     // The options the client gets for these settings.
     static void configureOptions(SentryOptions &options, const AppSettings::SentrySettings &settings);
     // Clears the user, the request and the server name, nothing else.

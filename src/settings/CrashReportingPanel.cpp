@@ -69,15 +69,20 @@ CrashReportingPanel::CrashReportingPanel(const AppSettings &settings, QWidget *p
 bool CrashReportingPanel::isActive(const AppSettings &settings)
 {
     // All white space, line breaks included: a DSN of "\n" sends nothing.
-    return settings.sentry.enabled && !settings.sentry.dsn.trimmed().isEmpty();
+    // A DSN the client cannot parse leaves it off, so it is not active either.
+    return settings.sentry.enabled && !settings.sentry.dsn.trimmed().isEmpty()
+           && CrashReporting::dsnIsValid(settings.sentry);
 }
 
 QString CrashReportingPanel::statusText(const AppSettings &settings)
 {
     if (!settings.sentry.enabled)
         return localized("Disabled in appsettings.json.");
-    if (!isActive(settings))
+    if (settings.sentry.dsn.trimmed().isEmpty())
         return localized("No Sentry DSN configured — nothing is sent.");
+    QString why;
+    if (!CrashReporting::dsnIsValid(settings.sentry, &why))
+        return localized("The Sentry DSN cannot be used (") + why + localized(") — nothing is sent.");
     return localized("Crash-only reporting active. Environment: ") + settings.sentry.environment + QStringLiteral(".");
 }
 

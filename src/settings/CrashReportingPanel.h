@@ -20,7 +20,7 @@ public:
 
     const AppSettings &settings() const { return m_settings; }
     // Whether reports can be sent: enabled, with a DSN that is not all
-    // white space.
+    // white space and that the crash client can parse.
     static bool isActive(const AppSettings &settings);
     static QString statusText(const AppSettings &settings);
 

@@ -1,11 +1,11 @@
 #include "settings/SettingsBackup.h"
 
 #include "model/SettingsPersistence.h"
+#include "platform/FileOps.h"
 #include "platform/OpenPanel.h"
 #include "platform/SavePanel.h"
 #include "platform/Localized.h"
 
-#include <QFile>
 #include <QPointer>
 #include <QSaveFile>
 
@@ -75,21 +75,15 @@ void SettingsBackup::importCompletion(const std::optional<QString> &path)
     if (!path || path->isEmpty())
         return;
     // A file that cannot be read says so: an earlier "Imported N" left in
-    // place would read as this import's success.
-    QFile f(*path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        setStatus(localized("Could not read the file: ") + f.errorString());
+    // place would read as this import's success. Only a regular file is
+    // read, so a named pipe cannot hold the window.
+    QByteArray bytes;
+    QString error;
+    if (!FileOps::readAtMost(*path, maxImportBytes, &bytes, &error)) {
+        setStatus(localized("Could not read the file: ") + error);
         return;
     }
-    std::optional<int> imported;
-    if (f.size() <= maxImportBytes) {
-        const QByteArray bytes = f.read(maxImportBytes + 1);
-        if (f.error() != QFileDevice::NoError) {
-            setStatus(localized("Could not read the file: ") + f.errorString());
-            return;
-        }
-        imported = SettingsPersistence::shared().importSettings(bytes);
-    }
+    const std::optional<int> imported = SettingsPersistence::shared().importSettings(bytes);
     if (!imported) {
         setStatus(localized("Not a valid Vorna settings file."));
         return;

@@ -28,7 +28,7 @@ public:
     void exportCompletion(const std::optional<QString> &path, const QByteArray &document);
     void importCompletion(const std::optional<QString> &path);
 
-    // Import files beyond this size are not settings documents.
+    // Import files beyond this size are refused unread.
     static constexpr qint64 maxImportBytes = 16 * 1024 * 1024;
 
 signals:

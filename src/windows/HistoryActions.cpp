@@ -36,8 +36,12 @@ QImage pixels(const HistoryItem &item, const QString &historyPng)
     QImageReader reader(path);
     reader.setAutoTransform(false);
     QImage image;
-    if (!reader.read(&image))
+    if (!reader.read(&image)) {
+        // Deleted meanwhile: the file's bytes went into the image.
+        if (item.image.sourcePath() != path)
+            return item.image.image();
         return {};
+    }
     const QSize px = item.image.pixelSize();
     const QSizeF pt = item.image.pointSize();
     if (px.isValid() && pt.width() > 0)
@@ -97,8 +101,14 @@ void reveal(const HistoryItem &item)
 void deleteEntry(AppState &appState, const QUuid &id)
 {
     HistoryService &service = HistoryService::shared();
+    // An export or an editor may still hold the entry: its image keeps the
+    // file's pixels for them when the file goes.
+    ImageHandle image;
+    for (const HistoryItem &item : std::as_const(service.items()))
+        if (item.id == id)
+            image = item.image;
     service.items().removeIf([&id](const HistoryItem &item) { return item.id == id; });
-    service.deleteImageFile(id);
+    service.deleteImageFile(id, image);
     service.persist();
     appState.setHistory(service.items());
 }

@@ -24,7 +24,8 @@ void reveal(const HistoryItem &item);
 // Whether the entry has a saved file that exists now.
 bool hasSavedFile(const HistoryItem &item);
 // Removes the entry from the history service and AppState and queues the
-// removal of its history PNG and the manifest rewrite. The saved
+// removal of its history PNG and the manifest rewrite; an export or an
+// editor that still holds the entry's image keeps its pixels. The saved
 // screenshot is not touched.
 void deleteEntry(AppState &appState, const QUuid &id);
 // The capture's pixels: in memory when they are, else read from its history

@@ -9,9 +9,17 @@
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
+#include "settings/GeneralSettingsTab.h"
+#include "settings/SavedFoldersEditor.h"
+#include "settings/SettingsBackup.h"
+#include "settings/SettingsView.h"
 #include "support/TestHome.h"
 
 #include <QAction>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSet>
@@ -209,6 +217,48 @@ TEST_F(MenusTest, EverySaveToSubmenuRefreshesEachTimeItOpensAlsoAfterTheTrayMenu
     EXPECT_EQ(describe(traySaveTo).first(), QString("/srv/d"));
     open(barSaveTo);
     EXPECT_EQ(describe(barSaveTo).first(), QString("/srv/d"));
+}
+
+// An import stores the folders behind AppState's back: the settings window
+// and the Save To menu used to keep the old list, and removing one folder
+// then stored that stale list over the imported one.
+TEST_F(MenusTest, ImportedSavedFoldersShowEverywhereAtOnceAndSurviveARemoval)
+{
+    AppDelegate delegate;
+    launch(delegate);
+    AppState &state = delegate.appState();
+    state.setSavedPaths({"/srv/old"});
+    SettingsView settings(state, "general");
+    settings.show();
+    SavedFoldersEditor *editor = settings.generalTab()->savedFolders();
+    ASSERT_EQ(editor->paths(), QStringList{"/srv/old"});
+
+    const QByteArray list = QJsonDocument(QJsonArray{"/srv/new1", "/srv/new2", "/srv/new3"}).toJson();
+    const QJsonObject values{{"savedPaths", QJsonObject{{"__data__", QString::fromLatin1(list.toBase64())}}}};
+    const QString file = TestHome::path() + "/backup.json";
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(QJsonObject{{"version", 1}, {"values", values}}).toJson());
+    }
+    SettingsBackup backup;
+    backup.importCompletion(file);
+    ASSERT_TRUE(backup.status() && backup.status()->startsWith("Imported 1 ")) << backup.status()->toStdString();
+
+    const QStringList imported{"/srv/new1", "/srv/new2", "/srv/new3"};
+    EXPECT_EQ(state.savedPaths(), imported);
+    EXPECT_EQ(editor->paths(), imported);
+    QMenu *saveTo = saveToIn(delegate.statusItem()->menu());
+    open(saveTo);
+    EXPECT_EQ(describe(saveTo).mid(0, 3), imported);
+
+    editor->remove("/srv/new2");
+    const QStringList rest{"/srv/new1", "/srv/new3"};
+    EXPECT_EQ(state.savedPaths(), rest);
+    EXPECT_EQ(QJsonDocument::fromJson(*UserDefaults::standard().dataForKey("savedPaths")).array(),
+              (QJsonArray{"/srv/new1", "/srv/new3"}));
+    open(saveTo);
+    EXPECT_EQ(describe(saveTo).mid(0, 3), (QStringList{"/srv/new1", "/srv/new3", "-"}));
 }
 
 TEST_F(MenusTest, AddFolderAddsOnceAndAlwaysSelectsAndCancelChangesNothing)

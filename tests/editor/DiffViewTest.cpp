@@ -196,12 +196,24 @@ TEST(DiffView, PickedAndDroppedFilesAreComparedAndTheResultCopied)
     ASSERT_TRUE(QTest::qWaitFor([&] { return ended.size() == 2; }, 5000));
     EXPECT_EQ(view.differenceImage().pixel(12, 12), qRgb(30, 50, 70));
 
-    QGuiApplication::clipboard()->setText("something else");
+    // Copy clears the clipboard, then puts the one image on it: what the
+    // clipboard holds at each change, in order.
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->setText("something else");
+    QList<QStringList> held;
+    QObject watcher;
+    QObject::connect(clipboard, &QClipboard::dataChanged, &watcher, [&] {
+        const QMimeData *data = clipboard->mimeData();
+        held.append(data ? data->formats() : QStringList());
+    });
     ASSERT_TRUE(view.copyButton()->isEnabled());
     view.copyButton()->click();
-    const QImage copied = QGuiApplication::clipboard()->image();
+    ASSERT_EQ(held.size(), 2);
+    EXPECT_TRUE(held[0].isEmpty()) << held[0].join(", ").toStdString();
+    EXPECT_TRUE(clipboard->mimeData()->hasImage());
+    EXPECT_FALSE(clipboard->mimeData()->hasText());
+    const QImage copied = clipboard->image();
     EXPECT_EQ(copied.convertToFormat(QImage::Format_ARGB32_Premultiplied), view.differenceImage());
-    EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
 }
 
 // Files that are no images leave everything as it was, say so, and write

@@ -11,7 +11,13 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <condition_variable>
 #include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -169,6 +175,45 @@ TEST(SettingsBackup, ImportOfAnUnreadableFileSaysSoAndChangesNothing)
         EXPECT_TRUE(backup.status()->startsWith("Could not read the file: ")) << backup.status()->toStdString();
         EXPECT_EQ(UserDefaults::standard().integerForKey("countdownSeconds"), 9);
     }
+}
+
+// A named pipe chosen as the import file held the window in open() until
+// someone wrote to it. Here a writer comes after two seconds, only to free a
+// stuck import: the import must have answered long before.
+TEST(SettingsBackup, ImportOfANamedPipeAnswersAtOnceAndChangesNothing)
+{
+    ScriptedPanel panel;
+    SettingsBackup backup;
+    UserDefaults::standard().setInteger("countdownSeconds", 9);
+    const QString fifo = TestHome::path() + "/pipe.json";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool answered = false;
+    bool hadToFreeIt = false;
+    std::thread writer([&] {
+        std::unique_lock lock(mutex);
+        if (cv.wait_for(lock, std::chrono::seconds(2), [&] { return answered; }))
+            return;
+        hadToFreeIt = true;
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+        if (fd >= 0)
+            ::close(fd);
+    });
+    backup.importSettings();
+    panel.choose(fifo);
+    {
+        std::lock_guard lock(mutex);
+        answered = true;
+    }
+    cv.notify_one();
+    writer.join();
+
+    EXPECT_FALSE(hadToFreeIt) << "the import waited for a writer";
+    ASSERT_TRUE(backup.status());
+    EXPECT_TRUE(backup.status()->startsWith("Could not read the file: ")) << backup.status()->toStdString();
+    EXPECT_EQ(UserDefaults::standard().integerForKey("countdownSeconds"), 9);
 }
 
 TEST(SettingsBackup, ImportReportsCountOrRefusal)

@@ -161,6 +161,26 @@ TEST_F(CrashReportingPanelTest, StatusFollowsTheFileAndTheDsnIsTrimmedOfAllWhite
     EXPECT_FALSE(SentrySDK::isEnabled());
 }
 
+// "not a dsn" showed the green shield and "Crash-only reporting active"
+// while the crash client logged the parse error and stayed off.
+TEST_F(CrashReportingPanelTest, ADsnTheClientCannotParseIsNotShownAsActive)
+{
+    for (const QString &dsn : {QString("not a dsn"), QString("https://k@127.0.0.1:9/"), QString("ftp://k@host/1")}) {
+        SCOPED_TRACE(dsn.toStdString());
+        ASSERT_TRUE(AppSettings::save(withDsn(dsn)));
+        CrashReportingPanel panel(AppSettings::load());
+        EXPECT_FALSE(CrashReportingPanel::isActive(panel.settings()));
+        const QString status = panel.statusLabel()->text();
+        EXPECT_TRUE(status.startsWith("The Sentry DSN cannot be used (")) << status.toStdString();
+        EXPECT_TRUE(status.endsWith(") — nothing is sent.")) << status.toStdString();
+        panel.toggle()->click();
+        panel.toggle()->click();
+        EXPECT_TRUE(AppSettings::load().sentry.enabled);
+        EXPECT_FALSE(SentrySDK::isEnabled());
+        EXPECT_EQ(panel.statusLabel()->text(), status);
+    }
+}
+
 // An opt-out that could not be written came back on at the next start
 // while the panel showed it off.
 TEST_F(CrashReportingPanelTest, AFailedSaveShowsAnErrorAndKeepsTheFileState)

@@ -141,7 +141,7 @@ TEST_F(ShortcutsTabTest, TypedShortcutsAreCheckedBeforeTheyAreStored)
         commit(tab, region, bad);
         EXPECT_EQ(beeps, before + 1);
         EXPECT_TRUE(tab.hasTextError(region));
-        EXPECT_TRUE(tab.row(region).errorMark->isVisible() || !tab.isVisible());
+        EXPECT_TRUE(tab.row(region).errorMark->isVisible());
         EXPECT_EQ(tab.row(region).text->text(), bad) << "the typed text stays";
         EXPECT_FALSE(stored("region"));
     }
@@ -150,9 +150,13 @@ TEST_F(ShortcutsTabTest, TypedShortcutsAreCheckedBeforeTheyAreStored)
     // Blank text only clears the mark.
     commit(tab, region, "   ");
     EXPECT_FALSE(tab.hasTextError(region));
+    EXPECT_FALSE(tab.row(region).errorMark->isVisible());
     EXPECT_FALSE(stored("region"));
 
+    commit(tab, region, "q");
+    ASSERT_TRUE(tab.row(region).errorMark->isVisible());
     commit(tab, region, "F12");
+    EXPECT_FALSE(tab.row(region).errorMark->isVisible());
     EXPECT_EQ(stored("region"), QByteArray(R"({"keyCode":111,"carbonModifiers":0})"));
     commit(tab, region, " cmd+shift+a\n");
     EXPECT_EQ(AppState::hotKeyBinding(region), HotKeyBinding(0, 0x300));

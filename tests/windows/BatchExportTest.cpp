@@ -1,11 +1,14 @@
 #include "HistoryTestSupport.h"
 
+#include "output/ImageExporter.h"
 #include "support/RecordingAlertPresenter.h"
 #include "windows/BatchExport.h"
+#include "windows/HistoryCard.h"
 #include "windows/HistoryView.h"
 
 #include <QDir>
 #include <QTest>
+#include <QToolButton>
 
 namespace {
 
@@ -122,4 +125,35 @@ TEST_F(BatchExportTest, AFolderThatCannotBeWrittenAndADamagedCaptureAreCountedAs
     // Exporting read the files without keeping the pixels in the entries.
     for (const HistoryItem &item : appState->history())
         EXPECT_FALSE(item.image.isDecoded());
+}
+
+// The export list is fixed when the button is pressed; deleting one of its
+// captures while the folder panel is open used to drop the file under it
+// ("Exported 2 screenshots (1 failed).").
+TEST_F(BatchExportTest, ACaptureDeletedWhileTheFolderPanelIsOpenIsStillExported)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    addCapture(Qt::red, now.addSecs(-3));
+    const HistoryItem deleted = addCapture(Qt::blue, now.addSecs(-2));
+    addCapture(Qt::green, now.addSecs(-1));
+    // Pixels on disk only, as after a relaunch.
+    reloadHistoryFromDisk();
+    HistoryView view(*appState);
+    const QString folder = TestHome::path() + "/export";
+    panel.answer = folder;
+    panel.answerAtOnce = false;
+    ASSERT_TRUE(view.exportAll());
+
+    view.setHoveredID(deleted.id);
+    ASSERT_NE(view.card(deleted.id), nullptr);
+    view.card(deleted.id)->actionButton("trash")->click();
+    HistoryService::shared().waitForPendingWrites();
+    ASSERT_FALSE(QFile::exists(pngOf(deleted.id)));
+    ASSERT_EQ(appState->history().size(), 2);
+
+    panel.finish();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 20000));
+    EXPECT_EQ(alerts.alerts[0].informativeText, "Exported 3 screenshots.");
+    const QString name = ImageExporter::fileName(ImageFormat::png, deleted.date.toLocalTime());
+    EXPECT_EQ(bandColor(folder + "/" + name), QColor(Qt::blue).rgb());
 }

@@ -135,6 +135,31 @@ TEST_F(HistoryGridTest, TheSelectionNeverHoldsCapturesThatLeftTheHistory)
     EXPECT_EQ(view.cards()[0]->item().id, c.id);
 }
 
+// An editor opened on a capture whose history file was not written yet
+// keeps the capture's image; the write then moves its pixels to that file.
+// Deleting the entry used to remove the file under the editor.
+TEST_F(HistoryGridTest, AnEditorOpenedBeforeTheFileWasWrittenKeepsItsPictureWhenTheEntryIsDeleted)
+{
+    const HistoryItem item = addCapture(Qt::magenta, QDateTime::currentDateTime(), CaptureMode::region,
+                                        std::nullopt, false);
+    HistoryActions::openInEditor(*appState, item);
+    ASSERT_EQ(appState->capturedImage(), item.image);
+    HistoryService::shared().saveImage(item);
+    HistoryService::shared().waitForPendingWrites();
+    ASSERT_FALSE(item.image.isDecoded()) << "the pixels live in the history file now";
+
+    HistoryView view(*appState);
+    view.setHoveredID(item.id);
+    view.card(item.id)->actionButton("trash")->click();
+    HistoryService::shared().waitForPendingWrites();
+    ASSERT_FALSE(QFile::exists(pngOf(item.id)));
+    ASSERT_TRUE(appState->history().isEmpty());
+
+    const QImage shown = appState->capturedImage().image();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), picture(Qt::magenta).convertToFormat(QImage::Format_RGB32));
+}
+
 TEST_F(HistoryGridTest, PicturesComeAtDisplaySizeAndTimesReadAsElapsedTime)
 {
     // An entry whose history file is not written yet shows its pixels in memory.
