@@ -9,11 +9,14 @@
 #include "windows/CaptureModeCard.h"
 #include "windows/RecentThumbnailCard.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <cstdlib>
 
 namespace {
 
@@ -28,6 +31,27 @@ QWidget *capped(QWidget *content)
     content->setSizePolicy(policy);
     return content;
 }
+
+// The recent strip scrolls only sideways, and takes an ordinary (vertical)
+// wheel for that; a wheel that cannot move it goes on to the page.
+class SidewaysScrollArea : public QScrollArea
+{
+protected:
+    void wheelEvent(QWheelEvent *event) override
+    {
+        // Whichever way the wheel turned, it moves the strip along:
+        // turning down (or right) shows later captures.
+        const auto along = [](QPoint d) { return std::abs(d.x()) > std::abs(d.y()) ? d.x() : d.y(); };
+        const int distance = event->pixelDelta().isNull()
+                                 ? along(event->angleDelta()) * QApplication::wheelScrollLines()
+                                       * horizontalScrollBar()->singleStep() / 120
+                                 : along(event->pixelDelta());
+        QScrollBar *bar = horizontalScrollBar();
+        const int before = bar->value();
+        bar->setValue(before - distance);
+        event->setAccepted(bar->value() != before);
+    }
+};
 
 QLayout *centred(QWidget *content)
 {
@@ -94,7 +118,7 @@ QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidge
     headline.setBold(true);
     recentTitle->setFont(headline);
     recent->addWidget(recentTitle);
-    m_recentScroll = new QScrollArea;
+    m_recentScroll = new SidewaysScrollArea;
     m_recentScroll->setFrameShape(QFrame::NoFrame);
     m_recentScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_recentScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

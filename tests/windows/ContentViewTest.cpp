@@ -16,8 +16,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 namespace {
 
@@ -176,6 +179,41 @@ TEST_F(ContentViewTest, RecentStripShowsTheSixNewestAndFollowsTheHistory)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(page.recentSection()->isVisibleTo(&page));
     EXPECT_TRUE(page.recentCards().isEmpty());
+}
+
+// The strip has no scroll bar to drag: an ordinary wheel moves it along.
+TEST_F(ContentViewTest, RecentStripScrollsSidewaysWithTheWheel)
+{
+    QuickCaptureView page(*appState);
+    page.resize(820, 560);
+    page.show();
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-600);
+    for (int i = 0; i < 6; ++i)
+        addCapture(QColor::fromHsv(i * 40, 200, 200), start.addSecs(i));
+    QCoreApplication::processEvents();
+    auto *strip = page.recentSection()->findChild<QScrollArea *>();
+    ASSERT_TRUE(strip);
+    QScrollBar *bar = strip->horizontalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "six captures are wider than the page";
+
+    const auto turn = [](QWidget *w, QPoint angle) {
+        QWheelEvent wheel(QPointF(w->rect().center()), QPointF(w->mapToGlobal(w->rect().center())), QPoint(), angle,
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(w, &wheel);
+        return wheel.isAccepted();
+    };
+    // (Sent events do not travel up from the card, so it goes where a
+    // real wheel over a card ends up.)
+    QWidget *viewport = strip->viewport();
+    EXPECT_TRUE(turn(viewport, QPoint(0, -120)));
+    const int down = bar->value();
+    EXPECT_GT(down, 0);
+    turn(viewport, QPoint(0, -120 * 20));
+    EXPECT_EQ(bar->value(), bar->maximum());
+    turn(viewport, QPoint(-120, 0)); // a sideways wheel still works; at the end it goes on to the page
+    EXPECT_EQ(bar->value(), bar->maximum());
+    turn(viewport, QPoint(0, 120 * 20));
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST_F(ContentViewTest, CardClickPostsItsModeAndTheChipFollowsTheBindings)
