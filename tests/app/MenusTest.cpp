@@ -9,6 +9,7 @@
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
+#include "support/ShownMenuLabel.h"
 #include "support/TestHome.h"
 
 #include <QAction>
@@ -177,6 +178,18 @@ TEST_F(MenusTest, SaveToListsTheFoldersWithTheCurrentOneChecked)
     EXPECT_EQ(state.saveDirectory(), QString("/mnt/Other Disk/Shots"));
     items[0]->trigger();
     EXPECT_EQ(state.saveDirectory(), AppPaths::home() + "/Desktop");
+
+    // Folder names show as they are: "&" is no accelerator mark, a tab no
+    // shortcut column.
+    state.setSavedPaths({"~/R&D", "/mnt/Tom && Jerry/Tab\there"});
+    open(menu);
+    const QList<QAction *> named = menu->actions();
+    EXPECT_EQ(shownMenuLabel(named[0]), "~/R&D");
+    EXPECT_EQ(shownMenuLabel(named[1]), "/mnt/Tom && Jerry/Tab here");
+    EXPECT_FALSE(hasAccelerator(named[0]));
+    EXPECT_FALSE(hasAccelerator(named[1]));
+    named[1]->trigger();
+    EXPECT_EQ(state.saveDirectory(), QString("/mnt/Tom && Jerry/Tab\there"));
 }
 
 // The menu bar's "Save To" must keep refreshing after the tray menu has been
