@@ -140,10 +140,14 @@ TEST_F(MenusTest, TheMenuBarGetsAboutUpdatesCaptureToolsAndHelp)
               (QStringList{"Open Vorna [Ctrl+0]", "History [Ctrl+Shift+H]", "Editor [Ctrl+Shift+E]", "> Save To", "-",
                            "Diff Viewer… [Ctrl+Shift+D]", "Settings… [Ctrl+,]"}));
     EXPECT_EQ(describe(menus[3]->menu()), (QStringList{"Vorna Help [Ctrl+?]", "-", "Report a Bug…"}));
-    // It is shown on the main window.
+    // It is shown on the main window, above the window's 820 x 560 content.
     delegate.openMainWindow();
-    ASSERT_NE(delegate.windows().mainWindow(), nullptr);
-    EXPECT_EQ(delegate.windows().mainWindow()->menuBar(), bar);
+    AppWindow *main = delegate.windows().mainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->menuBar(), bar);
+    EXPECT_GT(bar->height(), 0);
+    EXPECT_EQ(main->rootView()->size(), QSize(820, 560));
+    EXPECT_EQ(main->height(), 560 + bar->height());
     // The menu bar does not follow the simple menu mode.
     delegate.appState().setSimpleMenuMode(true);
     EXPECT_EQ(menus[1]->menu()->actions().size(), 5);
