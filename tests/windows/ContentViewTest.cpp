@@ -144,6 +144,17 @@ TEST_F(ContentViewTest, SidebarSwitchesPagesAndTheHistoryPageStartsAfreshEachTim
     EXPECT_TRUE(view.historyView()->selectedIDs().isEmpty());
     EXPECT_FALSE(view.historyView()->hoveredID().has_value());
 
+    // Control-clicking the selected row leaves it selected with its page.
+    QListWidget *sidebar = view.sidebar();
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      sidebar->visualItemRect(sidebar->item(2)).center());
+    EXPECT_EQ(view.selectedTab(), ContentTab::history);
+    EXPECT_EQ(sidebar->selectedItems(), QList<QListWidgetItem *>{sidebar->item(2)});
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      sidebar->visualItemRect(sidebar->item(1)).center());
+    EXPECT_EQ(view.selectedTab(), ContentTab::capture);
+    EXPECT_EQ(sidebar->selectedItems(), QList<QListWidgetItem *>{sidebar->item(1)});
+
     // Both settings buttons ask the shell for the settings window.
     PostRecorder settings(NotificationNames::showSettings);
     QTest::mouseClick(view.settingsButton(), Qt::LeftButton);
