@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -53,6 +54,16 @@ protected:
     }
 };
 
+// The symbol in one colour (the accent), keeping its shape and edges.
+QPixmap tinted(const QIcon &icon, int size, const QColor &color)
+{
+    QPixmap pixmap = icon.pixmap(QSize(size, size), qApp->devicePixelRatio());
+    QPainter p(&pixmap);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(QRect(QPoint(), pixmap.size()), color);
+    return pixmap;
+}
+
 QLayout *centred(QWidget *content)
 {
     auto *row = new QHBoxLayout;
@@ -77,7 +88,8 @@ QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidge
     header->setSpacing(8);
     auto *symbol = new QLabel;
     symbol->setObjectName(QStringLiteral("QuickCaptureSymbol"));
-    symbol->setPixmap(SymbolIcon::make(QStringLiteral("camera.viewfinder")).pixmap(48, 48));
+    symbol->setPixmap(tinted(SymbolIcon::make(QStringLiteral("camera.viewfinder")), 48,
+                             symbol->palette().color(QPalette::Highlight)));
     symbol->setAlignment(Qt::AlignCenter);
     auto *title = new QLabel(localized("Vorna"));
     QFont titleFont = title->font();

@@ -4,6 +4,7 @@
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
 #include "windows/CardAnimation.h"
+#include "windows/DestructiveMenu.h"
 #include "windows/HistoryActions.h"
 #include "windows/ThumbnailCache.h"
 
@@ -157,7 +158,7 @@ void RecentThumbnailCard::keyPressEvent(QKeyEvent *event)
 std::unique_ptr<QMenu> RecentThumbnailCard::buildMenu()
 {
     // No parent: a "Delete" drops this card while its menu may live on.
-    auto menu = std::make_unique<QMenu>();
+    auto menu = std::make_unique<DestructiveMenu>();
     // The actions act on copies: a delete rebuilds the strip and drops this card.
     const HistoryItem item = m_item;
     AppState *appState = &m_appState;
@@ -172,8 +173,9 @@ std::unique_ptr<QMenu> RecentThumbnailCard::buildMenu()
                         [item] { HistoryActions::reveal(item); });
     }
     menu->addSeparator();
-    menu->addAction(SymbolIcon::make(QStringLiteral("trash")), localized("Delete"),
-                    [appState, id = item.id] { HistoryActions::deleteEntry(*appState, id); });
+    QAction *remove = menu->addAction(SymbolIcon::make(QStringLiteral("trash")), localized("Delete"),
+                                      [appState, id = item.id] { HistoryActions::deleteEntry(*appState, id); });
+    DestructiveMenu::markDestructive(remove);
     return menu;
 }
 

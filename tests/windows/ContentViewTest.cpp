@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -225,6 +226,77 @@ TEST_F(ContentViewTest, RecentStripScrollsSidewaysWithTheWheel)
     EXPECT_EQ(bar->value(), bar->maximum());
     turn(viewport, QPoint(0, 120 * 20));
     EXPECT_EQ(bar->value(), 0);
+}
+
+// How many of the image's pixels are (nearly) the colour.
+static int pixelsOf(const QImage &image, const QColor &color)
+{
+    int n = 0;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x) {
+            const QColor c = argb.pixelColor(x, y);
+            if (c.alpha() > 200 && std::abs(c.red() - color.red()) < 40 && std::abs(c.green() - color.green()) < 40 &&
+                std::abs(c.blue() - color.blue()) < 40)
+                ++n;
+        }
+    return n;
+}
+
+// How many of the image's pixels are a strong red.
+static int redPixels(const QImage &image)
+{
+    int n = 0;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x) {
+            const QColor c = argb.pixelColor(x, y);
+            if (c.alpha() > 200 && c.red() > 180 && c.green() < 110 && c.blue() < 110)
+                ++n;
+        }
+    return n;
+}
+
+// Deleting looks destructive wherever it is offered: the history card's
+// trash button and the thumbnail menu's "Delete" are red. The page's
+// header symbol is drawn in the accent colour.
+TEST_F(ContentViewTest, DeleteIsRedAndTheHeaderSymbolTakesTheAccent)
+{
+    addCapture(Qt::blue, QDateTime::currentDateTime());
+    ContentView view(*appState);
+    view.resize(820, 560);
+    view.show();
+
+    QuickCaptureView *page = view.quickCaptureView();
+    auto *symbol = page->findChild<QLabel *>("QuickCaptureSymbol");
+    ASSERT_TRUE(symbol);
+    const QImage header = symbol->pixmap().toImage();
+    const QColor accent = symbol->palette().color(QPalette::Highlight);
+    EXPECT_GT(pixelsOf(header, accent), 100);
+    EXPECT_EQ(pixelsOf(header, symbol->palette().color(QPalette::WindowText)), 0);
+
+    std::unique_ptr<QMenu> menu = page->recentCards()[0]->buildMenu();
+    QAction *remove = actionNamed(*menu, "Delete");
+    ASSERT_TRUE(remove);
+    // The titles, right of the icons (the trash symbol is red by itself).
+    const auto title = [&](QAction *action) {
+        QRect r = menu->actionGeometry(action);
+        r.setLeft(r.left() + 28);
+        return menu->grab(r).toImage();
+    };
+    menu->popup(QPoint(0, 0));
+    EXPECT_GT(redPixels(title(remove)), 10) << "Delete";
+    EXPECT_EQ(redPixels(title(actionNamed(*menu, "Copy"))), 0) << "Copy";
+    menu->hide();
+
+    view.setSelectedTab(ContentTab::history);
+    HistoryCard *card = view.historyView()->cards().first();
+    view.historyView()->setHoveredID(card->item().id);
+    QCoreApplication::processEvents();
+    QToolButton *trash = card->actionButton("trash");
+    ASSERT_TRUE(trash);
+    EXPECT_GT(redPixels(trash->grab().toImage()), 10) << "trash";
+    EXPECT_EQ(redPixels(card->actionButton("pencil")->grab().toImage()), 0) << "pencil";
 }
 
 TEST_F(ContentViewTest, CardClickPostsItsModeAndTheChipFollowsTheBindings)
