@@ -18,7 +18,10 @@
 namespace {
 
 constexpr int kMargin = 6; // room for the hover scale, outline and shadow
-constexpr qreal kMaxAspect = 4.0;
+// The width follows the picture; only a picture of absurd proportions (a
+// line of pixels) is letterboxed, so that its card stays a sane size.
+constexpr qreal kMinAspect = 0.25;
+constexpr qreal kMaxAspect = 40.0;
 constexpr qreal kCornerRadius = 6;
 
 } // namespace
@@ -46,16 +49,22 @@ RecentThumbnailCard::RecentThumbnailCard(const HistoryItem &item, AppState &appS
     });
 }
 
+qreal RecentThumbnailCard::aspect() const
+{
+    return std::clamp(m_pictureSize.width() / m_pictureSize.height(), kMinAspect, kMaxAspect);
+}
+
 QSize RecentThumbnailCard::sizeHint() const
 {
-    const qreal aspect = std::clamp(m_pictureSize.width() / m_pictureSize.height(), 0.25, kMaxAspect);
-    return QSize(qRound(thumbnailHeight * aspect) + 2 * kMargin, thumbnailHeight + 2 * kMargin);
+    return QSize(qRound(thumbnailHeight * aspect()) + 2 * kMargin, thumbnailHeight + 2 * kMargin);
 }
 
 QSize RecentThumbnailCard::thumbnailBounds() const
 {
+    // The picture at the card's size: 80 points high for every shape the
+    // card takes.
     const qreal dpr = devicePixelRatioF();
-    return QSize(qCeil(thumbnailHeight * kMaxAspect * dpr), qCeil(thumbnailHeight * dpr));
+    return QSize(qCeil(thumbnailHeight * std::max(aspect(), 1.0) * dpr), qCeil(thumbnailHeight * dpr));
 }
 
 bool RecentThumbnailCard::showsPlaceholder() const

@@ -193,6 +193,32 @@ TEST_F(ContentViewTest, RecentStripShowsTheSixNewestAndFollowsTheHistory)
     EXPECT_TRUE(page.recentCards().isEmpty());
 }
 
+// A very wide capture gives a wide thumbnail, still 80 points high.
+TEST_F(ContentViewTest, AWideCapturesThumbnailKeepsItsHeight)
+{
+    QuickCaptureView page(*appState);
+    page.resize(820, 560);
+    page.show();
+    // 1600 x 100 pixels at two pixels per point: 16 times as wide as high.
+    addCapture(Qt::blue, QDateTime::currentDateTime(), CaptureMode::region, std::nullopt, true, QSize(1600, 100));
+    ASSERT_EQ(page.recentCards().size(), 1);
+    RecentThumbnailCard *card = page.recentCards().first();
+    EXPECT_EQ(card->sizeHint().height() - 12, RecentThumbnailCard::thumbnailHeight);
+    EXPECT_EQ(card->sizeHint().width() - 12, 16 * RecentThumbnailCard::thumbnailHeight);
+
+    settleThumbnails();
+    card->resize(card->sizeHint());
+    const QImage shown = card->grab().toImage();
+    // The blue band is the middle third of the picture.
+    int bandRows = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        const QColor c = shown.pixelColor(shown.width() / 2, y);
+        if (c.blue() > 200 && c.red() < 60 && c.green() < 60)
+            ++bandRows;
+    }
+    EXPECT_NEAR(bandRows, RecentThumbnailCard::thumbnailHeight / 3, 2);
+}
+
 // The strip has no scroll bar to drag: an ordinary wheel moves it along.
 TEST_F(ContentViewTest, RecentStripScrollsSidewaysWithTheWheel)
 {
