@@ -1,9 +1,11 @@
 #include "app/AppWindow.h"
 
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 
-AppWindow::AppWindow(const QString &title, const QSize &contentSize, QWidget *parent) : QMainWindow(parent)
+AppWindow::AppWindow(const QString &title, const QSize &contentSize, QWidget *parent)
+    : QMainWindow(parent), m_contentSize(contentSize)
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(title);
@@ -33,4 +35,29 @@ void AppWindow::makeKeyAndOrderFront()
     show();
     raise();
     activateWindow();
+}
+
+void AppWindow::showEvent(QShowEvent *event)
+{
+    // Only the first time: later the size is the user's.
+    if (!m_fitted) {
+        m_fitted = true;
+        fitContent();
+    }
+    QMainWindow::showEvent(event);
+}
+
+void AppWindow::fitContent()
+{
+    if (!centralWidget() || !layout())
+        return;
+    layout()->activate();
+    const QSize missing = m_contentSize - centralWidget()->size();
+    if (missing.isNull() || missing.width() < 0 || missing.height() < 0)
+        return;
+    QRect frame = geometry();
+    const QPoint centre = frame.center();
+    frame.setSize(frame.size() + missing);
+    frame.moveCenter(centre);
+    setGeometry(frame);
 }

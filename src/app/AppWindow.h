@@ -20,4 +20,15 @@ public:
     void center();
     // Shows the window, raises it and gives it the keyboard focus.
     void makeKeyAndOrderFront();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    // Grows the window by what a menu bar takes, so that the root view gets
+    // the content size, keeping the window's centre.
+    void fitContent();
+
+    QSize m_contentSize;
+    bool m_fitted = false;
 };

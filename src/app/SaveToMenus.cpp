@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "platform/AppPaths.h"
 #include "platform/Localized.h"
+#include "platform/MenuText.h"
 #include "platform/SymbolIcon.h"
 #include "settings/SettingsPanels.h"
 
@@ -78,7 +79,7 @@ void SaveToMenus::rebuildSaveToMenu(QMenu *menu)
     const QIcon folder = SymbolIcon::make(QStringLiteral("folder"));
     for (const QString &path : saved) {
         const QString expanded = AppPaths::expandTilde(path);
-        QAction *item = menu->addAction(folder, abbreviateWithTilde(expanded));
+        QAction *item = menu->addAction(folder, menuItemText(abbreviateWithTilde(expanded)));
         item->setData(path); // exactly as stored
         item->setCheckable(true);
         item->setChecked(expanded == current);

@@ -3,6 +3,7 @@
 #include "editor/EditorSymbols.h"
 #include "model/AppState.h"
 #include "platform/Localized.h"
+#include "platform/MenuText.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -54,7 +55,7 @@ void PresetsMenu::rebuildMenu()
 {
     m_menu->clear();
     for (const AnnotationPreset &preset : std::as_const(m_presets)) {
-        QAction *a = m_menu->addAction(preset.name);
+        QAction *a = m_menu->addAction(menuItemText(preset.name));
         connect(a, &QAction::triggered, this, [this, preset] { applyPreset(preset); });
     }
     if (!m_presets.isEmpty())
@@ -64,7 +65,7 @@ void PresetsMenu::rebuildMenu()
     if (!m_presets.isEmpty()) {
         QMenu *remove = m_menu->addMenu(localized("Delete…"));
         for (const AnnotationPreset &preset : std::as_const(m_presets)) {
-            QAction *a = remove->addAction(preset.name);
+            QAction *a = remove->addAction(menuItemText(preset.name));
             connect(a, &QAction::triggered, this, [this, preset] { deletePreset(preset); });
         }
     }

@@ -21,11 +21,12 @@ struct NamedKey
 };
 
 // Keys whose spelled token differs from their lower-cased display name.
+// The display names are the ones Qt's menus give these keys on Linux.
 const NamedKey kSpecialKeys[] = {
-    {36, "⏎", "return"},     {48, "⇥", "tab"},        {49, "Space", "space"}, {51, "⌫", "delete"},
-    {117, "⌦", "del"},       {53, "⎋", "esc"},        {123, "←", "left"},     {124, "→", "right"},
-    {126, "↑", "up"},        {125, "↓", "down"},      {115, "⇱", "home"},     {119, "⇲", "end"},
-    {116, "⇞", "pageup"},    {121, "⇟", "pagedown"},  {27, "-", "-"},         {24, "=", "="},
+    {36, "Return", "return"}, {48, "Tab", "tab"},          {49, "Space", "space"}, {51, "Backspace", "delete"},
+    {117, "Del", "del"},      {53, "Esc", "esc"},          {123, "Left", "left"},  {124, "Right", "right"},
+    {126, "Up", "up"},        {125, "Down", "down"},       {115, "Home", "home"},  {119, "End", "end"},
+    {116, "PgUp", "pageup"},  {121, "PgDown", "pagedown"}, {27, "-", "-"},         {24, "=", "="},
     {33, "[", "["},          {30, "]", "]"},          {41, ";", ";"},         {39, "'", "'"},
     {43, ",", ","},          {47, ".", "."},          {44, "/", "/"},         {42, "\\", "\\"},
     {50, "`", "`"},
@@ -72,7 +73,7 @@ const QHash<QString, quint32> &namedCodes()
             {"esc", 53},         {"⎋", 53},            {"left", 123},     {"right", 124},       {"up", 126},
             {"down", 125},       {"←", 123},           {"→", 124},        {"↑", 126},           {"↓", 125},
             {"home", 115},       {"end", 119},         {"pageup", 116},   {"pagedown", 121},    {"pgup", 116},
-            {"pgdn", 121},       {"-", 27},            {"minus", 27},     {"=", 24},            {"equals", 24},
+            {"pgdn", 121},       {"pgdown", 121},       {"-", 27},            {"minus", 27},     {"=", 24},            {"equals", 24},
             {"equal", 24},       {"[", 33},            {"leftbracket", 33}, {"]", 30},          {"rightbracket", 30},
             {";", 41},           {"semicolon", 41},    {"'", 39},         {"quote", 39},        {",", 43},
             {"comma", 43},       {".", 47},            {"period", 47},    {"/", 44},            {"slash", 44},
@@ -219,7 +220,7 @@ std::optional<HotKeyBinding> HotKeyBinding::fromSpec(const QString &spec)
     quint32 modifiers = 0;
     std::optional<QString> keyName;
     for (const QString &token : std::as_const(tokens)) {
-        if (token == u"cmd" || token == u"command" || token == u"meta")
+        if (token == u"cmd" || token == u"command" || token == u"meta" || token == u"super")
             modifiers |= commandModifier;
         else if (token == u"ctrl" || token == u"control")
             modifiers |= controlModifier;
@@ -247,16 +248,19 @@ QString HotKeyBinding::displayString() const
 {
     if (isUnbound())
         return QStringLiteral("—");
-    QString s;
-    if (carbonModifiers & controlModifier)
-        s += QStringLiteral("⌃");
-    if (carbonModifiers & optionModifier)
-        s += QStringLiteral("⌥");
-    if (carbonModifiers & shiftModifier)
-        s += QStringLiteral("⇧");
+    // The order and words of Qt's own shortcut texts on Linux, with the
+    // desktop's name for the logo key.
+    QStringList parts;
     if (carbonModifiers & commandModifier)
-        s += QStringLiteral("⌘");
-    return s + keyDisplayName(keyCode);
+        parts << QStringLiteral("Super");
+    if (carbonModifiers & controlModifier)
+        parts << QStringLiteral("Ctrl");
+    if (carbonModifiers & optionModifier)
+        parts << QStringLiteral("Alt");
+    if (carbonModifiers & shiftModifier)
+        parts << QStringLiteral("Shift");
+    parts << keyDisplayName(keyCode);
+    return parts.join(u'+');
 }
 
 QString HotKeyBinding::specString() const

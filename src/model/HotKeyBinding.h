@@ -44,7 +44,7 @@ struct HotKeyBinding
     static std::optional<HotKeyBinding> fromKeyEvent(const QKeyEvent &event);
 
     // Parses the spelled form ("ctrl+shift+1", "Ctrl-Shift-1", "⌃⇧1",
-    // "shift ctrl 1", ...). Nothing when the text does not name exactly one
+    // "shift ctrl 1", ...) and the shown form ("Super+Shift+PgDown"). Nothing when the text does not name exactly one
     // known key, and nothing for text that would give the unbound value (the
     // bare letter "a" is key code 0 without modifiers): typing a shortcut
     // never clears one by accident; clearing is an action of its own.
@@ -62,12 +62,13 @@ struct HotKeyBinding
         return (carbonModifiers & allModifiers) != 0 || isFunctionKey(keyCode);
     }
 
-    // Glyph form, e.g. "⌃⇧1"; "—" when unbound.
+    // The form shown to the user, as Qt's menus write shortcuts on Linux,
+    // e.g. "Ctrl+Shift+1" or "Super+Alt+PgUp"; "—" when unbound.
     QString displayString() const;
     // Spelled form, e.g. "ctrl+shift+1"; empty when unbound.
     QString specString() const;
 
-    // Name of a key in the glyph form ("A", "F13", "⏎", ...), else "Key " and the code.
+    // Name of a key in the shown form ("A", "F13", "Return", ...), else "Key " and the code.
     static QString keyDisplayName(quint32 keyCode);
     // Token of a key in the spelled form ("a", "f13", "return", ...).
     static QString keyToken(quint32 keyCode);

@@ -31,7 +31,7 @@ public:
     // Replaces every registration by these. Unbound bindings are skipped. A
     // combination an earlier registration of the list holds is refused.
     // Returns, in order, one text per shortcut the system refused: its title
-    // and its glyph form in parentheses, e.g. "Region Capture (⌃⇧3)".
+    // and its shown form in parentheses, e.g. "Region Capture (Ctrl+Shift+3)".
     QStringList registerHotKeys(const QList<Registration> &registrations);
     // Releases every shortcut.
     void unregisterAll();

@@ -7,6 +7,7 @@
 #include "platform/Localized.h"
 #include "platform/LoginItem.h"
 #include "settings/CrashReportingPanel.h"
+#include "settings/PickerKeyGuard.h"
 #include "settings/SavedFoldersEditor.h"
 #include "settings/SettingsBackupPanel.h"
 #include "settings/SettingsPanels.h"
@@ -141,6 +142,9 @@ GeneralSettingsTab::GeneralSettingsTab(AppState &appState, QWidget *parent) : QW
     auto *languageLabel = new QLabel(localized("Interface language:"));
     m_language = new QComboBox;
     languageLabel->setBuddy(m_language);
+    // Each choice stores the language and asks for a relaunch: stepping
+    // through the rows must not count as choosing them.
+    PickerKeyGuard::install(m_language);
     m_language->addItem(localized("System Default"), QString());
     m_language->insertSeparator(1);
     for (const LanguageOption &option : LanguageOption::all())

@@ -114,6 +114,12 @@ ContentView::ContentView(AppState &appState, ContentTab selectedTab, QWidget *pa
         if (current && current->data(kTabRole).isValid())
             setSelectedTab(ContentTab(current->data(kTabRole).toInt()));
     });
+    // Control-click can empty the selection; the row of the page shown
+    // stays selected.
+    connect(m_sidebar, &QListWidget::itemSelectionChanged, this, [this] {
+        if (m_sidebar->selectedItems().isEmpty())
+            selectRowOfPage();
+    });
     showPage();
 }
 
@@ -125,15 +131,21 @@ void ContentView::setSelectedTab(ContentTab tab)
     showPage();
 }
 
-void ContentView::showPage()
+void ContentView::selectRowOfPage()
 {
     for (int i = 0; i < m_sidebar->count(); ++i) {
         QListWidgetItem *row = m_sidebar->item(i);
         if (row->data(kTabRole).isValid() && ContentTab(row->data(kTabRole).toInt()) == m_selectedTab) {
             const QSignalBlocker quiet(m_sidebar);
-            m_sidebar->setCurrentItem(row);
+            m_sidebar->setCurrentItem(row, QItemSelectionModel::ClearAndSelect);
+            m_sidebar->viewport()->update();
         }
     }
+}
+
+void ContentView::showPage()
+{
+    selectRowOfPage();
     const bool history = m_selectedTab == ContentTab::history;
     if (history && !m_history) {
         m_history = new HistoryView(m_appState);

@@ -36,6 +36,7 @@ public:
 
 private:
     void showPage();
+    void selectRowOfPage();
 
     AppState &m_appState;
     ContentTab m_selectedTab;

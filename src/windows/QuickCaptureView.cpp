@@ -9,11 +9,15 @@
 #include "windows/CaptureModeCard.h"
 #include "windows/RecentThumbnailCard.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <cstdlib>
 
 namespace {
 
@@ -27,6 +31,37 @@ QWidget *capped(QWidget *content)
     policy.setHeightForWidth(content->sizePolicy().hasHeightForWidth());
     content->setSizePolicy(policy);
     return content;
+}
+
+// The recent strip scrolls only sideways, and takes an ordinary (vertical)
+// wheel for that; a wheel that cannot move it goes on to the page.
+class SidewaysScrollArea : public QScrollArea
+{
+protected:
+    void wheelEvent(QWheelEvent *event) override
+    {
+        // Whichever way the wheel turned, it moves the strip along:
+        // turning down (or right) shows later captures.
+        const auto along = [](QPoint d) { return std::abs(d.x()) > std::abs(d.y()) ? d.x() : d.y(); };
+        const int distance = event->pixelDelta().isNull()
+                                 ? along(event->angleDelta()) * QApplication::wheelScrollLines()
+                                       * horizontalScrollBar()->singleStep() / 120
+                                 : along(event->pixelDelta());
+        QScrollBar *bar = horizontalScrollBar();
+        const int before = bar->value();
+        bar->setValue(before - distance);
+        event->setAccepted(bar->value() != before);
+    }
+};
+
+// The symbol in one colour (the accent), keeping its shape and edges.
+QPixmap tinted(const QIcon &icon, int size, const QColor &color)
+{
+    QPixmap pixmap = icon.pixmap(QSize(size, size), qApp->devicePixelRatio());
+    QPainter p(&pixmap);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(QRect(QPoint(), pixmap.size()), color);
+    return pixmap;
 }
 
 QLayout *centred(QWidget *content)
@@ -53,7 +88,8 @@ QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidge
     header->setSpacing(8);
     auto *symbol = new QLabel;
     symbol->setObjectName(QStringLiteral("QuickCaptureSymbol"));
-    symbol->setPixmap(SymbolIcon::make(QStringLiteral("camera.viewfinder")).pixmap(48, 48));
+    symbol->setPixmap(tinted(SymbolIcon::make(QStringLiteral("camera.viewfinder")), 48,
+                             symbol->palette().color(QPalette::Highlight)));
     symbol->setAlignment(Qt::AlignCenter);
     auto *title = new QLabel(localized("Vorna"));
     QFont titleFont = title->font();
@@ -94,7 +130,7 @@ QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidge
     headline.setBold(true);
     recentTitle->setFont(headline);
     recent->addWidget(recentTitle);
-    m_recentScroll = new QScrollArea;
+    m_recentScroll = new SidewaysScrollArea;
     m_recentScroll->setFrameShape(QFrame::NoFrame);
     m_recentScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_recentScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

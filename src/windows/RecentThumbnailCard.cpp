@@ -4,6 +4,7 @@
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
 #include "windows/CardAnimation.h"
+#include "windows/DestructiveMenu.h"
 #include "windows/HistoryActions.h"
 #include "windows/ThumbnailCache.h"
 
@@ -17,7 +18,10 @@
 namespace {
 
 constexpr int kMargin = 6; // room for the hover scale, outline and shadow
-constexpr qreal kMaxAspect = 4.0;
+// The width follows the picture; only a picture of absurd proportions (a
+// line of pixels) is letterboxed, so that its card stays a sane size.
+constexpr qreal kMinAspect = 0.25;
+constexpr qreal kMaxAspect = 40.0;
 constexpr qreal kCornerRadius = 6;
 
 } // namespace
@@ -45,16 +49,22 @@ RecentThumbnailCard::RecentThumbnailCard(const HistoryItem &item, AppState &appS
     });
 }
 
+qreal RecentThumbnailCard::aspect() const
+{
+    return std::clamp(m_pictureSize.width() / m_pictureSize.height(), kMinAspect, kMaxAspect);
+}
+
 QSize RecentThumbnailCard::sizeHint() const
 {
-    const qreal aspect = std::clamp(m_pictureSize.width() / m_pictureSize.height(), 0.25, kMaxAspect);
-    return QSize(qRound(thumbnailHeight * aspect) + 2 * kMargin, thumbnailHeight + 2 * kMargin);
+    return QSize(qRound(thumbnailHeight * aspect()) + 2 * kMargin, thumbnailHeight + 2 * kMargin);
 }
 
 QSize RecentThumbnailCard::thumbnailBounds() const
 {
+    // The picture at the card's size: 80 points high for every shape the
+    // card takes.
     const qreal dpr = devicePixelRatioF();
-    return QSize(qCeil(thumbnailHeight * kMaxAspect * dpr), qCeil(thumbnailHeight * dpr));
+    return QSize(qCeil(thumbnailHeight * std::max(aspect(), 1.0) * dpr), qCeil(thumbnailHeight * dpr));
 }
 
 bool RecentThumbnailCard::showsPlaceholder() const
@@ -157,7 +167,7 @@ void RecentThumbnailCard::keyPressEvent(QKeyEvent *event)
 std::unique_ptr<QMenu> RecentThumbnailCard::buildMenu()
 {
     // No parent: a "Delete" drops this card while its menu may live on.
-    auto menu = std::make_unique<QMenu>();
+    auto menu = std::make_unique<DestructiveMenu>();
     // The actions act on copies: a delete rebuilds the strip and drops this card.
     const HistoryItem item = m_item;
     AppState *appState = &m_appState;
@@ -172,8 +182,9 @@ std::unique_ptr<QMenu> RecentThumbnailCard::buildMenu()
                         [item] { HistoryActions::reveal(item); });
     }
     menu->addSeparator();
-    menu->addAction(SymbolIcon::make(QStringLiteral("trash")), localized("Delete"),
-                    [appState, id = item.id] { HistoryActions::deleteEntry(*appState, id); });
+    QAction *remove = menu->addAction(SymbolIcon::make(QStringLiteral("trash")), localized("Delete"),
+                                      [appState, id = item.id] { HistoryActions::deleteEntry(*appState, id); });
+    DestructiveMenu::markDestructive(remove);
     return menu;
 }
 

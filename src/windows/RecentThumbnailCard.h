@@ -42,6 +42,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    qreal aspect() const;
     QSize thumbnailBounds() const;
     void setHovered(bool hovered);
 

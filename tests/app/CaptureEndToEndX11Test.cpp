@@ -151,7 +151,7 @@ TEST_F(CaptureEndToEndX11Test, AShortcutHeldByAnotherClientGivesOneAlertNamingIt
     ASSERT_EQ(alerts.alerts.size(), 1);
     EXPECT_EQ(alerts.alerts[0].title, QString("Hotkey Conflict"));
     EXPECT_EQ(alerts.alerts[0].informativeText,
-              QString("Some hotkeys could not be registered (already in use): Region Capture (⌃⇧3)"));
+              QString("Some hotkeys could not be registered (already in use): Region Capture (Ctrl+Shift+3)"));
 
     // The other four work.
     QSignalSpy started(&delegate, &AppDelegate::captureStarted);

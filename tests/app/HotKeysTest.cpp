@@ -101,7 +101,7 @@ TEST_F(HotKeysTest, RefusedShortcutsGiveOneConflictAlertListingEach)
         ASSERT_EQ(alerts.alerts.size(), 1);
         EXPECT_EQ(alerts.alerts[0].title, QString("Hotkey Conflict"));
         EXPECT_EQ(alerts.alerts[0].informativeText,
-                  QString("Some hotkeys could not be registered (already in use): Region Capture (⌃⇧3)"));
+                  QString("Some hotkeys could not be registered (already in use): Region Capture (Ctrl+Shift+3)"));
         EXPECT_EQ(keys.held.size(), 4);
     }
     alerts.alerts.clear();
@@ -112,8 +112,8 @@ TEST_F(HotKeysTest, RefusedShortcutsGiveOneConflictAlertListingEach)
     QTest::qWait(50);
     ASSERT_EQ(alerts.alerts.size(), 1);
     EXPECT_EQ(alerts.alerts[0].informativeText,
-              QString("Some hotkeys could not be registered (already in use): Region Capture (⌃⇧3), "
-                      "Timed Capture (⌃⇧5)"));
+              QString("Some hotkeys could not be registered (already in use): Region Capture (Ctrl+Shift+3), "
+                      "Timed Capture (Ctrl+Shift+5)"));
 }
 
 // Two modes on one combination: the earlier mode keeps it, the later one is
@@ -130,8 +130,8 @@ TEST_F(HotKeysTest, AModeOnACombinationAnEarlierModeHoldsIsRefused)
     ASSERT_EQ(alerts.alerts.size(), 1);
     EXPECT_EQ(alerts.alerts[0].title, QString("Hotkey Conflict"));
     EXPECT_EQ(alerts.alerts[0].informativeText,
-              QString("Some hotkeys could not be registered (already in use): Scrolling Capture (⌃⇧1), "
-                      "Timed Capture (⌃⇧2)"));
+              QString("Some hotkeys could not be registered (already in use): Scrolling Capture (Ctrl+Shift+1), "
+                      "Timed Capture (Ctrl+Shift+2)"));
     EXPECT_EQ(keys.held.size(), 3);
 
     QSignalSpy started(&delegate, &AppDelegate::captureStarted);

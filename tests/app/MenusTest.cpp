@@ -13,6 +13,7 @@
 #include "settings/SavedFoldersEditor.h"
 #include "settings/SettingsBackup.h"
 #include "settings/SettingsView.h"
+#include "support/ShownMenuLabel.h"
 #include "support/TestHome.h"
 
 #include <QAction>
@@ -147,10 +148,14 @@ TEST_F(MenusTest, TheMenuBarGetsAboutUpdatesCaptureToolsAndHelp)
               (QStringList{"Open Vorna [Ctrl+0]", "History [Ctrl+Shift+H]", "Editor [Ctrl+Shift+E]", "> Save To", "-",
                            "Diff Viewer… [Ctrl+Shift+D]", "Settings… [Ctrl+,]"}));
     EXPECT_EQ(describe(menus[3]->menu()), (QStringList{"Vorna Help [Ctrl+?]", "-", "Report a Bug…"}));
-    // It is shown on the main window.
+    // It is shown on the main window, above the window's 820 x 560 content.
     delegate.openMainWindow();
-    ASSERT_NE(delegate.windows().mainWindow(), nullptr);
-    EXPECT_EQ(delegate.windows().mainWindow()->menuBar(), bar);
+    AppWindow *main = delegate.windows().mainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->menuBar(), bar);
+    EXPECT_GT(bar->height(), 0);
+    EXPECT_EQ(main->rootView()->size(), QSize(820, 560));
+    EXPECT_EQ(main->height(), 560 + bar->height());
     // The menu bar does not follow the simple menu mode.
     delegate.appState().setSimpleMenuMode(true);
     EXPECT_EQ(menus[1]->menu()->actions().size(), 5);
@@ -185,6 +190,18 @@ TEST_F(MenusTest, SaveToListsTheFoldersWithTheCurrentOneChecked)
     EXPECT_EQ(state.saveDirectory(), QString("/mnt/Other Disk/Shots"));
     items[0]->trigger();
     EXPECT_EQ(state.saveDirectory(), AppPaths::home() + "/Desktop");
+
+    // Folder names show as they are: "&" is no accelerator mark, a tab no
+    // shortcut column.
+    state.setSavedPaths({"~/R&D", "/mnt/Tom && Jerry/Tab\there"});
+    open(menu);
+    const QList<QAction *> named = menu->actions();
+    EXPECT_EQ(shownMenuLabel(named[0]), "~/R&D");
+    EXPECT_EQ(shownMenuLabel(named[1]), "/mnt/Tom && Jerry/Tab here");
+    EXPECT_FALSE(hasAccelerator(named[0]));
+    EXPECT_FALSE(hasAccelerator(named[1]));
+    named[1]->trigger();
+    EXPECT_EQ(state.saveDirectory(), QString("/mnt/Tom && Jerry/Tab\there"));
 }
 
 // The menu bar's "Save To" must keep refreshing after the tray menu has been

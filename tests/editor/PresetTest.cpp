@@ -7,6 +7,7 @@
 #include "editor/PresetsMenu.h"
 #include "model/AppState.h"
 #include "platform/UserDefaults.h"
+#include "support/ShownMenuLabel.h"
 
 #include <QMenu>
 
@@ -155,4 +156,49 @@ TEST_F(PresetTest, MenuSavesAppliesAndDeletesThroughTheStore)
     EXPECT_TRUE(empty.presets().isEmpty());
     ASSERT_EQ(empty.presetMenu()->actions().size(), 1);
     EXPECT_EQ(empty.presetMenu()->actions()[0]->text(), QStringLiteral("Save current as preset…"));
+}
+
+// A preset's name shows in the menu exactly as it was typed: "&" is not an
+// accelerator mark and a tab does not split off a shortcut column.
+TEST_F(PresetTest, MenuShowsTypedNamesAsTyped)
+{
+    AppState state;
+    state.setCurrentTool(AnnotationTool::rectangle);
+    PresetsMenu menu(state);
+    for (const AnnotationPreset &p : menu.presets())
+        menu.deletePreset(p);
+    for (const QString &name : {QStringLiteral("R&D Arrow"), QStringLiteral("Tom && Jerry"),
+                                QStringLiteral("Left\tRight&")}) {
+        menu.setNewName(name);
+        ASSERT_TRUE(menu.canSaveName());
+        menu.saveCurrentAsPreset();
+    }
+    ASSERT_EQ(menu.presets().size(), 3);
+    EXPECT_EQ(menu.presets()[0].name, "R&D Arrow") << "stored as typed";
+
+    QMenu *remove = nullptr;
+    QStringList shown;
+    for (QAction *a : menu.presetMenu()->actions()) {
+        if (a->menu())
+            remove = a->menu();
+        else if (!a->isSeparator())
+            shown << shownMenuLabel(a);
+        EXPECT_FALSE(hasAccelerator(a)) << a->text().toStdString();
+    }
+    EXPECT_EQ(shown, (QStringList{"R&D Arrow", "Tom && Jerry", "Left Right&", "Save current as preset…"}));
+    ASSERT_TRUE(remove);
+    QStringList deletable;
+    for (QAction *a : remove->actions()) {
+        deletable << shownMenuLabel(a);
+        EXPECT_FALSE(hasAccelerator(a)) << a->text().toStdString();
+    }
+    EXPECT_EQ(deletable, (QStringList{"R&D Arrow", "Tom && Jerry", "Left Right&"}));
+
+    // The item still applies and deletes its own preset.
+    state.setCurrentTool(AnnotationTool::text);
+    menu.presetMenu()->actions()[0]->trigger();
+    EXPECT_EQ(state.currentTool(), AnnotationTool::rectangle);
+    remove->actions()[1]->trigger();
+    ASSERT_EQ(menu.presets().size(), 2);
+    EXPECT_EQ(menu.presets()[1].name, "Left\tRight&");
 }

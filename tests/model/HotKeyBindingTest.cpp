@@ -1,6 +1,7 @@
 #include "model/HotKeyBinding.h"
 
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <gtest/gtest.h>
 
 namespace {
@@ -24,19 +25,19 @@ TEST(HotKeyBinding, DefaultsAndTheirTextForms)
     const struct {
         CaptureShortcut shortcut;
         quint32 code;
-        const char *glyphs;
+        const char *shown;
         const char *spelled;
     } rows[] = {
-        {CaptureShortcut::fullscreen, 18, "⌃⇧1", "ctrl+shift+1"},
-        {CaptureShortcut::window, 19, "⌃⇧2", "ctrl+shift+2"},
-        {CaptureShortcut::region, 20, "⌃⇧3", "ctrl+shift+3"},
-        {CaptureShortcut::scrolling, 21, "⌃⇧4", "ctrl+shift+4"},
-        {CaptureShortcut::timed, 23, "⌃⇧5", "ctrl+shift+5"},
+        {CaptureShortcut::fullscreen, 18, "Ctrl+Shift+1", "ctrl+shift+1"},
+        {CaptureShortcut::window, 19, "Ctrl+Shift+2", "ctrl+shift+2"},
+        {CaptureShortcut::region, 20, "Ctrl+Shift+3", "ctrl+shift+3"},
+        {CaptureShortcut::scrolling, 21, "Ctrl+Shift+4", "ctrl+shift+4"},
+        {CaptureShortcut::timed, 23, "Ctrl+Shift+5", "ctrl+shift+5"},
     };
     for (const auto &row : rows) {
         const HotKeyBinding b = HotKeyBinding::defaultBinding(row.shortcut);
         EXPECT_EQ(b, HotKeyBinding(row.code, 0x1200));
-        EXPECT_EQ(b.displayString(), QString::fromUtf8(row.glyphs));
+        EXPECT_EQ(b.displayString(), QString::fromUtf8(row.shown));
         EXPECT_EQ(b.specString(), QString::fromUtf8(row.spelled));
     }
 }
@@ -47,27 +48,65 @@ TEST(HotKeyBinding, TextFormsFollowTheFixedModifierOrder)
     EXPECT_EQ(HotKeyBinding().specString(), QString());
 
     // Key code 0 with a modifier is a real shortcut.
-    EXPECT_EQ(HotKeyBinding(0, kCmd).displayString(), QString::fromUtf8("⌘A"));
+    EXPECT_EQ(HotKeyBinding(0, kCmd).displayString(), "Super+A");
     EXPECT_EQ(HotKeyBinding(0, kCmd).specString(), "cmd+a");
 
-    // Control, option, shift, command, whatever order the bits came in.
+    // A fixed order, whatever order the bits came in.
     const HotKeyBinding all(40, kCmd | kShift | kOpt | kCtrl);
-    EXPECT_EQ(all.displayString(), QString::fromUtf8("⌃⌥⇧⌘K"));
+    EXPECT_EQ(all.displayString(), "Super+Ctrl+Alt+Shift+K");
     EXPECT_EQ(all.specString(), "ctrl+opt+shift+cmd+k");
 
     EXPECT_EQ(HotKeyBinding(96, kCmd).specString(), "cmd+f5");
     EXPECT_EQ(HotKeyBinding(116, kOpt).specString(), "opt+pageup");
     EXPECT_EQ(HotKeyBinding(36, 0).specString(), "return");
-    EXPECT_EQ(HotKeyBinding(49, kCtrl).displayString(), QString::fromUtf8("⌃Space"));
+    EXPECT_EQ(HotKeyBinding(49, kCtrl).displayString(), "Ctrl+Space");
     EXPECT_EQ(HotKeyBinding(51, 0).specString(), "delete");
     EXPECT_EQ(HotKeyBinding(117, 0).specString(), "del");
     EXPECT_EQ(HotKeyBinding(42, kCtrl).specString(), "ctrl+\\");
     EXPECT_EQ(HotKeyBinding(105, 0).displayString(), "F13");
 
     // Unknown codes.
-    EXPECT_EQ(HotKeyBinding(200, kShift).displayString(), QString::fromUtf8("⇧Key 200"));
+    EXPECT_EQ(HotKeyBinding(200, kShift).displayString(), "Shift+Key 200");
     EXPECT_EQ(HotKeyBinding(200, kShift).specString(), "shift+key 200");
     EXPECT_FALSE(HotKeyBinding::fromSpec("shift+key 200"));
+}
+
+// Shortcuts are shown the way the menus show theirs (Qt's native text on
+// Linux, whose "Meta" the desktops call Super), and what is shown can be
+// typed back.
+TEST(HotKeyBinding, ShownFormIsTheMenusShortcutTextAndParsesBack)
+{
+    const QList<QPair<HotKeyBinding, int>> keys = {
+        {HotKeyBinding(18, 0), Qt::Key_1},          {HotKeyBinding(40, 0), Qt::Key_K},
+        {HotKeyBinding(105, 0), Qt::Key_F13},       {HotKeyBinding(36, 0), Qt::Key_Return},
+        {HotKeyBinding(48, 0), Qt::Key_Tab},        {HotKeyBinding(49, 0), Qt::Key_Space},
+        {HotKeyBinding(51, 0), Qt::Key_Backspace},  {HotKeyBinding(117, 0), Qt::Key_Delete},
+        {HotKeyBinding(53, 0), Qt::Key_Escape},     {HotKeyBinding(123, 0), Qt::Key_Left},
+        {HotKeyBinding(124, 0), Qt::Key_Right},     {HotKeyBinding(126, 0), Qt::Key_Up},
+        {HotKeyBinding(125, 0), Qt::Key_Down},      {HotKeyBinding(115, 0), Qt::Key_Home},
+        {HotKeyBinding(119, 0), Qt::Key_End},       {HotKeyBinding(116, 0), Qt::Key_PageUp},
+        {HotKeyBinding(121, 0), Qt::Key_PageDown},  {HotKeyBinding(24, 0), Qt::Key_Equal},
+        {HotKeyBinding(33, 0), Qt::Key_BracketLeft}, {HotKeyBinding(50, 0), Qt::Key_QuoteLeft},
+    };
+    for (quint32 mods = 0; mods <= HotKeyBinding::allModifiers; mods += kCmd) {
+        if ((mods & ~HotKeyBinding::allModifiers) != 0 || mods == 0)
+            continue;
+        Qt::KeyboardModifiers qtMods;
+        qtMods.setFlag(Qt::ControlModifier, mods & kCtrl);
+        qtMods.setFlag(Qt::AltModifier, mods & kOpt);
+        qtMods.setFlag(Qt::ShiftModifier, mods & kShift);
+        qtMods.setFlag(Qt::MetaModifier, mods & kCmd);
+        for (const auto &[key, qtKey] : keys) {
+            const HotKeyBinding b(key.keyCode, mods);
+            const QString menuText = QKeySequence(QKeyCombination(qtMods, Qt::Key(qtKey)))
+                                         .toString(QKeySequence::NativeText)
+                                         .replace(QStringLiteral("Meta"), QStringLiteral("Super"));
+            SCOPED_TRACE(menuText.toStdString());
+            EXPECT_EQ(b.displayString(), menuText);
+            EXPECT_EQ(HotKeyBinding::fromSpec(b.displayString()), b);
+            EXPECT_EQ(HotKeyBinding::fromSpec(b.displayString().toLower()), b);
+        }
+    }
 }
 
 TEST(HotKeyBinding, ParserAcceptsAndRejects)

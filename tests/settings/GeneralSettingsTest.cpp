@@ -11,6 +11,7 @@
 #include "support/RecordingAlertPresenter.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <cmath>
 
 namespace {
@@ -259,6 +261,50 @@ TEST_F(GeneralSettingsTest, LanguageIsStoredAndAsksForARelaunch)
     EXPECT_FALSE(defaults().contains("preferredLanguage"));
     EXPECT_FALSE(defaults().contains("AppleLanguages"));
     EXPECT_EQ(alerts.alerts.size(), 2);
+}
+
+// Keys and the wheel on the closed picker only browse; choosing a row of
+// the open list stores that language once and asks for a relaunch once.
+TEST_F(GeneralSettingsTest, BrowsingTheLanguagePickerChoosesNothing)
+{
+    RecordingAlertPresenter alerts;
+    alerts.answer = 1; // "Later"
+    AppState state;
+    GeneralSettingsTab tab(state);
+    tab.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&tab));
+    QComboBox *picker = tab.languagePicker();
+    picker->setFocus();
+
+    QAbstractItemView *list = picker->view();
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_End, Qt::Key_D}) {
+        SCOPED_TRACE(key);
+        QTest::keyClick(picker, key);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(list->isVisible()) << "the key opens the list";
+        picker->hidePopup();
+    }
+    QWheelEvent wheel(QPointF(picker->rect().center()), QPointF(picker->mapToGlobal(picker->rect().center())),
+                      QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(picker, &wheel);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(alerts.alerts.isEmpty());
+    EXPECT_FALSE(defaults().contains("preferredLanguage"));
+    EXPECT_EQ(picker->currentText(), "System Default");
+
+    // In the open list the keys move the highlight, and Return chooses.
+    QTest::keyClick(picker, Qt::Key_Down);
+    ASSERT_TRUE(list->isVisible());
+    list->setCurrentIndex(picker->model()->index(picker->findData("de"), 0));
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Up);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(alerts.alerts.isEmpty());
+    QTest::keyClick(list, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(defaults().stringForKey("preferredLanguage"), QString("de"));
+    EXPECT_EQ(alerts.alerts.size(), 1);
+    EXPECT_EQ(picker->currentData().toString(), "de");
 }
 
 TEST_F(GeneralSettingsTest, SaveFolderFieldStoresOnlyExistingFolders)

@@ -50,14 +50,15 @@ protected:
         return image;
     }
 
-    // Enters a capture as newest entry; its history PNG is written unless
-    // writePng is false.
+    // Enters a capture as newest entry (a picture of the given pixel size);
+    // its history PNG is written unless writePng is false.
     HistoryItem addCapture(QColor color, const QDateTime &date, CaptureMode mode = CaptureMode::region,
-                           std::optional<QString> filePath = std::nullopt, bool writePng = true)
+                           std::optional<QString> filePath = std::nullopt, bool writePng = true,
+                           QSize size = QSize(320, 200))
     {
         HistoryItem item;
         item.id = QUuid::createUuid();
-        item.image = ImageHandle(picture(color));
+        item.image = ImageHandle(picture(color, size));
         item.date = date;
         item.mode = mode;
         item.filePath = filePath;
