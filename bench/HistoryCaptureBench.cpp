@@ -7,12 +7,18 @@
 //                                 user takes them (each capture's background
 //                                 work done before the next), and its peak
 //   BM_HistoryPngQtWriter/K       CPU time of writing one capture's history
-//   BM_HistoryPngOwnEncoder/K/E   PNG with Qt's stock writer and with the
-//                                 program's own encoder at effort E (the
-//                                 history writes at "fast", 1); the whole
-//                                 process's CPU time, all threads. K is the
-//                                 capture: 0 a desktop of windows and text,
-//                                 1 the same over a photograph (noisy)
+//   BM_HistoryPngOwnEncoder/K/E/T PNG with Qt's stock writer and with the
+//                                 program's own encoder at effort E, in
+//                                 parallel strips (T 0) or as one stream on
+//                                 the calling thread (T 1; the history
+//                                 writes at "fast", 1, as one stream); the
+//                                 whole process's CPU time, all threads.
+//                                 K is the capture: 0 a desktop of windows
+//                                 and text, 1 the same over a photograph
+//                                 (noisy)
+//   BM_HistoryPngFromSavedFile/K  the same write when the user's file is a
+//                                 PNG of the whole capture: its bytes with
+//                                 the resolution added (the default format)
 //
 // Run: build/bench/HistoryCaptureBench
 #include "app/CapturePipeline.h"
@@ -187,8 +193,25 @@ void BM_HistoryPngOwnEncoder(benchmark::State &state)
     const QImage &image = benchCapture(int(state.range(0)));
     qint64 bytes = 0;
     const auto effort = PngEncoder::Effort(state.range(1));
+    const auto threads = state.range(2) ? PngEncoder::Threads::callingThreadOnly : PngEncoder::Threads::parallel;
     for (auto _ : state) {
-        const QByteArray png = PngEncoder::encode(image, image.devicePixelRatio(), effort);
+        const QByteArray png = PngEncoder::encode(image, image.devicePixelRatio(), effort, threads);
+        QSaveFile file(pngPath());
+        file.open(QIODevice::WriteOnly);
+        file.write(png);
+        bytes = png.size();
+        file.commit();
+    }
+    state.counters["file_MB"] = bytes / 1048576.0;
+}
+
+void BM_HistoryPngFromSavedFile(benchmark::State &state)
+{
+    const QImage &image = benchCapture(int(state.range(0)));
+    const QByteArray saved = PngEncoder::encode(image);
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        const QByteArray png = PngEncoder::withPixelsPerPoint(saved, image.devicePixelRatio());
         QSaveFile file(pngPath());
         file.open(QIODevice::WriteOnly);
         file.write(png);
@@ -200,7 +223,8 @@ void BM_HistoryPngOwnEncoder(benchmark::State &state)
 
 BENCHMARK(BM_ResidentAfterCaptures)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistoryPngQtWriter)->MeasureProcessCPUTime()->Iterations(3)->Unit(benchmark::kMillisecond)->Arg(0)->Arg(1);
-BENCHMARK(BM_HistoryPngOwnEncoder)->MeasureProcessCPUTime()->Iterations(10)->Unit(benchmark::kMillisecond)->ArgsProduct({{0, 1}, {int(PngEncoder::Effort::fast), int(PngEncoder::Effort::balanced)}});
+BENCHMARK(BM_HistoryPngOwnEncoder)->MeasureProcessCPUTime()->Iterations(10)->Unit(benchmark::kMillisecond)->ArgsProduct({{0, 1}, {int(PngEncoder::Effort::fast), int(PngEncoder::Effort::balanced)}, {0, 1}});
+BENCHMARK(BM_HistoryPngFromSavedFile)->MeasureProcessCPUTime()->Iterations(10)->Unit(benchmark::kMillisecond)->Arg(0)->Arg(1);
 
 } // namespace
 

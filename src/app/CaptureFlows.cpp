@@ -40,8 +40,11 @@ CaptureFlows::~CaptureFlows()
 
 void CaptureFlows::deliver(const std::optional<QImage> &image, CaptureMode mode)
 {
-    if (image && !image->isNull())
-        m_pipeline.handleCapture(*image, mode);
+    if (!image || image->isNull())
+        return;
+    // In a turn of its own, so that the grab and the pipeline together do
+    // not hold up the UI thread for longer than a frame.
+    QTimer::singleShot(0, this, [this, captured = *image, mode] { m_pipeline.handleCapture(captured, mode); });
 }
 
 bool CaptureFlows::requestScreenAccess() const

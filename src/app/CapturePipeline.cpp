@@ -17,9 +17,11 @@
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QPromise>
+#include <QScopeGuard>
 #include <QtConcurrent>
 
-#include <limits>
+#include <memory>
 #include <optional>
 
 struct CapturePipeline::SaveResult
@@ -36,15 +38,17 @@ CapturePipeline::CapturePipeline(AppState &appState, FloatingPreviewController &
 
 CapturePipeline::~CapturePipeline() = default;
 
-qint64 CapturePipeline::byteLimit(qint64 maxFileSizeKB)
-{
-    if (maxFileSizeKB <= 0 || maxFileSizeKB > std::numeric_limits<qint64>::max() / 1024)
-        return 0;
-    return maxFileSizeKB * 1024;
-}
-
 void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
 {
+    // The user's file is what they wait for: its encoding and write start
+    // at once in the background, while the steps below run here. The
+    // history's copy of the image waits for that file and, when it is a
+    // PNG of the whole capture, is written from its bytes.
+    const QUuid id = QUuid::createUuid();
+    auto userFile = std::make_shared<QPromise<QByteArray>>();
+    userFile->start();
+    startSave(image, id, userFile);
+
     // 1. The mode (observers hear only of a change).
     m_appState.setCaptureMode(mode);
 
@@ -58,12 +62,12 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
 
     // 5.-8. The history: newest first, at most 50, written in the background.
     HistoryItem item;
-    item.id = QUuid::createUuid();
+    item.id = id;
     item.image = ImageHandle(image);
     item.date = QDateTime::currentDateTime();
     item.mode = mode;
     HistoryService &history = HistoryService::shared();
-    history.addNewest(item);
+    history.addNewest(item, userFile->future());
     m_appState.setHistory(history.items());
 
     // 9. The preview.
@@ -75,15 +79,19 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
                 weak->m_editorAction(img);
         });
     }
+}
 
+void CapturePipeline::startSave(const QImage &image, const QUuid &id,
+                                const std::shared_ptr<QPromise<QByteArray>> &userFile)
+{
     // 10.-11. The save. The preferences are read now; encoding, the file
-    // name's date, the write and the cloud copy happen in the background.
+    // name's date, the write and the cloud copy happen in the background,
+    // and the result is handled here (after the steps above).
     const QString saveDirectory = m_appState.saveDirectory();
     const ImageFormat format = m_appState.defaultFormat();
     const double quality = m_appState.jpegQuality();
     const bool cloudCopy = m_appState.iCloudSyncEnabled();
-    const qint64 maxBytes = byteLimit(m_appState.maxFileSizeKB());
-    const QUuid id = item.id;
+    const qint64 maxBytes = ImageExporter::byteLimit(m_appState.maxFileSizeKB());
 
     ++m_pendingSaves;
     auto *watcher = new QFutureWatcher<SaveResult>(this);
@@ -93,8 +101,10 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
         watcher->deleteLater();
         finishSave(id, result);
     });
-    watcher->setFuture(QtConcurrent::run([image, format, quality, maxBytes, saveDirectory, cloudCopy] {
+    watcher->setFuture(QtConcurrent::run([image, format, quality, maxBytes, saveDirectory, cloudCopy, userFile] {
         SaveResult result;
+        // However this ends, the history's write goes ahead.
+        const auto releaseHistory = qScopeGuard([&userFile] { userFile->finish(); });
         QByteArray bytes;
         try {
             bytes = ImageExporter::encodeWithinLimit(image, format, maxBytes, quality);
@@ -104,6 +114,9 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
         }
         const QString name = ImageExporter::fileName(format, QDateTime::currentDateTime());
         result.path = ImageExporter::writeNewFile(bytes, saveDirectory, name, &result.writeError);
+        if (format == ImageFormat::png)
+            userFile->addResult(bytes);
+        userFile->finish();
         if (!result.path.isEmpty() && cloudCopy)
             copyToICloudDrive(result.path); // its result is not used
         return result;

@@ -7,6 +7,10 @@
 #include <QString>
 #include <QUuid>
 #include <functional>
+#include <memory>
+
+template<typename T>
+class QPromise;
 
 class AppState;
 class FloatingPreviewController;
@@ -17,7 +21,9 @@ class FloatingPreviewController;
 // floating preview, and the automatic save: encoded in the default format
 // within the size limit and written into the save folder, both in the
 // background, then the cloud copy, and last the saved path in the history
-// entry. Each step but the history and the save can be switched off in the
+// entry. The save's background work starts before the other steps, since
+// its file is what the user waits for; the history's PNG is written after
+// it. Each step but the history and the save can be switched off in the
 // preferences, which are read at each capture. Main thread only.
 class CapturePipeline : public QObject
 {
@@ -34,10 +40,6 @@ public:
     // Runs the pipeline for one capture.
     void handleCapture(const QImage &image, CaptureMode mode);
 
-    // The byte limit for a "maxFileSizeKB" value: 0 (no limit) for 0 and
-    // for values whose byte count does not fit a 64-bit integer.
-    static qint64 byteLimit(qint64 maxFileSizeKB);
-
     // How many saves are still running in the background.
     int pendingSaves() const { return m_pendingSaves; }
 
@@ -50,6 +52,9 @@ signals:
 
 private:
     struct SaveResult;
+    // Starts encoding and writing the user's file in the background; the
+    // history's write waits on userFile.
+    void startSave(const QImage &image, const QUuid &id, const std::shared_ptr<QPromise<QByteArray>> &userFile);
     void finishSave(const QUuid &historyId, const SaveResult &result);
 
     AppState &m_appState;

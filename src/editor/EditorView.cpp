@@ -35,7 +35,6 @@
 #include <QtConcurrent>
 
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -391,15 +390,6 @@ void EditorView::showEvent(QShowEvent *event)
         fitToWindow();
 }
 
-qint64 EditorView::byteLimit(qint64 maxFileSizeKB)
-{
-    if (maxFileSizeKB <= 0)
-        return 0;
-    if (maxFileSizeKB > std::numeric_limits<qint64>::max() / 1024)
-        return std::numeric_limits<qint64>::max();
-    return maxFileSizeKB * 1024;
-}
-
 std::optional<QImage> EditorView::flattenedImage() const
 {
     const ImageHandle &image = m_appState.capturedImage();
@@ -446,7 +436,7 @@ void EditorView::saveToFolder()
     const double quality = m_appState.jpegQuality();
     const CaptureMode mode = m_appState.captureMode();
     const bool cloudCopy = m_appState.iCloudSyncEnabled();
-    const qint64 maxBytes = byteLimit(m_appState.maxFileSizeKB());
+    const qint64 maxBytes = ImageExporter::byteLimit(m_appState.maxFileSizeKB());
     const QString name = ImageExporter::fileName(format, QDateTime::currentDateTime());
 
     runInBackground(

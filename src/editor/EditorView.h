@@ -82,10 +82,6 @@ public:
     QLabel *sizeLabel() const { return m_sizeLabel; }
     QPushButton *extractTextButton() const { return m_extractButton; }
 
-    // The byte limit of a size limit in KB: 0 (none) for zero or less,
-    // saturating instead of overflowing.
-    static qint64 byteLimit(qint64 maxFileSizeKB);
-
 signals:
     // A "Save" ended: the file written, or an empty path after its alert.
     void saveFinished(const QString &path);

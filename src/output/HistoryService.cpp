@@ -129,12 +129,19 @@ QByteArray encodeRecords(const QJsonArray &records)
     return FoundationJson::prettySorted(records);
 }
 
-// Writes the PNG with the program's own encoder, its pixels per point
-// recorded as the file's resolution. The history's copy is written for
-// speed rather than size.
-bool writeImage(const QImage &image, const QString &path)
+// Writes the PNG, its pixels per point recorded as the file's resolution.
+// Bytes of a PNG of these very pixels (the user's own file of the capture)
+// are written as they are, with the resolution added; otherwise the image
+// is encoded as one stream on this thread, for CPU time rather than size,
+// leaving the other cores to whatever the user is waiting for.
+bool writeImage(const QImage &image, const QString &path, const QByteArray &samePixelsPng)
 {
-    const QByteArray bytes = PngEncoder::encode(image, image.devicePixelRatio(), PngEncoder::Effort::fast);
+    QByteArray bytes;
+    if (PngEncoder::imageSize(samePixelsPng) == image.size())
+        bytes = PngEncoder::withPixelsPerPoint(samePixelsPng, image.devicePixelRatio());
+    if (bytes.isEmpty())
+        bytes = PngEncoder::encode(image, image.devicePixelRatio(), PngEncoder::Effort::fast,
+                                   PngEncoder::Threads::callingThreadOnly);
     return !bytes.isEmpty() && FileOps::writeAtomically(path, bytes);
 }
 
@@ -288,19 +295,25 @@ void HistoryService::load()
     m_items = items;
 }
 
-void HistoryService::saveImage(const HistoryItem &item)
+void HistoryService::saveImage(const HistoryItem &item, const QFuture<QByteArray> &firstFile)
 {
     const QString path = imagePath(item.id);
     ImageHandle image = item.image;
     if (image.isNull())
         return;
     const QUuid id = item.id;
-    enqueue([path, image, id]() mutable {
+    enqueue([path, image, id, userFile = firstFile]() mutable {
+        // The future comes from a promise, not a pool task, so waiting for
+        // it never runs the user's save on this low-priority thread.
+        userFile.waitForFinished();
+        const QByteArray samePixelsPng =
+            userFile.isCanceled() || userFile.resultCount() == 0 ? QByteArray() : userFile.result();
+        userFile = QFuture<QByteArray>();
         // An item loaded from this very file is already on disk.
         if (!image.sourcePath().isEmpty() && QFileInfo(image.sourcePath()) == QFileInfo(path) && QFileInfo::exists(path))
             return;
         QImage pixels = image.image();
-        if (pixels.isNull() || !writeImage(pixels, path))
+        if (pixels.isNull() || !writeImage(pixels, path, samePixelsPng))
             return; // the pixels stay in memory
         // The file holds them now: memory keeps them only as long as
         // something else (the clipboard, the preview, a save) still does.
@@ -371,11 +384,11 @@ void HistoryService::setFilePath(const QUuid &id, const std::optional<QString> &
     }
 }
 
-void HistoryService::addNewest(const HistoryItem &item)
+void HistoryService::addNewest(const HistoryItem &item, const QFuture<QByteArray> &firstFile)
 {
     m_items.prepend(item);
     trimToMaxItems();
-    saveImage(item);
+    saveImage(item, firstFile);
     persist();
 }
 

@@ -2,6 +2,8 @@
 
 #include "model/HistoryItem.h"
 
+#include <QByteArray>
+#include <QFuture>
 #include <QList>
 #include <QString>
 #include <QThreadPool>
@@ -42,8 +44,12 @@ public:
     // The PNG file of an item: storeDir + "/" + the upper-case id + ".png".
     QString imagePath(const QUuid &id) const;
 
-    // Queues the write of the item's image to its PNG file.
-    void saveImage(const HistoryItem &item);
+    // Queues the write of the item's image to its PNG file. With
+    // firstFile (the user's own file of this capture), the write waits
+    // until that is done, so it never takes cores the user is waiting for;
+    // when its result is a PNG of the very image, those bytes are written
+    // rather than the image encoded again.
+    void saveImage(const HistoryItem &item, const QFuture<QByteArray> &firstFile = {});
     // Queues the write of the manifest from the current items (a snapshot
     // taken now).
     void persist();
@@ -60,8 +66,8 @@ public:
     // of their PNG files. Returns the removed items.
     QList<HistoryItem> trimToMaxItems();
     // A new capture: puts it at the front, trims to maxItems and queues the
-    // writes of its image and of the manifest.
-    void addNewest(const HistoryItem &item);
+    // writes of its image (after firstFile, as saveImage) and of the manifest.
+    void addNewest(const HistoryItem &item, const QFuture<QByteArray> &firstFile = {});
 
     // Reads the manifest into items (called on creation).
     void load();

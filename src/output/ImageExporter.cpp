@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <system_error>
 
@@ -100,6 +101,13 @@ QByteArray ImageExporter::encode(const QImage &image, ImageFormat format, double
         return bytes;
     }
     throw VornaError::exportFailed(localized("could not read image data"));
+}
+
+qint64 ImageExporter::byteLimit(qint64 maxFileSizeKB)
+{
+    if (maxFileSizeKB <= 0 || maxFileSizeKB > std::numeric_limits<qint64>::max() / 1024)
+        return 0;
+    return maxFileSizeKB * 1024;
 }
 
 QByteArray ImageExporter::encodeWithinLimit(const QImage &image, ImageFormat format, qint64 maxBytes, double quality)

@@ -31,6 +31,11 @@ public:
     // is used by jpeg, heic and webp. Throws VornaError::exportFailed.
     static QByteArray encode(const QImage &image, ImageFormat format, double quality);
 
+    // The byte limit of a "maxFileSizeKB" value, for encodeWithinLimit:
+    // 0 (no limit) for 0 or less and for values whose byte count does not
+    // fit a 64-bit integer.
+    static qint64 byteLimit(qint64 maxFileSizeKB);
+
     // Encodes, and while the bytes exceed maxBytes lowers the quality (jpeg,
     // heic, webp) in steps of 0.1 down to 0.15, then the scale (0.9 down to
     // 0.3 of the input's size). maxBytes below 1 means no limit. Returns the

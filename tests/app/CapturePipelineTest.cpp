@@ -2,6 +2,7 @@
 #include "editor/EditorView.h"
 #include "model/AppState.h"
 #include "output/HistoryService.h"
+#include "output/ImageExporter.h"
 #include "platform/AppPaths.h"
 #include "platform/SystemSound.h"
 #include "platform/UserDefaults.h"
@@ -248,11 +249,11 @@ TEST_F(CapturePipelineTest, TheSizeLimitScalesDownAndZeroOrAnOverflowingLimitMea
     // naively it wraps around to 1024 bytes.
     state->setMaxFileSizeKB((qint64(1) << 54) + 1);
     EXPECT_EQ(QImageReader(captureAndWait(noisy)).size(), QSize(400, 300));
-    EXPECT_EQ(CapturePipeline::byteLimit((qint64(1) << 54) + 1), 0);
-    EXPECT_EQ(CapturePipeline::byteLimit(std::numeric_limits<qint64>::max()), 0);
-    EXPECT_EQ(CapturePipeline::byteLimit(std::numeric_limits<qint64>::max() / 1024),
+    EXPECT_EQ(ImageExporter::byteLimit((qint64(1) << 54) + 1), 0);
+    EXPECT_EQ(ImageExporter::byteLimit(std::numeric_limits<qint64>::max()), 0);
+    EXPECT_EQ(ImageExporter::byteLimit(std::numeric_limits<qint64>::max() / 1024),
               std::numeric_limits<qint64>::max() / 1024 * 1024);
-    EXPECT_EQ(CapturePipeline::byteLimit(5), 5120);
+    EXPECT_EQ(ImageExporter::byteLimit(5), 5120);
 }
 
 TEST_F(CapturePipelineTest, TheFiftyFirstCaptureRemovesTheOldestEntryAndItsImage)
@@ -409,4 +410,38 @@ TEST_F(CapturePipelineTest, TheHistoryLetsGoOfWrittenPixelsWithoutTakingThemFrom
     const QImage again = history.image();
     EXPECT_EQ(again.devicePixelRatio(), 2.0);
     EXPECT_EQ(again.convertToFormat(QImage::Format_RGB32), expected);
+}
+
+// The history's copy of a PNG capture is the user's file itself (with the
+// capture's resolution), not a second encoding; when the size limit scaled
+// the user's file down, the history still keeps the whole capture.
+TEST_F(CapturePipelineTest, TheHistoryCopyOfAPngCaptureIsTheSavedFileWhenItHoldsTheWholeCapture)
+{
+    state->setShowFloatingPreview(false);
+    state->setCopyToClipboard(false);
+    const QImage image = captureImage(400, 300, Qt::white, true);
+    auto imageData = [](const QString &path) {
+        QFile f(path);
+        const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return bytes.mid(bytes.indexOf("IDAT") - 4);
+    };
+    const QString saved = captureAndWait(image);
+    const QUuid whole = state->history().first().id;
+    state->setMaxFileSizeKB(20); // the saved file is scaled down to fit
+    const QString scaled = captureAndWait(image);
+    ASSERT_EQ(QImageReader(scaled).size(), QSize(120, 90));
+    const QUuid fromScaled = state->history().first().id;
+    HistoryService::shared().waitForPendingWrites();
+    EXPECT_EQ(imageData(HistoryService::shared().imagePath(whole)), imageData(saved));
+
+    HistoryService::resetShared();
+    const QList<HistoryItem> reloaded = HistoryService::shared().items();
+    ASSERT_EQ(reloaded.size(), 2);
+    for (const HistoryItem &item : reloaded) {
+        SCOPED_TRACE(item.id == whole ? "whole" : "scaled");
+        EXPECT_TRUE(item.id == whole || item.id == fromScaled);
+        const QImage back = item.image.image();
+        EXPECT_EQ(back.devicePixelRatio(), 2.0);
+        EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), image);
+    }
 }

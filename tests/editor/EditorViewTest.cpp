@@ -8,6 +8,7 @@
 #include "editor/AnnotationCanvasNSView.h"
 #include "editor/AnnotationToolbar.h"
 #include "editor/EditorView.h"
+#include "output/ImageExporter.h"
 #include "model/AppState.h"
 #include "output/HistoryService.h"
 #include "platform/SavePanel.h"
@@ -176,10 +177,11 @@ TEST_F(EditorViewTest, SaveWritesANewFileEachTimeAndRecordsItInTheHistory)
     EXPECT_EQ(state.history()[0].id, items[0].id);
     EXPECT_EQ(state.history().last().id, items.last().id);
 
-    EXPECT_EQ(EditorView::byteLimit(0), 0);
-    EXPECT_EQ(EditorView::byteLimit(-5), 0);
-    EXPECT_EQ(EditorView::byteLimit(3), 3072);
-    EXPECT_EQ(EditorView::byteLimit(std::numeric_limits<qint64>::max()), std::numeric_limits<qint64>::max());
+    // The editor's save and the capture's speak of "no limit" one way: 0.
+    EXPECT_EQ(ImageExporter::byteLimit(0), 0);
+    EXPECT_EQ(ImageExporter::byteLimit(-5), 0);
+    EXPECT_EQ(ImageExporter::byteLimit(3), 3072);
+    EXPECT_EQ(ImageExporter::byteLimit(std::numeric_limits<qint64>::max()), 0);
 }
 
 TEST_F(EditorViewTest, AFailedSaveSaysSoAndKeepsTheCaptureAndItsAnnotations)

@@ -9,10 +9,12 @@
 #include <QtConcurrent>
 #include <atomic>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QPromise>
 #include <gtest/gtest.h>
 
 namespace {
@@ -359,6 +361,47 @@ TEST(HistoryService, WrittenImagesLeaveMemoryAndComeBackOnDemand)
         history.waitForPendingWrites();
         EXPECT_FALSE(QFile::exists(history.imagePath(QUuid::fromString(kIdB))));
         EXPECT_TRUE(samePixels(editor.image(), pixels)) << (clearAll ? "clear" : "trim");
+    }
+}
+
+// A capture's image is written only once the user's own file of it is
+// done. When that file is a PNG of the whole image, its bytes are written
+// with the capture's resolution in place of their own; otherwise (a
+// smaller PNG, another format, a failed save) the image is encoded.
+TEST(HistoryService, TheImageWriteWaitsForTheUsersFileAndTakesItsBytesWhenTheyFit)
+{
+    for (const bool wholeImage : {true, false}) {
+        SCOPED_TRACE(wholeImage ? "whole image" : "smaller PNG");
+        auto &history = freshHistory();
+        HistoryItem item = makeItem(kIdA, "2024-05-02T10:00:05Z", CaptureMode::region);
+        const QImage original = noise(120, 90, 4);
+        item.image = ImageHandle(original);
+        // Qt's writer, which records its own resolution (96 dpi).
+        QByteArray userPng;
+        QBuffer buffer(&userPng);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE((wholeImage ? original : original.scaled(60, 45)).save(&buffer, "PNG"));
+
+        QPromise<QByteArray> userFile;
+        userFile.start();
+        history.items().prepend(item);
+        history.saveImage(item, userFile.future());
+        history.persist();
+        const QString path = history.imagePath(item.id);
+        QTest::qWait(200);
+        EXPECT_FALSE(QFile::exists(path)) << "written before the user's file";
+        userFile.addResult(userPng);
+        userFile.finish();
+        history.waitForPendingWrites();
+
+        const QByteArray written = readAll(path);
+        const QByteArray imageData = written.mid(written.indexOf("IDAT") - 4);
+        EXPECT_EQ(imageData == userPng.mid(userPng.indexOf("IDAT") - 4), wholeImage);
+        HistoryService::resetShared();
+        ASSERT_EQ(HistoryService::shared().items().size(), 1);
+        const QImage back = HistoryService::shared().items().first().image.image();
+        EXPECT_TRUE(samePixels(back, original));
+        EXPECT_EQ(back.devicePixelRatio(), 2.0);
     }
 }
 

@@ -277,6 +277,10 @@ TEST(ImageEncoding, PngIsLosslessForNoiseOddShapesAndOtherPixelFormats)
             // The history's fast effort weighs fewer filters.
             const QImage fast = decodeWithQt(PngEncoder::encode(noise, 1, PngEncoder::Effort::fast), "PNG");
             EXPECT_EQ(fast.convertToFormat(noise.format()), noise);
+            // ... as one stream on the calling thread.
+            const QImage oneStream = decodeWithQt(
+                PngEncoder::encode(noise, 1, PngEncoder::Effort::fast, PngEncoder::Threads::callingThreadOnly), "PNG");
+            EXPECT_EQ(oneStream.convertToFormat(noise.format()), noise);
         }
     }
     // Other pixel formats are written by their colours.
