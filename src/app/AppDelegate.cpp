@@ -66,9 +66,7 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
     m_pipeline->setEditorAction([weak](const QImage &image) {
         if (!weak)
             return;
-        const ImageHandle handle(image);
-        if (!weak->m_appState->openInExternalEditor(handle))
-            weak->m_appState->openEditor(handle);
+        weak->m_appState->openInEditor(ImageHandle(image));
     });
     m_flows = std::make_unique<CaptureFlows>(*m_appState, *m_pipeline, *m_regionSelector, *m_windowSelector,
                                              *m_scrollCaptureService);
@@ -376,8 +374,7 @@ void AppDelegate::addOpenedImage(const QString &path, const QImage &image)
     history.addNewest(item);
     m_appState->setHistory(history.items());
 
-    if (!m_appState->openInExternalEditor(item.image, path))
-        m_appState->openEditor(item.image);
+    m_appState->openInEditor(item.image, path);
 }
 
 void AppDelegate::openScreenRecordingSettings()
