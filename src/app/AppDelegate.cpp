@@ -193,11 +193,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
         });
     }
     handleLaunchArguments(arguments);
-
-    QTimer::singleShot(0, this, [weak] {
-        if (weak)
-            emit weak->launched();
-    });
+    // launched() follows once the history is in (loadHistory).
 }
 
 void AppDelegate::handleLaunchArguments(const QStringList &arguments)
@@ -512,8 +508,16 @@ void AppDelegate::checkScreenRecordingPermission()
 }
 void AppDelegate::loadHistory()
 {
-    // The shared store loads the manifest on first use.
-    m_appState->setHistory(HistoryService::shared().items());
+    // The manifest and the PNG headers are read on the history queue; the
+    // history (and the pages that show it) fills in when they are in. The
+    // launch's other queued steps have run by then.
+    QPointer<AppDelegate> weak(this);
+    HistoryService::loadShared([weak] {
+        if (!weak)
+            return;
+        weak->m_appState->setHistory(HistoryService::shared().items());
+        emit weak->launched();
+    });
 }
 void AppDelegate::openMainWindow() { m_windows->openMainWindow(); }
 void AppDelegate::openSettings() { m_windows->openSettings(); }

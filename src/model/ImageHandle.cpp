@@ -55,12 +55,13 @@ ImageHandle::ImageHandle(const QImage &image)
     d->size = image.size();
 }
 
-ImageHandle ImageHandle::fromFile(const QString &path, qreal devicePixelRatio)
+ImageHandle ImageHandle::fromFile(const QString &path, qreal devicePixelRatio, const QSize &pixelSize)
 {
     ImageHandle h;
     h.d = std::make_shared<Data>();
     h.d->path = path;
     h.d->dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    h.d->size = pixelSize;
     return h;
 }
 
