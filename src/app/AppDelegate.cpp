@@ -19,6 +19,7 @@
 #include "capture/RegionSelectionController.h"
 #include "capture/ScrollCaptureService.h"
 #include "capture/WindowSelectionController.h"
+#include "editor/ImageDiff.h"
 #include "model/AppSettings.h"
 #include "model/AppState.h"
 #include "model/BuildInfo.h"
@@ -50,6 +51,10 @@
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
 {
+    // Long scrolling captures are larger than Qt decodes by default; the
+    // history's pixels, read back for the editor, the thumbnails and the
+    // diff, must decode whatever their length.
+    ImageDiff::raiseAllocationLimit();
     // AppState reads every preference now, before the launch sequence.
     m_appState = std::make_unique<AppState>();
     QPointer<AppDelegate> weak(this);

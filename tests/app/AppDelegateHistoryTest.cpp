@@ -4,11 +4,13 @@
 #include "output/HistoryService.h"
 #include "platform/AppPaths.h"
 #include "support/PipedImage.h"
+#include "support/RecordingAlertPresenter.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 TEST(AppDelegateHistory, LaunchFillsTheStateFromTheStoredHistory)
@@ -43,4 +45,24 @@ TEST(AppDelegateHistory, LaunchFillsTheStateFromTheStoredHistory)
     EXPECT_EQ(delegate.appState().history().first().image.pixelSize(), QSize(20, 10));
     EXPECT_GT(pipe.served(), 0);
     EXPECT_FALSE(pipe.uiThreadWaited());
+}
+
+TEST(AppDelegateHistory, ALongCaptureReadBackFromItsPngOpensInTheEditor)
+{
+    // Longer than Qt decodes by default (128 MiB of pixels).
+    RecordingAlertPresenter alerts;
+    AppDelegate delegate;
+    QImage page(1440, 24000, QImage::Format_RGB32);
+    page.fill(QColor(30, 90, 160));
+    const QString path = AppPaths::home() + "/long.png";
+    ASSERT_TRUE(page.save(path));
+    const ImageHandle image = ImageHandle::fromFile(path, 2.0);
+
+    delegate.appState().openInEditor(image);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.appState().isEditorOpen() || !alerts.alerts.isEmpty(); },
+                                20000));
+    EXPECT_TRUE(alerts.alerts.isEmpty());
+    ASSERT_EQ(delegate.appState().capturedImage(), image);
+    EXPECT_EQ(image.image().size(), QSize(1440, 24000));
+    EXPECT_EQ(image.image().pixel(700, 23000), QColor(30, 90, 160).rgb());
 }
