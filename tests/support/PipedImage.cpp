@@ -61,6 +61,7 @@ void PipedImage::serve()
             QThread::msleep(1);
             continue;
         }
+        ++*m_readersSeen;
         if (!uiThreadAnswers(3000))
             m_uiThreadWaited->store(true);
         // The bytes fit the pipe's buffer: one write, and the reader sees

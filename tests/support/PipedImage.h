@@ -28,6 +28,8 @@ public:
     // How many times the bytes were handed out (a reader that keeps the
     // pipe open after reading them may be counted twice).
     int served() const { return m_served->load(); }
+    // How many times a reader was found waiting for the bytes.
+    int readersSeen() const { return m_readersSeen->load(); }
     // Whether a reader waited on the UI thread.
     bool uiThreadWaited() const { return m_uiThreadWaited->load(); }
 
@@ -38,6 +40,7 @@ private:
     QByteArray m_bytes;
     bool m_valid = false;
     std::atomic<bool> m_stop{false};
+    std::shared_ptr<std::atomic<int>> m_readersSeen = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<std::atomic<int>> m_served = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<std::atomic<bool>> m_uiThreadWaited = std::make_shared<std::atomic<bool>>(false);
     std::thread m_server;

@@ -12,10 +12,12 @@
 #include "windows/HistoryView.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -250,6 +252,13 @@ TEST_F(HistoryGridTest, EditReadsAReleasedCaptureOffTheUiThreadForEitherEditor)
     editor.resize(1100, 760);
     editor.show();
     PostRecorder opened(NotificationNames::openEditor);
+    HistoryActions::openInEditor(*appState, item);
+    // A second click while the first one's read waits for the file (the UI
+    // thread takes no events meanwhile): it must not wait on that read.
+    const QDeadlineTimer deadline(10000);
+    while (pipe.readersSeen() == 0 && !deadline.hasExpired())
+        QThread::msleep(1);
+    ASSERT_GT(pipe.readersSeen(), 0);
     HistoryActions::openInEditor(*appState, item);
     ASSERT_TRUE(QTest::qWaitFor([&] { return opened.posts.size() == 1; }, 20000));
     EXPECT_FALSE(pipe.uiThreadWaited());
