@@ -19,6 +19,7 @@
 #include "capture/RegionSelectionController.h"
 #include "capture/ScrollCaptureService.h"
 #include "capture/WindowSelectionController.h"
+#include "editor/ImageDiff.h"
 #include "model/AppSettings.h"
 #include "model/AppState.h"
 #include "model/BuildInfo.h"
@@ -50,6 +51,10 @@
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
 {
+    // Long scrolling captures are larger than Qt decodes by default; the
+    // history's pixels, read back for the editor, the thumbnails and the
+    // diff, must decode whatever their length.
+    ImageDiff::raiseAllocationLimit();
     // AppState reads every preference now, before the launch sequence.
     m_appState = std::make_unique<AppState>();
     QPointer<AppDelegate> weak(this);
@@ -66,9 +71,7 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
     m_pipeline->setEditorAction([weak](const QImage &image) {
         if (!weak)
             return;
-        const ImageHandle handle(image);
-        if (!weak->m_appState->openInExternalEditor(handle))
-            weak->m_appState->openEditor(handle);
+        weak->m_appState->openInEditor(ImageHandle(image));
     });
     m_flows = std::make_unique<CaptureFlows>(*m_appState, *m_pipeline, *m_regionSelector, *m_windowSelector,
                                              *m_scrollCaptureService);
@@ -195,11 +198,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
         });
     }
     handleLaunchArguments(arguments);
-
-    QTimer::singleShot(0, this, [weak] {
-        if (weak)
-            emit weak->launched();
-    });
+    // launched() follows once the history is in (loadHistory).
 }
 
 void AppDelegate::handleLaunchArguments(const QStringList &arguments)
@@ -376,8 +375,7 @@ void AppDelegate::addOpenedImage(const QString &path, const QImage &image)
     history.addNewest(item);
     m_appState->setHistory(history.items());
 
-    if (!m_appState->openInExternalEditor(item.image, path))
-        m_appState->openEditor(item.image);
+    m_appState->openInEditor(item.image, path);
 }
 
 void AppDelegate::openScreenRecordingSettings()
@@ -515,8 +513,16 @@ void AppDelegate::checkScreenRecordingPermission()
 }
 void AppDelegate::loadHistory()
 {
-    // The shared store loads the manifest on first use.
-    m_appState->setHistory(HistoryService::shared().items());
+    // The manifest and the PNG headers are read on the history queue; the
+    // history (and the pages that show it) fills in when they are in. The
+    // launch's other queued steps have run by then.
+    QPointer<AppDelegate> weak(this);
+    HistoryService::loadShared([weak] {
+        if (!weak)
+            return;
+        weak->m_appState->setHistory(HistoryService::shared().items());
+        emit weak->launched();
+    });
 }
 void AppDelegate::openMainWindow() { m_windows->openMainWindow(); }
 void AppDelegate::openSettings() { m_windows->openSettings(); }

@@ -120,7 +120,8 @@ public:
     void rebuildStatusMenu();
 
 signals:
-    // Emitted when the launch sequence has run (tests wait for it).
+    // Emitted when the launch sequence and its queued steps have run and the
+    // stored history is in (tests wait for it).
     void launched();
     // A capture flow starts (hot key, menu or capture request).
     void captureStarted(CaptureMode mode);

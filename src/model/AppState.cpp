@@ -1,8 +1,10 @@
 #include "model/AppState.h"
 
 #include "model/NotificationNames.h"
+#include "model/VornaError.h"
 #include "platform/AppPaths.h"
 #include "platform/DesktopEntry.h"
+#include "platform/Localized.h"
 #include "platform/LoginItem.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
@@ -14,6 +16,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QUuid>
+#include <QtConcurrent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cmath>
@@ -509,6 +512,7 @@ void AppState::clearAnnotations()
 
 void AppState::openEditor(const ImageHandle &image)
 {
+    ++m_editorRequest;
     setCapturedImage(image);
     setAnnotations({});
     setUndoStack({});
@@ -521,6 +525,7 @@ void AppState::openEditor(const ImageHandle &image)
 namespace {
 
 // Writes the image as a PNG in the temporary folder; the path, or nothing.
+// Decodes and encodes the whole image: not for the UI thread.
 std::optional<QString> writeTemporaryPng(const ImageHandle &image)
 {
     const QImage pixels = image.image();
@@ -541,57 +546,121 @@ std::optional<QString> writeTemporaryPng(const ImageHandle &image)
     return path;
 }
 
-} // namespace
-
-bool AppState::openInExternalEditor(const ImageHandle &image, const std::optional<QString> &filePath)
+// How the external editor is started: its program and arguments come from
+// a desktop file's Exec line, or it is an executable that gets the file.
+struct ExternalEditor
 {
-    if (!m_externalEditorPath)
-        return false;
-    const QString editor = AppPaths::expandTilde(*m_externalEditorPath);
-    if (editor.isEmpty() || !QFileInfo::exists(editor))
-        return false;
+    QString path;
+    std::optional<DesktopEntry> entry;
+};
 
-    // Read the editor's command before writing anything.
+// The configured external editor when it can be started; nothing when none
+// is set, it is missing or its desktop file is unusable (logged).
+std::optional<ExternalEditor> usableExternalEditor(const std::optional<QString> &configured)
+{
+    if (!configured)
+        return std::nullopt;
+    const QString editor = AppPaths::expandTilde(*configured);
+    if (editor.isEmpty() || !QFileInfo::exists(editor))
+        return std::nullopt;
+    ExternalEditor result{editor, std::nullopt};
+    if (editor.endsWith(QLatin1String(".desktop")) && QFileInfo(editor).isFile()) {
+        result.entry = DesktopEntry::read(editor);
+        if (!result.entry) {
+            vlog(QStringLiteral("[Vorna] openInExternalEditor: cannot read ") + editor);
+            return std::nullopt;
+        }
+        if (!result.entry->commandForFiles({QStringLiteral("/")})) {
+            vlog(QStringLiteral("[Vorna] openInExternalEditor: no usable Exec line in ") + editor);
+            return std::nullopt;
+        }
+    }
+    return result;
+}
+
+// The saved file to hand over, when it is there.
+QString existingFile(const std::optional<QString> &filePath)
+{
+    if (filePath && !filePath->isEmpty() && QFileInfo(*filePath).isFile())
+        return *filePath;
+    return QString();
+}
+
+// Starts the editor on the document; whether the process started.
+bool startExternalEditor(const ExternalEditor &editor, const QString &document)
+{
     QStringList command;
     QString workingDirectory;
-    const bool isDesktopFile = editor.endsWith(QLatin1String(".desktop")) && QFileInfo(editor).isFile();
-    std::optional<DesktopEntry> entry;
-    if (isDesktopFile) {
-        entry = DesktopEntry::read(editor);
-        if (!entry) {
-            vlog(QStringLiteral("[Vorna] openInExternalEditor: cannot read ") + editor);
-            return false;
-        }
-        workingDirectory = entry->value(QStringLiteral("Path"));
-        if (!entry->commandForFiles({QStringLiteral("/")})) {
-            vlog(QStringLiteral("[Vorna] openInExternalEditor: no usable Exec line in ") + editor);
-            return false;
-        }
-    }
-
-    QString document;
-    if (filePath && !filePath->isEmpty() && QFileInfo(*filePath).isFile()) {
-        document = *filePath;
-    } else {
-        const auto written = writeTemporaryPng(image);
-        if (!written)
-            return false;
-        document = *written;
-    }
-
-    if (entry) {
-        command = entry->commandForFiles({document}).value_or(QStringList());
+    if (editor.entry) {
+        workingDirectory = editor.entry->value(QStringLiteral("Path"));
+        command = editor.entry->commandForFiles({document}).value_or(QStringList());
         if (command.isEmpty())
             return false;
     } else {
-        command = {editor, document};
+        command = {editor.path, document};
     }
-
     const QString program = command.takeFirst();
     const bool started = QProcess::startDetached(program, command, workingDirectory);
     if (!started)
         vlog(QStringLiteral("[Vorna] openInExternalEditor: could not start ") + program);
     return started;
+}
+
+} // namespace
+
+bool AppState::openInExternalEditor(const ImageHandle &image, const std::optional<QString> &filePath)
+{
+    // The editor's command is read before anything is written.
+    const auto editor = usableExternalEditor(m_externalEditorPath);
+    if (!editor)
+        return false;
+    QString document = existingFile(filePath);
+    if (document.isEmpty()) {
+        const auto written = writeTemporaryPng(image);
+        if (!written)
+            return false;
+        document = *written;
+    }
+    return startExternalEditor(*editor, document);
+}
+
+void AppState::openInEditor(const ImageHandle &image, const std::optional<QString> &filePath)
+{
+    const quint64 request = ++m_editorRequest;
+    if (const auto editor = usableExternalEditor(m_externalEditorPath)) {
+        const QString document = existingFile(filePath);
+        if (!document.isEmpty()) {
+            if (startExternalEditor(*editor, document))
+                return;
+        } else if (!image.isNull()) {
+            QtConcurrent::run([image] { return writeTemporaryPng(image); })
+                .then(this, [this, editor = *editor, image, request](const std::optional<QString> &written) {
+                    if (!written || !startExternalEditor(editor, *written))
+                        openEditorWhenDecoded(image, request);
+                });
+            return;
+        }
+    }
+    openEditorWhenDecoded(image, request);
+}
+
+void AppState::openEditorWhenDecoded(const ImageHandle &image, quint64 request)
+{
+    if (request != m_editorRequest)
+        return;
+    if (image.isNull() || image.isDecoded()) {
+        openEditor(image);
+        return;
+    }
+    QtConcurrent::run([image] { return !image.image().isNull(); }).then(this, [this, image, request](bool decoded) {
+        if (request != m_editorRequest)
+            return;
+        if (decoded)
+            openEditor(image);
+        else
+            presentErrorAlert(VornaError::exportFailed(localized("the capture could not be read")),
+                              localized("Could not open this image"));
+    });
 }
 
 // ---- per-mode shortcuts ----

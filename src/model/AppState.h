@@ -108,6 +108,14 @@ public:
     // missing, the image cannot be written, or the program does not start.
     // Callers fall back to openEditor() on false.
     bool openInExternalEditor(const ImageHandle &image, const std::optional<QString> &filePath = std::nullopt);
+    // The same rule without the UI thread waiting on pixels: a temporary
+    // PNG for the external editor is written in the background, and the
+    // built-in editor opens once the image's pixels are in memory (decoded
+    // in the background when they were let go). An image that cannot be
+    // decoded gets the "Could not open this image" alert and no editor
+    // opens. When several requests wait for the built-in editor, the last
+    // one made wins.
+    void openInEditor(const ImageHandle &image, const std::optional<QString> &filePath = std::nullopt);
 
     // ---- per-mode shortcuts (read from and written to user defaults at each call) ----
     // The stored binding of a mode ("hotkey." + mode), the default when none
@@ -215,6 +223,9 @@ private:
     UserDefaults &defaults() const;
     void announce(Property p);
     void storeClamped(Property p, qint64 &field, PreferenceRange range, const char *key);
+    // openEditor() once the pixels are decoded, unless another image was
+    // asked for the editor since request.
+    void openEditorWhenDecoded(const ImageHandle &image, quint64 request);
 
     ImageHandle m_capturedImage;
     bool m_isCapturing = false;
@@ -249,6 +260,8 @@ private:
 
     QSet<AnnotationTool> m_hiddenLayers;
     QList<HistoryItem> m_history;
+    // Counts the requests for the built-in editor.
+    quint64 m_editorRequest = 0;
 };
 
 Q_DECLARE_METATYPE(AppState::Property)

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QMutex>
+#include <QWaitCondition>
 #include <QThread>
 #include <QThreadPool>
 #include <QCoreApplication>
@@ -27,6 +28,21 @@ void releasePixels(QImage &image)
     QThreadPool::globalInstance()->start([pixels = std::move(image)]() mutable { pixels = QImage(); });
 }
 
+// The pixels of a file, or of its bytes when they are given.
+QImage decode(QByteArray encoded, const QString &path)
+{
+    QBuffer buffer(&encoded);
+    QImageReader reader;
+    if (!encoded.isEmpty()) {
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+    } else {
+        reader.setFileName(path);
+    }
+    reader.setAutoTransform(false);
+    return reader.read();
+}
+
 } // namespace
 
 struct ImageHandle::Data
@@ -34,6 +50,8 @@ struct ImageHandle::Data
     ~Data() { releasePixels(image); }
 
     QMutex mutex;
+    QWaitCondition decodeDone;
+    bool decoding = false; // a thread is decoding the pixels now
     QImage image;       // the pixels, when in memory
     QString path;       // the file they come from, if any
     QByteArray encoded; // the bytes of a file that has gone, if any
@@ -55,12 +73,13 @@ ImageHandle::ImageHandle(const QImage &image)
     d->size = image.size();
 }
 
-ImageHandle ImageHandle::fromFile(const QString &path, qreal devicePixelRatio)
+ImageHandle ImageHandle::fromFile(const QString &path, qreal devicePixelRatio, const QSize &pixelSize)
 {
     ImageHandle h;
     h.d = std::make_shared<Data>();
     h.d->path = path;
     h.d->dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    h.d->size = pixelSize;
     return h;
 }
 
@@ -73,37 +92,45 @@ QImage ImageHandle::image() const
 {
     if (!d)
         return QImage();
-    std::function<void()> failure;
-    QImage result;
-    {
-        QMutexLocker lock(&d->mutex);
-        if (d->decoded || d->failed)
-            return d->image;
-        QBuffer buffer(&d->encoded);
-        QImageReader reader;
-        if (!d->encoded.isEmpty()) {
-            buffer.open(QIODevice::ReadOnly);
-            reader.setDevice(&buffer);
-        } else {
-            reader.setFileName(d->path);
-        }
-        reader.setAutoTransform(false);
-        QImage img = reader.read();
-        if (img.isNull()) {
-            d->failed = true;
-            failure = std::exchange(d->onDecodeFailure, nullptr);
-        } else {
-            img.setDevicePixelRatio(d->dpr);
-            d->size = img.size();
-            d->decoded = true;
-            d->encoded.clear();
-        }
-        d->image = img;
-        result = img;
+    QMutexLocker lock(&d->mutex);
+    // One thread decodes; others that want the pixels wait for them. The
+    // lock is not held while decoding, so asking for the size or the state
+    // never waits for a decode.
+    while (d->decoding)
+        d->decodeDone.wait(&d->mutex);
+    if (d->decoded || d->failed)
+        return d->image;
+    d->decoding = true;
+    QImage img;
+    for (;;) {
+        const QByteArray encoded = d->encoded;
+        const QString path = d->path;
+        lock.unlock();
+        img = decode(encoded, path);
+        lock.relock();
+        // The file went while it was being read, and its bytes were kept
+        // (detachFromFile): read those.
+        if (img.isNull() && encoded.isEmpty() && !d->encoded.isEmpty())
+            continue;
+        break;
     }
+    std::function<void()> failure;
+    if (img.isNull()) {
+        d->failed = true;
+        failure = std::exchange(d->onDecodeFailure, nullptr);
+    } else {
+        img.setDevicePixelRatio(d->dpr);
+        d->size = img.size();
+        d->decoded = true;
+        d->encoded.clear();
+    }
+    d->image = img;
+    d->decoding = false;
+    d->decodeDone.wakeAll();
+    lock.unlock();
     if (failure)
         failure();
-    return result;
+    return img;
 }
 
 bool ImageHandle::isDecoded() const

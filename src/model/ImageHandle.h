@@ -18,8 +18,10 @@ public:
     ImageHandle() = default;
     explicit ImageHandle(const QImage &image);
     // An image that stays on disk until it is first used. devicePixelRatio
-    // is the number of pixels per point the decoded image gets.
-    static ImageHandle fromFile(const QString &path, qreal devicePixelRatio = 2.0);
+    // is the number of pixels per point the decoded image gets; pixelSize,
+    // when the caller has read it from the header already, spares reading
+    // it again.
+    static ImageHandle fromFile(const QString &path, qreal devicePixelRatio = 2.0, const QSize &pixelSize = QSize());
 
     bool isNull() const;
     // The pixels (decoded on first use and then kept; a null image when they

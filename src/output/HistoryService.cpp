@@ -19,11 +19,15 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 HistoryService *g_shared = nullptr;
+// Counts the instances made, so that a load finished for an instance that
+// is gone is not taken for its successor's.
+quint64 g_generation = 0;
 
 constexpr double kInchesPerMeter = 39.3700787;
 constexpr double kPointsPerInch = 72.0;
@@ -174,19 +178,47 @@ void keepForOtherHolders(const ImageHandle &image, const QString &path)
 
 } // namespace
 
-HistoryService &HistoryService::shared()
+HistoryService &HistoryService::create(bool loadNow)
 {
-    if (!g_shared) {
-        g_shared = new HistoryService(AppPaths::appDataDir() + QStringLiteral("/history"));
-        if (auto *app = QCoreApplication::instance()) {
-            // Queued writes finish before the program ends.
-            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
-                if (g_shared)
-                    g_shared->waitForPendingWrites();
-            });
-        }
+    g_shared = new HistoryService(AppPaths::appDataDir() + QStringLiteral("/history"), loadNow);
+    ++g_generation;
+    if (auto *app = QCoreApplication::instance()) {
+        // Queued writes finish before the program ends.
+        QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
+            if (g_shared)
+                g_shared->waitForPendingWrites();
+        });
     }
     return *g_shared;
+}
+
+HistoryService &HistoryService::shared()
+{
+    return g_shared ? *g_shared : create(true);
+}
+
+void HistoryService::loadShared(std::function<void()> loaded)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (g_shared) {
+        QMetaObject::invokeMethod(app, std::move(loaded), Qt::QueuedConnection);
+        return;
+    }
+    HistoryService &service = create(false);
+    // First on the queue: nothing queued later (a manifest write) runs
+    // before the reading is done.
+    service.enqueue([&service, app, generation = g_generation, loaded = std::move(loaded)] {
+        const QList<HistoryItem> items = service.readStore();
+        QMetaObject::invokeMethod(
+            app,
+            [generation, items, loaded] {
+                if (g_shared && g_generation == generation)
+                    g_shared->adoptLoaded(items);
+                if (loaded)
+                    loaded();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void HistoryService::resetShared()
@@ -195,12 +227,16 @@ void HistoryService::resetShared()
     g_shared = nullptr;
 }
 
-HistoryService::HistoryService(const QString &storeDir) : m_storeDir(storeDir)
+HistoryService::HistoryService(const QString &storeDir, bool loadNow) : m_storeDir(storeDir)
 {
     m_io.setMaxThreadCount(1);
     m_io.setThreadPriority(QThread::LowPriority);
-    QDir().mkpath(m_storeDir);
-    load();
+    if (loadNow) {
+        QDir().mkpath(m_storeDir);
+        load();
+    } else {
+        enqueue([dir = m_storeDir] { QDir().mkpath(dir); });
+    }
 }
 
 HistoryService::~HistoryService()
@@ -228,7 +264,7 @@ void HistoryService::waitForPendingWrites()
     m_io.waitForDone();
 }
 
-void HistoryService::setManifestAside(bool keepOriginal, const QString &why)
+void HistoryService::setManifestAside(bool keepOriginal, const QString &why) const
 {
     const QString path = manifestPath();
     const QString aside = FileOps::asideName(path);
@@ -242,25 +278,29 @@ void HistoryService::setManifestAside(bool keepOriginal, const QString &why)
 
 void HistoryService::load()
 {
-    m_items.clear();
+    m_items = readStore();
+}
+
+QList<HistoryItem> HistoryService::readStore() const
+{
     const QString path = manifestPath();
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
-        return; // first launch
+        return {}; // first launch
 
     QByteArray bytes;
     QString error;
     if (info.isDir() || !FileOps::readAtMost(path, maxManifestBytes, &bytes, &error)) {
         setManifestAside(false, error.isEmpty() ? QStringLiteral("cannot read the manifest")
                                                 : QStringLiteral("cannot read the manifest (%1)").arg(error));
-        return;
+        return {};
     }
 
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
     if (err.error != QJsonParseError::NoError || !doc.isArray()) {
         setManifestAside(false, QStringLiteral("the manifest is not a list of records"));
-        return;
+        return {};
     }
 
     int damaged = 0;
@@ -277,11 +317,12 @@ void HistoryService::load()
         // Only the header is read here; the pixels wait until first use.
         const QString png = imagePath(record->id);
         QImageReader reader(png);
-        if (!reader.canRead() || !reader.size().isValid() || reader.size().isEmpty())
+        const QSize size = reader.canRead() ? reader.size() : QSize();
+        if (!size.isValid() || size.isEmpty())
             continue;
         HistoryItem item;
         item.id = record->id;
-        item.image = ImageHandle::fromFile(png, pixelsPerPoint(png));
+        item.image = ImageHandle::fromFile(png, pixelsPerPoint(png), size);
         watchDecoding(item.image, item.id);
         item.date = record->date;
         item.mode = *mode;
@@ -292,7 +333,20 @@ void HistoryService::load()
         // The next persist drops the damaged records; keep what was there.
         setManifestAside(true, QStringLiteral("skipped %1 unreadable manifest record(s)").arg(damaged));
     }
-    m_items = items;
+    return items;
+}
+
+void HistoryService::adoptLoaded(const QList<HistoryItem> &loaded)
+{
+    const bool addedMeanwhile = !m_items.isEmpty();
+    for (const HistoryItem &item : loaded) {
+        if (std::none_of(m_items.cbegin(), m_items.cend(), [&](const HistoryItem &i) { return i.id == item.id; }))
+            m_items.append(item);
+    }
+    trimToMaxItems();
+    // The manifest written for the newer captures lacks the loaded ones.
+    if (addedMeanwhile)
+        persist();
 }
 
 void HistoryService::saveImage(const HistoryItem &item, const QFuture<QByteArray> &firstFile)

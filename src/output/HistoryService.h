@@ -33,6 +33,12 @@ public:
     // The one instance; created on first use, which creates the folder and
     // loads the manifest synchronously.
     static HistoryService &shared();
+    // Creates the one instance without reading the disk on this thread: the
+    // manifest and each PNG's header are read on the history queue, and
+    // loaded runs on the main thread once the items are in (captures added
+    // meanwhile stay in front of them). When the instance exists already,
+    // loaded runs from the event loop.
+    static void loadShared(std::function<void()> loaded);
 
     // The in-memory list, newest first. Changing it persists nothing.
     const QList<HistoryItem> &items() const { return m_items; }
@@ -69,7 +75,7 @@ public:
     // writes of its image (after firstFile, as saveImage) and of the manifest.
     void addNewest(const HistoryItem &item, const QFuture<QByteArray> &firstFile = {});
 
-    // Reads the manifest into items (called on creation).
+    // Reads the manifest into items (called on creation by shared()).
     void load();
 
     // Removes the item with that id when its image could not be decoded:
@@ -86,12 +92,18 @@ public:
     static void resetShared();
 
 private:
-    explicit HistoryService(const QString &storeDir);
+    explicit HistoryService(const QString &storeDir, bool loadNow);
+    static HistoryService &create(bool loadNow);
+    // The manifest's items whose PNG headers read; only headers are read.
+    // Any thread.
+    QList<HistoryItem> readStore() const;
+    // Items read in the background go behind those added meanwhile.
+    void adoptLoaded(const QList<HistoryItem> &loaded);
     ~HistoryService();
     HistoryService(const HistoryService &) = delete;
     HistoryService &operator=(const HistoryService &) = delete;
     void enqueue(std::function<void()> job);
-    void setManifestAside(bool keepOriginal, const QString &why);
+    void setManifestAside(bool keepOriginal, const QString &why) const;
 
     QList<HistoryItem> m_items;
     QString m_storeDir;

@@ -18,8 +18,7 @@ namespace HistoryActions {
 
 void openInEditor(AppState &appState, const HistoryItem &item)
 {
-    if (!appState.openInExternalEditor(item.image, item.filePath))
-        appState.openEditor(item.image);
+    appState.openInEditor(item.image, item.filePath);
 }
 
 QImage pixels(const HistoryItem &item, const QString &historyPng)

@@ -12,7 +12,8 @@ class AppState;
 namespace HistoryActions {
 
 // The one editor rule: the external editor with the saved file (or a copy
-// of the image), else the built-in editor.
+// of the image), else the built-in editor. The pixels are read in the
+// background; the editor appears once they are in.
 void openInEditor(AppState &appState, const HistoryItem &item);
 // Puts the image on the clipboard (its pixels are read in the background).
 void copyImage(const HistoryItem &item);

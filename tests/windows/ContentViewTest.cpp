@@ -378,6 +378,8 @@ TEST_F(ContentViewTest, ThumbnailMenuOpensCopiesAndDeletesFromBothListsAndTheDis
     // Without an external editor, the built-in one gets the image.
     PostRecorder editor(NotificationNames::openEditor);
     actionNamed(*menu, "Open in Editor")->trigger();
+    // Once its pixels have been read in the background.
+    QTest::qWaitFor([&] { return !editor.posts.isEmpty(); }, 5000);
     EXPECT_EQ(editor.posts.size(), 1);
     EXPECT_EQ(appState->capturedImage(), newer.image);
     QGuiApplication::clipboard()->clear();

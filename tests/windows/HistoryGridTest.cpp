@@ -1,12 +1,23 @@
 #include "HistoryTestSupport.h"
 
+#include "editor/AnnotationCanvasNSView.h"
+#include "editor/EditorView.h"
+#include "model/NotificationNames.h"
+#include "platform/AppPaths.h"
+#include "platform/Log.h"
+#include "support/PipedImage.h"
+#include "support/RecordingAlertPresenter.h"
 #include "windows/HistoryActions.h"
 #include "windows/HistoryCard.h"
 #include "windows/HistoryView.h"
 
+#include <QBuffer>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -191,4 +202,115 @@ TEST_F(HistoryGridTest, PicturesComeAtDisplaySizeAndTimesReadAsElapsedTime)
     HistoryView view(*appState);
     EXPECT_EQ(view.minuteTimer()->interval(), 60000);
     EXPECT_TRUE(view.minuteTimer()->isActive());
+}
+
+TEST_F(HistoryGridTest, EditOnACaptureThatCannotBeReadSaysSoAndOpensNoEditor)
+{
+    RecordingAlertPresenter alerts;
+    const QDateTime now = QDateTime::currentDateTime();
+    const HistoryItem intact = addCapture(Qt::green, now.addSecs(-5));
+    const HistoryItem damaged = addCapture(Qt::blue, now);
+    // The header still reads; the pixels do not.
+    QFile file(pngOf(damaged.id));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray png = file.readAll();
+    const qsizetype idat = png.indexOf("IDAT");
+    ASSERT_GT(idat, 0);
+    for (qsizetype i = idat + 4; i < png.size() - 16; ++i)
+        png[i] = char(0x5a ^ png[i]);
+    file.seek(0);
+    file.write(png);
+    file.close();
+    reloadHistoryFromDisk();
+
+    HistoryView view(*appState);
+    PostRecorder opened(NotificationNames::openEditor);
+    LogCapture log;
+    view.setHoveredID(damaged.id);
+    view.card(damaged.id)->actionButton("pencil")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 10000));
+    EXPECT_EQ(alerts.alerts[0].title, "Could not open this image");
+    EXPECT_EQ(alerts.alerts[0].style, AlertPresenter::Style::warning);
+    // The entry leaves the history with its log line; its file is kept aside.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return appState->history().size() == 1; }, 5000));
+    EXPECT_EQ(appState->history()[0].id, intact.id);
+    ASSERT_EQ(view.cards().size(), 1);
+    EXPECT_TRUE(log.contains("cannot decode " + pngOf(damaged.id)));
+    HistoryService::shared().waitForPendingWrites();
+    EXPECT_FALSE(QFile::exists(pngOf(damaged.id)));
+    EXPECT_EQ(QDir(HistoryService::shared().storeDir())
+                  .entryList({QFileInfo(pngOf(damaged.id)).fileName() + ".unreadable-*"}, QDir::Files)
+                  .size(),
+              1);
+    // No editor, not even an empty one.
+    EXPECT_TRUE(opened.posts.isEmpty());
+    EXPECT_FALSE(appState->isEditorOpen());
+    EXPECT_TRUE(appState->capturedImage().isNull());
+
+    // The intact capture opens with its pixels in memory.
+    view.setHoveredID(intact.id);
+    view.card(intact.id)->actionButton("pencil")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened.posts.size() == 1; }, 10000));
+    EXPECT_EQ(appState->capturedImage(), appState->history()[0].image);
+    EXPECT_TRUE(appState->capturedImage().isDecoded());
+    EXPECT_EQ(appState->capturedImage().image().pixel(10, 100), QColor(Qt::green).rgb());
+    EXPECT_EQ(alerts.alerts.size(), 1);
+}
+
+TEST_F(HistoryGridTest, EditReadsAReleasedCaptureOffTheUiThreadForEitherEditor)
+{
+    // The capture's pixels are only in its file, which comes through a pipe
+    // that notices a reader on the UI thread.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture(Qt::red).save(&buffer, "PNG"));
+    PipedImage pipe(TestHome::path() + "/released.png", png);
+    ASSERT_TRUE(pipe.isValid());
+    HistoryItem item;
+    item.id = QUuid::createUuid();
+    item.image = ImageHandle::fromFile(pipe.path(), 2.0);
+    item.date = QDateTime::currentDateTime();
+
+    // The built-in editor, shown the way the editor window shows it.
+    EditorView editor(*appState);
+    editor.resize(1100, 760);
+    editor.show();
+    PostRecorder opened(NotificationNames::openEditor);
+    HistoryActions::openInEditor(*appState, item);
+    // A second click while the first one's read waits for the file (the UI
+    // thread takes no events meanwhile): it must not wait on that read.
+    const QDeadlineTimer deadline(10000);
+    while (pipe.readersSeen() == 0 && !deadline.hasExpired())
+        QThread::msleep(1);
+    ASSERT_GT(pipe.readersSeen(), 0);
+    HistoryActions::openInEditor(*appState, item);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened.posts.size() == 1; }, 20000));
+    EXPECT_FALSE(pipe.uiThreadWaited());
+    EXPECT_EQ(appState->capturedImage(), item.image);
+    ASSERT_NE(editor.canvas(), nullptr);
+    const QImage shown = static_cast<AnnotationCanvasNSView *>(editor.canvas())->grab().toImage();
+    EXPECT_EQ(shown.pixel(shown.width() / 2, shown.height() / 2), QColor(Qt::red).rgb());
+
+    // The external editor gets a temporary PNG written from the same file.
+    const QString script = AppPaths::home() + "/editor.sh";
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened.tmp\"\n"
+            "mv \"$(dirname \"$0\")/opened.tmp\" \"$(dirname \"$0\")/opened.txt\"\n");
+    f.close();
+    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    appState->setExternalEditorPath(script);
+    HistoryItem again = item;
+    again.image = ImageHandle::fromFile(pipe.path(), 2.0);
+    HistoryActions::openInEditor(*appState, again);
+    const QString record = AppPaths::home() + "/opened.txt";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(record); }, 20000));
+    EXPECT_FALSE(pipe.uiThreadWaited());
+    QFile recorded(record);
+    ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
+    const QImage handedOver(QString::fromUtf8(recorded.readAll()));
+    ASSERT_EQ(handedOver.size(), QSize(320, 200));
+    EXPECT_EQ(handedOver.pixel(10, 100), QColor(Qt::red).rgb());
+    EXPECT_EQ(opened.posts.size(), 1);
 }
