@@ -4,6 +4,7 @@
 #include "model/HistoryItem.h"
 #include "model/ImageHandle.h"
 #include "model/VornaError.h"
+#include "output/EncodingThreads.h"
 #include "output/HistoryService.h"
 #include "output/ICloudDrive.h"
 #include "output/ImageExporter.h"
@@ -101,7 +102,7 @@ void CapturePipeline::startSave(const QImage &image, const QUuid &id,
         watcher->deleteLater();
         finishSave(id, result);
     });
-    watcher->setFuture(QtConcurrent::run([image, format, quality, maxBytes, saveDirectory, cloudCopy, userFile] {
+    watcher->setFuture(QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, maxBytes, saveDirectory, cloudCopy, userFile] {
         SaveResult result;
         // However this ends, the history's write goes ahead.
         const auto releaseHistory = qScopeGuard([&userFile] { userFile->finish(); });

@@ -1,5 +1,7 @@
 #include "output/ImageExporter.h"
 
+#include "output/EncodingThreads.h"
+
 #include "output/EncoderQuality.h"
 #include "output/HeicEncoder.h"
 #include "output/JpegEncoder.h"
@@ -167,7 +169,7 @@ void ImageExporter::presentSavePanel(const QImage &image, ImageFormat format, do
             return;
         // The user chose this path in the panel, which asked before
         // replacing an existing file; the write itself is atomic.
-        QtConcurrent::run([image, format, quality, path = *path] { return encodeAndWrite(image, format, quality, path); })
+        QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, path = *path] { return encodeAndWrite(image, format, quality, path); })
             .then(QCoreApplication::instance(), [errorHandler](const std::optional<ErrorReport> &error) {
                 if (error && errorHandler)
                     errorHandler(*error);

@@ -1,6 +1,7 @@
 #include "output/PngEncoder.h"
 
 #include "output/DeflateStream.h"
+#include "output/EncodingThreads.h"
 
 #include <QList>
 #include <QThreadPool>
@@ -430,14 +431,14 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
         }
     };
     const int workers =
-        oneStream ? 1 : std::min(stripCount, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
+        oneStream ? 1 : std::min(stripCount, std::max(1, EncodingThreads::pool().maxThreadCount()));
     if (workers == 1) {
         worker(0);
     } else {
         // The calling thread works too, so this cannot stall on a busy pool.
         QList<int> ids(workers);
         std::iota(ids.begin(), ids.end(), 0);
-        QtConcurrent::blockingMap(ids, worker);
+        QtConcurrent::blockingMap(&EncodingThreads::pool(), ids, worker);
     }
 
     uint32_t adler = 1;

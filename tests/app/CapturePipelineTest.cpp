@@ -23,8 +23,11 @@
 #include <QLabel>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -197,6 +200,33 @@ TEST_F(CapturePipelineTest, WithEveryFeedbackOffTheCaptureStillEntersTheHistoryA
     EXPECT_EQ(savedFiles().size(), 1);
     EXPECT_TRUE(savedFiles().first().startsWith("Vorna_"));
     EXPECT_EQ(state->history().first().filePath, std::optional<QString>(path));
+}
+
+// Qt paints large areas with the help of its global thread pool and waits
+// for it; the capture's encoding must neither fill that pool nor depend on
+// it, so a busy global pool holds up neither the saved file nor a repaint.
+TEST_F(CapturePipelineTest, TheSaveGoesAheadWhileQtsGlobalThreadsAreAllBusy)
+{
+    state->setShowFloatingPreview(false);
+    QThreadPool *global = QThreadPool::globalInstance();
+    QSemaphore release;
+    QSemaphore started;
+    const int busy = global->maxThreadCount();
+    for (int i = 0; i < busy; ++i)
+        global->start([&] {
+            started.release();
+            release.acquire();
+        });
+    const auto unblock = qScopeGuard([&] {
+        release.release(busy);
+        global->waitForDone();
+    });
+    ASSERT_TRUE(started.tryAcquire(busy, 5000));
+
+    QSignalSpy saved(pipeline.get(), &CapturePipeline::saved);
+    pipeline->handleCapture(captureImage(1600, 1000), CaptureMode::fullscreen);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return saved.count() == 1; }, 5000));
+    EXPECT_EQ(global->activeThreadCount(), busy);
 }
 
 TEST_F(CapturePipelineTest, WithThePreviewOffAPreviewStillOnScreenIsLeftAlone)

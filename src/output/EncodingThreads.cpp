@@ -1,0 +1,18 @@
+#include "output/EncodingThreads.h"
+
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+
+QThreadPool &EncodingThreads::pool()
+{
+    static QThreadPool threads;
+    static const bool configured = [] {
+        threads.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        threads.setObjectName(QStringLiteral("encoding"));
+        return true;
+    }();
+    Q_UNUSED(configured);
+    return threads;
+}
