@@ -22,10 +22,12 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 #include <unistd.h>
 #include <vector>
 
@@ -212,6 +214,27 @@ enum AtomIndex {
     NetClientListStacking, NetWmName, Utf8String, NetWmPid, NetFrameExtents, NetWmWindowType,
     NetWmWindowTypeDesktop, NetWmState, NetWmStateHidden, WmState, AtomCount
 };
+
+// Runs rowsOf(first, last) over bands of a large image's rows on Qt's
+// thread pool, the calling thread taking a band too: copying a whole
+// screen out of the shared segment takes a few milliseconds on one core,
+// all of it on the thread that asked for the capture.
+template<typename Rows>
+void forRowBands(int height, qsizetype bytesPerRow, Rows rowsOf)
+{
+    constexpr qsizetype bandBytes = qsizetype(2) << 20;
+    const int rowsPerBand = int(std::clamp<qsizetype>(bandBytes / std::max<qsizetype>(1, bytesPerRow), 16, height));
+    const int bands = (height + rowsPerBand - 1) / rowsPerBand;
+    if (bands <= 1) {
+        rowsOf(0, height);
+        return;
+    }
+    QList<int> ids(bands);
+    std::iota(ids.begin(), ids.end(), 0);
+    QtConcurrent::blockingMap(ids, [&](int band) {
+        rowsOf(band * rowsPerBand, std::min(height, (band + 1) * rowsPerBand));
+    });
+}
 
 } // namespace
 
@@ -543,8 +566,10 @@ QImage X11ScreenCapture::Private::toImage(const uchar *data, int stride, const Q
         QImage out = pooledImage(size, QImage::Format_ARGB32_Premultiplied);
         if (out.isNull())
             return out;
-        for (int y = 0; y < h; ++y)
-            std::memcpy(out.scanLine(y), data + qsizetype(y) * stride, size_t(w) * 4);
+        forRowBands(h, stride, [&](int from, int to) {
+            for (int y = from; y < to; ++y)
+                std::memcpy(out.scanLine(y), data + qsizetype(y) * stride, size_t(w) * 4);
+        });
         return out;
     }
     if (bpp == 32 && depth == 24) {
@@ -552,12 +577,14 @@ QImage X11ScreenCapture::Private::toImage(const uchar *data, int stride, const Q
         QImage out = pooledImage(size, QImage::Format_RGB32);
         if (out.isNull())
             return out;
-        for (int y = 0; y < h; ++y) {
-            const auto *src = reinterpret_cast<const quint32 *>(data + qsizetype(y) * stride);
-            auto *dst = reinterpret_cast<quint32 *>(out.scanLine(y));
-            for (int x = 0; x < w; ++x)
-                dst[x] = src[x] | 0xff000000u;
-        }
+        forRowBands(h, stride, [&](int from, int to) {
+            for (int y = from; y < to; ++y) {
+                const auto *src = reinterpret_cast<const quint32 *>(data + qsizetype(y) * stride);
+                auto *dst = reinterpret_cast<quint32 *>(out.scanLine(y));
+                for (int x = 0; x < w; ++x)
+                    dst[x] = src[x] | 0xff000000u;
+            }
+        });
         return out;
     }
     if (bpp == 16 && depth == 16) {
