@@ -112,6 +112,10 @@ void FloatingPreviewController::dismiss()
         return;
     QWidget *panel = m_panel;
     m_panel = nullptr;
+    // While it fades it only shows its picture; the capture itself is not
+    // kept for it (back-to-back captures would otherwise pile up in memory).
+    if (auto *view = panel->findChild<FloatingPreviewView *>())
+        view->letGoOfImage();
     m_fading.removeAll(nullptr);
     m_fading.append(panel);
     auto *fade = new QPropertyAnimation(panel, "windowOpacity", panel);

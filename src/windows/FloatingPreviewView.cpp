@@ -84,6 +84,7 @@ FloatingPreviewView::FloatingPreviewView(const QImage &image, std::function<void
                                          std::function<void()> onDismiss, QWidget *parent)
     : QWidget(parent)
     , m_image(image)
+    , m_imageSize(image.deviceIndependentSize())
     , m_onEdit(std::move(onEdit))
     , m_onSave(std::move(onSave))
     , m_onCopy(std::move(onCopy))
@@ -137,13 +138,25 @@ FloatingPreviewView::FloatingPreviewView(const QImage &image, std::function<void
 
 FloatingPreviewView::~FloatingPreviewView() = default;
 
+void FloatingPreviewView::letGoOfImage()
+{
+    // Later: this may run inside one of the actions it drops.
+    QMetaObject::invokeMethod(this, [this] {
+        m_onEdit = {};
+        m_onSave = {};
+        m_onCopy = {};
+        m_onDismiss = {};
+        m_image = QImage();
+    }, Qt::QueuedConnection);
+}
+
 QRect FloatingPreviewView::imageRect() const
 {
     const int rowHeight = kButtonRowTop + kButtonSize;
     const QRect area(kPadding, kPadding, width() - 2 * kPadding, height() - 2 * kPadding - kSpacing - rowHeight);
-    if (m_image.isNull() || area.width() <= 0 || area.height() <= 0)
+    if (m_imageSize.isEmpty() || area.width() <= 0 || area.height() <= 0)
         return area;
-    QSizeF size = m_image.deviceIndependentSize();
+    QSizeF size = m_imageSize;
     size.scale(area.size(), Qt::KeepAspectRatio);
     QRect r(QPoint(0, 0), size.toSize());
     r.moveCenter(area.center());
@@ -229,7 +242,7 @@ void FloatingPreviewView::paintEvent(QPaintEvent *)
     p.setPen(QPen(faint(40), 1));
     p.drawPath(background);
 
-    if (!m_image.isNull()) {
+    if (!m_imageSize.isEmpty()) {
         const QRect target = imageRect();
         QPainterPath clip;
         clip.addRoundedRect(QRectF(target), 8, 8);

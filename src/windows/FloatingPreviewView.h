@@ -38,6 +38,11 @@ public:
     // capture is scaled in the background; until then its place is blank).
     bool isThumbnailReady() const { return !m_thumbnail.isNull(); }
 
+    // For a panel on its way out: it lets go of the capture and of the
+    // actions that hold it (its buttons then do nothing), keeping only the
+    // picture it draws. Safe to call from one of its own actions.
+    void letGoOfImage();
+
 signals:
     void thumbnailReady();
 
@@ -58,6 +63,7 @@ private:
     void makeThumbnail();
 
     QImage m_image;
+    QSizeF m_imageSize;     // m_image's size in points, kept when it goes
     QImage m_thumbnail;     // m_image scaled to the image rectangle's pixels
     QSize m_thumbnailSize;  // the size asked for (made or in the making)
     std::function<void()> m_onEdit;

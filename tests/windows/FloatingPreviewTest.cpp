@@ -79,6 +79,26 @@ TEST(FloatingPreview, ANewCaptureReplacesThePanelAndOnlyItsTimerIsPending)
     EXPECT_EQ(controller.dismissTimer(), nullptr);
 }
 
+TEST(FloatingPreview, APanelFadingOutKeepsItsPictureButNotTheCapture)
+{
+    FloatingPreviewController controller;
+    QImage first = capture(Qt::red);
+    controller.show(first, 60, [](const QImage &) {});
+    QPointer<QWidget> fading(controller.panel());
+    controller.show(capture(Qt::blue), 60, {});
+    ASSERT_FALSE(fading.isNull());
+    // Back-to-back captures must not pile up in memory behind their fades.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first.isDetached(); }, 250));
+    ASSERT_FALSE(fading.isNull());
+    FloatingPreviewView *view = viewOf(fading);
+    ASSERT_NE(view, nullptr);
+    const QImage shot = view->grab().toImage();
+    const QPoint centre = view->imageRect().center() * shot.devicePixelRatio();
+    EXPECT_EQ(QColor(shot.pixel(centre)), QColor(Qt::red));
+    view->editButton()->click(); // does nothing now
+    view->copyButton()->click();
+}
+
 TEST(FloatingPreview, EditDismissesThenRunsTheEditorActionWithTheImage)
 {
     FloatingPreviewController controller;
