@@ -1,14 +1,15 @@
 #include "platform/ImageFileReader.h"
 
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <cstring>
 #include <fcntl.h>
 #include <libheif/heif.h>
 #include <tiffio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <webp/decode.h>
 
@@ -96,26 +97,19 @@ QImage readHeif(const QByteArray &bytes)
 
 QImage ImageFileReader::read(const QString &path, const std::function<void()> &opened)
 {
-    // Without O_NONBLOCK a named pipe (or a device) would hold the open
-    // until someone writes to it; only regular files are read at all.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // Only regular files are read at all, and the open never waits (a named
+    // pipe would hold it until someone writes to it).
+    QFile f;
+    const bool isOpen = FileOps::openRegularFile(path, f);
     if (opened)
         opened();
-    if (fd < 0)
-        return QImage();
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode))
+    if (!isOpen) {
+        const QFileInfo info(path);
+        if (info.exists() && !info.isFile() && !info.isDir())
             vlog("[Vorna] open: not a regular file: " + path);
-        ::close(fd);
         return QImage();
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    QFile f;
-    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return QImage();
-    }
+    const int fd = f.handle();
 
     {
         QImageReader reader(&f);
