@@ -2,12 +2,14 @@
 
 // Helpers the benchmarks share: a private home folder, resident memory of this
 // process, a desktop-like picture to capture, percentiles of timing samples,
-// an offscreen screen of a given size and a real X screen.
+// an offscreen screen of a given size, a real X screen, and a probe of the UI
+// thread's stalls.
 
 #include "BenchXServer.h"
 
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLinearGradient>
@@ -16,15 +18,74 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QTimer>
 #include <benchmark/benchmark.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <initializer_list>
 #include <unistd.h>
 #include <vector>
 
 namespace BenchSupport {
+
+// CPU time this thread has used, in milliseconds.
+inline double threadCpuMs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// The UI thread's longest stall: a precise timer fires every periodMs, and
+// the longest wait between firings beyond the period is a stall. The wall
+// clock also counts time the system gave to other processes; the thread's
+// own CPU time within the stall is the work that held it.
+class UiStallProbe
+{
+public:
+    explicit UiStallProbe(int periodMs) : m_periodMs(periodMs)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { tick(); });
+    }
+    void start()
+    {
+        m_longestMs = m_longestCpuMs = 0;
+        m_lastNs = 0;
+        m_lastCpuMs = threadCpuMs();
+        m_clock.start();
+        m_timer.start(m_periodMs);
+    }
+    // Stops, counting the time since the last firing as well.
+    void stop()
+    {
+        tick();
+        m_timer.stop();
+    }
+    double longestMs() const { return m_longestMs; }
+    double longestCpuMs() const { return m_longestCpuMs; }
+
+private:
+    void tick()
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        const double cpu = threadCpuMs();
+        m_longestMs = std::max(m_longestMs, (now - m_lastNs) / 1e6 - m_periodMs);
+        m_longestCpuMs = std::max(m_longestCpuMs, cpu - m_lastCpuMs);
+        m_lastNs = now;
+        m_lastCpuMs = cpu;
+    }
+
+    int m_periodMs;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_lastNs = 0;
+    double m_lastCpuMs = 0;
+    double m_longestMs = 0;
+    double m_longestCpuMs = 0;
+};
 
 // Points HOME and the XDG folders (config, data, cache, runtime) and TMPDIR
 // into root, creating them; extra names further folders to create there.

@@ -169,6 +169,15 @@ QString pngPath()
     return QDir::tempPath() + "/history-bench.png";
 }
 
+// Writes the bytes as the history file, as the history does.
+void writeHistoryFile(const QByteArray &png)
+{
+    QSaveFile file(pngPath());
+    file.open(QIODevice::WriteOnly);
+    file.write(png);
+    file.commit();
+}
+
 // What the history wrote before: Qt's PNG writer, resolution set.
 void BM_HistoryPngQtWriter(benchmark::State &state)
 {
@@ -196,11 +205,8 @@ void BM_HistoryPngOwnEncoder(benchmark::State &state)
     const auto threads = state.range(2) ? PngEncoder::Threads::callingThreadOnly : PngEncoder::Threads::parallel;
     for (auto _ : state) {
         const QByteArray png = PngEncoder::encode(image, image.devicePixelRatio(), effort, threads);
-        QSaveFile file(pngPath());
-        file.open(QIODevice::WriteOnly);
-        file.write(png);
+        writeHistoryFile(png);
         bytes = png.size();
-        file.commit();
     }
     state.counters["file_MB"] = bytes / 1048576.0;
 }
@@ -212,11 +218,8 @@ void BM_HistoryPngFromSavedFile(benchmark::State &state)
     qint64 bytes = 0;
     for (auto _ : state) {
         const QByteArray png = PngEncoder::withPixelsPerPoint(saved, image.devicePixelRatio());
-        QSaveFile file(pngPath());
-        file.open(QIODevice::WriteOnly);
-        file.write(png);
+        writeHistoryFile(png);
         bytes = png.size();
-        file.commit();
     }
     state.counters["file_MB"] = bytes / 1048576.0;
 }

@@ -54,12 +54,6 @@ QImage capture(int height)
     return image;
 }
 
-double threadCpuMs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 double loadAverage()
 {
@@ -138,29 +132,15 @@ void BM_HistoryCardToEditor(benchmark::State &state)
         watch.loop = &loop;
         watch.painted = false;
         QElapsedTimer clock;
-        qint64 lastTick = 0;
-        double lastCpu = threadCpuMs();
-        double worst = 0, worstCpu = 0;
-        QTimer probe;
-        probe.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&probe, &QTimer::timeout, &loop, [&] {
-            const qint64 now = clock.nsecsElapsed();
-            const double cpu = threadCpuMs();
-            worst = std::max(worst, (now - lastTick) / 1e6);
-            worstCpu = std::max(worstCpu, cpu - lastCpu);
-            lastTick = now;
-            lastCpu = cpu;
-        });
+        BenchSupport::UiStallProbe probe(1);
         QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        probe.start(1);
+        probe.start();
         clock.start();
         page.setHoveredID(item.id);
         page.card(item.id)->actionButton(QStringLiteral("pencil"))->click();
         if (!watch.painted)
             loop.exec();
         const double ms = clock.nsecsElapsed() / 1e6;
-        worst = std::max(worst, (clock.nsecsElapsed() - lastTick) / 1e6);
-        worstCpu = std::max(worstCpu, threadCpuMs() - lastCpu);
         probe.stop();
         watch.loop = nullptr;
         if (!watch.painted || app.capturedImage() != item.image) {
@@ -169,8 +149,8 @@ void BM_HistoryCardToEditor(benchmark::State &state)
         }
         state.SetIterationTime(ms / 1000.0);
         openMs.push_back(ms);
-        blockMs.push_back(worst);
-        blockCpuMs.push_back(worstCpu);
+        blockMs.push_back(probe.longestMs());
+        blockCpuMs.push_back(probe.longestCpuMs());
     }
     qApp->removeEventFilter(&watch);
     if (openMs.empty())

@@ -61,12 +61,6 @@ double g_maxStallCpuMs = 0;
 std::vector<double> g_stallsMs;
 std::vector<double> g_pipelineMs;
 
-double threadCpuMs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 
 // A desktop's worth of content: columns of text, a photo-like picture,
@@ -185,28 +179,11 @@ void BM_HotKeyToSavedPng(benchmark::State &state)
                                                path = p;
                                                loop.quit();
                                            });
-        // The UI probe: a timer every 2 ms; a late firing is a stalled UI
-        // thread. The wall-clock gap also counts time the system gave to
-        // other processes; the thread's own CPU time in the gap is the work
-        // that held the UI thread.
-        QElapsedTimer probeClock;
-        qint64 lastTick = 0;
-        double lastCpu = threadCpuMs();
-        double worst = 0, worstCpu = 0;
-        QTimer probe;
-        probe.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&probe, &QTimer::timeout, &loop, [&] {
-            const qint64 now = probeClock.nsecsElapsed();
-            const double cpu = threadCpuMs();
-            worst = std::max(worst, (now - lastTick) / 1e6 - 2.0);
-            worstCpu = std::max(worstCpu, cpu - lastCpu);
-            lastTick = now;
-            lastCpu = cpu;
-        });
+        // A late firing of a 2 ms timer is a stalled UI thread.
+        BenchSupport::UiStallProbe probe(2);
         QTimer::singleShot(10000, &loop, &QEventLoop::quit);
 
-        probeClock.start();
-        probe.start(2);
+        probe.start();
         clock.start();
         pressHotKey(c, root);
         loop.exec();
@@ -219,9 +196,9 @@ void BM_HotKeyToSavedPng(benchmark::State &state)
         const double ms = savedAtNs / 1e6;
         state.SetIterationTime(ms / 1000.0);
         g_hotKeyMs.push_back(ms);
-        g_maxStallMs = std::max(g_maxStallMs, worst);
-        g_maxStallCpuMs = std::max(g_maxStallCpuMs, worstCpu);
-        g_stallsMs.push_back(worst);
+        g_maxStallMs = std::max(g_maxStallMs, probe.longestMs());
+        g_maxStallCpuMs = std::max(g_maxStallCpuMs, probe.longestCpuMs());
+        g_stallsMs.push_back(probe.longestMs());
 
         // Let the background history write finish before the next press.
         HistoryService::shared().waitForPendingWrites();

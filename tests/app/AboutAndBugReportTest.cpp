@@ -3,7 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/BugReport.h"
 #include "model/BuildInfo.h"
-#include "platform/Workspace.h"
+#include "support/RecordingWorkspace.h"
 #include "support/TestHome.h"
 
 #include <QApplication>
@@ -15,20 +15,6 @@
 namespace {
 
 const QString kDescription = "A state-of-the-art screenshot tool for Linux.\nCapture, annotate, beautify, and share.";
-
-class RecordingWorkspace : public Workspace
-{
-public:
-    RecordingWorkspace() { Workspace::setCurrent(this); }
-    ~RecordingWorkspace() override { Workspace::setCurrent(nullptr); }
-    bool openUrl(const QUrl &url) override
-    {
-        urls.append(url);
-        return true;
-    }
-    bool launch(const QString &, const QStringList &) override { return false; }
-    QList<QUrl> urls;
-};
 
 TEST(AboutPanel, CreditsNameChannelCommitAndDate)
 {
@@ -121,8 +107,8 @@ TEST(BugReport, ReportHandsTheMailLinkToTheDesktop)
     RecordingWorkspace workspace;
     AppDelegate delegate;
     delegate.reportBug();
-    ASSERT_EQ(workspace.urls.size(), 1);
-    const QUrl url = workspace.urls.first();
+    ASSERT_EQ(workspace.opened.size(), 1);
+    const QUrl url = workspace.opened.first();
     EXPECT_EQ(url.scheme(), "mailto");
     const QString body = QUrlQuery(url).queryItemValue("body", QUrl::FullyDecoded);
     // This test process registers no version texts.

@@ -4,10 +4,10 @@
 #include "model/AppState.h"
 #include "model/NotificationNames.h"
 #include "output/HistoryService.h"
-#include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "support/RecordingAlertPresenter.h"
+#include "support/RecordingEditor.h"
 #include "support/TestHome.h"
 #include "windows/FloatingPreviewController.h"
 #include "windows/FloatingPreviewView.h"
@@ -75,23 +75,15 @@ TEST_F(PreviewEditTest, WithoutAnExternalEditorTheBuiltInEditorOpensWithTheCaptu
 
 TEST_F(PreviewEditTest, AnExternalEditorGetsTheCaptureAndTheBuiltInOneStaysClosed)
 {
-    const QString script = AppPaths::home() + "/editor.sh";
-    QFile f(script);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened.tmp\"\n"
-            "mv \"$(dirname \"$0\")/opened.tmp\" \"$(dirname \"$0\")/opened.txt\"\n");
-    f.close();
-    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
-    UserDefaults::standard().setString("externalEditorPath", script);
+    const RecordingEditor externalEditor;
+    ASSERT_TRUE(externalEditor.install());
+    UserDefaults::standard().setString("externalEditorPath", externalEditor.script());
 
     AppDelegate delegate;
     captureAndEdit(delegate);
     EXPECT_FALSE(delegate.appState().isEditorOpen());
-    const QString record = AppPaths::home() + "/opened.txt";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(record); }, 5000));
-    QFile opened(record);
-    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
-    const QString path = QString::fromUtf8(opened.readAll());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return externalEditor.wasStarted(); }, 5000));
+    const QString path = externalEditor.openedFile();
     EXPECT_TRUE(path.endsWith(".png"));
     EXPECT_EQ(QImage(path).size(), QSize(200, 120));
 }

@@ -3,27 +3,20 @@
 // in time, the file's folder opens instead, without holding up the caller.
 
 #include "platform/FileManagerReveal.h"
-#include "support/FakeFileManager.h"
-#include "support/PrivateSessionBus.h"
+#include "support/FileManagerOnPrivateBus.h"
 #include "support/RecordingWorkspace.h"
 #include "support/TestHome.h"
 
 #include <QElapsedTimer>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 TEST(FileManagerReveal, OpensTheFolderOnlyWhenTheFileManagerDoesNotTakeTheFile)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable("dbus-run-session").isEmpty())
-        << "dbus-run-session is missing (Debian package dbus-daemon)";
-    PrivateSessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty());
-    QDBusConnection service = bus.connect("vorna-test-file-manager");
-    ASSERT_TRUE(service.isConnected());
-    FakeFileManager fileManager;
-    ASSERT_TRUE(fileManager.registerOn(service));
+    FileManagerOnPrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    FakeFileManager &fileManager = bus.fileManager;
     RecordingWorkspace workspace;
     const QString folder = TestHome::path() + "/Shots";
     const QString file = folder + "/Vorna_2026-03-03_14-05-09.png"; // need not exist
@@ -58,7 +51,7 @@ TEST(FileManagerReveal, OpensTheFolderOnlyWhenTheFileManagerDoesNotTakeTheFile)
 
     // No file manager on the bus.
     workspace.opened.clear();
-    ASSERT_TRUE(service.unregisterService(FileManagerReveal::service));
+    ASSERT_TRUE(bus.leave());
     FileManagerReveal::reveal(file);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !workspace.opened.isEmpty(); }, 10000));
     EXPECT_EQ(workspace.opened, folderOpened);

@@ -7,12 +7,10 @@
 #include "model/SettingsPersistence.h"
 #include "settings/CrashReportingPanel.h"
 #include "settings/SettingsBackupPanel.h"
-#include "support/FakeFileManager.h"
-#include "support/PrivateSessionBus.h"
+#include "support/FileManagerOnPrivateBus.h"
 #include "support/RecordingWorkspace.h"
 
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
@@ -40,14 +38,9 @@ QPushButton *buttonLabelled(const QWidget &widget, const QString &text)
 
 TEST_F(RevealButtonsTest, BackupAndCrashSettingsAreShownByTheFileManagerElseTheirFolderOpens)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable("dbus-run-session").isEmpty())
-        << "dbus-run-session is missing (Debian package dbus-daemon)";
-    PrivateSessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty());
-    QDBusConnection service = bus.connect("vorna-test-file-manager");
-    ASSERT_TRUE(service.isConnected());
-    FakeFileManager fileManager;
-    ASSERT_TRUE(fileManager.registerOn(service));
+    FileManagerOnPrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    FakeFileManager &fileManager = bus.fileManager;
     RecordingWorkspace workspace;
 
     SettingsBackupPanel backup;

@@ -379,7 +379,7 @@ TEST_F(ContentViewTest, ThumbnailMenuOpensCopiesAndDeletesFromBothListsAndTheDis
     PostRecorder editor(NotificationNames::openEditor);
     actionNamed(*menu, "Open in Editor")->trigger();
     // Once its pixels have been read in the background.
-    QTest::qWaitFor([&] { return !editor.posts.isEmpty(); }, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.posts.isEmpty(); }, 5000));
     EXPECT_EQ(editor.posts.size(), 1);
     EXPECT_EQ(appState->capturedImage(), newer.image);
     QGuiApplication::clipboard()->clear();

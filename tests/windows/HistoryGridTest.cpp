@@ -3,10 +3,10 @@
 #include "editor/AnnotationCanvasNSView.h"
 #include "editor/EditorView.h"
 #include "model/NotificationNames.h"
-#include "platform/AppPaths.h"
 #include "platform/Log.h"
 #include "support/PipedImage.h"
 #include "support/RecordingAlertPresenter.h"
+#include "support/RecordingEditor.h"
 #include "windows/HistoryActions.h"
 #include "windows/HistoryCard.h"
 #include "windows/HistoryView.h"
@@ -293,23 +293,15 @@ TEST_F(HistoryGridTest, EditReadsAReleasedCaptureOffTheUiThreadForEitherEditor)
     EXPECT_EQ(shown.pixel(shown.width() / 2, shown.height() / 2), QColor(Qt::red).rgb());
 
     // The external editor gets a temporary PNG written from the same file.
-    const QString script = AppPaths::home() + "/editor.sh";
-    QFile f(script);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened.tmp\"\n"
-            "mv \"$(dirname \"$0\")/opened.tmp\" \"$(dirname \"$0\")/opened.txt\"\n");
-    f.close();
-    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
-    appState->setExternalEditorPath(script);
+    const RecordingEditor externalEditor;
+    ASSERT_TRUE(externalEditor.install());
+    appState->setExternalEditorPath(externalEditor.script());
     HistoryItem again = item;
     again.image = ImageHandle::fromFile(pipe.path(), 2.0);
     HistoryActions::openInEditor(*appState, again);
-    const QString record = AppPaths::home() + "/opened.txt";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(record); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return externalEditor.wasStarted(); }, 20000));
     EXPECT_FALSE(pipe.uiThreadWaited());
-    QFile recorded(record);
-    ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
-    const QImage handedOver(QString::fromUtf8(recorded.readAll()));
+    const QImage handedOver(externalEditor.openedFile());
     ASSERT_EQ(handedOver.size(), QSize(320, 200));
     EXPECT_EQ(handedOver.pixel(10, 100), QColor(Qt::red).rgb());
     EXPECT_EQ(opened.posts.size(), 1);

@@ -1,12 +1,10 @@
 #include "HistoryTestSupport.h"
 
-#include "support/FakeFileManager.h"
-#include "support/PrivateSessionBus.h"
+#include "support/FileManagerOnPrivateBus.h"
 #include "support/RecordingWorkspace.h"
 #include "windows/HistoryCard.h"
 #include "windows/HistoryView.h"
 
-#include <QStandardPaths>
 #include <QTest>
 #include <QToolButton>
 
@@ -18,14 +16,9 @@ class RevealTest : public HistoryTestBase
 
 TEST_F(RevealTest, ShowsTheSavedFileThroughTheFileManagerOnTheBusElseOpensItsFolder)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable("dbus-run-session").isEmpty())
-        << "dbus-run-session is missing (Debian package dbus-daemon)";
-    PrivateSessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty());
-    QDBusConnection service = bus.connect("vorna-test-file-manager");
-    ASSERT_TRUE(service.isConnected());
-    FakeFileManager fileManager;
-    ASSERT_TRUE(fileManager.registerOn(service));
+    FileManagerOnPrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    FakeFileManager &fileManager = bus.fileManager;
     RecordingWorkspace workspace;
 
     const QString folder = TestHome::path() + "/My Shots";
@@ -50,7 +43,7 @@ TEST_F(RevealTest, ShowsTheSavedFileThroughTheFileManagerOnTheBusElseOpensItsFol
     EXPECT_TRUE(workspace.opened.isEmpty());
 
     // No file manager on the bus: the folder opens instead.
-    ASSERT_TRUE(service.unregisterService(FileManagerReveal::service));
+    ASSERT_TRUE(bus.leave());
     reveal->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !workspace.opened.isEmpty(); }, 10000));
     EXPECT_EQ(workspace.opened, QList<QUrl>({QUrl::fromLocalFile(folder)}));
