@@ -47,6 +47,16 @@ void CaptureFlows::deliver(const std::optional<QImage> &image, CaptureMode mode)
     QTimer::singleShot(0, this, [this, captured = *image, mode] { m_pipeline.handleCapture(captured, mode); });
 }
 
+void CaptureFlows::deliver(QFuture<std::optional<QImage>> image, CaptureMode mode)
+{
+    // The pixels are fetched off this thread; the pipeline runs here when
+    // they arrive.
+    image.then(this, [this, mode](const std::optional<QImage> &captured) {
+        if (captured && !captured->isNull())
+            m_pipeline.handleCapture(*captured, mode);
+    });
+}
+
 bool CaptureFlows::requestScreenAccess() const
 {
     return m_screenAccess ? m_screenAccess() : ScreenRecordingPermission::preflight();
@@ -67,7 +77,7 @@ void CaptureFlows::captureFullScreen()
 {
     emit started(CaptureMode::fullscreen);
     QTimer::singleShot(fullScreenDelayMs, this,
-                       [this] { deliver(CaptureService::captureFullScreen(), CaptureMode::fullscreen); });
+                       [this] { deliver(CaptureService::captureFullScreenInBackground(), CaptureMode::fullscreen); });
 }
 
 void CaptureFlows::captureWindow()
@@ -98,7 +108,7 @@ void CaptureFlows::captureWindow()
             const ShareableWindow picked = *window;
             QTimer::singleShot(0, weak.data(), [weak, picked] {
                 if (weak)
-                    weak->deliver(CaptureService::captureWindow(picked), CaptureMode::window);
+                    weak->deliver(CaptureService::captureWindowInBackground(picked), CaptureMode::window);
             });
         });
     });
@@ -119,7 +129,7 @@ void CaptureFlows::captureRegion()
             const QRectF area = *rect;
             QTimer::singleShot(0, weak.data(), [weak, area] {
                 if (weak)
-                    weak->deliver(CaptureService::captureRegion(area), CaptureMode::region);
+                    weak->deliver(CaptureService::captureRegionInBackground(area), CaptureMode::region);
             });
         });
     });
@@ -152,7 +162,7 @@ void CaptureFlows::captureTimed()
         const int delay = Compositing::isActive() ? 0 : uncompositedRepaintDelayMs;
         QTimer::singleShot(delay, weak.data(), [weak] {
             if (weak)
-                weak->deliver(CaptureService::captureFullScreen(), CaptureMode::timed);
+                weak->deliver(CaptureService::captureFullScreenInBackground(), CaptureMode::timed);
         });
     });
 }

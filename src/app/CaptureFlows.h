@@ -3,6 +3,7 @@
 #include "model/CaptureMode.h"
 
 #include <QImage>
+#include <QFuture>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -65,6 +66,7 @@ signals:
 private:
     // Hands a capture's result to the pipeline; nothing happens without one.
     void deliver(const std::optional<QImage> &image, CaptureMode mode);
+    void deliver(QFuture<std::optional<QImage>> image, CaptureMode mode);
     bool requestScreenAccess() const;
     void showRelaunchAlert();
 

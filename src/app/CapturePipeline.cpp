@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "model/HistoryItem.h"
 #include "model/ImageHandle.h"
+#include "model/PixelRelease.h"
 #include "model/VornaError.h"
 #include "output/EncodingThreads.h"
 #include "output/HistoryService.h"
@@ -58,8 +59,13 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
         SystemSound::current().play(QStringLiteral("screen-capture"));
     if (m_appState.showCaptureFlash() && m_flash)
         m_flash();
-    if (m_appState.copyToClipboard())
+    if (m_appState.copyToClipboard()) {
+        // The clipboard lets go of the previous capture here; this thread
+        // should not be the one to free it.
+        QImage previous = std::exchange(m_clipboardImage, image);
         QGuiApplication::clipboard()->setImage(image);
+        PixelRelease::later(previous);
+    }
 
     // 5.-8. The history: newest first, at most 50, written in the background.
     HistoryItem item;

@@ -62,4 +62,7 @@ private:
     std::function<void()> m_flash;
     std::function<void(const QImage &)> m_editorAction;
     int m_pendingSaves = 0;
+    // The capture last put on the clipboard, so that when the clipboard
+    // lets go of it its memory is freed off this thread.
+    QImage m_clipboardImage;
 };

@@ -26,31 +26,32 @@ std::optional<QImage> inPoints(QImage &&image)
     return std::optional<QImage>(std::move(image));
 }
 
-} // namespace
-
-std::optional<QImage> CaptureService::captureFullScreen()
+// What a capture asks the backend for.
+struct Request
 {
-    ScreenCapture &capture = ScreenCapture::current();
-    const std::optional<ShareableContent> content = capture.shareableContent(false, true);
-    if (!content || content->displays.isEmpty())
+    QRectF rect;
+    QSize pixels;
+    bool showsCursor = false;
+};
+
+std::optional<Request> fullScreenRequest()
+{
+    const std::optional<QList<ShareableDisplay>> displays = ScreenCapture::current().displays();
+    if (!displays || displays->isEmpty())
         return std::nullopt;
-    const QRect display = content->displays.first().frame;
-    QImage image = capture.captureRect(QRectF(display), display.size() * kPixelsPerPoint, includeCursor());
-    if (image.isNull())
-        return std::nullopt;
-    return inPoints(std::move(image));
+    const QRect display = displays->first().frame;
+    return Request{QRectF(display), display.size() * kPixelsPerPoint, includeCursor()};
 }
 
-std::optional<QImage> CaptureService::captureRegion(const QRectF &rect)
+std::optional<Request> regionRequest(const QRectF &rect)
 {
-    ScreenCapture &capture = ScreenCapture::current();
     QString error;
-    const std::optional<ShareableContent> content = capture.shareableContent(false, true, &error);
-    if (!content) {
+    const std::optional<QList<ShareableDisplay>> displays = ScreenCapture::current().displays(&error);
+    if (!displays) {
         vlog(QStringLiteral("[Vorna] captureRegion: SCShareableContent failed: ") + error);
         return std::nullopt;
     }
-    if (content->displays.isEmpty()) {
+    if (displays->isEmpty()) {
         vlog(QStringLiteral("[Vorna] captureRegion: no displays available"));
         return std::nullopt;
     }
@@ -62,23 +63,100 @@ std::optional<QImage> CaptureService::captureRegion(const QRectF &rect)
     const QPointF origin = primary ? QPointF(primary->geometry().topLeft()) : QPointF();
     const QRectF source(rect.x() + origin.x(), rect.y() + origin.y(), std::abs(rect.width()), std::abs(rect.height()));
     const QSize pixels(qRound(source.width() * kPixelsPerPoint), qRound(source.height() * kPixelsPerPoint));
-    QImage image = capture.captureRect(source, pixels, includeCursor(), &error);
-    if (image.isNull()) {
-        vlog(QStringLiteral("[Vorna] captureRegion: captureImage failed: ") + error);
+    return Request{source, pixels, includeCursor()};
+}
+
+std::optional<QImage> fullScreenImage(CapturedImage &&captured)
+{
+    if (captured.image.isNull())
+        return std::nullopt;
+    return inPoints(std::move(captured.image));
+}
+
+std::optional<QImage> regionImage(CapturedImage &&captured)
+{
+    if (captured.image.isNull()) {
+        vlog(QStringLiteral("[Vorna] captureRegion: captureImage failed: ") + captured.error);
         return std::nullopt;
     }
-    return inPoints(std::move(image));
+    return inPoints(std::move(captured.image));
+}
+
+// Truncate first, then double: a 100.6-point-wide window gives 200 pixels.
+QSize windowPixels(const ShareableWindow &window)
+{
+    return QSize(int(std::trunc(window.frame.width())) * kPixelsPerPoint,
+                 int(std::trunc(window.frame.height())) * kPixelsPerPoint);
+}
+
+using Finish = std::optional<QImage> (*)(CapturedImage &&);
+
+// The backend's future, finished where the pixels arrive.
+QFuture<std::optional<QImage>> finished(QFuture<CapturedImage> pixels, Finish finish)
+{
+    return pixels.then(QtFuture::Launch::Sync, [finish](CapturedImage captured) { return finish(std::move(captured)); });
+}
+
+QFuture<std::optional<QImage>> nothing()
+{
+    return QtFuture::makeReadyFuture(std::optional<QImage>());
+}
+
+} // namespace
+
+std::optional<QImage> CaptureService::captureFullScreen()
+{
+    const std::optional<Request> request = fullScreenRequest();
+    if (!request)
+        return std::nullopt;
+    CapturedImage captured;
+    captured.image = ScreenCapture::current().captureRect(request->rect, request->pixels, request->showsCursor);
+    return fullScreenImage(std::move(captured));
+}
+
+QFuture<std::optional<QImage>> CaptureService::captureFullScreenInBackground()
+{
+    const std::optional<Request> request = fullScreenRequest();
+    if (!request)
+        return nothing();
+    return finished(ScreenCapture::current().captureRectInBackground(request->rect, request->pixels,
+                                                                     request->showsCursor),
+                    fullScreenImage);
+}
+
+std::optional<QImage> CaptureService::captureRegion(const QRectF &rect)
+{
+    const std::optional<Request> request = regionRequest(rect);
+    if (!request)
+        return std::nullopt;
+    CapturedImage captured;
+    captured.image = ScreenCapture::current().captureRect(request->rect, request->pixels, request->showsCursor,
+                                                          &captured.error);
+    return regionImage(std::move(captured));
+}
+
+QFuture<std::optional<QImage>> CaptureService::captureRegionInBackground(const QRectF &rect)
+{
+    const std::optional<Request> request = regionRequest(rect);
+    if (!request)
+        return nothing();
+    return finished(ScreenCapture::current().captureRectInBackground(request->rect, request->pixels,
+                                                                     request->showsCursor),
+                    regionImage);
 }
 
 std::optional<QImage> CaptureService::captureWindow(const ShareableWindow &window)
 {
-    // Truncate first, then double: a 100.6-point-wide window gives 200 pixels.
-    const QSize pixels(int(std::trunc(window.frame.width())) * kPixelsPerPoint,
-                       int(std::trunc(window.frame.height())) * kPixelsPerPoint);
-    QImage image = ScreenCapture::current().captureWindow(window, pixels, includeCursor(), false);
-    if (image.isNull())
-        return std::nullopt;
-    return inPoints(std::move(image));
+    CapturedImage captured;
+    captured.image = ScreenCapture::current().captureWindow(window, windowPixels(window), includeCursor(), false);
+    return fullScreenImage(std::move(captured));
+}
+
+QFuture<std::optional<QImage>> CaptureService::captureWindowInBackground(const ShareableWindow &window)
+{
+    return finished(ScreenCapture::current().captureWindowInBackground(window, windowPixels(window),
+                                                                       includeCursor(), false),
+                    fullScreenImage);
 }
 
 QList<ShareableWindow> CaptureService::listWindows()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QImage>
 #include <QList>
 #include <QRectF>
@@ -12,7 +13,9 @@
 // Images come at two pixels per point (devicePixelRatio 2), so their size in
 // points is the size of what was captured. The "includeCursor" preference is
 // read at each capture. Failures give nothing (or an empty list); nothing is
-// thrown. Main thread only.
+// thrown. Main thread only. The ...InBackground forms are the same captures
+// for callers that must not wait for the pixels: their futures finish on
+// the thread that fetched them.
 class CaptureService
 {
 public:
@@ -27,6 +30,9 @@ public:
     static std::optional<QImage> captureRegion(const QRectF &rect);
     // One window from listWindows(), or nothing.
     static std::optional<QImage> captureWindow(const ShareableWindow &window);
+    static QFuture<std::optional<QImage>> captureFullScreenInBackground();
+    static QFuture<std::optional<QImage>> captureRegionInBackground(const QRectF &rect);
+    static QFuture<std::optional<QImage>> captureWindowInBackground(const ShareableWindow &window);
     // The windows of other programs that are on screen and at least
     // 40 x 40 points, front-most first; empty on failure.
     static QList<ShareableWindow> listWindows();

@@ -1,5 +1,7 @@
 #include "model/ImageHandle.h"
 
+#include "model/PixelRelease.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
@@ -10,23 +12,6 @@
 #include <QCoreApplication>
 
 namespace {
-
-// Giving a few hundred megabytes back to the system takes the thread that
-// does it tens of milliseconds (a scrolling capture with its beautified
-// copies in the undo steps). When the UI thread lets go of the last
-// reference to such pixels, a pool thread frees them instead. QImage
-// buffers are reference counted atomically, so whichever thread drops the
-// last reference frees it safely.
-void releasePixels(QImage &image)
-{
-    constexpr qsizetype kLarge = qsizetype(32) << 20;
-    if (image.isNull() || image.sizeInBytes() < kLarge)
-        return;
-    const QCoreApplication *app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() != app->thread())
-        return;
-    QThreadPool::globalInstance()->start([pixels = std::move(image)]() mutable { pixels = QImage(); });
-}
 
 // The pixels of a file, or of its bytes when they are given.
 QImage decode(QByteArray encoded, const QString &path)
@@ -47,7 +32,7 @@ QImage decode(QByteArray encoded, const QString &path)
 
 struct ImageHandle::Data
 {
-    ~Data() { releasePixels(image); }
+    ~Data() { PixelRelease::later(image); }
 
     QMutex mutex;
     QWaitCondition decodeDone;
@@ -188,7 +173,7 @@ void ImageHandle::releaseToFile(const QString &path)
         return; // nothing in memory to let go of
     d->path = path;
     d->encoded.clear();
-    releasePixels(d->image);
+    PixelRelease::later(d->image);
     d->image = QImage();
     d->decoded = false;
     d->failed = false;

@@ -27,15 +27,13 @@ bool Compositing::isActive()
             break;
     }
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screenNumber);
-    xcb_intern_atom_reply_t *atom =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()), nullptr);
-    if (!atom)
+    const xcb_atom_t selection = X11Connection::atoms({name.constData()}).front();
+    if (selection == XCB_ATOM_NONE)
         return false;
     xcb_get_selection_owner_reply_t *owner =
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
     const bool active = owner && owner->owner != XCB_NONE;
     std::free(owner);
-    std::free(atom);
     return active;
 }
 

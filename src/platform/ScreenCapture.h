@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QImage>
 #include <QList>
 #include <QRect>
@@ -55,6 +56,13 @@ struct ShareableContent
     QList<ShareableWindow> windows;
 };
 
+// A capture's pixels, or why there are none (a null image and the reason).
+struct CapturedImage
+{
+    QImage image;
+    QString error;
+};
+
 // The screen capture facility. The default is the X11 backend; tests install
 // a double with setCurrent().
 class ScreenCapture
@@ -75,6 +83,10 @@ public:
                                                              bool onScreenWindowsOnly,
                                                              QString *error = nullptr) = 0;
 
+    // The screens alone, as shareableContent gives them, without the work of
+    // listing the windows. Nothing on failure, with the reason in *error.
+    virtual std::optional<QList<ShareableDisplay>> displays(QString *error = nullptr);
+
     // What the screens show in a rectangle (global points), as an image of
     // pixelSize pixels. Parts of the rectangle that no screen covers stay
     // transparent. A null image on failure, with the reason in *error.
@@ -86,4 +98,13 @@ public:
     // With opaque false a window with an alpha channel keeps it.
     virtual QImage captureWindow(const ShareableWindow &window, const QSize &pixelSize,
                                  bool showsCursor, bool opaque, QString *error = nullptr) = 0;
+
+    // captureRect and captureWindow for a caller that must not wait for the
+    // pixels: the screens' layout is read now, the pixels are fetched on a
+    // thread of the backend's own, and the future gives them there. This
+    // default captures at once, on the calling thread.
+    virtual QFuture<CapturedImage> captureRectInBackground(const QRectF &rect, const QSize &pixelSize,
+                                                           bool showsCursor);
+    virtual QFuture<CapturedImage> captureWindowInBackground(const ShareableWindow &window, const QSize &pixelSize,
+                                                             bool showsCursor, bool opaque);
 };

@@ -2,25 +2,13 @@
 
 #include "platform/X11Connection.h"
 
-#include <QByteArray>
 #include <QWindow>
-#include <cstdlib>
 
 namespace {
 
 constexpr quint32 kEveryDesktop = 0xFFFFFFFF;
 constexpr quint32 kStateAdd = 1;
 constexpr quint32 kSourceApplication = 1;
-
-xcb_atom_t atom(xcb_connection_t *c, const QByteArray &name)
-{
-    auto *reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()), nullptr);
-    if (!reply)
-        return XCB_NONE;
-    const xcb_atom_t a = reply->atom;
-    std::free(reply);
-    return a;
-}
 
 void sendToWindowManager(xcb_connection_t *c, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
                          std::initializer_list<quint32> data)
@@ -45,9 +33,10 @@ bool WorkspacePresence::showOnEveryWorkspace(QWindow *window)
     if (!c || !window)
         return false;
     const auto id = static_cast<xcb_window_t>(window->winId());
-    const xcb_atom_t desktop = atom(c, "_NET_WM_DESKTOP");
-    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
-    const xcb_atom_t sticky = atom(c, "_NET_WM_STATE_STICKY");
+    const std::vector<xcb_atom_t> names = X11Connection::atoms({"_NET_WM_DESKTOP", "_NET_WM_STATE", "_NET_WM_STATE_STICKY"});
+    const xcb_atom_t desktop = names[0];
+    const xcb_atom_t state = names[1];
+    const xcb_atom_t sticky = names[2];
     if (desktop == XCB_NONE || state == XCB_NONE || sticky == XCB_NONE)
         return false;
 

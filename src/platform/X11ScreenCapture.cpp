@@ -242,10 +242,23 @@ struct X11ScreenCapture::Private
 {
     xcb_connection_t *conn = nullptr;
     bool ownsConnection = false;
+    bool wantsOwnConnection = false; // not Qt's, even on the xcb platform
     bool qtConnection = false;
     int screenNumber = 0;
     xcb_screen_t *screen = nullptr;
     std::optional<QList<Screen>> fixedScreens;
+
+    // Background captures: one thread, and the instance it alone uses
+    // (made on that thread by the first capture or by the warm-up).
+    QThreadPool backgroundThread;
+    std::unique_ptr<X11ScreenCapture> background;
+    Private()
+    {
+        backgroundThread.setMaxThreadCount(1);
+        backgroundThread.setExpiryTimeout(-1);
+        backgroundThread.setObjectName(QStringLiteral("screen capture"));
+    }
+    X11ScreenCapture *backgroundCapture();
 
     xcb_atom_t atoms[AtomCount] = {};
     bool atomsInterned = false;
@@ -290,7 +303,7 @@ struct X11ScreenCapture::Private
 
 void X11ScreenCapture::Private::connect()
 {
-    if (qGuiApp && QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (!wantsOwnConnection && qGuiApp && QGuiApplication::platformName() == QLatin1String("xcb")) {
         if (auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
             conn = x11->connection();
             qtConnection = conn != nullptr;
@@ -757,9 +770,29 @@ std::optional<QRect> X11ScreenCapture::Private::nativeFrameOf(xcb_window_t windo
     return r;
 }
 
+X11ScreenCapture *X11ScreenCapture::Private::backgroundCapture()
+{
+    if (!background)
+        background.reset(new X11ScreenCapture(OwnConnection{}));
+    return background->isConnected() ? background.get() : nullptr;
+}
+
 X11ScreenCapture::X11ScreenCapture()
     : d(std::make_unique<Private>())
 {
+    d->connect();
+    d->prepare();
+    // The background instance connects and readies its memory now, so the
+    // first capture finds it warm.
+    if (isConnected())
+        d->backgroundThread.start([p = d.get()] { p->backgroundCapture(); });
+}
+
+X11ScreenCapture::X11ScreenCapture(OwnConnection)
+    : d(std::make_unique<Private>())
+{
+    d->wantsOwnConnection = true;
+    d->fixedScreens = QList<Screen>();
     d->connect();
     d->prepare();
 }
@@ -773,6 +806,8 @@ X11ScreenCapture::X11ScreenCapture(const QList<Screen> &screens)
 
 X11ScreenCapture::~X11ScreenCapture()
 {
+    d->backgroundThread.waitForDone();
+    d->background.reset();
     d->disconnect();
 }
 
@@ -805,8 +840,7 @@ std::optional<ShareableContent> X11ScreenCapture::shareableContent(bool excludin
     }
     const QList<Screen> screenList = d->liveScreens();
     ShareableContent content;
-    for (int i = 0; i < screenList.size(); ++i)
-        content.displays.append(ShareableDisplay{quint32(i), screenList[i].name, screenList[i].frame});
+    content.displays = *displays();
 
     xcb_connection_t *c = d->conn;
     QList<xcb_window_t> order = d->stackingOrder();
@@ -918,6 +952,57 @@ std::optional<ShareableContent> X11ScreenCapture::shareableContent(bool excludin
         content.windows.append(window);
     }
     return content;
+}
+
+std::optional<QList<ShareableDisplay>> X11ScreenCapture::displays(QString *error)
+{
+    if (!isConnected()) {
+        setError(error, QStringLiteral("no connection to the X server"));
+        return std::nullopt;
+    }
+    const QList<Screen> screenList = d->liveScreens();
+    QList<ShareableDisplay> out;
+    for (int i = 0; i < screenList.size(); ++i)
+        out.append(ShareableDisplay{quint32(i), screenList[i].name, screenList[i].frame});
+    return out;
+}
+
+QFuture<CapturedImage> X11ScreenCapture::captureRectInBackground(const QRectF &rect, const QSize &pixelSize,
+                                                                 bool showsCursor)
+{
+    if (!isConnected())
+        return ScreenCapture::captureRectInBackground(rect, pixelSize, showsCursor);
+    Private *p = d.get();
+    return QtConcurrent::run(&d->backgroundThread, [p, screens = d->liveScreens(), rect, pixelSize, showsCursor] {
+        CapturedImage result;
+        X11ScreenCapture *capture = p->backgroundCapture();
+        if (!capture) {
+            result.error = QStringLiteral("no connection to the X server");
+            return result;
+        }
+        capture->d->fixedScreens = screens;
+        result.image = capture->captureRect(rect, pixelSize, showsCursor, &result.error);
+        return result;
+    });
+}
+
+QFuture<CapturedImage> X11ScreenCapture::captureWindowInBackground(const ShareableWindow &window,
+                                                                   const QSize &pixelSize, bool showsCursor,
+                                                                   bool opaque)
+{
+    if (!isConnected())
+        return ScreenCapture::captureWindowInBackground(window, pixelSize, showsCursor, opaque);
+    Private *p = d.get();
+    return QtConcurrent::run(&d->backgroundThread, [p, window, pixelSize, showsCursor, opaque] {
+        CapturedImage result;
+        X11ScreenCapture *capture = p->backgroundCapture();
+        if (!capture) {
+            result.error = QStringLiteral("no connection to the X server");
+            return result;
+        }
+        result.image = capture->captureWindow(window, pixelSize, showsCursor, opaque, &result.error);
+        return result;
+    });
 }
 
 QImage X11ScreenCapture::captureRect(const QRectF &rect, const QSize &pixelSize, bool showsCursor, QString *error)

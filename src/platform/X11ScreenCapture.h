@@ -17,6 +17,8 @@
 // On the xcb Qt platform it uses Qt's own connection and Qt's screens;
 // elsewhere it opens a connection to $DISPLAY and takes the screens from
 // RandR, one point to a pixel. Use it from one thread (the main thread).
+// Captures asked for in the background run on a thread of their own, with a
+// connection of their own.
 class X11ScreenCapture : public ScreenCapture
 {
 public:
@@ -47,12 +49,24 @@ public:
     std::optional<ShareableContent> shareableContent(bool excludingDesktopWindows,
                                                      bool onScreenWindowsOnly,
                                                      QString *error = nullptr) override;
+    std::optional<QList<ShareableDisplay>> displays(QString *error = nullptr) override;
     QImage captureRect(const QRectF &rect, const QSize &pixelSize, bool showsCursor,
                        QString *error = nullptr) override;
     QImage captureWindow(const ShareableWindow &window, const QSize &pixelSize, bool showsCursor,
                          bool opaque, QString *error = nullptr) override;
+    QFuture<CapturedImage> captureRectInBackground(const QRectF &rect, const QSize &pixelSize,
+                                                   bool showsCursor) override;
+    QFuture<CapturedImage> captureWindowInBackground(const ShareableWindow &window, const QSize &pixelSize,
+                                                     bool showsCursor, bool opaque) override;
 
 private:
+    struct OwnConnection
+    {
+    };
+    // The instance the background captures use: a connection of its own,
+    // the screen layout handed to it with each capture.
+    explicit X11ScreenCapture(OwnConnection);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

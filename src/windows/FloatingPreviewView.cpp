@@ -1,6 +1,6 @@
 #include "windows/FloatingPreviewView.h"
 
-#include "platform/Compositing.h"
+#include "model/PixelRelease.h"
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
 
@@ -90,7 +90,8 @@ FloatingPreviewView::FloatingPreviewView(const QImage &image, std::function<void
     , m_onCopy(std::move(onCopy))
     , m_onDismiss(std::move(onDismiss))
 {
-    m_opaque = !Compositing::isActive();
+    // Translucent only where its window is (a compositor blends it).
+    m_opaque = !(parent && parent->window()->testAttribute(Qt::WA_TranslucentBackground));
     setAttribute(Qt::WA_Hover);
     setMouseTracking(true);
 
@@ -136,18 +137,27 @@ FloatingPreviewView::FloatingPreviewView(const QImage &image, std::function<void
     makeThumbnail();
 }
 
-FloatingPreviewView::~FloatingPreviewView() = default;
+FloatingPreviewView::~FloatingPreviewView()
+{
+    dropImage();
+}
+
+void FloatingPreviewView::dropImage()
+{
+    // The actions hold the capture too: they go first, so that the pixels,
+    // which may be their last reference, are freed off this thread.
+    QImage pixels = std::exchange(m_image, QImage());
+    m_onEdit = {};
+    m_onSave = {};
+    m_onCopy = {};
+    m_onDismiss = {};
+    PixelRelease::later(pixels);
+}
 
 void FloatingPreviewView::letGoOfImage()
 {
     // Later: this may run inside one of the actions it drops.
-    QMetaObject::invokeMethod(this, [this] {
-        m_onEdit = {};
-        m_onSave = {};
-        m_onCopy = {};
-        m_onDismiss = {};
-        m_image = QImage();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { dropImage(); }, Qt::QueuedConnection);
 }
 
 QRect FloatingPreviewView::imageRect() const

@@ -61,6 +61,8 @@ private:
     void setDidCopy(bool value);
     void layoutChildren();
     void makeThumbnail();
+    // Lets go of the capture and of the actions that hold it.
+    void dropImage();
 
     QImage m_image;
     QSizeF m_imageSize;     // m_image's size in points, kept when it goes
