@@ -16,3 +16,16 @@ QThreadPool &EncodingThreads::pool()
     Q_UNUSED(configured);
     return threads;
 }
+
+QThreadPool &EncodingThreads::helpers()
+{
+    static QThreadPool threads;
+    static const bool configured = [] {
+        threads.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        threads.setObjectName(QStringLiteral("encoding helpers"));
+        threads.setThreadPriority(QThread::IdlePriority);
+        return true;
+    }();
+    Q_UNUSED(configured);
+    return threads;
+}

@@ -12,4 +12,13 @@ class EncodingThreads
 public:
     // One thread a core; created on first use and kept for the run.
     static QThreadPool &pool();
+
+    // Threads that lend a hand to an encoding under way on one of pool()'s
+    // threads, one a core. They run at idle priority: they use only cores
+    // nothing else wants, so the X server and the UI thread, which wake
+    // while a capture is encoded, get a core at once instead of waiting for
+    // an encoder's time slice to end. The encoding's own thread keeps its
+    // normal share, and its work never waits for more than the one piece
+    // each helper has in hand.
+    static QThreadPool &helpers();
 };

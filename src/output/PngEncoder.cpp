@@ -431,14 +431,15 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
         }
     };
     const int workers =
-        oneStream ? 1 : std::min(stripCount, std::max(1, EncodingThreads::pool().maxThreadCount()));
+        oneStream ? 1 : std::min(stripCount, std::max(1, EncodingThreads::helpers().maxThreadCount()));
     if (workers == 1) {
         worker(0);
     } else {
-        // The calling thread works too, so this cannot stall on a busy pool.
+        // The calling thread works too, so this cannot stall on a busy pool
+        // or on helpers that the system gives no time.
         QList<int> ids(workers);
         std::iota(ids.begin(), ids.end(), 0);
-        QtConcurrent::blockingMap(&EncodingThreads::pool(), ids, worker);
+        QtConcurrent::blockingMap(&EncodingThreads::helpers(), ids, worker);
     }
 
     uint32_t adler = 1;

@@ -6,9 +6,9 @@
 
 // Writes PNG files quickly: each row gets a cheap choice among the PNG
 // filters, and strips of rows are compressed in parallel with libdeflate
-// (on the encoders' own threads; the calling thread takes part, so calling
-// it from a pool thread is fine), or the whole image as one stream on the
-// calling thread alone.
+// (with the encoders' idle-priority helpers; the calling thread takes part,
+// so calling it from a pool thread is fine), or the whole image as one
+// stream on the calling thread alone.
 // Opaque images become 8-bit RGB, images with an alpha channel 8-bit RGBA
 // (not premultiplied). The file decodes to exactly the input's pixels.
 // Keeps no state between calls; safe on any thread.
