@@ -363,7 +363,9 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
 
     struct Strip
     {
-        std::vector<uint8_t> deflated;
+        std::vector<uint8_t> deflated; // a parallel strip's own bytes
+        const uint8_t *bytes = nullptr; // the part: in deflated, or in the thread's kept buffer
+        size_t size = 0;
         uint32_t adler = 1;
         size_t rawSize = 0;
         bool ok = false;
@@ -382,10 +384,47 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
             if (!compressor)
                 return;
             const size_t outCapacity = libdeflate_deflate_compress_bound(compressor.get(), maxFiltered);
-            const LargeBuffer filtered = allocateLarge(maxFiltered);
+            LargeBuffer own;
+            uint8_t *filtered = nullptr;
+            if (oneStream) {
+                // The whole image's buffer stays with the thread for its
+                // next image: the history writes one capture after another
+                // on one thread, and a fresh buffer costs the zeroing of
+                // tens of megabytes of pages each time. It goes with the
+                // thread.
+                thread_local LargeBuffer kept;
+                thread_local size_t keptSize = 0;
+                if (keptSize < maxFiltered) {
+                    kept.reset();
+                    keptSize = 0;
+                    kept = allocateLarge(maxFiltered);
+                    keptSize = kept ? maxFiltered : 0;
+                }
+                filtered = kept.get();
+            } else {
+                own = allocateLarge(maxFiltered);
+                filtered = own.get();
+            }
             if (!filtered)
                 return;
-            std::unique_ptr<uint8_t[]> out(new uint8_t[outCapacity]);
+            std::unique_ptr<uint8_t[]> ownOut;
+            uint8_t *out = nullptr;
+            if (oneStream) {
+                // The compressed stream is kept with the thread as well, and
+                // read from there into the file: no copy of it is made.
+                thread_local std::unique_ptr<uint8_t[]> keptOut;
+                thread_local size_t keptOutSize = 0;
+                if (keptOutSize < outCapacity) {
+                    keptOut.reset();
+                    keptOutSize = 0;
+                    keptOut.reset(new uint8_t[outCapacity]);
+                    keptOutSize = outCapacity;
+                }
+                out = keptOut.get();
+            } else {
+                ownOut.reset(new uint8_t[outCapacity]);
+                out = ownOut.get();
+            }
             // Two row slots, each with zero padding before and after, so
             // the filters can read the bytes left of the first pixel.
             const size_t slotBytes = kPad + rowBytes + kPad;
@@ -408,7 +447,7 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
                 int slot = 0; // the previous row is in the other slot
                 for (int y = first; y < last; ++y, slot ^= 1) {
                     const uint8_t *cur = loadRow(y, slot);
-                    uint8_t *row = filtered.get() + size_t(y - first) * (rowBytes + 1);
+                    uint8_t *row = filtered + size_t(y - first) * (rowBytes + 1);
                     if (alpha)
                         filterRow<4>(cur, prev, rowBytes, withPaeth, row);
                     else
@@ -416,13 +455,20 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
                     prev = cur;
                 }
                 const size_t n =
-                    libdeflate_deflate_compress(compressor.get(), filtered.get(), size, out.get(), outCapacity);
+                    libdeflate_deflate_compress(compressor.get(), filtered, size, out, outCapacity);
                 if (n == 0)
                     continue;
-                strip.deflated.assign(out.get(), out.get() + n);
-                if (index + 1 < stripCount && !DeflateStream::makeNonFinal(strip.deflated))
-                    continue;
-                strip.adler = libdeflate_adler32(1, filtered.get(), size);
+                if (oneStream) {
+                    strip.bytes = out;
+                    strip.size = n;
+                } else {
+                    strip.deflated.assign(out, out + n);
+                    if (index + 1 < stripCount && !DeflateStream::makeNonFinal(strip.deflated))
+                        continue;
+                    strip.bytes = strip.deflated.data();
+                    strip.size = strip.deflated.size();
+                }
+                strip.adler = libdeflate_adler32(1, filtered, size);
                 strip.rawSize = size;
                 strip.ok = true;
             }
@@ -448,26 +494,24 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
         if (!strip.ok)
             return QByteArray();
         adler = adler32Combine(adler, strip.adler, strip.rawSize);
-        deflatedSize += strip.deflated.size();
+        deflatedSize += strip.size;
     }
 
-    // The zlib stream: header (deflate, 32 KiB window), the parts, Adler-32.
-    std::vector<uint8_t> zlib;
-    try {
-        zlib.reserve(deflatedSize + 6);
-    } catch (const std::bad_alloc &) {
-        return QByteArray();
-    }
-    zlib.push_back(0x78);
-    zlib.push_back(0x9c);
+    // The zlib stream: header (deflate, 32 KiB window), the parts, Adler-32;
+    // it goes straight into the IDAT chunks.
+    static const uint8_t zlibHeader[2] = {0x78, 0x9c};
+    uint8_t zlibTrailer[4];
+    qToBigEndian(adler, zlibTrailer);
+    std::vector<std::pair<const uint8_t *, size_t>> pieces;
+    pieces.reserve(strips.size() + 2);
+    pieces.emplace_back(zlibHeader, sizeof zlibHeader);
     for (const Strip &strip : strips)
-        zlib.insert(zlib.end(), strip.deflated.begin(), strip.deflated.end());
-    uchar a[4];
-    qToBigEndian(adler, a);
-    zlib.insert(zlib.end(), a, a + 4);
+        pieces.emplace_back(strip.bytes, strip.size);
+    pieces.emplace_back(zlibTrailer, sizeof zlibTrailer);
+    const size_t zlibSize = deflatedSize + sizeof zlibHeader + sizeof zlibTrailer;
 
     QByteArray png;
-    png.reserve(qsizetype(zlib.size()) + 64 + qsizetype(zlib.size() / kMaxChunk + 1) * 12);
+    png.reserve(qsizetype(zlibSize) + 64 + qsizetype(zlibSize / kMaxChunk + 1) * 12);
     png.append(kSignature, 8);
 
     uint8_t ihdr[13];
@@ -481,8 +525,30 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     appendChunk(png, "IHDR", ihdr, sizeof ihdr);
     if (pixelsPerPoint > 0)
         appendResolution(png, pixelsPerPoint);
-    for (size_t off = 0; off < zlib.size(); off += kMaxChunk)
-        appendChunk(png, "IDAT", zlib.data() + off, std::min(kMaxChunk, zlib.size() - off));
+    size_t piece = 0, pieceOffset = 0;
+    for (size_t left = zlibSize; left > 0;) {
+        const size_t chunk = std::min(kMaxChunk, left);
+        uchar length[4];
+        qToBigEndian(uint32_t(chunk), length);
+        png.append(reinterpret_cast<const char *>(length), 4);
+        const qsizetype start = png.size();
+        png.append("IDAT", 4);
+        for (size_t need = chunk; need > 0;) {
+            const auto &[bytes, size] = pieces[piece];
+            const size_t take = std::min(need, size - pieceOffset);
+            png.append(reinterpret_cast<const char *>(bytes + pieceOffset), qsizetype(take));
+            pieceOffset += take;
+            need -= take;
+            if (pieceOffset == size) {
+                ++piece;
+                pieceOffset = 0;
+            }
+        }
+        uchar crc[4];
+        qToBigEndian(libdeflate_crc32(0, png.constData() + start, chunk + 4), crc);
+        png.append(reinterpret_cast<const char *>(crc), 4);
+        left -= chunk;
+    }
     appendChunk(png, "IEND", nullptr, 0);
     return png;
 }
