@@ -9,7 +9,7 @@ PACKAGES=(
   libgl-dev libxkbcommon-dev
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-composite0-dev libxcb-xtest0-dev
   libxcb-res0-dev libxcb-keysyms1-dev libxcb-randr0-dev libxcb-image0-dev libxcb-util-dev
-  libjpeg62-turbo-dev libtiff-dev libheif-dev libwebp-dev libpng-dev libdeflate-dev
+  libjpeg62-turbo-dev libtiff-dev libheif-dev libwebp-dev libpng-dev libdeflate-dev libisal-dev
   libcanberra-dev sound-theme-freedesktop
   libtesseract-dev tesseract-ocr-eng
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -8,6 +8,7 @@
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtEndian>
 
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 
 #if defined(__linux__)
@@ -35,8 +36,11 @@
 // whose output has the smallest sum of absolute (signed) values, the usual
 // heuristic, computed sixteen bytes at a time; at the fast effort the
 // choice is between sub and up only. The rows are cut into strips
-// that are filtered and compressed in parallel with libdeflate; the strips'
-// DEFLATE streams are then joined into the one zlib stream PNG requires.
+// that are filtered and compressed in parallel; the strips' DEFLATE streams
+// are then joined into the one zlib stream PNG requires. The balanced
+// effort compresses with libdeflate; the fast one with ISA-L's level 1,
+// which takes well under half the time for files a few per cent larger
+// (libdeflate stands in should it fail).
 
 namespace {
 
@@ -377,6 +381,29 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     // takes, so memory is set up once per worker rather than per strip.
     std::atomic<int> nextStrip{0};
     const size_t maxFiltered = (rowBytes + 1) * size_t(std::min(rowsPerStrip, height));
+    // ISA-L level 1 in one call, or 0 when it could not (the output did not
+    // fit, or the input is too large for its counters).
+    const auto compressFast = [](uint8_t *in, size_t size, uint8_t *out, size_t capacity,
+                                 std::vector<uint8_t> &levelBuffer) -> size_t {
+        if (size > UINT32_MAX || capacity > UINT32_MAX)
+            return 0;
+        isal_zstream stream;
+        isal_deflate_stateless_init(&stream);
+        stream.level = 1;
+        levelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
+        stream.level_buf = levelBuffer.data();
+        stream.level_buf_size = uint32_t(levelBuffer.size());
+        stream.next_in = in;
+        stream.avail_in = uint32_t(size);
+        stream.next_out = out;
+        stream.avail_out = uint32_t(capacity);
+        stream.end_of_stream = 1;
+        stream.flush = NO_FLUSH;
+        stream.gzip_flag = IGZIP_DEFLATE;
+        if (isal_deflate_stateless(&stream) != COMP_OK || stream.avail_in != 0)
+            return 0;
+        return stream.total_out;
+    };
     auto worker = [&](int) {
         try {
             std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
@@ -407,6 +434,7 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
             }
             if (!filtered)
                 return;
+            std::vector<uint8_t> levelBuffer; // ISA-L's working memory
             std::unique_ptr<uint8_t[]> ownOut;
             uint8_t *out = nullptr;
             if (oneStream) {
@@ -454,8 +482,9 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
                         filterRow<3>(cur, prev, rowBytes, withPaeth, row);
                     prev = cur;
                 }
-                const size_t n =
-                    libdeflate_deflate_compress(compressor.get(), filtered, size, out, outCapacity);
+                size_t n = effort == Effort::fast ? compressFast(filtered, size, out, outCapacity, levelBuffer) : 0;
+                if (n == 0)
+                    n = libdeflate_deflate_compress(compressor.get(), filtered, size, out, outCapacity);
                 if (n == 0)
                     continue;
                 if (oneStream) {
