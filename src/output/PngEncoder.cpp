@@ -3,9 +3,8 @@
 #include "output/DeflateStream.h"
 #include "output/EncodingThreads.h"
 
-#include <QList>
+#include <QElapsedTimer>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentMap>
 #include <QtEndian>
 
 #include <isa-l/igzip_lib.h>
@@ -20,6 +19,10 @@
 #endif
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -27,7 +30,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <numeric>
 #include <vector>
 
 // Screenshots are mostly flat areas, text and a few gradients. For them the
@@ -340,6 +342,244 @@ struct CompressorDeleter
     void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
 };
 
+
+// One strip's compressed bytes: a DEFLATE part (the last one final).
+struct Strip
+{
+    std::vector<uint8_t> deflated; // the part's own bytes (parallel strips)
+    const uint8_t *bytes = nullptr; // the part: in deflated, or in the thread's kept buffer
+    size_t size = 0;
+    uint32_t adler = 1;
+    size_t rawSize = 0;
+    bool ok = false;
+};
+
+// An image being encoded in strips, shared by the encoding thread and its
+// helpers; helpers may still start after the encoding has returned (they
+// then find nothing left to do), so it lives as long as any of them.
+struct StripJob
+{
+    enum : int { pending, byHelper, byCaller };
+
+    int width = 0;
+    int height = 0;
+    size_t rowBytes = 0;
+    bool alpha = false;
+    int rowsPerStrip = 1;
+    int stripCount = 0;
+    bool withPaeth = false;
+    PngEncoder::Effort effort = PngEncoder::Effort::balanced;
+    bool oneStream = false;
+    size_t maxFiltered = 0;
+
+    std::atomic<int> nextStrip{0};
+    // Who finished each strip. A helper's strip that the encoding thread
+    // redid is the encoding thread's; the helper's work is then dropped.
+    std::unique_ptr<std::atomic<int>[]> done;
+    std::vector<Strip> helperResults;
+    std::vector<Strip> callerResults;
+    std::mutex mutex;
+    std::condition_variable finished;
+
+    QImage image; // under mutex once helpers run
+
+    bool allDone() const
+    {
+        for (int i = 0; i < stripCount; ++i)
+            if (done[size_t(i)].load(std::memory_order_acquire) == pending)
+                return false;
+        return true;
+    }
+
+    QImage pixels()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return image;
+    }
+
+    void letGoOfImage()
+    {
+        QImage pixels;
+        std::lock_guard<std::mutex> lock(mutex);
+        std::swap(pixels, image);
+    }
+
+    static void help(const std::shared_ptr<StripJob> &job);
+};
+
+// What one thread needs to filter and compress strips, set up once for all
+// the strips it takes.
+class StripCompressor
+{
+public:
+    StripCompressor(const StripJob &job, const QImage &image);
+    bool ready() const { return m_compressor && m_filtered && m_out; }
+    // Filters and compresses strip index into result (ok stays false on
+    // failure).
+    void compress(int index, Strip &result);
+
+private:
+    const uint8_t *loadRow(int y, int slot);
+    // ISA-L level 1 in one call, or 0 when it could not (the output did not
+    // fit, or the input is too large for its counters).
+    size_t compressFast(size_t size);
+
+    const StripJob &m_job;
+    QImage m_image;
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
+    size_t m_outCapacity = 0;
+    LargeBuffer m_ownFiltered;
+    uint8_t *m_filtered = nullptr;
+    std::unique_ptr<uint8_t[]> m_ownOut;
+    uint8_t *m_out = nullptr;
+    std::vector<uint8_t> m_levelBuffer; // ISA-L's working memory
+    // Two row slots, each with zero padding before and after, so the
+    // filters can read the bytes left of the first pixel; a third of zeros
+    // stands above row 0.
+    size_t m_slotBytes = 0;
+    std::vector<uint8_t> m_rows;
+};
+
+StripCompressor::StripCompressor(const StripJob &job, const QImage &image)
+    : m_job(job)
+    , m_image(image)
+    , m_compressor(libdeflate_alloc_compressor(int(job.effort)))
+{
+    if (!m_compressor)
+        return;
+    m_outCapacity = libdeflate_deflate_compress_bound(m_compressor.get(), job.maxFiltered);
+    if (job.oneStream) {
+        // The whole image's buffers stay with the thread for its next
+        // image: the history writes one capture after another on one
+        // thread, and fresh buffers cost the zeroing of tens of megabytes
+        // of pages each time. The compressed stream is read from there into
+        // the file, without a copy. They go with the thread.
+        thread_local LargeBuffer kept;
+        thread_local size_t keptSize = 0;
+        if (keptSize < job.maxFiltered) {
+            kept.reset();
+            keptSize = 0;
+            kept = allocateLarge(job.maxFiltered);
+            keptSize = kept ? job.maxFiltered : 0;
+        }
+        m_filtered = kept.get();
+        thread_local std::unique_ptr<uint8_t[]> keptOut;
+        thread_local size_t keptOutSize = 0;
+        if (keptOutSize < m_outCapacity) {
+            keptOut.reset();
+            keptOutSize = 0;
+            keptOut.reset(new uint8_t[m_outCapacity]);
+            keptOutSize = m_outCapacity;
+        }
+        m_out = keptOut.get();
+    } else {
+        m_ownFiltered = allocateLarge(job.maxFiltered);
+        m_filtered = m_ownFiltered.get();
+        m_ownOut.reset(new uint8_t[m_outCapacity]);
+        m_out = m_ownOut.get();
+    }
+    m_slotBytes = kPad + job.rowBytes + kPad;
+    m_rows.assign(3 * m_slotBytes, 0);
+}
+
+const uint8_t *StripCompressor::loadRow(int y, int slot)
+{
+    uint8_t *row = m_rows.data() + size_t(slot) * m_slotBytes + kPad;
+    if (m_job.alpha)
+        std::memcpy(row, m_image.constScanLine(y), m_job.rowBytes);
+    else
+        rgb32ToRgb(reinterpret_cast<const uint32_t *>(m_image.constScanLine(y)), m_job.width, row);
+    return row;
+}
+
+size_t StripCompressor::compressFast(size_t size)
+{
+    if (size > UINT32_MAX || m_outCapacity > UINT32_MAX)
+        return 0;
+    isal_zstream stream;
+    isal_deflate_stateless_init(&stream);
+    stream.level = 1;
+    m_levelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
+    stream.level_buf = m_levelBuffer.data();
+    stream.level_buf_size = uint32_t(m_levelBuffer.size());
+    stream.next_in = m_filtered;
+    stream.avail_in = uint32_t(size);
+    stream.next_out = m_out;
+    stream.avail_out = uint32_t(m_outCapacity);
+    stream.end_of_stream = 1;
+    stream.flush = NO_FLUSH;
+    stream.gzip_flag = IGZIP_DEFLATE;
+    if (isal_deflate_stateless(&stream) != COMP_OK || stream.avail_in != 0)
+        return 0;
+    return stream.total_out;
+}
+
+void StripCompressor::compress(int index, Strip &strip)
+{
+    strip.ok = false;
+    try {
+        const int first = index * m_job.rowsPerStrip;
+        const int last = std::min(m_job.height, first + m_job.rowsPerStrip);
+        const size_t rowBytes = m_job.rowBytes;
+        const size_t size = (rowBytes + 1) * size_t(last - first);
+        const uint8_t *prev = first == 0 ? m_rows.data() + 2 * m_slotBytes + kPad : loadRow(first - 1, 1);
+        int slot = 0; // the previous row is in the other slot
+        for (int y = first; y < last; ++y, slot ^= 1) {
+            const uint8_t *cur = loadRow(y, slot);
+            uint8_t *row = m_filtered + size_t(y - first) * (rowBytes + 1);
+            if (m_job.alpha)
+                filterRow<4>(cur, prev, rowBytes, m_job.withPaeth, row);
+            else
+                filterRow<3>(cur, prev, rowBytes, m_job.withPaeth, row);
+            prev = cur;
+        }
+        size_t n = m_job.effort == PngEncoder::Effort::fast ? compressFast(size) : 0;
+        if (n == 0)
+            n = libdeflate_deflate_compress(m_compressor.get(), m_filtered, size, m_out, m_outCapacity);
+        if (n == 0)
+            return;
+        if (m_job.oneStream) {
+            strip.bytes = m_out;
+            strip.size = n;
+        } else {
+            strip.deflated.assign(m_out, m_out + n);
+            if (index + 1 < m_job.stripCount && !DeflateStream::makeNonFinal(strip.deflated))
+                return;
+            strip.bytes = strip.deflated.data();
+            strip.size = strip.deflated.size();
+        }
+        strip.adler = libdeflate_adler32(1, m_filtered, size);
+        strip.rawSize = size;
+        strip.ok = true;
+    } catch (const std::bad_alloc &) {
+        // The strip stays marked as failed.
+    }
+}
+
+void StripJob::help(const std::shared_ptr<StripJob> &job)
+{
+    std::optional<StripCompressor> compressor;
+    for (int index = job->nextStrip++; index < job->stripCount; index = job->nextStrip++) {
+        if (!compressor) {
+            const QImage image = job->pixels();
+            if (image.isNull())
+                return; // the encoding is over
+            try {
+                compressor.emplace(*job, image);
+            } catch (const std::bad_alloc &) {
+                return; // the encoding thread does the strip
+            }
+            if (!compressor->ready())
+                return;
+        }
+        compressor->compress(index, job->helperResults[size_t(index)]);
+        int expected = pending;
+        if (job->done[size_t(index)].compare_exchange_strong(expected, byHelper, std::memory_order_acq_rel)) {
+            std::lock_guard<std::mutex> lock(job->mutex);
+            job->finished.notify_all();
+        }
+    }
+}
 } // namespace
 
 QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort effort, Threads threads)
@@ -365,165 +605,77 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     const int rowsPerStrip = oneStream ? height : int(std::max<size_t>(1, kStripBytes / (rowBytes + 1)));
     const int stripCount = (height + rowsPerStrip - 1) / rowsPerStrip;
 
-    struct Strip
-    {
-        std::vector<uint8_t> deflated; // a parallel strip's own bytes
-        const uint8_t *bytes = nullptr; // the part: in deflated, or in the thread's kept buffer
-        size_t size = 0;
-        uint32_t adler = 1;
-        size_t rawSize = 0;
-        bool ok = false;
-    };
-    std::vector<Strip> strips(static_cast<size_t>(stripCount));
-    const bool withPaeth = effort != Effort::fast;
+    auto job = std::make_shared<StripJob>();
+    job->image = image;
+    job->width = width;
+    job->height = height;
+    job->rowBytes = rowBytes;
+    job->alpha = alpha;
+    job->rowsPerStrip = rowsPerStrip;
+    job->stripCount = stripCount;
+    job->withPaeth = effort != Effort::fast;
+    job->effort = effort;
+    job->oneStream = oneStream;
+    job->maxFiltered = (rowBytes + 1) * size_t(std::min(rowsPerStrip, height));
+    job->done = std::make_unique<std::atomic<int>[]>(size_t(stripCount));
+    job->helperResults.resize(size_t(stripCount));
+    job->callerResults.resize(size_t(stripCount));
 
-    // Each worker keeps its buffers and compressor for all the strips it
-    // takes, so memory is set up once per worker rather than per strip.
-    std::atomic<int> nextStrip{0};
-    const size_t maxFiltered = (rowBytes + 1) * size_t(std::min(rowsPerStrip, height));
-    // ISA-L level 1 in one call, or 0 when it could not (the output did not
-    // fit, or the input is too large for its counters).
-    const auto compressFast = [](uint8_t *in, size_t size, uint8_t *out, size_t capacity,
-                                 std::vector<uint8_t> &levelBuffer) -> size_t {
-        if (size > UINT32_MAX || capacity > UINT32_MAX)
-            return 0;
-        isal_zstream stream;
-        isal_deflate_stateless_init(&stream);
-        stream.level = 1;
-        levelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
-        stream.level_buf = levelBuffer.data();
-        stream.level_buf_size = uint32_t(levelBuffer.size());
-        stream.next_in = in;
-        stream.avail_in = uint32_t(size);
-        stream.next_out = out;
-        stream.avail_out = uint32_t(capacity);
-        stream.end_of_stream = 1;
-        stream.flush = NO_FLUSH;
-        stream.gzip_flag = IGZIP_DEFLATE;
-        if (isal_deflate_stateless(&stream) != COMP_OK || stream.avail_in != 0)
-            return 0;
-        return stream.total_out;
-    };
-    auto worker = [&](int) {
-        try {
-            std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-                libdeflate_alloc_compressor(int(effort)));
-            if (!compressor)
-                return;
-            const size_t outCapacity = libdeflate_deflate_compress_bound(compressor.get(), maxFiltered);
-            LargeBuffer own;
-            uint8_t *filtered = nullptr;
-            if (oneStream) {
-                // The whole image's buffer stays with the thread for its
-                // next image: the history writes one capture after another
-                // on one thread, and a fresh buffer costs the zeroing of
-                // tens of megabytes of pages each time. It goes with the
-                // thread.
-                thread_local LargeBuffer kept;
-                thread_local size_t keptSize = 0;
-                if (keptSize < maxFiltered) {
-                    kept.reset();
-                    keptSize = 0;
-                    kept = allocateLarge(maxFiltered);
-                    keptSize = kept ? maxFiltered : 0;
-                }
-                filtered = kept.get();
-            } else {
-                own = allocateLarge(maxFiltered);
-                filtered = own.get();
-            }
-            if (!filtered)
-                return;
-            std::vector<uint8_t> levelBuffer; // ISA-L's working memory
-            std::unique_ptr<uint8_t[]> ownOut;
-            uint8_t *out = nullptr;
-            if (oneStream) {
-                // The compressed stream is kept with the thread as well, and
-                // read from there into the file: no copy of it is made.
-                thread_local std::unique_ptr<uint8_t[]> keptOut;
-                thread_local size_t keptOutSize = 0;
-                if (keptOutSize < outCapacity) {
-                    keptOut.reset();
-                    keptOutSize = 0;
-                    keptOut.reset(new uint8_t[outCapacity]);
-                    keptOutSize = outCapacity;
-                }
-                out = keptOut.get();
-            } else {
-                ownOut.reset(new uint8_t[outCapacity]);
-                out = ownOut.get();
-            }
-            // Two row slots, each with zero padding before and after, so
-            // the filters can read the bytes left of the first pixel.
-            const size_t slotBytes = kPad + rowBytes + kPad;
-            std::vector<uint8_t> rows(2 * slotBytes + slotBytes, 0); // the third slot: zeros above row 0
-            auto loadRow = [&](int y, int slot) -> const uint8_t * {
-                uint8_t *row = rows.data() + size_t(slot) * slotBytes + kPad;
-                if (alpha)
-                    std::memcpy(row, image.constScanLine(y), rowBytes);
-                else
-                    rgb32ToRgb(reinterpret_cast<const uint32_t *>(image.constScanLine(y)), width, row);
-                return row;
-            };
-
-            for (int index = nextStrip++; index < stripCount; index = nextStrip++) {
-                Strip &strip = strips[size_t(index)];
-                const int first = index * rowsPerStrip;
-                const int last = std::min(height, first + rowsPerStrip);
-                const size_t size = (rowBytes + 1) * size_t(last - first);
-                const uint8_t *prev = first == 0 ? rows.data() + 2 * slotBytes + kPad : loadRow(first - 1, 1);
-                int slot = 0; // the previous row is in the other slot
-                for (int y = first; y < last; ++y, slot ^= 1) {
-                    const uint8_t *cur = loadRow(y, slot);
-                    uint8_t *row = filtered + size_t(y - first) * (rowBytes + 1);
-                    if (alpha)
-                        filterRow<4>(cur, prev, rowBytes, withPaeth, row);
-                    else
-                        filterRow<3>(cur, prev, rowBytes, withPaeth, row);
-                    prev = cur;
-                }
-                size_t n = effort == Effort::fast ? compressFast(filtered, size, out, outCapacity, levelBuffer) : 0;
-                if (n == 0)
-                    n = libdeflate_deflate_compress(compressor.get(), filtered, size, out, outCapacity);
-                if (n == 0)
-                    continue;
-                if (oneStream) {
-                    strip.bytes = out;
-                    strip.size = n;
-                } else {
-                    strip.deflated.assign(out, out + n);
-                    if (index + 1 < stripCount && !DeflateStream::makeNonFinal(strip.deflated))
-                        continue;
-                    strip.bytes = strip.deflated.data();
-                    strip.size = strip.deflated.size();
-                }
-                strip.adler = libdeflate_adler32(1, filtered, size);
-                strip.rawSize = size;
-                strip.ok = true;
-            }
-        } catch (const std::bad_alloc &) {
-            // The strips not done stay marked as failed.
-        }
-    };
-    const int workers =
-        oneStream ? 1 : std::min(stripCount, std::max(1, EncodingThreads::helpers().maxThreadCount()));
-    if (workers == 1) {
-        worker(0);
-    } else {
-        // The calling thread works too, so this cannot stall on a busy pool
-        // or on helpers that the system gives no time.
-        QList<int> ids(workers);
-        std::iota(ids.begin(), ids.end(), 0);
-        QtConcurrent::blockingMap(&EncodingThreads::helpers(), ids, worker);
+    std::optional<StripCompressor> mine;
+    try {
+        mine.emplace(*job, image);
+    } catch (const std::bad_alloc &) {
+        return QByteArray();
     }
+    if (!mine->ready())
+        return QByteArray();
+
+    // The helpers each take strips until none are left; this thread does
+    // the same. A helper that starts late finds nothing to do.
+    const int helpers = std::min(stripCount - 1, EncodingThreads::helpers().maxThreadCount());
+    for (int i = 0; i < helpers; ++i)
+        EncodingThreads::helpers().start([job] { StripJob::help(job); });
+    QElapsedTimer clock;
+    clock.start();
+    int ownStrips = 0;
+    for (int index = job->nextStrip++; index < stripCount; index = job->nextStrip++) {
+        mine->compress(index, job->callerResults[size_t(index)]);
+        job->done[size_t(index)].store(StripJob::byCaller, std::memory_order_release);
+        ++ownStrips;
+    }
+    // Strips still in a helper's hands: they are given a little longer than
+    // this thread took for one, then done here (a helper the system gives
+    // no time must not hold the file up).
+    if (helpers > 0) {
+        const qint64 perStrip = clock.nsecsElapsed() / std::max(1, ownStrips);
+        const auto deadline = std::chrono::steady_clock::now()
+            + std::chrono::nanoseconds(std::max<qint64>(2'000'000, 3 * perStrip));
+        std::unique_lock<std::mutex> lock(job->mutex);
+        job->finished.wait_until(lock, deadline, [&] { return job->allDone(); });
+    }
+    for (int index = 0; index < stripCount; ++index) {
+        if (job->done[size_t(index)].load(std::memory_order_acquire) != StripJob::pending)
+            continue;
+        mine->compress(index, job->callerResults[size_t(index)]);
+        int expected = StripJob::pending;
+        job->done[size_t(index)].compare_exchange_strong(expected, StripJob::byCaller, std::memory_order_acq_rel);
+        // Otherwise the helper finished first, and its strip stands.
+    }
+    std::vector<const Strip *> strips(size_t(stripCount), nullptr);
+    for (int index = 0; index < stripCount; ++index)
+        strips[size_t(index)] = job->done[size_t(index)].load(std::memory_order_acquire) == StripJob::byHelper
+            ? &job->helperResults[size_t(index)]
+            : &job->callerResults[size_t(index)];
+    // Late helpers need the pixels no more.
+    job->letGoOfImage();
 
     uint32_t adler = 1;
     size_t deflatedSize = 0;
-    for (const Strip &strip : strips) {
-        if (!strip.ok)
+    for (const Strip *strip : strips) {
+        if (!strip->ok)
             return QByteArray();
-        adler = adler32Combine(adler, strip.adler, strip.rawSize);
-        deflatedSize += strip.size;
+        adler = adler32Combine(adler, strip->adler, strip->rawSize);
+        deflatedSize += strip->size;
     }
 
     // The zlib stream: header (deflate, 32 KiB window), the parts, Adler-32;
@@ -534,8 +686,8 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     std::vector<std::pair<const uint8_t *, size_t>> pieces;
     pieces.reserve(strips.size() + 2);
     pieces.emplace_back(zlibHeader, sizeof zlibHeader);
-    for (const Strip &strip : strips)
-        pieces.emplace_back(strip.bytes, strip.size);
+    for (const Strip *strip : strips)
+        pieces.emplace_back(strip->bytes, strip->size);
     pieces.emplace_back(zlibTrailer, sizeof zlibTrailer);
     const size_t zlibSize = deflatedSize + sizeof zlibHeader + sizeof zlibTrailer;
 
