@@ -731,6 +731,12 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
         left -= chunk;
     }
     appendChunk(png, "IEND", nullptr, 0);
+    // The strips' bytes are in the file now; a helper that has yet to start
+    // keeps the job, but not them.
+    job->callerResults = {};
+    for (int index = 0; index < stripCount; ++index)
+        if (job->done[size_t(index)].load(std::memory_order_acquire) == StripJob::byHelper)
+            job->helperResults[size_t(index)] = Strip();
     return png;
 }
 

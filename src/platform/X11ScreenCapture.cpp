@@ -259,6 +259,9 @@ struct X11ScreenCapture::Private
         backgroundThread.setObjectName(QStringLiteral("screen capture"));
     }
     X11ScreenCapture *backgroundCapture();
+    // Runs capture(instance, error) on the background thread.
+    template<typename Capture>
+    QFuture<CapturedImage> inBackground(Capture capture);
 
     xcb_atom_t atoms[AtomCount] = {};
     bool atomsInterned = false;
@@ -967,22 +970,33 @@ std::optional<QList<ShareableDisplay>> X11ScreenCapture::displays(QString *error
     return out;
 }
 
+template<typename Capture>
+QFuture<CapturedImage> X11ScreenCapture::Private::inBackground(Capture capture)
+{
+    // The background connection is another client: whatever this one asked
+    // of the server first (an overlay hidden a moment ago) must be done
+    // before the pixels are read there.
+    if (conn)
+        std::free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+    return QtConcurrent::run(&backgroundThread, [this, capture] {
+        CapturedImage result;
+        if (X11ScreenCapture *instance = backgroundCapture())
+            result.image = capture(*instance, &result.error);
+        else
+            result.error = QStringLiteral("no connection to the X server");
+        return result;
+    });
+}
+
 QFuture<CapturedImage> X11ScreenCapture::captureRectInBackground(const QRectF &rect, const QSize &pixelSize,
                                                                  bool showsCursor)
 {
     if (!isConnected())
         return ScreenCapture::captureRectInBackground(rect, pixelSize, showsCursor);
-    Private *p = d.get();
-    return QtConcurrent::run(&d->backgroundThread, [p, screens = d->liveScreens(), rect, pixelSize, showsCursor] {
-        CapturedImage result;
-        X11ScreenCapture *capture = p->backgroundCapture();
-        if (!capture) {
-            result.error = QStringLiteral("no connection to the X server");
-            return result;
-        }
-        capture->d->fixedScreens = screens;
-        result.image = capture->captureRect(rect, pixelSize, showsCursor, &result.error);
-        return result;
+    return d->inBackground([screens = d->liveScreens(), rect, pixelSize, showsCursor](X11ScreenCapture &capture,
+                                                                                       QString *error) {
+        capture.d->fixedScreens = screens;
+        return capture.captureRect(rect, pixelSize, showsCursor, error);
     });
 }
 
@@ -992,16 +1006,8 @@ QFuture<CapturedImage> X11ScreenCapture::captureWindowInBackground(const Shareab
 {
     if (!isConnected())
         return ScreenCapture::captureWindowInBackground(window, pixelSize, showsCursor, opaque);
-    Private *p = d.get();
-    return QtConcurrent::run(&d->backgroundThread, [p, window, pixelSize, showsCursor, opaque] {
-        CapturedImage result;
-        X11ScreenCapture *capture = p->backgroundCapture();
-        if (!capture) {
-            result.error = QStringLiteral("no connection to the X server");
-            return result;
-        }
-        result.image = capture->captureWindow(window, pixelSize, showsCursor, opaque, &result.error);
-        return result;
+    return d->inBackground([window, pixelSize, showsCursor, opaque](X11ScreenCapture &capture, QString *error) {
+        return capture.captureWindow(window, pixelSize, showsCursor, opaque, error);
     });
 }
 
