@@ -25,6 +25,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLinearGradient>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QScreen>
@@ -75,9 +76,26 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    // The window stands in for other programs' windows, which repaint in
+    // their own processes: it draws its content once and afterwards only
+    // copies the part the server asks for, so that what our preview panel
+    // uncovers costs the UI thread under test next to nothing.
+    void paintEvent(QPaintEvent *event) override
     {
+        const qreal ratio = devicePixelRatioF();
+        if (m_content.isNull() || m_content.size() != size() * ratio) {
+            m_content = QImage(size() * ratio, QImage::Format_RGB32);
+            m_content.setDevicePixelRatio(ratio);
+            QPainter p(&m_content);
+            paintContent(p);
+        }
         QPainter p(this);
+        p.drawImage(event->rect(), m_content, QRectF(QRectF(event->rect()).topLeft() * ratio, QSizeF(event->rect().size()) * ratio));
+    }
+
+private:
+    void paintContent(QPainter &p)
+    {
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::TextAntialiasing);
         p.fillRect(rect(), QColor(246, 246, 248));
@@ -134,6 +152,8 @@ protected:
             p.drawRoundedRect(QRectF(940 + i * 40, 540, 32, 32), 7, 7);
         }
     }
+
+    QImage m_content;
 };
 
 void fakeKey(xcb_connection_t *c, xcb_window_t root, quint8 type, quint8 keycode)
