@@ -103,6 +103,15 @@ const ShareableWindow *findWindow(const QList<ShareableWindow> &list, quint32 id
     return nullptr;
 }
 
+// Two screens on the root window: A, 720 x 900 points at one pixel per
+// point, and B to its right, 360 x 450 points at two pixels per point (root
+// pixels 720..1439).
+QList<X11ScreenCapture::Screen> twoScreens()
+{
+    return {{QStringLiteral("A"), QRect(0, 0, 720, 900), QRect(0, 0, 720, 900)},
+            {QStringLiteral("B"), QRect(720, 0, 360, 450), QRect(720, 0, 720, 900)}};
+}
+
 class CaptureServiceX11 : public ::testing::Test
 {
 protected:
@@ -159,11 +168,7 @@ TEST_F(CaptureServiceX11, RegionComesFromThePixelsUnderIt)
 
 TEST_F(CaptureServiceX11, RegionOnASecondScreenShowsThatScreen)
 {
-    // Two screens on the root window: A, 720 x 900 points at one pixel per
-    // point, and B to its right, 360 x 450 points at two pixels per point
-    // (root pixels 720..1439).
-    X11ScreenCapture layout({{QStringLiteral("A"), QRect(0, 0, 720, 900), QRect(0, 0, 720, 900)},
-                             {QStringLiteral("B"), QRect(720, 0, 360, 450), QRect(720, 0, 720, 900)}});
+    X11ScreenCapture layout(twoScreens());
     ASSERT_TRUE(layout.isConnected());
     ScreenCapture::setCurrent(&layout);
     X11TestWindows windows;
@@ -195,10 +200,8 @@ TEST_F(CaptureServiceX11, RegionOnASecondScreenShowsThatScreen)
 
 TEST_F(CaptureServiceX11, CapturesFetchedInTheBackgroundMatchTheDirectOnes)
 {
-    // The screen layout of the moment goes with each background capture:
-    // two screens as in the test above.
-    X11ScreenCapture layout({{QStringLiteral("A"), QRect(0, 0, 720, 900), QRect(0, 0, 720, 900)},
-                             {QStringLiteral("B"), QRect(720, 0, 360, 450), QRect(720, 0, 720, 900)}});
+    // The screen layout of the moment goes with each background capture.
+    X11ScreenCapture layout(twoScreens());
     ASSERT_TRUE(layout.isConnected());
     ScreenCapture::setCurrent(&layout);
     X11TestWindows windows;
