@@ -349,6 +349,10 @@ int main(int argc, char **argv)
         std::printf("UI-thread stall during a capture (wall clock, includes time the system gave to other "
                     "processes): longest %.1f ms, median of the per-capture longest %.1f ms (at most 16 ms required)\n",
                     g_maxStallMs, median(g_stallsMs));
+        std::printf("longest stall of each capture, in order (ms):");
+        for (double ms : g_stallsMs)
+            std::printf(" %.1f", ms);
+        std::printf("\n");
         std::printf("UI-thread CPU time within one stall: longest %.1f ms\n", g_maxStallCpuMs);
         g_delegate = nullptr;
     }
