@@ -66,6 +66,7 @@ std::optional<Request> regionRequest(const QRectF &rect)
     return Request{source, pixels, includeCursor()};
 }
 
+// A full screen's or a window's failure goes unlogged; a region's is logged.
 std::optional<QImage> fullScreenImage(CapturedImage &&captured)
 {
     if (captured.image.isNull())
@@ -104,14 +105,21 @@ QFuture<std::optional<QImage>> nothing()
 
 } // namespace
 
+// The plain forms wait for what the background forms fetch: both take the
+// same road.
 std::optional<QImage> CaptureService::captureFullScreen()
 {
-    const std::optional<Request> request = fullScreenRequest();
-    if (!request)
-        return std::nullopt;
-    CapturedImage captured;
-    captured.image = ScreenCapture::current().captureRect(request->rect, request->pixels, request->showsCursor);
-    return fullScreenImage(std::move(captured));
+    return captureFullScreenInBackground().result();
+}
+
+std::optional<QImage> CaptureService::captureRegion(const QRectF &rect)
+{
+    return captureRegionInBackground(rect).result();
+}
+
+std::optional<QImage> CaptureService::captureWindow(const ShareableWindow &window)
+{
+    return captureWindowInBackground(window).result();
 }
 
 QFuture<std::optional<QImage>> CaptureService::captureFullScreenInBackground()
@@ -124,17 +132,6 @@ QFuture<std::optional<QImage>> CaptureService::captureFullScreenInBackground()
                     fullScreenImage);
 }
 
-std::optional<QImage> CaptureService::captureRegion(const QRectF &rect)
-{
-    const std::optional<Request> request = regionRequest(rect);
-    if (!request)
-        return std::nullopt;
-    CapturedImage captured;
-    captured.image = ScreenCapture::current().captureRect(request->rect, request->pixels, request->showsCursor,
-                                                          &captured.error);
-    return regionImage(std::move(captured));
-}
-
 QFuture<std::optional<QImage>> CaptureService::captureRegionInBackground(const QRectF &rect)
 {
     const std::optional<Request> request = regionRequest(rect);
@@ -143,13 +140,6 @@ QFuture<std::optional<QImage>> CaptureService::captureRegionInBackground(const Q
     return finished(ScreenCapture::current().captureRectInBackground(request->rect, request->pixels,
                                                                      request->showsCursor),
                     regionImage);
-}
-
-std::optional<QImage> CaptureService::captureWindow(const ShareableWindow &window)
-{
-    CapturedImage captured;
-    captured.image = ScreenCapture::current().captureWindow(window, windowPixels(window), includeCursor(), false);
-    return fullScreenImage(std::move(captured));
 }
 
 QFuture<std::optional<QImage>> CaptureService::captureWindowInBackground(const ShareableWindow &window)

@@ -14,8 +14,9 @@
 // points is the size of what was captured. The "includeCursor" preference is
 // read at each capture. Failures give nothing (or an empty list); nothing is
 // thrown. Main thread only. The ...InBackground forms are the same captures
-// for callers that must not wait for the pixels: their futures finish on
-// the thread that fetched them.
+// for callers that must not wait for the pixels (the pixels are fetched on
+// the capture backend's own thread, where their futures finish); the plain
+// forms wait for them.
 class CaptureService
 {
 public:
