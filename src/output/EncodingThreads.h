@@ -18,7 +18,7 @@ public:
     // nothing else wants, so the X server and the UI thread, which wake
     // while a capture is encoded, get a core at once instead of waiting for
     // an encoder's time slice to end. The encoding's own thread keeps its
-    // normal share, and its work never waits for more than the one piece
-    // each helper has in hand.
+    // normal share and does whatever the helpers do not get to, so a busy
+    // system slows the encoding down but cannot hold it up.
     static QThreadPool &helpers();
 };
