@@ -5,7 +5,8 @@
 // Run without DISPLAY and the bench starts its own server,
 //   Xvfb -displayfd 3 -screen 0 2880x1800x24 -nolisten tcp
 // and runs Qt with QT_SCALE_FACTOR=2 (1440 x 900 points, two pixels per
-// point). A full-screen window of text and pictures covers the screen. The
+// point). A full-screen window of text and pictures, shown by a child
+// process as another program's window would be, covers the screen. The
 // whole program runs in this process with a private home folder; the key
 // press is sent through XTest. Full screen has no double-press target here,
 // so a press captures after the flow's own 0.2 s delay.
@@ -76,10 +77,7 @@ public:
     }
 
 protected:
-    // The window stands in for other programs' windows, which repaint in
-    // their own processes: it draws its content once and afterwards only
-    // copies the part the server asks for, so that what our preview panel
-    // uncovers costs the UI thread under test next to nothing.
+    // Drawn once; afterwards only the part the server asks for is copied.
     void paintEvent(QPaintEvent *event) override
     {
         const qreal ratio = devicePixelRatioF();
@@ -294,6 +292,42 @@ void BM_ScrotCaptureAndWrite(benchmark::State &state)
 BENCHMARK(BM_ScrotCaptureAndWrite)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15)
     ->ReportAggregatesOnly(true);
 
+// Shows the content window from a child process, as other programs' windows
+// are, so that what our preview panel uncovers is repainted there and not on
+// the UI thread under test. Returns once the window is on screen; the child
+// ends with this process.
+pid_t showContentInAnotherProcess(int argc, char **argv)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::close(fds[0]);
+        QApplication app(argc, argv);
+        ContentWindow content;
+        content.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        content.show();
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const char ready = 1;
+        (void)!::write(fds[1], &ready, 1);
+        ::close(fds[1]);
+        app.exec();
+        _exit(0);
+    }
+    ::close(fds[1]);
+    char ready = 0;
+    (void)!::read(fds[0], &ready, 1);
+    ::close(fds[0]);
+    return ready ? pid : -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -309,18 +343,18 @@ int main(int argc, char **argv)
     g_shots = home.path() + "/Shots";
     QDir().mkpath(g_shots);
 
+    const pid_t content = showContentInAnotherProcess(argc, argv);
+    if (content < 0) {
+        std::fprintf(stderr, "the content window could not be shown\n");
+        BenchXServer::stop();
+        return 1;
+    }
     int rc = 0;
     {
         QApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         const QScreen *screen = QGuiApplication::primaryScreen();
-        ContentWindow content;
-        content.setGeometry(screen->geometry());
-        content.show();
         QElapsedTimer wait;
-        wait.start();
-        while (wait.elapsed() < 1000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
         UserDefaults &defaults = UserDefaults::standard();
         defaults.setString("saveDirectory", g_shots);
@@ -328,7 +362,7 @@ int main(int argc, char **argv)
         AppDelegate delegate;
         g_delegate = &delegate;
         delegate.applicationDidFinishLaunching({"vorna"});
-        wait.restart();
+        wait.start();
         while (wait.elapsed() < 500)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
@@ -356,6 +390,8 @@ int main(int argc, char **argv)
         std::printf("UI-thread CPU time within one stall: longest %.1f ms\n", g_maxStallCpuMs);
         g_delegate = nullptr;
     }
+    ::kill(content, SIGTERM);
+    ::waitpid(content, nullptr, 0);
     BenchXServer::stop();
     return rc;
 }
