@@ -9,8 +9,10 @@ class Compositing
 public:
     Compositing() = delete;
 
-    // Asked of the X server at each call (a compositor may start or stop at
-    // any time); true on platforms other than X11.
+    // A compositor may start or stop at any time: the X server is asked once
+    // and its notices of a change keep the answer current from then on (it
+    // follows them as the event loop delivers them). True on platforms other
+    // than X11. Main thread only.
     static bool isActive();
 
     // Tests fix the answer; clearOverride() goes back to asking.
