@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QMap>
 #include <QFutureWatcher>
 #include <QtConcurrent>
 #include <QGraphicsOpacityEffect>
@@ -28,6 +29,83 @@ constexpr int kIconSize = 22;
 constexpr int kCloseIconSize = 18;
 constexpr int kClosePadding = 6;
 
+QColor withAlpha(QColor c, int alpha)
+{
+    c.setAlpha(alpha);
+    return c;
+}
+
+// The panel without its buttons: a rounded background with a faint edge, and
+// the picture (or a blank of its size) in a rounded frame. Safe on any thread.
+void paintFace(QPainter &p, const QRect &rect, const QRect &imageRect, QColor panel, const QColor &ink, bool opaque,
+               bool hasImage, const QImage &thumbnail)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath background;
+    background.addRoundedRect(QRectF(rect), 12, 12);
+    if (!opaque)
+        panel.setAlpha(215);
+    p.fillPath(background, panel);
+    p.setPen(QPen(withAlpha(ink, 40), 1));
+    p.drawPath(background);
+    if (!hasImage)
+        return;
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(imageRect), 8, 8);
+    p.save();
+    p.setClipPath(clip);
+    if (thumbnail.isNull())
+        p.fillRect(imageRect, withAlpha(ink, 20));
+    else
+        p.drawImage(imageRect, thumbnail);
+    p.restore();
+}
+
+QImage faceImage(const QSize &size, qreal ratio, const QRect &imageRect, const QColor &panel, const QColor &ink,
+                 bool opaque, bool hasImage, const QImage &thumbnail)
+{
+    QImage face((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    face.setDevicePixelRatio(ratio);
+    face.fill(Qt::transparent);
+    QPainter p(&face);
+    paintFace(p, QRect(QPoint(0, 0), size), imageRect, panel, ink, opaque, hasImage, thumbnail);
+    return face;
+}
+
+// The face of a panel before its picture is ready, kept for the next
+// panel of the same shape.
+struct BlankFace
+{
+    QByteArray key;
+    QImage image;
+};
+BlankFace &blankFace()
+{
+    static BlankFace face;
+    return face;
+}
+
+// A filled circle of this size, drawn once for each colour.
+QImage disc(const QSize &size, qreal ratio, const QColor &color)
+{
+    static QMap<QByteArray, QImage> drawn;
+    const QByteArray key = QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height()) + '@'
+        + QByteArray::number(ratio) + ' ' + QByteArray::number(color.rgba());
+    QImage &image = drawn[key];
+    if (image.isNull()) {
+        image = QImage((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QRect(QPoint(0, 0), size));
+    }
+    return image;
+}
+
 // A round, flat button: the symbol on a faint disc.
 class RoundButton : public QToolButton
 {
@@ -45,12 +123,8 @@ protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        QColor disc = palette().color(QPalette::WindowText);
-        disc.setAlpha(isDown() ? 40 : (underMouse() ? 26 : 15));
-        p.setBrush(disc);
-        p.drawEllipse(rect());
+        const QColor ink = withAlpha(palette().color(QPalette::WindowText), isDown() ? 40 : (underMouse() ? 26 : 15));
+        p.drawImage(QPoint(0, 0), disc(size(), devicePixelRatioF(), ink));
         const QRect iconRect(QPoint(0, 0), iconSize());
         icon().paint(&p, QRect(rect().center() - iconRect.center(), iconSize()));
     }
@@ -210,60 +284,75 @@ void FloatingPreviewView::makeThumbnail()
         m_thumbnail = m_image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         return;
     }
-    auto *watcher = new QFutureWatcher<QImage>(this);
-    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, size] {
+    // The face with the picture is drawn there too, so that painting the
+    // panel is a copy.
+    struct Made
+    {
+        QImage thumbnail;
+        QImage face;
+    };
+    auto *watcher = new QFutureWatcher<Made>(this);
+    connect(watcher, &QFutureWatcher<Made>::finished, this, [this, watcher, size] {
         watcher->deleteLater();
         if (size != m_thumbnailSize)
             return; // resized meanwhile; a newer one is coming
-        m_thumbnail = watcher->result();
+        const Made made = watcher->result();
+        m_thumbnail = made.thumbnail;
+        m_face = made.face;
+        m_faceKey = faceKey(m_thumbnail);
         update();
         emit thumbnailReady();
     });
     const QImage image = m_image;
-    watcher->setFuture(QtConcurrent::run([image, size] {
+    const QSize widgetSize = this->size();
+    const qreal faceRatio = devicePixelRatioF();
+    const QColor panel = palette().color(QPalette::Window);
+    const QColor ink = palette().color(QPalette::WindowText);
+    const bool opaque = m_opaque;
+    watcher->setFuture(QtConcurrent::run([image, size, widgetSize, faceRatio, target, panel, ink, opaque] {
         // Halve with a cheap filter first, then scale smoothly.
         QImage source = image;
         while (source.width() >= 2 * size.width() * 2 && source.height() >= 2 * size.height() * 2)
             source = source.scaled(source.width() / 2, source.height() / 2, Qt::IgnoreAspectRatio,
                                    Qt::SmoothTransformation);
-        return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        Made made;
+        made.thumbnail = source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        made.face = faceImage(widgetSize, faceRatio, target, panel, ink, opaque, true, made.thumbnail);
+        return made;
     }));
+}
+
+QByteArray FloatingPreviewView::faceKey(const QImage &thumbnail) const
+{
+    const QRect image = imageRect();
+    return QByteArray::number(width()) + 'x' + QByteArray::number(height()) + '@'
+        + QByteArray::number(devicePixelRatioF()) + ' ' + QByteArray::number(palette().color(QPalette::Window).rgba())
+        + ' ' + QByteArray::number(palette().color(QPalette::WindowText).rgba()) + (m_opaque ? " o " : " t ")
+        + QByteArray::number(m_imageSize.isEmpty() ? -1 : image.x()) + ',' + QByteArray::number(image.y()) + ','
+        + QByteArray::number(image.width()) + ',' + QByteArray::number(image.height()) + ' '
+        + QByteArray::number(thumbnail.cacheKey());
 }
 
 void FloatingPreviewView::paintEvent(QPaintEvent *)
 {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    QPainterPath background;
-    background.addRoundedRect(QRectF(rect()), 12, 12);
     // The panel and its marks come from the palette, so the preview matches
     // a dark desktop as well as a light one (the symbols follow its text colour).
-    const QColor ink = palette().color(QPalette::WindowText);
-    const auto faint = [&ink](int alpha) {
-        QColor c = ink;
-        c.setAlpha(alpha);
-        return c;
-    };
-    QColor panel = palette().color(QPalette::Window);
-    if (!m_opaque)
-        panel.setAlpha(215);
-    p.fillPath(background, panel);
-    p.setPen(QPen(faint(40), 1));
-    p.drawPath(background);
-
-    if (!m_imageSize.isEmpty()) {
-        const QRect target = imageRect();
-        QPainterPath clip;
-        clip.addRoundedRect(QRectF(target), 8, 8);
-        p.save();
-        p.setClipPath(clip);
-        if (m_thumbnail.isNull())
-            p.fillRect(target, faint(20));
-        else
-            p.drawImage(target, m_thumbnail);
-        p.restore();
+    QPainter p(this);
+    const QByteArray key = faceKey(m_thumbnail);
+    if (key != m_faceKey) {
+        m_face = QImage();
+        BlankFace &blank = blankFace();
+        if (m_thumbnail.isNull() && blank.key == key) {
+            m_face = blank.image;
+        } else {
+            m_face = faceImage(size(), devicePixelRatioF(), imageRect(), palette().color(QPalette::Window),
+                               palette().color(QPalette::WindowText), m_opaque, !m_imageSize.isEmpty(), m_thumbnail);
+            if (m_thumbnail.isNull())
+                blank = {key, m_face};
+        }
+        m_faceKey = key;
     }
+    p.drawImage(QPoint(0, 0), m_face);
 }
 
 void FloatingPreviewView::enterEvent(QEnterEvent *)

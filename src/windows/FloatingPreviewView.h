@@ -61,6 +61,9 @@ private:
     void setDidCopy(bool value);
     void layoutChildren();
     void makeThumbnail();
+    // What the panel's face depends on: size, pixel ratio, palette,
+    // opacity, the image's place and the picture drawn in it.
+    QByteArray faceKey(const QImage &thumbnail) const;
     // Lets go of the capture and of the actions that hold it.
     void dropImage();
 
@@ -68,6 +71,10 @@ private:
     QSizeF m_imageSize;     // m_image's size in points, kept when it goes
     QImage m_thumbnail;     // m_image scaled to the image rectangle's pixels
     QSize m_thumbnailSize;  // the size asked for (made or in the making)
+    // The background, its edge and the picture, drawn once (in the
+    // background with the thumbnail) and copied on each paint.
+    QImage m_face;
+    QByteArray m_faceKey;
     std::function<void()> m_onEdit;
     std::function<void()> m_onSave;
     std::function<void()> m_onCopy;
