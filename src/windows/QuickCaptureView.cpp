@@ -138,6 +138,11 @@ QuickCaptureView::QuickCaptureView(AppState &appState, QWidget *parent) : QWidge
     m_recentScroll->setFixedHeight(RecentThumbnailCard::thumbnailHeight + 16);
     m_recentScroll->viewport()->setAutoFillBackground(false);
     recent->addWidget(m_recentScroll);
+    // Its place is kept while there is nothing to show, so that the first
+    // capture does not move the cards above or bring in a scroll bar.
+    QSizePolicy keepPlace = m_recentSection->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_recentSection->setSizePolicy(keepPlace);
     outer->addLayout(centred(m_recentSection));
     outer->addStretch(1);
 

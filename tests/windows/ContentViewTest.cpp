@@ -193,6 +193,27 @@ TEST_F(ContentViewTest, RecentStripShowsTheSixNewestAndFollowsTheHistory)
     EXPECT_TRUE(page.recentCards().isEmpty());
 }
 
+// The strip's place is kept before the first capture: the page neither grows
+// (which would bring in the scroll bar) nor moves its cards when it arrives.
+TEST_F(ContentViewTest, TheFirstCaptureMovesNothingOnThePage)
+{
+    QuickCaptureView page(*appState);
+    page.resize(640, 600);
+    page.show();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QSize hint = page.sizeHint();
+    const int minimumHeight = page.minimumSizeHint().height();
+    const QRect section = page.recentSection()->geometry();
+    ASSERT_FALSE(section.isEmpty());
+
+    addCapture(Qt::blue, QDateTime::currentDateTime());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_TRUE(page.recentSection()->isVisibleTo(&page));
+    EXPECT_EQ(page.sizeHint(), hint);
+    EXPECT_EQ(page.minimumSizeHint().height(), minimumHeight);
+    EXPECT_EQ(page.recentSection()->geometry(), section);
+}
+
 // A very wide capture gives a wide thumbnail, still 80 points high.
 TEST_F(ContentViewTest, AWideCapturesThumbnailKeepsItsHeight)
 {
