@@ -8,6 +8,7 @@
 #include "windows/HistoryActions.h"
 #include "windows/ThumbnailCache.h"
 
+#include <QCache>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -76,7 +77,40 @@ bool RecentThumbnailCard::showsPlaceholder() const
 
 void RecentThumbnailCard::paintEvent(QPaintEvent *)
 {
+    ThumbnailCache::State state;
+    const QImage picture = ThumbnailCache::shared().thumbnail(m_item, thumbnailBounds(), &state);
     QPainter p(this);
+    if (m_hover > 0 || hasFocus()) {
+        paintCard(p, picture, int(state));
+        return;
+    }
+    // At rest a card looks the same each time it is drawn: it is drawn once
+    // and copied, also by the card that takes its place when the strip is
+    // built again after a capture.
+    static QCache<QByteArray, QImage> drawn(16 * 1024); // in kB
+    const qreal ratio = devicePixelRatioF();
+    const QByteArray key = m_item.id.toByteArray() + ' ' + QByteArray::number(width()) + 'x'
+        + QByteArray::number(height()) + '@' + QByteArray::number(ratio) + ' '
+        + QByteArray::number(palette().color(QPalette::AlternateBase).rgba()) + ' '
+        + QByteArray::number(picture.cacheKey()) + ' ' + QByteArray::number(int(state));
+    if (const QImage *face = drawn.object(key)) {
+        p.drawImage(QPoint(0, 0), *face);
+        return;
+    }
+    auto face = std::make_unique<QImage>((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    face->setDevicePixelRatio(ratio);
+    face->fill(Qt::transparent);
+    {
+        QPainter onFace(face.get());
+        paintCard(onFace, picture, int(state));
+    }
+    p.drawImage(QPoint(0, 0), *face);
+    const qsizetype cost = std::max<qsizetype>(1, face->sizeInBytes() / 1024);
+    drawn.insert(key, face.release(), cost);
+}
+
+void RecentThumbnailCard::paintCard(QPainter &p, const QImage &picture, int state) const
+{
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRectF base = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
@@ -95,8 +129,6 @@ void RecentThumbnailCard::paintEvent(QPaintEvent *)
 
     QPainterPath shape;
     shape.addRoundedRect(r, kCornerRadius, kCornerRadius);
-    ThumbnailCache::State state;
-    const QImage picture = ThumbnailCache::shared().thumbnail(m_item, thumbnailBounds(), &state);
     p.fillPath(shape, palette().color(QPalette::AlternateBase));
     if (!picture.isNull()) {
         // Fitted: a picture beyond the widest (or narrowest) card keeps its shape.
@@ -106,7 +138,7 @@ void RecentThumbnailCard::paintEvent(QPaintEvent *)
         p.setClipPath(shape);
         p.drawImage(target, picture);
         p.restore();
-    } else if (state == ThumbnailCache::State::failed) {
+    } else if (state == int(ThumbnailCache::State::failed)) {
         const QIcon icon = SymbolIcon::make(QStringLiteral("photo.on.rectangle.angled"));
         const int s = 28;
         icon.paint(&p, QRect(int(r.center().x()) - s / 2, int(r.center().y()) - s / 2, s, s), Qt::AlignCenter,

@@ -7,6 +7,7 @@
 
 class AppState;
 class QMenu;
+class QPainter;
 class QVariantAnimation;
 
 // One recent capture on the Quick Capture page: its picture 80 points high
@@ -45,6 +46,9 @@ private:
     qreal aspect() const;
     QSize thumbnailBounds() const;
     void setHovered(bool hovered);
+    // The card as it looks now, on any painter of its size; state is the
+    // picture's ThumbnailCache::State.
+    void paintCard(QPainter &p, const QImage &picture, int state) const;
 
     HistoryItem m_item;
     AppState &m_appState;

@@ -214,6 +214,47 @@ TEST_F(ContentViewTest, TheFirstCaptureMovesNothingOnThePage)
     EXPECT_EQ(page.recentSection()->geometry(), section);
 }
 
+// A card at rest is drawn once and copied afterwards; what it shows still
+// follows its picture arriving, the palette and the keyboard focus, also for
+// the card that takes its place when the strip is built again.
+TEST_F(ContentViewTest, ARecentCardRedrawsWhenItsPictureOrPaletteChanges)
+{
+    QuickCaptureView page(*appState);
+    page.resize(820, 560);
+    page.show();
+    const HistoryItem first = addCapture(Qt::red, QDateTime::currentDateTime());
+    ASSERT_EQ(page.recentCards().size(), 1);
+    const auto centreOf = [](RecentThumbnailCard *card) {
+        const QImage shown = card->grab().toImage();
+        return shown.pixelColor(shown.width() / 2, shown.height() / 2);
+    };
+    // While the picture loads the card shows its palette's colour.
+    RecentThumbnailCard *loading = page.recentCards().first();
+    EXPECT_EQ(centreOf(loading), loading->palette().color(QPalette::AlternateBase));
+    QPalette palette = loading->palette();
+    palette.setColor(QPalette::AlternateBase, QColor(0, 200, 0));
+    loading->setPalette(palette);
+    EXPECT_EQ(centreOf(loading), QColor(0, 200, 0));
+    settleThumbnails();
+    EXPECT_EQ(centreOf(loading), QColor(Qt::red));
+
+    // A second capture builds the strip again: the first card comes back.
+    addCapture(Qt::blue, QDateTime::currentDateTime().addSecs(1));
+    settleThumbnails();
+    ASSERT_EQ(page.recentCards().size(), 2);
+    RecentThumbnailCard *card = page.recentCards()[1];
+    ASSERT_EQ(card->item().id, first.id);
+    EXPECT_EQ(centreOf(card), QColor(Qt::red));
+
+    // With the focus the outline shows; without it, the card is as at rest.
+    const QImage rest = card->grab().toImage();
+    card->setFocus();
+    ASSERT_TRUE(card->hasFocus());
+    EXPECT_NE(card->grab().toImage(), rest);
+    card->clearFocus();
+    EXPECT_EQ(card->grab().toImage(), rest);
+}
+
 // A very wide capture gives a wide thumbnail, still 80 points high.
 TEST_F(ContentViewTest, AWideCapturesThumbnailKeepsItsHeight)
 {
