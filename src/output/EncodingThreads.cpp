@@ -4,6 +4,8 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <pthread.h>
+#include <sched.h>
 
 QThreadPool &EncodingThreads::pool()
 {
@@ -11,6 +13,7 @@ QThreadPool &EncodingThreads::pool()
     static const bool configured = [] {
         threads.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
         threads.setObjectName(QStringLiteral("encoding"));
+        threads.setExpiryTimeout(-1); // a thread keeps what enterJob() set
         return true;
     }();
     Q_UNUSED(configured);
@@ -28,4 +31,17 @@ QThreadPool &EncodingThreads::helpers()
     }();
     Q_UNUSED(configured);
     return threads;
+}
+
+void EncodingThreads::enterJob()
+{
+    // Batch scheduling: a woken thread of this class never preempts the
+    // running one, and its weight is that of any other thread.
+    thread_local bool entered = false;
+    if (entered)
+        return;
+    entered = true;
+    sched_param param{};
+    param.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
 }

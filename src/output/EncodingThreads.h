@@ -13,6 +13,13 @@ public:
     // One thread a core; created on first use and kept for the run.
     static QThreadPool &pool();
 
+    // Called first by each job on pool(). From then on the thread does not
+    // take the processor from the thread that wakes it with the next job
+    // (the UI thread, in the middle of showing a capture): it waits for a
+    // free core or the end of a time slice instead. Its share of the
+    // processor stays the same.
+    static void enterJob();
+
     // Threads that lend a hand to an encoding under way on one of pool()'s
     // threads, one a core. They run at idle priority: they use only cores
     // nothing else wants, so the X server and the UI thread, which wake

@@ -169,7 +169,10 @@ void ImageExporter::presentSavePanel(const QImage &image, ImageFormat format, do
             return;
         // The user chose this path in the panel, which asked before
         // replacing an existing file; the write itself is atomic.
-        QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, path = *path] { return encodeAndWrite(image, format, quality, path); })
+        QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, path = *path] {
+            EncodingThreads::enterJob();
+            return encodeAndWrite(image, format, quality, path);
+        })
             .then(QCoreApplication::instance(), [errorHandler](const std::optional<ErrorReport> &error) {
                 if (error && errorHandler)
                     errorHandler(*error);
