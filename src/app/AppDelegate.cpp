@@ -44,6 +44,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcessEnvironment>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -55,6 +56,10 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
     // history's pixels, read back for the editor, the thumbnails and the
     // diff, must decode whatever their length.
     ImageDiff::raiseAllocationLimit();
+    // Qt's painting splits large fills over the global pool and waits for
+    // the parts. Its threads are kept, so that the repaints after a capture,
+    // which come minutes apart, do not wait for new threads to start.
+    QThreadPool::globalInstance()->setExpiryTimeout(-1);
     // AppState reads every preference now, before the launch sequence.
     m_appState = std::make_unique<AppState>();
     QPointer<AppDelegate> weak(this);

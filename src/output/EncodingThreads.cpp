@@ -26,6 +26,7 @@ QThreadPool &EncodingThreads::helpers()
     static const bool configured = [] {
         threads.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
         threads.setObjectName(QStringLiteral("encoding helpers"));
+        threads.setExpiryTimeout(-1);
         threads.setThreadPriority(QThread::IdlePriority);
         return true;
     }();
