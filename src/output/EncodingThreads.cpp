@@ -24,7 +24,7 @@ QThreadPool &EncodingThreads::helpers()
 {
     static QThreadPool threads;
     static const bool configured = [] {
-        threads.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        threads.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 2));
         threads.setObjectName(QStringLiteral("encoding helpers"));
         threads.setExpiryTimeout(-1);
         threads.setThreadPriority(QThread::IdlePriority);
