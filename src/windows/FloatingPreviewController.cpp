@@ -5,6 +5,7 @@
 #include "windows/FloatingPreviewView.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPainterPath>
@@ -16,7 +17,11 @@
 #include <QWidget>
 #include <QWindow>
 
-FloatingPreviewController::FloatingPreviewController(QObject *parent) : QObject(parent) {}
+FloatingPreviewController::FloatingPreviewController(QObject *parent) : QObject(parent)
+{
+    // The first capture finds its panel's window made.
+    QTimer::singleShot(spareDelayMs, this, [this] { prepareSpare(); });
+}
 
 // Releases the fields only (the timer is our child); a panel on screen stays.
 FloatingPreviewController::~FloatingPreviewController()
@@ -24,6 +29,7 @@ FloatingPreviewController::~FloatingPreviewController()
     // The panels are top-level windows without a parent: nothing else would
     // delete them.
     delete m_panel;
+    delete m_spare;
     for (const QPointer<QWidget> &panel : std::as_const(m_fading))
         delete panel;
 }
@@ -37,17 +43,15 @@ QScreen *FloatingPreviewController::mainScreen()
     return QGuiApplication::primaryScreen();
 }
 
-void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
-                                     std::function<void(const QImage &)> editorAction)
+QRect FloatingPreviewController::frameOn(const QScreen *screen)
 {
-    dismiss();
-    QScreen *screen = mainScreen();
-    if (!screen)
-        return;
     const QRect visible = screen->availableGeometry();
-    const QRect frame(visible.x() + visible.width() - panelWidth - panelInset,
-                      visible.y() + visible.height() - panelHeight - panelInset, panelWidth, panelHeight);
+    return QRect(visible.x() + visible.width() - panelWidth - panelInset,
+                 visible.y() + visible.height() - panelHeight - panelInset, panelWidth, panelHeight);
+}
 
+QWidget *FloatingPreviewController::makePanel(const QRect &frame, bool composited)
+{
     // A panel with the desktop's shadow, above other windows, never taking
     // the focus, on every workspace.
     auto *panel = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
@@ -56,9 +60,54 @@ void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setObjectName(QStringLiteral("FloatingPreviewPanel"));
     panel->setWindowTitle(QStringLiteral("Vorna"));
-    const bool composited = Compositing::isActive();
     if (composited)
         panel->setAttribute(Qt::WA_TranslucentBackground);
+    panel->setGeometry(frame);
+    if (!composited) {
+        // Without a compositor the corners cannot be transparent: cut them.
+        QPainterPath rounded;
+        rounded.addRoundedRect(QRectF(0, 0, panelWidth, panelHeight), 12, 12);
+        panel->setMask(QRegion(rounded.toFillPolygon().toPolygon()));
+    }
+    panel->winId(); // the native window, to carry the workspace hints from the start
+    WorkspacePresence::showOnEveryWorkspace(panel->windowHandle());
+    // Its pixels' memory too, which the first paint would otherwise wait for.
+    if (QBackingStore *store = panel->backingStore())
+        store->resize(frame.size());
+    return panel;
+}
+
+void FloatingPreviewController::prepareSpare()
+{
+    QScreen *screen = mainScreen();
+    if (!screen)
+        return;
+    const QRect frame = frameOn(screen);
+    const bool composited = Compositing::isActive();
+    if (m_spare && m_spare->geometry() == frame && m_spareComposited == composited)
+        return;
+    delete m_spare;
+    m_spare = makePanel(frame, composited);
+    m_spareComposited = composited;
+}
+
+void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
+                                     std::function<void(const QImage &)> editorAction)
+{
+    dismiss();
+    QScreen *screen = mainScreen();
+    if (!screen)
+        return;
+    const QRect frame = frameOn(screen);
+    const bool composited = Compositing::isActive();
+    // The window made ahead, when it still fits; the next one is made once
+    // this one is on screen.
+    QWidget *panel = nullptr;
+    if (m_spare && m_spare->geometry() == frame && m_spareComposited == composited)
+        panel = std::exchange(m_spare, nullptr);
+    else
+        panel = makePanel(frame, composited);
+    QTimer::singleShot(spareDelayMs, this, [this] { prepareSpare(); });
 
     QPointer<FloatingPreviewController> weak(this);
     auto onEdit = [weak, image, editorAction] {
@@ -80,15 +129,6 @@ void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
     auto *layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view);
-    panel->setGeometry(frame);
-    if (!composited) {
-        // Without a compositor the corners cannot be transparent: cut them.
-        QPainterPath rounded;
-        rounded.addRoundedRect(QRectF(0, 0, panelWidth, panelHeight), 12, 12);
-        panel->setMask(QRegion(rounded.toFillPolygon().toPolygon()));
-    }
-    panel->winId(); // the native window, to carry the workspace hints from the start
-    WorkspacePresence::showOnEveryWorkspace(panel->windowHandle());
     panel->show();
     panel->raise();
     m_panel = panel;

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QTimer;
+class QScreen;
 
 // Owns the small preview panel shown in the bottom-right corner of the main
 // screen after a capture, and its close timer. The panel floats above other
@@ -44,7 +45,20 @@ public:
     static class QScreen *mainScreen();
 
 private:
+    // How long after a panel shows (or the controller is made) the window
+    // for the next one is made, once the capture's own work is done.
+    static constexpr int spareDelayMs = 100;
+
+    static QRect frameOn(const QScreen *screen);
+    // A hidden panel window at frame, with its native window and memory.
+    static QWidget *makePanel(const QRect &frame, bool composited);
+    void prepareSpare();
+
     QPointer<QWidget> m_panel;
+    // The next panel's window, made ahead: creating a window waits on the
+    // X server several times, which a capture should not.
+    QPointer<QWidget> m_spare;
+    bool m_spareComposited = false;
     // Panels still fading out; the controller deletes them if it goes first.
     QList<QPointer<QWidget>> m_fading;
     QPointer<QTimer> m_dismissTimer;

@@ -1,6 +1,7 @@
 #include "windows/FloatingPreviewController.h"
 #include "windows/FloatingPreviewView.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPainter>
@@ -77,6 +78,40 @@ TEST(FloatingPreview, ANewCaptureReplacesThePanelAndOnlyItsTimerIsPending)
     controller.dismiss();
     EXPECT_EQ(controller.panel(), nullptr);
     EXPECT_EQ(controller.dismissTimer(), nullptr);
+}
+
+// Panels whose windows were made ahead, between captures, show as any
+// other; none is left behind by the controller.
+TEST(FloatingPreview, PanelsMadeAheadShowAsAnyOtherAndGoWithTheController)
+{
+    const auto panelsAlive = [] {
+        int count = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            count += w->objectName() == QLatin1String("FloatingPreviewPanel");
+        return count;
+    };
+    ASSERT_EQ(panelsAlive(), 0);
+    {
+        FloatingPreviewController controller;
+        QTest::qWait(300);
+        for (QColor colour : {QColor(Qt::red), QColor(Qt::blue)}) {
+            controller.show(capture(colour), 60, {});
+            QWidget *panel = controller.panel();
+            ASSERT_NE(panel, nullptr);
+            const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+            EXPECT_EQ(panel->geometry(), QRect(visible.right() + 1 - 16 - 280, visible.bottom() + 1 - 16 - 230, 280, 230));
+            EXPECT_TRUE(panel->isVisible());
+            EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+            FloatingPreviewView *view = viewOf(panel);
+            ASSERT_NE(view, nullptr);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 2000));
+            const QImage shot = view->grab().toImage();
+            EXPECT_EQ(QColor(shot.pixel(view->imageRect().center() * shot.devicePixelRatio())), colour);
+            QTest::qWait(300);
+        }
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(panelsAlive(), 0);
 }
 
 TEST(FloatingPreview, APanelFadingOutKeepsItsPictureButNotTheCapture)
