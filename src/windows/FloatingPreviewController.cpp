@@ -89,6 +89,8 @@ void FloatingPreviewController::prepareSpare()
     delete m_spare;
     m_spare = makePanel(frame, composited);
     m_spareComposited = composited;
+    // And what its view draws first, for a capture of the whole screen.
+    FloatingPreviewView::prepare(frame.size(), screen->geometry().size(), m_spare->devicePixelRatioF(), !composited);
 }
 
 void FloatingPreviewController::show(const QImage &image, qint64 durationSec,

@@ -73,6 +73,32 @@ QImage faceImage(const QSize &size, qreal ratio, const QRect &imageRect, const Q
     return face;
 }
 
+// Where a picture of imageSize (points) is drawn in a view of viewSize.
+QRect imageRectFor(const QSize &viewSize, const QSizeF &imageSize)
+{
+    const int rowHeight = kButtonRowTop + kButtonSize;
+    const QRect area(kPadding, kPadding, viewSize.width() - 2 * kPadding,
+                     viewSize.height() - 2 * kPadding - kSpacing - rowHeight);
+    if (imageSize.isEmpty() || area.width() <= 0 || area.height() <= 0)
+        return area;
+    QSizeF size = imageSize;
+    size.scale(area.size(), Qt::KeepAspectRatio);
+    QRect r(QPoint(0, 0), size.toSize());
+    r.moveCenter(area.center());
+    return r;
+}
+
+QByteArray faceKeyFor(const QSize &viewSize, qreal ratio, const QColor &panel, const QColor &ink, bool opaque,
+                      const QSizeF &imageSize, const QImage &thumbnail)
+{
+    const QRect image = imageRectFor(viewSize, imageSize);
+    return QByteArray::number(viewSize.width()) + 'x' + QByteArray::number(viewSize.height()) + '@'
+        + QByteArray::number(ratio) + ' ' + QByteArray::number(panel.rgba()) + ' ' + QByteArray::number(ink.rgba())
+        + (opaque ? " o " : " t ") + QByteArray::number(imageSize.isEmpty() ? -1 : image.x()) + ','
+        + QByteArray::number(image.y()) + ',' + QByteArray::number(image.width()) + ','
+        + QByteArray::number(image.height()) + ' ' + QByteArray::number(thumbnail.cacheKey());
+}
+
 // The face of a panel before its picture is ready, kept for the next
 // panel of the same shape.
 struct BlankFace
@@ -236,15 +262,7 @@ void FloatingPreviewView::letGoOfImage()
 
 QRect FloatingPreviewView::imageRect() const
 {
-    const int rowHeight = kButtonRowTop + kButtonSize;
-    const QRect area(kPadding, kPadding, width() - 2 * kPadding, height() - 2 * kPadding - kSpacing - rowHeight);
-    if (m_imageSize.isEmpty() || area.width() <= 0 || area.height() <= 0)
-        return area;
-    QSizeF size = m_imageSize;
-    size.scale(area.size(), Qt::KeepAspectRatio);
-    QRect r(QPoint(0, 0), size.toSize());
-    r.moveCenter(area.center());
-    return r;
+    return imageRectFor(size(), m_imageSize);
 }
 
 void FloatingPreviewView::layoutChildren()
@@ -324,13 +342,21 @@ void FloatingPreviewView::makeThumbnail()
 
 QByteArray FloatingPreviewView::faceKey(const QImage &thumbnail) const
 {
-    const QRect image = imageRect();
-    return QByteArray::number(width()) + 'x' + QByteArray::number(height()) + '@'
-        + QByteArray::number(devicePixelRatioF()) + ' ' + QByteArray::number(palette().color(QPalette::Window).rgba())
-        + ' ' + QByteArray::number(palette().color(QPalette::WindowText).rgba()) + (m_opaque ? " o " : " t ")
-        + QByteArray::number(m_imageSize.isEmpty() ? -1 : image.x()) + ',' + QByteArray::number(image.y()) + ','
-        + QByteArray::number(image.width()) + ',' + QByteArray::number(image.height()) + ' '
-        + QByteArray::number(thumbnail.cacheKey());
+    return faceKeyFor(size(), devicePixelRatioF(), palette().color(QPalette::Window),
+                      palette().color(QPalette::WindowText), m_opaque, m_imageSize, thumbnail);
+}
+
+void FloatingPreviewView::prepare(const QSize &viewSize, const QSizeF &imageSize, qreal ratio, bool opaque)
+{
+    const QPalette palette = QApplication::palette();
+    const QColor panel = palette.color(QPalette::Window);
+    const QColor ink = palette.color(QPalette::WindowText);
+    const QByteArray key = faceKeyFor(viewSize, ratio, panel, ink, opaque, imageSize, QImage());
+    BlankFace &blank = blankFace();
+    if (blank.key != key)
+        blank = {key, faceImage(viewSize, ratio, imageRectFor(viewSize, imageSize), panel, ink, opaque,
+                                !imageSize.isEmpty(), QImage())};
+    disc(QSize(kButtonSize, kButtonSize), ratio, withAlpha(ink, 15));
 }
 
 void FloatingPreviewView::paintEvent(QPaintEvent *)

@@ -38,6 +38,11 @@ public:
     // capture is scaled in the background; until then its place is blank).
     bool isThumbnailReady() const { return !m_thumbnail.isNull(); }
 
+    // Draws ahead what the first paint of a view of viewSize, showing a
+    // picture of imageSize (points) at ratio pixels a point, would draw
+    // before the picture is ready.
+    static void prepare(const QSize &viewSize, const QSizeF &imageSize, qreal ratio, bool opaque);
+
     // For a panel on its way out: it lets go of the capture and of the
     // actions that hold it (its buttons then do nothing), keeping only the
     // picture it draws. Safe to call from one of its own actions.
