@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -168,21 +169,52 @@ QList<RecentThumbnailCard *> QuickCaptureView::recentCards() const
 void QuickCaptureView::rebuildRecent()
 {
     const QList<HistoryItem> &history = m_appState.history();
-    if (m_recentStrip) {
-        // Deleted later: a card's own menu action may be running this.
-        m_recentScroll->takeWidget()->deleteLater();
-        m_recentStrip = nullptr;
-    }
-    m_recentSection->setVisible(!history.isEmpty());
-    if (history.isEmpty())
+    const qsizetype wanted = std::min<qsizetype>(history.size(), recentCount);
+    m_recentSection->setVisible(wanted > 0);
+    if (wanted == 0) {
+        if (m_recentStrip) {
+            // Deleted later: a card's own menu action may be running this.
+            m_recentScroll->takeWidget()->deleteLater();
+            m_recentStrip = nullptr;
+        }
         return;
-    m_recentStrip = new QWidget;
-    m_recentStrip->setAutoFillBackground(false);
-    auto *row = new QHBoxLayout(m_recentStrip);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(12);
-    for (qsizetype i = 0; i < history.size() && i < recentCount; ++i)
-        row->addWidget(new RecentThumbnailCard(history.at(i), m_appState), 0, Qt::AlignVCenter);
-    row->addStretch(1);
-    m_recentScroll->setWidget(m_recentStrip);
+    }
+    if (!m_recentStrip) {
+        m_recentStrip = new QWidget;
+        m_recentStrip->setAutoFillBackground(false);
+        auto *row = new QHBoxLayout(m_recentStrip);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(12);
+        for (qsizetype i = 0; i < wanted; ++i)
+            row->addWidget(new RecentThumbnailCard(history.at(i), m_appState), 0, Qt::AlignVCenter);
+        row->addStretch(1);
+        m_recentScroll->setWidget(m_recentStrip);
+        return;
+    }
+    // The cards on screen take the newest entries in turn, so that a
+    // capture shows no new widget once the strip is full (showing one asks
+    // the X server where the pointer is); only a strip still filling up
+    // gets a card, and a shrinking one loses its last.
+    auto *row = static_cast<QHBoxLayout *>(m_recentStrip->layout());
+    QList<RecentThumbnailCard *> cards = recentCards();
+    for (qsizetype i = wanted; i < cards.size(); ++i) {
+        row->removeWidget(cards[i]);
+        cards[i]->hide();
+        cards[i]->deleteLater(); // its own menu action may be running this
+    }
+    for (qsizetype i = 0; i < wanted; ++i) {
+        if (i < cards.size()) {
+            cards[i]->setItem(history.at(i));
+        } else {
+            auto *card = new RecentThumbnailCard(history.at(i), m_appState);
+            row->insertWidget(int(i), card, 0, Qt::AlignVCenter);
+            card->show();
+        }
+    }
+    // The strip's new size and the cards' places now, as a new strip gets
+    // them when it is put in.
+    row->activate();
+    QEvent layout(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(m_recentScroll, &layout);
+    m_recentScroll->horizontalScrollBar()->setValue(0); // the newest in view
 }

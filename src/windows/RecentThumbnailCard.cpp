@@ -28,26 +28,35 @@ constexpr qreal kCornerRadius = 6;
 } // namespace
 
 RecentThumbnailCard::RecentThumbnailCard(const HistoryItem &item, AppState &appState, QWidget *parent)
-    : QWidget(parent), m_item(item), m_appState(appState)
+    : QWidget(parent), m_appState(appState)
 {
     setObjectName(QStringLiteral("RecentThumbnail"));
-    setAccessibleName(CaptureModes::displayName(item.mode));
-    setToolTip(CaptureModes::displayName(item.mode));
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-
-    // The picture's shape from the file header; pixels are not needed here.
-    m_pictureSize = item.image.pointSize();
-    if (!m_pictureSize.isValid() || m_pictureSize.isEmpty())
-        m_pictureSize = QSizeF(4, 3);
+    setItem(item);
 
     m_hoverAnimation = CardAnimation::easing(this, m_hover, 120);
     connect(&ThumbnailCache::shared(), &ThumbnailCache::thumbnailChanged, this, [this](const QUuid &id) {
         if (id == m_item.id)
             update();
     });
+}
+
+void RecentThumbnailCard::setItem(const HistoryItem &item)
+{
+    m_item = item;
+    setAccessibleName(CaptureModes::displayName(item.mode));
+    setToolTip(CaptureModes::displayName(item.mode));
+    // The picture's shape from the file header; pixels are not needed here.
+    const QSizeF pictureSize = item.image.pointSize();
+    const QSizeF shape = pictureSize.isValid() && !pictureSize.isEmpty() ? pictureSize : QSizeF(4, 3);
+    if (shape != m_pictureSize) {
+        m_pictureSize = shape;
+        updateGeometry();
+    }
+    update();
 }
 
 qreal RecentThumbnailCard::aspect() const

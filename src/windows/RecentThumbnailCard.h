@@ -22,6 +22,8 @@ public:
     RecentThumbnailCard(const HistoryItem &item, AppState &appState, QWidget *parent = nullptr);
 
     const HistoryItem &item() const { return m_item; }
+    // Shows another entry (the strip hands its cards on after a capture).
+    void setItem(const HistoryItem &item);
     bool isHovered() const { return m_isHovered; }
     // Whether the picture failed to load (a placeholder is drawn).
     bool showsPlaceholder() const;

@@ -255,6 +255,43 @@ TEST_F(ContentViewTest, ARecentCardRedrawsWhenItsPictureOrPaletteChanges)
     EXPECT_EQ(card->grab().toImage(), rest);
 }
 
+// Once the strip is full, each capture moves the entries along its cards: a
+// wide capture widens the first card, the others show the entries before it,
+// and deleting entries shortens the strip from the end.
+TEST_F(ContentViewTest, AFullStripMovesItsEntriesAlongAndShrinksFromTheEnd)
+{
+    QuickCaptureView page(*appState);
+    page.resize(1400, 600);
+    page.show();
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-600);
+    QList<HistoryItem> added;
+    for (int i = 0; i < QuickCaptureView::recentCount; ++i)
+        added.prepend(addCapture(QColor::fromHsv(i * 40, 200, 200), start.addSecs(i), CaptureMode::window));
+    const HistoryItem wide = addCapture(Qt::blue, start.addSecs(100), CaptureMode::region, std::nullopt, true,
+                                        QSize(1600, 100));
+    added.prepend(wide);
+    QList<RecentThumbnailCard *> cards = page.recentCards();
+    ASSERT_EQ(cards.size(), QuickCaptureView::recentCount);
+    for (int i = 0; i < cards.size(); ++i)
+        EXPECT_EQ(cards[i]->item().id, added[i].id) << i;
+    EXPECT_EQ(cards[0]->toolTip(), "Region");
+    EXPECT_EQ(cards[1]->toolTip(), "Window");
+    EXPECT_EQ(cards[0]->width(), cards[0]->sizeHint().width());
+    EXPECT_EQ(cards[0]->sizeHint().width() - 12, 16 * RecentThumbnailCard::thumbnailHeight);
+    EXPECT_LT(cards[0]->geometry().right(), cards[1]->x());
+    settleThumbnails();
+    const QImage first = cards[0]->grab().toImage();
+    EXPECT_EQ(first.pixelColor(first.width() / 2, first.height() / 2), QColor(Qt::blue));
+
+    QList<HistoryItem> kept = appState->history().mid(0, 2);
+    appState->setHistory(kept);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    cards = page.recentCards();
+    ASSERT_EQ(cards.size(), 2);
+    EXPECT_EQ(cards[0]->item().id, wide.id);
+    EXPECT_EQ(cards[1]->item().id, added[1].id);
+}
+
 // A very wide capture gives a wide thumbnail, still 80 points high.
 TEST_F(ContentViewTest, AWideCapturesThumbnailKeepsItsHeight)
 {
