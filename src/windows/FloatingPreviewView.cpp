@@ -309,24 +309,27 @@ void FloatingPreviewView::makeThumbnail()
         QImage thumbnail;
         QImage face;
     };
-    auto *watcher = new QFutureWatcher<Made>(this);
-    connect(watcher, &QFutureWatcher<Made>::finished, this, [this, watcher, size] {
-        watcher->deleteLater();
-        if (size != m_thumbnailSize)
-            return; // resized meanwhile; a newer one is coming
-        const Made made = watcher->result();
-        m_thumbnail = made.thumbnail;
-        m_face = made.face;
-        m_faceKey = faceKey(m_thumbnail);
-        update();
-        emit thumbnailReady();
-    });
     const QImage image = m_image;
     const QSize widgetSize = this->size();
     const qreal faceRatio = devicePixelRatioF();
     const QColor panel = palette().color(QPalette::Window);
     const QColor ink = palette().color(QPalette::WindowText);
     const bool opaque = m_opaque;
+    auto *watcher = new QFutureWatcher<Made>(this);
+    connect(watcher, &QFutureWatcher<Made>::finished, this,
+            [this, watcher, size, widgetSize, faceRatio, panel, ink, opaque] {
+                watcher->deleteLater();
+                if (size != m_thumbnailSize)
+                    return; // resized meanwhile; a newer one is coming
+                const Made made = watcher->result();
+                m_thumbnail = made.thumbnail;
+                // Under what it was drawn for: a palette changed meanwhile
+                // makes the next paint draw it again.
+                m_face = made.face;
+                m_faceKey = faceKeyFor(widgetSize, faceRatio, panel, ink, opaque, m_imageSize, m_thumbnail);
+                update();
+                emit thumbnailReady();
+            });
     watcher->setFuture(QtConcurrent::run([image, size, widgetSize, faceRatio, target, panel, ink, opaque] {
         // Halve with a cheap filter first, then scale smoothly.
         QImage source = image;
@@ -366,7 +369,6 @@ void FloatingPreviewView::paintEvent(QPaintEvent *)
     QPainter p(this);
     const QByteArray key = faceKey(m_thumbnail);
     if (key != m_faceKey) {
-        m_face = QImage();
         BlankFace &blank = blankFace();
         if (m_thumbnail.isNull() && blank.key == key) {
             m_face = blank.image;

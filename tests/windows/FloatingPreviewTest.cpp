@@ -206,6 +206,29 @@ TEST(FloatingPreview, TheCloseButtonShowsOnlyWhileThePointerIsInside)
     EXPECT_EQ(view->closeButton()->geometry().topRight(), view->imageRect().topRight());
 }
 
+// A screen-sized capture is scaled, and the panel's face drawn, in the
+// background; a palette that changes meanwhile is what the panel shows.
+TEST(FloatingPreview, APaletteChangedWhileTheFaceIsDrawnIsTheOneShown)
+{
+    FloatingPreviewController controller;
+    QImage large(2880, 1800, QImage::Format_RGB32);
+    large.fill(Qt::red);
+    large.setDevicePixelRatio(2.0);
+    controller.show(large, 60, {});
+    FloatingPreviewView *view = viewOf(controller.panel());
+    ASSERT_NE(view, nullptr);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Window, QColor(20, 40, 160));
+    view->setPalette(palette);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 5000));
+    const QImage shot = view->grab().toImage();
+    const qreal scale = shot.devicePixelRatio();
+    // Between the picture and the buttons: the panel's own colour.
+    const QPoint gap((view->width() / 2) * scale, (view->imageRect().bottom() + 4) * scale);
+    EXPECT_EQ(shot.pixelColor(gap), QColor(20, 40, 160));
+    EXPECT_EQ(shot.pixelColor(view->imageRect().center() * scale), QColor(Qt::red));
+}
+
 TEST(FloatingPreview, DrawsTheImageFittedInsideThePanel)
 {
     FloatingPreviewController controller;
