@@ -67,7 +67,7 @@ std::optional<Request> regionRequest(const QRectF &rect)
 }
 
 // A full screen's or a window's failure goes unlogged; a region's is logged.
-std::optional<QImage> fullScreenImage(CapturedImage &&captured)
+std::optional<QImage> unloggedImage(CapturedImage &&captured)
 {
     if (captured.image.isNull())
         return std::nullopt;
@@ -98,9 +98,14 @@ QFuture<std::optional<QImage>> finished(QFuture<CapturedImage> pixels, Finish fi
     return pixels.then(QtFuture::Launch::Sync, [finish](CapturedImage captured) { return finish(std::move(captured)); });
 }
 
-QFuture<std::optional<QImage>> nothing()
+// The pixels of a request's rectangle, or nothing without a request.
+QFuture<std::optional<QImage>> rectCapture(const std::optional<Request> &request, Finish finish)
 {
-    return QtFuture::makeReadyFuture(std::optional<QImage>());
+    if (!request)
+        return QtFuture::makeReadyFuture(std::optional<QImage>());
+    return finished(ScreenCapture::current().captureRectInBackground(request->rect, request->pixels,
+                                                                     request->showsCursor),
+                    finish);
 }
 
 } // namespace
@@ -124,29 +129,19 @@ std::optional<QImage> CaptureService::captureWindow(const ShareableWindow &windo
 
 QFuture<std::optional<QImage>> CaptureService::captureFullScreenInBackground()
 {
-    const std::optional<Request> request = fullScreenRequest();
-    if (!request)
-        return nothing();
-    return finished(ScreenCapture::current().captureRectInBackground(request->rect, request->pixels,
-                                                                     request->showsCursor),
-                    fullScreenImage);
+    return rectCapture(fullScreenRequest(), unloggedImage);
 }
 
 QFuture<std::optional<QImage>> CaptureService::captureRegionInBackground(const QRectF &rect)
 {
-    const std::optional<Request> request = regionRequest(rect);
-    if (!request)
-        return nothing();
-    return finished(ScreenCapture::current().captureRectInBackground(request->rect, request->pixels,
-                                                                     request->showsCursor),
-                    regionImage);
+    return rectCapture(regionRequest(rect), regionImage);
 }
 
 QFuture<std::optional<QImage>> CaptureService::captureWindowInBackground(const ShareableWindow &window)
 {
     return finished(ScreenCapture::current().captureWindowInBackground(window, windowPixels(window),
                                                                        includeCursor(), false),
-                    fullScreenImage);
+                    unloggedImage);
 }
 
 QList<ShareableWindow> CaptureService::listWindows()

@@ -7,9 +7,6 @@
 #include <QImageReader>
 #include <QMutex>
 #include <QWaitCondition>
-#include <QThread>
-#include <QThreadPool>
-#include <QCoreApplication>
 
 namespace {
 

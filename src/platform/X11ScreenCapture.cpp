@@ -834,6 +834,14 @@ bool X11ScreenCapture::usesSharedMemory() const
     return isConnected() && d->hasShm();
 }
 
+QList<ShareableDisplay> X11ScreenCapture::displaysOf(const QList<Screen> &screens)
+{
+    QList<ShareableDisplay> out;
+    for (int i = 0; i < screens.size(); ++i)
+        out.append(ShareableDisplay{quint32(i), screens[i].name, screens[i].frame});
+    return out;
+}
+
 std::optional<ShareableContent> X11ScreenCapture::shareableContent(bool excludingDesktopWindows,
                                                                    bool onScreenWindowsOnly, QString *error)
 {
@@ -843,7 +851,7 @@ std::optional<ShareableContent> X11ScreenCapture::shareableContent(bool excludin
     }
     const QList<Screen> screenList = d->liveScreens();
     ShareableContent content;
-    content.displays = *displays();
+    content.displays = displaysOf(screenList);
 
     xcb_connection_t *c = d->conn;
     QList<xcb_window_t> order = d->stackingOrder();
@@ -963,11 +971,7 @@ std::optional<QList<ShareableDisplay>> X11ScreenCapture::displays(QString *error
         setError(error, QStringLiteral("no connection to the X server"));
         return std::nullopt;
     }
-    const QList<Screen> screenList = d->liveScreens();
-    QList<ShareableDisplay> out;
-    for (int i = 0; i < screenList.size(); ++i)
-        out.append(ShareableDisplay{quint32(i), screenList[i].name, screenList[i].frame});
-    return out;
+    return displaysOf(d->liveScreens());
 }
 
 template<typename Capture>

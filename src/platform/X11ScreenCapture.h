@@ -66,6 +66,7 @@ private:
     // The instance the background captures use: a connection of its own,
     // the screen layout handed to it with each capture.
     explicit X11ScreenCapture(OwnConnection);
+    static QList<ShareableDisplay> displaysOf(const QList<Screen> &screens);
 
     struct Private;
     std::unique_ptr<Private> d;
