@@ -77,6 +77,11 @@ QWidget *FloatingPreviewController::makePanel(const QRect &frame, bool composite
     return panel;
 }
 
+bool FloatingPreviewController::spareFits(const QRect &frame, bool composited) const
+{
+    return m_spare && m_spare->geometry() == frame && m_spareComposited == composited;
+}
+
 void FloatingPreviewController::prepareSpare()
 {
     QScreen *screen = mainScreen();
@@ -84,7 +89,7 @@ void FloatingPreviewController::prepareSpare()
         return;
     const QRect frame = frameOn(screen);
     const bool composited = Compositing::isActive();
-    if (m_spare && m_spare->geometry() == frame && m_spareComposited == composited)
+    if (spareFits(frame, composited))
         return;
     delete m_spare;
     m_spare = makePanel(frame, composited);
@@ -105,7 +110,7 @@ void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
     // The window made ahead, when it still fits; the next one is made once
     // this one is on screen.
     QWidget *panel = nullptr;
-    if (m_spare && m_spare->geometry() == frame && m_spareComposited == composited)
+    if (spareFits(frame, composited))
         panel = std::exchange(m_spare, nullptr);
     else
         panel = makePanel(frame, composited);

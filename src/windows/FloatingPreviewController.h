@@ -53,6 +53,7 @@ private:
     // A hidden panel window at frame, with its native window and memory.
     static QWidget *makePanel(const QRect &frame, bool composited);
     void prepareSpare();
+    bool spareFits(const QRect &frame, bool composited) const;
 
     QPointer<QWidget> m_panel;
     // The next panel's window, made ahead: creating a window waits on the

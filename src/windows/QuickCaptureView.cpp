@@ -179,24 +179,21 @@ void QuickCaptureView::rebuildRecent()
         }
         return;
     }
-    if (!m_recentStrip) {
+    const bool fresh = !m_recentStrip;
+    if (fresh) {
         m_recentStrip = new QWidget;
         m_recentStrip->setAutoFillBackground(false);
         auto *row = new QHBoxLayout(m_recentStrip);
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(12);
-        for (qsizetype i = 0; i < wanted; ++i)
-            row->addWidget(new RecentThumbnailCard(history.at(i), m_appState), 0, Qt::AlignVCenter);
         row->addStretch(1);
-        m_recentScroll->setWidget(m_recentStrip);
-        return;
     }
     // The cards on screen take the newest entries in turn, so that a
     // capture shows no new widget once the strip is full (showing one asks
     // the X server where the pointer is); only a strip still filling up
     // gets a card, and a shrinking one loses its last.
     auto *row = static_cast<QHBoxLayout *>(m_recentStrip->layout());
-    QList<RecentThumbnailCard *> cards = recentCards();
+    const QList<RecentThumbnailCard *> cards = recentCards();
     for (qsizetype i = wanted; i < cards.size(); ++i) {
         row->removeWidget(cards[i]);
         cards[i]->hide();
@@ -205,11 +202,16 @@ void QuickCaptureView::rebuildRecent()
     for (qsizetype i = 0; i < wanted; ++i) {
         if (i < cards.size()) {
             cards[i]->setItem(history.at(i));
-        } else {
-            auto *card = new RecentThumbnailCard(history.at(i), m_appState);
-            row->insertWidget(int(i), card, 0, Qt::AlignVCenter);
-            card->show();
+            continue;
         }
+        auto *card = new RecentThumbnailCard(history.at(i), m_appState);
+        row->insertWidget(int(i), card, 0, Qt::AlignVCenter);
+        if (!fresh)
+            card->show();
+    }
+    if (fresh) {
+        m_recentScroll->setWidget(m_recentStrip); // shows it with its cards
+        return;
     }
     // The strip's new size and the cards' places now, as a new strip gets
     // them when it is put in.
