@@ -229,6 +229,34 @@ TEST(FloatingPreview, APaletteChangedWhileTheFaceIsDrawnIsTheOneShown)
     EXPECT_EQ(shot.pixelColor(view->imageRect().center() * scale), QColor(Qt::red));
 }
 
+// The picture of a screen-sized capture is a mean of the pixels it covers,
+// each colour channel on its own, and keeps them in their place.
+TEST(FloatingPreview, AScreenSizedCaptureIsScaledDownByAveraging)
+{
+    FloatingPreviewController controller;
+    QImage large(2881, 1801, QImage::Format_RGB32); // odd sizes: the last row and column have no pair
+    for (int y = 0; y < large.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(large.scanLine(y));
+        for (int x = 0; x < large.width(); ++x)
+            line[x] = x >= large.width() / 2 ? qRgb(250, 220, 0) : (x + y) % 2 ? qRgb(255, 0, 0) : qRgb(0, 0, 255);
+    }
+    large.setDevicePixelRatio(2.0);
+    controller.show(large, 60, {});
+    FloatingPreviewView *view = viewOf(controller.panel());
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 5000));
+    const QImage shot = view->grab().toImage();
+    const qreal scale = shot.devicePixelRatio();
+    const QRect image = view->imageRect();
+    const int y = image.center().y();
+    const QColor fine = shot.pixelColor(QPointF(QPointF(image.left() + image.width() / 4.0, y) * scale).toPoint());
+    EXPECT_NEAR(fine.red(), 128, 3);
+    EXPECT_NEAR(fine.green(), 0, 3);
+    EXPECT_NEAR(fine.blue(), 128, 3);
+    const QColor flat = shot.pixelColor(QPointF(QPointF(image.left() + image.width() * 3 / 4.0, y) * scale).toPoint());
+    EXPECT_EQ(flat, QColor(250, 220, 0));
+}
+
 TEST(FloatingPreview, DrawsTheImageFittedInsideThePanel)
 {
     FloatingPreviewController controller;
