@@ -20,15 +20,15 @@ public:
     // processor stays the same.
     static void enterJob();
 
-    // Threads that lend a hand to an encoding under way on one of pool()'s
+    // Threads that do the work of an encoding under way on one of pool()'s
     // threads, one a core but two: one core is the encoding's own, one is
     // left free. They run at idle priority: they use only cores nothing else
     // wants, so the X server and the UI thread, which wake while a capture
     // is encoded, get a core at once instead of waiting for an encoder's
     // time slice to end; a core a helper holds is given up only when the
     // helper's current work lets it, which is why one core is never theirs.
-    // The encoding's own thread keeps its normal share and does whatever
-    // the helpers do not get to, so a busy system slows the encoding down
-    // but cannot hold it up.
+    // The encoding's own thread leaves the work to them while they get on
+    // with it, and does what is left at its normal share when they do not,
+    // so a busy system slows the encoding down but cannot hold it up.
     static QThreadPool &helpers();
 };

@@ -50,6 +50,9 @@ namespace {
 // parallel; each strip is a separate part of the one DEFLATE stream.
 constexpr size_t kStripBytes = size_t(512) << 10;
 constexpr size_t kMaxChunk = size_t(1) << 20;
+// How long the encoding thread waits for the helpers' next strip before it
+// takes the strips left itself.
+constexpr std::chrono::milliseconds kHelperGrace(25);
 constexpr size_t kPad = 16;
 
 // Adler-32 of two pieces joined, from the Adler-32 of each and the length
@@ -373,6 +376,7 @@ struct StripJob
     size_t maxFiltered = 0;
 
     std::atomic<int> nextStrip{0};
+    std::atomic<int> helped{0}; // strips the helpers finished
     // Who finished each strip. A helper's strip that the encoding thread
     // redid is the encoding thread's; the helper's work is then dropped.
     std::unique_ptr<std::atomic<int>[]> done;
@@ -576,6 +580,7 @@ void StripJob::help(const std::shared_ptr<StripJob> &job)
         int expected = pending;
         if (job->done[size_t(index)].compare_exchange_strong(expected, byHelper, std::memory_order_acq_rel)) {
             std::lock_guard<std::mutex> lock(job->mutex);
+            ++job->helped;
             job->finished.notify_all();
         }
     }
@@ -630,11 +635,23 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     if (!mine->ready())
         return QByteArray();
 
-    // The helpers each take strips until none are left; this thread does
-    // the same. A helper that starts late finds nothing to do.
+    // The helpers each take strips until none are left. They run at idle
+    // priority, so that the X server and the UI thread never wait for a core
+    // they hold, and this thread leaves the work to them as long as they get
+    // on with it. When no strip is finished for a while (a system busy with
+    // other work gives idle threads no time), it takes the strips left
+    // itself, at its own priority. A helper that starts late finds nothing
+    // to do.
     const int helpers = std::min(stripCount - 1, EncodingThreads::helpers().maxThreadCount());
     for (int i = 0; i < helpers; ++i)
         EncodingThreads::helpers().start([job] { StripJob::help(job); });
+    if (helpers > 0) {
+        std::unique_lock<std::mutex> lock(job->mutex);
+        for (int seen = -1; !job->allDone() && job->helped.load() != seen;) {
+            seen = job->helped.load();
+            job->finished.wait_for(lock, kHelperGrace, [&] { return job->allDone() || job->helped.load() != seen; });
+        }
+    }
     QElapsedTimer clock;
     clock.start();
     int ownStrips = 0;

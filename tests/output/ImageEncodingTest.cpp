@@ -1,6 +1,7 @@
 // Every format decodes back to the right size and colours; HEIC and WebP
 // through their own libraries' decoders, TIFF through libtiff.
 
+#include "output/EncodingThreads.h"
 #include "output/ImageExporter.h"
 #include "output/PngEncoder.h"
 #include "support/SyntheticScreenshot.h"
@@ -11,6 +12,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <gtest/gtest.h>
@@ -294,6 +297,23 @@ TEST(ImageEncoding, PngIsLosslessForNoiseOddShapesAndOtherPixelFormats)
     QImage pre = testImage(64, 48, true).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QImage decodedPre = decodeWithQt(ImageExporter::encode(pre, ImageFormat::png, 0.9), "PNG");
     EXPECT_EQ(decodedPre.convertToFormat(QImage::Format_ARGB32), pre.convertToFormat(QImage::Format_ARGB32));
+}
+
+TEST(ImageEncoding, APngIsWrittenTheSameWhenTheHelpersGetNoTime)
+{
+    // Every helper thread held, as on a system whose cores are all busy
+    // with work of normal priority: the encoding thread does the strips.
+    QThreadPool &helpers = EncodingThreads::helpers();
+    QSemaphore release;
+    for (int i = 0; i < helpers.maxThreadCount(); ++i)
+        helpers.start([&release] { release.acquire(); });
+    const QImage shot = makeSyntheticScreenshot(1440, 900);
+    const QByteArray alone = PngEncoder::encode(shot, 1);
+    release.release(helpers.maxThreadCount());
+    helpers.waitForDone();
+
+    EXPECT_EQ(decodeWithQt(alone, "PNG").convertToFormat(QImage::Format_RGB32), shot);
+    EXPECT_EQ(alone, PngEncoder::encode(shot, 1));
 }
 
 TEST(ImageEncoding, EncodersRunInParallelOnPoolThreads)
