@@ -25,6 +25,7 @@
 #include "model/AppState.h"
 #include "output/HistoryService.h"
 #include "output/PngEncoder.h"
+#include "platform/IdleWork.h"
 #include "windows/FloatingPreviewController.h"
 
 #include "BenchSupport.h"
@@ -244,6 +245,7 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    IdleWork::pool().waitForDone(); // its drawing needs the application
     g_home.reset();
     return 0;
 }

@@ -18,6 +18,7 @@
 #include "app/CapturePipeline.h"
 #include "capture/CaptureService.h"
 #include "output/HistoryService.h"
+#include "platform/IdleWork.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
@@ -371,6 +372,7 @@ int main(int argc, char **argv)
         benchmark::Initialize(&argc, argv);
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
+        IdleWork::pool().waitForDone(); // its drawing needs the application
 
         const double hotKey = median(g_hotKeyMs), scrot = median(g_scrotMs);
         std::printf("median hot key to saved PNG: %.1f ms (of which the full-screen flow's fixed delay is 200 ms)\n",

@@ -1,17 +1,26 @@
 #include "platform/IdleWork.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 QThreadPool &IdleWork::pool()
 {
-    static QThreadPool *threads = [] {
-        // Never deleted: a job still running at exit must not find its pool gone.
-        auto *pool = new QThreadPool;
-        pool->setObjectName(QStringLiteral("idle work"));
-        pool->setMaxThreadCount(1);
-        pool->setExpiryTimeout(-1);
-        pool->setThreadPriority(QThread::IdlePriority); // SCHED_IDLE on Linux
-        return pool;
+    // Qt's global pool first: statics go in the reverse order, so this one,
+    // which waits at exit for its work (and that work may use Qt's pool),
+    // goes before it.
+    QThreadPool::globalInstance();
+    static QThreadPool threads;
+    static const bool configured = [] {
+        threads.setObjectName(QStringLiteral("idle work"));
+        threads.setMaxThreadCount(1);
+        threads.setExpiryTimeout(-1);
+        threads.setThreadPriority(QThread::IdlePriority); // SCHED_IDLE on Linux
+        // Work that paints needs the application: it ends before the
+        // application does.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { threads.waitForDone(); });
+        return true;
     }();
-    return *threads;
+    Q_UNUSED(configured);
+    return threads;
 }

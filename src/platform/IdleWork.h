@@ -28,7 +28,9 @@
 class IdleWork
 {
 public:
-    // The idle-priority thread: one, kept for the run.
+    // The idle-priority thread: one, kept for the run. Its work ends before
+    // the application quits; a program that ends without exec() waits for
+    // it itself (pool().waitForDone()) before the application goes.
     static QThreadPool &pool();
 
     // Runs work as above. The grace period counts on context's thread and

@@ -137,6 +137,7 @@ struct BlankFace
 {
     QByteArray key;
     QImage image;
+    QByteArray drawing; // the key of one being drawn in the background
 };
 BlankFace &blankFace()
 {
@@ -144,23 +145,39 @@ BlankFace &blankFace()
     return face;
 }
 
+// A filled circle of this size. Safe on any thread.
+QImage drawDisc(const QSize &size, qreal ratio, const QColor &color)
+{
+    QImage image((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(color);
+    p.drawEllipse(QRect(QPoint(0, 0), size));
+    return image;
+}
+
+// The circles drawn so far, by size, ratio and colour.
+QMap<QByteArray, QImage> &discs()
+{
+    static QMap<QByteArray, QImage> drawn;
+    return drawn;
+}
+
+QByteArray discKey(const QSize &size, qreal ratio, const QColor &color)
+{
+    return QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height()) + '@'
+        + QByteArray::number(ratio) + ' ' + QByteArray::number(color.rgba());
+}
+
 // A filled circle of this size, drawn once for each colour.
 QImage disc(const QSize &size, qreal ratio, const QColor &color)
 {
-    static QMap<QByteArray, QImage> drawn;
-    const QByteArray key = QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height()) + '@'
-        + QByteArray::number(ratio) + ' ' + QByteArray::number(color.rgba());
-    QImage &image = drawn[key];
-    if (image.isNull()) {
-        image = QImage((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(ratio);
-        image.fill(Qt::transparent);
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        p.drawEllipse(QRect(QPoint(0, 0), size));
-    }
+    QImage &image = discs()[discKey(size, ratio, color)];
+    if (image.isNull())
+        image = drawDisc(size, ratio, color);
     return image;
 }
 
@@ -389,11 +406,27 @@ void FloatingPreviewView::prepare(const QSize &viewSize, const QSizeF &imageSize
     const QColor panel = palette.color(QPalette::Window);
     const QColor ink = palette.color(QPalette::WindowText);
     const QByteArray key = faceKeyFor(viewSize, ratio, panel, ink, opaque, imageSize, QImage());
+    const QSize discSize(kButtonSize, kButtonSize);
+    const QColor discColor = withAlpha(ink, 15);
+    const QByteArray discName = discKey(discSize, ratio, discColor);
     BlankFace &blank = blankFace();
-    if (blank.key != key)
-        blank = {key, faceImage(viewSize, ratio, imageRectFor(viewSize, imageSize), panel, ink, opaque,
-                                !imageSize.isEmpty(), QImage())};
-    disc(QSize(kButtonSize, kButtonSize), ratio, withAlpha(ink, 15));
+    if (blank.drawing == key || (blank.key == key && discs().contains(discName)))
+        return;
+    // In the background: Qt paints with the help of its global pool, which
+    // this thread should not wait for.
+    blank.drawing = key;
+    const QRect imageRect = imageRectFor(viewSize, imageSize);
+    const bool hasImage = !imageSize.isEmpty();
+    IdleWork::run<std::pair<QImage, QImage>>(qApp, kThumbnailGraceMs, [=] {
+        return std::pair(faceImage(viewSize, ratio, imageRect, panel, ink, opaque, hasImage, QImage()),
+                         drawDisc(discSize, ratio, discColor));
+    }).then(qApp, [key, discName](const std::pair<QImage, QImage> &drawn) {
+        BlankFace &blank = blankFace();
+        if (blank.drawing == key)
+            blank = {key, drawn.first, {}};
+        if (!discs().contains(discName))
+            discs().insert(discName, drawn.second);
+    });
 }
 
 void FloatingPreviewView::paintEvent(QPaintEvent *)
@@ -410,7 +443,7 @@ void FloatingPreviewView::paintEvent(QPaintEvent *)
             m_face = faceImage(size(), devicePixelRatioF(), imageRect(), palette().color(QPalette::Window),
                                palette().color(QPalette::WindowText), m_opaque, !m_imageSize.isEmpty(), m_thumbnail);
             if (m_thumbnail.isNull())
-                blank = {key, m_face};
+                blank = {key, m_face, {}};
         }
         m_faceKey = key;
     }

@@ -10,6 +10,7 @@
 #include "app/StatusItem.h"
 #include "model/SettingsPersistence.h"
 #include "output/HistoryService.h"
+#include "platform/IdleWork.h"
 #include "platform/UserDefaults.h"
 #include "services/HotKeyService.h"
 #include "services/UpdateChecker.h"
@@ -28,6 +29,9 @@ class FreshStartForEachCase : public testing::EmptyTestEventListener
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // Shortcuts a launch grabbed would keep the keys from later cases.
         HotKeyService::shared().unregisterAll();
+        // Background drawing ends within its case, and while the
+        // application it paints with is there.
+        IdleWork::pool().waitForDone();
         // The stores write what they hold before the home is emptied.
         SettingsPersistence::shared().stop();
         HistoryService::resetShared();

@@ -5,13 +5,19 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -112,6 +118,45 @@ TEST(FloatingPreview, PanelsMadeAheadShowAsAnyOtherAndGoWithTheController)
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(panelsAlive(), 0);
+}
+
+// Qt paints large areas with the help of its global pool and waits for it.
+// What the controller draws ahead of a capture is drawn elsewhere, so a busy
+// pool (as during a capture) holds nothing up on the UI thread.
+TEST(FloatingPreview, PanelsAreMadeAheadWithoutWaitingForQtsGlobalPool)
+{
+    // A palette of its own, so that the face is not one drawn before.
+    const QPalette saved = QApplication::palette();
+    QPalette palette = saved;
+    palette.setColor(QPalette::Window, QColor(31, 41, 59));
+    QApplication::setPalette(palette);
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(saved); });
+
+    QThreadPool *global = QThreadPool::globalInstance();
+    const int busy = global->maxThreadCount();
+    QSemaphore started, release, done;
+    for (int i = 0; i < busy; ++i)
+        global->start([&] {
+            started.release();
+            release.acquire();
+        });
+    ASSERT_TRUE(started.tryAcquire(busy, 5000));
+    // A UI thread that waits for the pool is let go after a while, and the
+    // test fails.
+    std::atomic_bool heldUp = false;
+    std::thread watchdog([&] {
+        if (!done.tryAcquire(1, 5000))
+            heldUp = true;
+        release.release(busy);
+    });
+    {
+        FloatingPreviewController controller;
+        QTest::qWait(400);
+    }
+    done.release();
+    watchdog.join();
+    global->waitForDone();
+    EXPECT_FALSE(heldUp);
 }
 
 TEST(FloatingPreview, APanelFadingOutKeepsItsPictureButNotTheCapture)
