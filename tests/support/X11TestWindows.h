@@ -36,6 +36,8 @@ public:
     QList<quint32> ids() const { return m_ids; }
 
 private:
+    bool showOnce(const QList<Spec> &windows);
+
     pid_t m_pid = -1;
     int m_control = -1;
     QList<quint32> m_ids;
