@@ -9,6 +9,7 @@
 #include "output/HistoryService.h"
 #include "output/ICloudDrive.h"
 #include "output/ImageExporter.h"
+#include "platform/ClipboardImage.h"
 #include "platform/Localized.h"
 #include "platform/SystemSound.h"
 #include "windows/FloatingPreviewController.h"
@@ -59,11 +60,13 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
         SystemSound::current().play(QStringLiteral("screen-capture"));
     if (m_appState.showCaptureFlash() && m_flash)
         m_flash();
+    QPointer<ClipboardImage> clipboardImage;
     if (m_appState.copyToClipboard()) {
         // The clipboard lets go of the previous capture here; this thread
         // should not be the one to free it.
         QImage previous = std::exchange(m_clipboardImage, image);
-        QGuiApplication::clipboard()->setImage(image);
+        clipboardImage = new ClipboardImage(image);
+        QGuiApplication::clipboard()->setMimeData(clipboardImage);
         PixelRelease::later(previous);
     }
 
@@ -74,8 +77,11 @@ void CapturePipeline::handleCapture(const QImage &image, CaptureMode mode)
     item.date = QDateTime::currentDateTime();
     item.mode = mode;
     HistoryService &history = HistoryService::shared();
-    history.addNewest(item, userFile->future());
+    const QFuture<QByteArray> historyPng = history.addNewest(item, userFile->future());
     m_appState.setHistory(history.items());
+    // Those bytes are also what a program pasting the capture gets.
+    if (clipboardImage)
+        clipboardImage->setPng(historyPng);
 
     // 9. The preview.
     if (m_appState.showFloatingPreview()) {

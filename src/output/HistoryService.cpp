@@ -17,10 +17,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPromise>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QtEndian>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -133,12 +136,13 @@ QByteArray encodeRecords(const QJsonArray &records)
     return FoundationJson::prettySorted(records);
 }
 
-// Writes the PNG, its pixels per point recorded as the file's resolution.
-// Bytes of a PNG of these very pixels (the user's own file of the capture)
-// are written as they are, with the resolution added; otherwise the image
-// is encoded as one stream on this thread, for CPU time rather than size,
-// leaving the other cores to whatever the user is waiting for.
-bool writeImage(const QImage &image, const QString &path, const QByteArray &samePixelsPng)
+// The PNG of the history's file, its pixels per point recorded as the
+// file's resolution. Bytes of a PNG of these very pixels (the user's own file
+// of the capture) are taken as they are, with the resolution added;
+// otherwise the image is encoded as one stream on this thread, for CPU time
+// rather than size, leaving the other cores to whatever the user is waiting
+// for.
+QByteArray historyPng(const QImage &image, const QByteArray &samePixelsPng)
 {
     QByteArray bytes;
     if (PngEncoder::imageSize(samePixelsPng) == image.size())
@@ -146,7 +150,7 @@ bool writeImage(const QImage &image, const QString &path, const QByteArray &same
     if (bytes.isEmpty())
         bytes = PngEncoder::encode(image, image.devicePixelRatio(), PngEncoder::Effort::fast,
                                    PngEncoder::Threads::callingThreadOnly);
-    return !bytes.isEmpty() && FileOps::writeAtomically(path, bytes);
+    return bytes;
 }
 
 // When the pixels of an item fail to decode, its entry leaves the history
@@ -349,14 +353,20 @@ void HistoryService::adoptLoaded(const QList<HistoryItem> &loaded)
         persist();
 }
 
-void HistoryService::saveImage(const HistoryItem &item, const QFuture<QByteArray> &firstFile)
+QFuture<QByteArray> HistoryService::saveImage(const HistoryItem &item, const QFuture<QByteArray> &firstFile)
 {
+    auto png = std::make_shared<QPromise<QByteArray>>();
+    png->start();
+    const QFuture<QByteArray> encoded = png->future();
     const QString path = imagePath(item.id);
     ImageHandle image = item.image;
-    if (image.isNull())
-        return;
+    if (image.isNull()) {
+        png->finish();
+        return encoded;
+    }
     const QUuid id = item.id;
-    enqueue([path, image, id, userFile = firstFile]() mutable {
+    enqueue([path, image, id, userFile = firstFile, png]() mutable {
+        const auto done = qScopeGuard([&png] { png->finish(); });
         // The future comes from a promise, not a pool task, so waiting for
         // it never runs the user's save on this low-priority thread.
         userFile.waitForFinished();
@@ -367,14 +377,22 @@ void HistoryService::saveImage(const HistoryItem &item, const QFuture<QByteArray
         if (!image.sourcePath().isEmpty() && QFileInfo(image.sourcePath()) == QFileInfo(path) && QFileInfo::exists(path))
             return;
         QImage pixels = image.image();
-        if (pixels.isNull() || !writeImage(pixels, path, samePixelsPng))
+        if (pixels.isNull())
+            return;
+        const QByteArray bytes = historyPng(pixels, samePixelsPng);
+        if (bytes.isEmpty())
             return; // the pixels stay in memory
+        png->addResult(bytes);
+        png->finish();
+        if (!FileOps::writeAtomically(path, bytes))
+            return;
         // The file holds them now: memory keeps them only as long as
         // something else (the clipboard, the preview, a save) still does.
         pixels = QImage();
         watchDecoding(image, id);
         image.releaseToFile(path);
     });
+    return encoded;
 }
 
 void HistoryService::persist()
@@ -438,12 +456,13 @@ void HistoryService::setFilePath(const QUuid &id, const std::optional<QString> &
     }
 }
 
-void HistoryService::addNewest(const HistoryItem &item, const QFuture<QByteArray> &firstFile)
+QFuture<QByteArray> HistoryService::addNewest(const HistoryItem &item, const QFuture<QByteArray> &firstFile)
 {
     m_items.prepend(item);
     trimToMaxItems();
-    saveImage(item, firstFile);
+    QFuture<QByteArray> png = saveImage(item, firstFile);
     persist();
+    return png;
 }
 
 QList<HistoryItem> HistoryService::trimToMaxItems()

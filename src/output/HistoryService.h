@@ -54,8 +54,10 @@ public:
     // firstFile (the user's own file of this capture), the write waits
     // until that is done, so it never takes cores the user is waiting for;
     // when its result is a PNG of the very image, those bytes are written
-    // rather than the image encoded again.
-    void saveImage(const HistoryItem &item, const QFuture<QByteArray> &firstFile = {});
+    // rather than the image encoded again. The future gets the file's PNG
+    // bytes as soon as they are encoded, before they are written, and ends
+    // without them when no image is written.
+    QFuture<QByteArray> saveImage(const HistoryItem &item, const QFuture<QByteArray> &firstFile = {});
     // Queues the write of the manifest from the current items (a snapshot
     // taken now).
     void persist();
@@ -73,7 +75,8 @@ public:
     QList<HistoryItem> trimToMaxItems();
     // A new capture: puts it at the front, trims to maxItems and queues the
     // writes of its image (after firstFile, as saveImage) and of the manifest.
-    void addNewest(const HistoryItem &item, const QFuture<QByteArray> &firstFile = {});
+    // Returns the future of the image's PNG bytes, as saveImage.
+    QFuture<QByteArray> addNewest(const HistoryItem &item, const QFuture<QByteArray> &firstFile = {});
 
     // Reads the manifest into items (called on creation by shared()).
     void load();

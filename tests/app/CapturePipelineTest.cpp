@@ -21,6 +21,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QMimeData>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -181,6 +182,11 @@ TEST_F(CapturePipelineTest, RunsSoundFlashClipboardHistoryPreviewThenTheSaveInTh
     EXPECT_EQ(HistoryService::shared().items().first().filePath, std::optional<QString>(path));
     EXPECT_EQ(HistoryService::shared().items().first().mode, CaptureMode::window);
     EXPECT_TRUE(alerts.alerts.isEmpty());
+    // A program pasting the capture as PNG gets the history's file of it.
+    HistoryService::shared().waitForPendingWrites();
+    QFile historyFile(HistoryService::shared().imagePath(HistoryService::shared().items().first().id));
+    ASSERT_TRUE(historyFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("image/png"), historyFile.readAll());
 }
 
 TEST_F(CapturePipelineTest, WithEveryFeedbackOffTheCaptureStillEntersTheHistoryAndIsSaved)

@@ -367,7 +367,8 @@ TEST(HistoryService, WrittenImagesLeaveMemoryAndComeBackOnDemand)
 // A capture's image is written only once the user's own file of it is
 // done. When that file is a PNG of the whole image, its bytes are written
 // with the capture's resolution in place of their own; otherwise (a
-// smaller PNG, another format, a failed save) the image is encoded.
+// smaller PNG, another format, a failed save) the image is encoded. Either
+// way the bytes written are handed out too.
 TEST(HistoryService, TheImageWriteWaitsForTheUsersFileAndTakesItsBytesWhenTheyFit)
 {
     for (const bool wholeImage : {true, false}) {
@@ -385,16 +386,20 @@ TEST(HistoryService, TheImageWriteWaitsForTheUsersFileAndTakesItsBytesWhenTheyFi
         QPromise<QByteArray> userFile;
         userFile.start();
         history.items().prepend(item);
-        history.saveImage(item, userFile.future());
+        const QFuture<QByteArray> handedOut = history.saveImage(item, userFile.future());
         history.persist();
         const QString path = history.imagePath(item.id);
         QTest::qWait(200);
         EXPECT_FALSE(QFile::exists(path)) << "written before the user's file";
+        EXPECT_FALSE(handedOut.isFinished());
         userFile.addResult(userPng);
         userFile.finish();
         history.waitForPendingWrites();
 
         const QByteArray written = readAll(path);
+        ASSERT_TRUE(handedOut.isFinished());
+        ASSERT_EQ(handedOut.resultCount(), 1);
+        EXPECT_EQ(handedOut.result(), written);
         const QByteArray imageData = written.mid(written.indexOf("IDAT") - 4);
         EXPECT_EQ(imageData == userPng.mid(userPng.indexOf("IDAT") - 4), wholeImage);
         HistoryService::resetShared();
