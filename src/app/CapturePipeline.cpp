@@ -9,7 +9,7 @@
 #include "output/HistoryService.h"
 #include "output/ICloudDrive.h"
 #include "output/ImageExporter.h"
-#include "platform/ClipboardImage.h"
+#include "output/ClipboardImage.h"
 #include "platform/Localized.h"
 #include "platform/SystemSound.h"
 #include "windows/FloatingPreviewController.h"

@@ -2,6 +2,7 @@
 
 #include "editor/DiffImageWell.h"
 #include "editor/ImageDiff.h"
+#include "output/ClipboardImage.h"
 #include "platform/Localized.h"
 #include "platform/Log.h"
 #include "platform/OpenPanel.h"
@@ -191,7 +192,7 @@ void DiffView::copyDiffImage()
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setImage(m_differenceImage);
+    ClipboardImage::copy(m_differenceImage);
 }
 
 void DiffView::openImage(DiffImageWell *well, const std::function<void(const QImage &)> &onImage)

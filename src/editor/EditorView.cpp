@@ -10,6 +10,7 @@
 #include "editor/TextRecognition.h"
 #include "model/AppState.h"
 #include "model/HistoryItem.h"
+#include "output/ClipboardImage.h"
 #include "output/HistoryService.h"
 #include "output/ICloudDrive.h"
 #include "output/ImageExporter.h"
@@ -418,7 +419,7 @@ void EditorView::copyImage()
     if (m_appState.capturedImage().isNull())
         return;
     withCommandImage([this](const QImage &image) {
-        QGuiApplication::clipboard()->setImage(image);
+        ClipboardImage::copy(image);
         emit copyFinished();
     });
 }

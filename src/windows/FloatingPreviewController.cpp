@@ -1,5 +1,6 @@
 #include "windows/FloatingPreviewController.h"
 
+#include "output/ClipboardImage.h"
 #include "platform/Compositing.h"
 #include "platform/WorkspacePresence.h"
 #include "windows/FloatingPreviewView.h"
@@ -127,7 +128,7 @@ void FloatingPreviewController::show(const QImage &image, qint64 durationSec,
         if (weak)
             weak->dismiss();
     };
-    auto onCopy = [image] { QGuiApplication::clipboard()->setImage(image); };
+    auto onCopy = [image] { ClipboardImage::copy(image); };
     auto onDismiss = [weak] {
         if (weak)
             weak->dismiss();

@@ -2,6 +2,7 @@
 
 #include "model/AppState.h"
 #include "model/VornaError.h"
+#include "output/ClipboardImage.h"
 #include "output/HistoryService.h"
 #include "output/ImageExporter.h"
 #include "platform/Localized.h"
@@ -65,7 +66,7 @@ void copyImage(const HistoryItem &item)
 {
     withPixels(item, [](const QImage &image) {
         if (!image.isNull())
-            QGuiApplication::clipboard()->setImage(image);
+            ClipboardImage::copy(image);
     });
 }
 

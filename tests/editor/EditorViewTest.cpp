@@ -11,6 +11,7 @@
 #include "output/ImageExporter.h"
 #include "model/AppState.h"
 #include "output/HistoryService.h"
+#include "output/PngEncoder.h"
 #include "platform/SavePanel.h"
 #include "support/RecordingAlertPresenter.h"
 
@@ -22,6 +23,7 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QLabel>
+#include <QMimeData>
 #include <QPainter>
 #include <QScrollArea>
 #include <QSignalSpy>
@@ -125,6 +127,9 @@ TEST_F(EditorViewTest, ExportHasEveryAnnotationWhereTheCanvasShowsItAtTheImagesD
     ASSERT_TRUE(copied.wait(10000));
     const QImage clip = QGuiApplication::clipboard()->image();
     EXPECT_EQ(clip.pixelColor(300, 150), QColor(255, 0, 0));
+    // Other programs get it as PNG from our own encoder, not from Qt's on this thread.
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("image/png"),
+              PngEncoder::encode(clip, 2.0, PngEncoder::Effort::fast, PngEncoder::Threads::callingThreadOnly));
 
     state.setAnnotations({});
     EXPECT_FALSE(view.flattenedImage().has_value());

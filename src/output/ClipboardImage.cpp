@@ -1,11 +1,15 @@
-#include "platform/ClipboardImage.h"
+#include "output/ClipboardImage.h"
 
+#include "output/PngEncoder.h"
 #include "platform/X11Connection.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QFutureWatcher>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QtConcurrent>
 
 #include <cstring>
 #include <vector>
@@ -110,6 +114,16 @@ ClipboardImage::~ClipboardImage()
     // Whoever asked gets an answer from what the clipboard holds now.
     if (pngPending())
         releaseHeldRequests();
+}
+
+void ClipboardImage::copy(const QImage &image)
+{
+    auto *clip = new ClipboardImage(image);
+    clip->setPng(QtConcurrent::run([image] {
+        return PngEncoder::encode(image, image.devicePixelRatio(), PngEncoder::Effort::fast,
+                                  PngEncoder::Threads::callingThreadOnly);
+    }));
+    QGuiApplication::clipboard()->setMimeData(clip);
 }
 
 void ClipboardImage::setPng(const QFuture<QByteArray> &png)

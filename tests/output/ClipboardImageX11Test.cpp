@@ -1,6 +1,6 @@
 // A capture on the clipboard, pasted by another X client as PNG while the
 // PNG is still being made.
-#include "platform/ClipboardImage.h"
+#include "output/ClipboardImage.h"
 
 #include "output/PngEncoder.h"
 

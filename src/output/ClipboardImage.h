@@ -16,6 +16,9 @@ public:
     explicit ClipboardImage(const QImage &image);
     ~ClipboardImage() override;
 
+    // Puts the image on the clipboard, its PNG encoded in the background.
+    static void copy(const QImage &image);
+
     // The future bytes of a PNG of these very pixels. A future that ends
     // without them leaves PNG requests to Qt's own encoding.
     void setPng(const QFuture<QByteArray> &png);
