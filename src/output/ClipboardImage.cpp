@@ -77,7 +77,10 @@ public:
         if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST)
             return false;
         const auto *request = reinterpret_cast<const xcb_selection_request_event_t *>(event);
-        if (request->selection != m_clipboard || request->target != m_png || !g_newest || !g_newest->pngPending())
+        // At quit Qt answers a clipboard manager itself, with no event loop
+        // left to release what is held.
+        if (request->selection != m_clipboard || request->target != m_png || !g_newest || !g_newest->pngPending()
+            || QCoreApplication::closingDown())
             return false;
         m_held.push_back(*request);
         return true;
