@@ -30,29 +30,9 @@ QPointer<ClipboardImage> g_newest;
 class PngRequestHold : public QObject, public QAbstractNativeEventFilter
 {
 public:
-    // The one hold, made on first use; nullptr when not on X11.
-    static PngRequestHold *instance()
+    PngRequestHold(xcb_connection_t *c, xcb_atom_t clipboard, xcb_atom_t png, QObject *parent)
+        : QObject(parent), m_connection(c), m_clipboard(clipboard), m_png(png)
     {
-        if (made())
-            return made();
-        xcb_connection_t *c = X11Connection::connection();
-        QCoreApplication *app = QCoreApplication::instance();
-        if (!c || !app)
-            return nullptr;
-        const std::vector<xcb_atom_t> atoms = X11Connection::atoms({"CLIPBOARD", "image/png"});
-        if (atoms[0] == XCB_ATOM_NONE || atoms[1] == XCB_ATOM_NONE)
-            return nullptr;
-        auto *hold = new PngRequestHold(c, atoms[0], atoms[1], app);
-        app->installNativeEventFilter(hold);
-        made() = hold;
-        return hold;
-    }
-
-    // The one made, while the application lasts.
-    static QPointer<PngRequestHold> &made()
-    {
-        static QPointer<PngRequestHold> hold;
-        return hold;
     }
 
     void release()
@@ -87,21 +67,35 @@ public:
     }
 
 private:
-    PngRequestHold(xcb_connection_t *c, xcb_atom_t clipboard, xcb_atom_t png, QObject *parent)
-        : QObject(parent), m_connection(c), m_clipboard(clipboard), m_png(png)
-    {
-    }
-
     xcb_connection_t *m_connection;
     xcb_atom_t m_clipboard;
     xcb_atom_t m_png;
     std::vector<xcb_selection_request_event_t> m_held;
 };
 
+// The one hold, while the application lasts.
+QPointer<PngRequestHold> g_hold;
+
+// Starts holding on X11, once.
+void startHolding()
+{
+    if (g_hold)
+        return;
+    xcb_connection_t *c = X11Connection::connection();
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!c || !app)
+        return;
+    const std::vector<xcb_atom_t> atoms = X11Connection::atoms({"CLIPBOARD", "image/png"});
+    if (atoms[0] == XCB_ATOM_NONE || atoms[1] == XCB_ATOM_NONE)
+        return;
+    g_hold = new PngRequestHold(c, atoms[0], atoms[1], app);
+    app->installNativeEventFilter(g_hold);
+}
+
 void releaseHeldRequests()
 {
-    if (PngRequestHold *hold = PngRequestHold::made())
-        hold->release();
+    if (g_hold)
+        g_hold->release();
 }
 
 } // namespace
@@ -133,7 +127,7 @@ void ClipboardImage::setPng(const QFuture<QByteArray> &png)
 {
     m_png = png;
     m_hasPng = true;
-    PngRequestHold::instance(); // watching from now on
+    startHolding();
     auto *watcher = new QFutureWatcher<QByteArray>(this);
     connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [] { releaseHeldRequests(); });
     watcher->setFuture(png);

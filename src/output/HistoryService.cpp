@@ -382,6 +382,7 @@ QFuture<QByteArray> HistoryService::saveImage(const HistoryItem &item, const QFu
         const QByteArray bytes = historyPng(pixels, samePixelsPng);
         if (bytes.isEmpty())
             return; // the pixels stay in memory
+        // Handed out before the write: nobody they go to waits for the disk.
         png->addResult(bytes);
         png->finish();
         if (!FileOps::writeAtomically(path, bytes))

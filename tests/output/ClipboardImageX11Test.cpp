@@ -3,11 +3,11 @@
 #include "output/ClipboardImage.h"
 
 #include "output/PngEncoder.h"
+#include "platform/X11Connection.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QPainter>
 #include <QPromise>
 #include <QTest>
 #include <QTimer>
@@ -19,25 +19,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
-
-xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
-{
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
 
 // What a program pasting the clipboard as PNG gets, from its own connection;
 // nothing when the owner refuses or does not answer within 5 s (Qt answers a
 // type it cannot give with an empty property).
-std::optional<QByteArray> pastePng()
+std::optional<QByteArray> pastePng(const std::vector<xcb_atom_t> &clipboardPngProperty)
 {
     xcb_connection_t *c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {
@@ -47,9 +38,8 @@ std::optional<QByteArray> pastePng()
     const xcb_window_t window = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0,
                       1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t property = internAtom(c, "PASTED");
-    xcb_convert_selection(c, window, internAtom(c, "CLIPBOARD"), internAtom(c, "image/png"), property,
-                          XCB_CURRENT_TIME);
+    const xcb_atom_t property = clipboardPngProperty[2];
+    xcb_convert_selection(c, window, clipboardPngProperty[0], clipboardPngProperty[1], property, XCB_CURRENT_TIME);
     xcb_flush(c);
     std::optional<QByteArray> pasted;
     QElapsedTimer clock;
@@ -78,16 +68,6 @@ std::optional<QByteArray> pastePng()
     return pasted;
 }
 
-QImage picture()
-{
-    QImage image(96, 64, QImage::Format_RGB32);
-    image.fill(QColor(240, 240, 244));
-    QPainter p(&image);
-    p.fillRect(10, 8, 50, 30, QColor(30, 120, 220));
-    p.drawText(12, 56, QStringLiteral("paste me"));
-    return image;
-}
-
 } // namespace
 
 // A paste that comes before the bytes are done gets them once they are, and
@@ -95,7 +75,10 @@ QImage picture()
 // takes something else gets its answer (no PNG) at once.
 TEST(ClipboardImageX11, APastedPngIsHeldUntilItsBytesAreDoneAndNeverForLonger)
 {
-    const QImage image = picture();
+    QImage image(96, 64, QImage::Format_RGB32);
+    image.fill(QColor(30, 120, 220));
+    // Atoms are the server's: these serve the other client too.
+    const std::vector<xcb_atom_t> atoms = X11Connection::atoms({"CLIPBOARD", "image/png", "PASTED"});
     const QByteArray png = PngEncoder::encode(image, 1.0, PngEncoder::Effort::fast,
                                               PngEncoder::Threads::callingThreadOnly);
     ASSERT_FALSE(png.isEmpty());
@@ -121,7 +104,7 @@ TEST(ClipboardImageX11, APastedPngIsHeldUntilItsBytesAreDoneAndNeverForLonger)
         tick.start(5);
         qint64 pastedAtMs = -1;
         QFuture<std::optional<QByteArray>> pasted = QtConcurrent::run([&] {
-            auto result = pastePng();
+            auto result = pastePng(atoms);
             pastedAtMs = clock.elapsed();
             return result;
         });
@@ -142,7 +125,7 @@ TEST(ClipboardImageX11, APastedPngIsHeldUntilItsBytesAreDoneAndNeverForLonger)
         auto *clip = new ClipboardImage(image);
         clip->setPng(bytes.future());
         QGuiApplication::clipboard()->setMimeData(clip);
-        QFuture<std::optional<QByteArray>> pasted = QtConcurrent::run(pastePng);
+        QFuture<std::optional<QByteArray>> pasted = QtConcurrent::run(pastePng, atoms);
         QTest::qWait(300);
         EXPECT_FALSE(pasted.isFinished()) << "answered before the bytes were done";
         QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
