@@ -15,6 +15,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm
   xvfb xauth xdotool x11-utils scrot
+  desktop-file-utils
   fonts-dejavu-core
   dbus-daemon
 )

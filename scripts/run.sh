@@ -7,7 +7,7 @@ build="${VORNA_BUILD_DIR:-$here/build}"
 
 bash "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vorna
+cmake --build "$build" -j "$(nproc)" --target vorna vorna_icons
 
 # Register this build for vorna:// links and opened images: the desktop
 # file, with Exec pointing at the binary just built.
@@ -30,6 +30,19 @@ if command -v update-desktop-database >/dev/null 2>&1; then
 fi
 if command -v xdg-mime >/dev/null 2>&1; then
   xdg-mime default "$app_id.desktop" x-scheme-handler/vorna || true
+fi
+
+# Vorna's icon, in the user's hicolor theme, where the desktop entry's
+# Icon= finds it. Each file is put in place whole.
+icons="${XDG_DATA_HOME:-$HOME/.local/share}/icons/hicolor"
+(cd "$build/generated/hicolor" && find . -type f) | while IFS= read -r icon; do
+  mkdir -p "$icons/$(dirname "$icon")"
+  cp -f "$build/generated/hicolor/$icon" "$icons/$icon.tmp"
+  mv -f "$icons/$icon.tmp" "$icons/$icon"
+done
+touch "$icons"
+if command -v gtk-update-icon-cache >/dev/null 2>&1; then
+  gtk-update-icon-cache -q -f -t "$icons" || true
 fi
 
 if [ -n "${DISPLAY:-}" ]; then
