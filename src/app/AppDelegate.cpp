@@ -31,6 +31,7 @@
 #include "platform/AlertPresenter.h"
 #include "platform/Localized.h"
 #include "platform/Log.h"
+#include "platform/LoginItem.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ScreenCapture.h"
 #include "platform/UserDefaults.h"
@@ -195,12 +196,21 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
             weak->openSettings();
     });
 
-    // Without a tray the main window is the way in: it shows at launch.
+    // Without a tray the main window is the way in: it shows at launch. At
+    // login the panel that holds the tray often comes up after the program,
+    // so a start from the autostart entry gives it a while first.
     if (m_statusItem && !m_statusItem->isInTray()) {
-        QTimer::singleShot(0, this, [weak] {
-            if (weak)
-                weak->openMainWindow();
-        });
+        if (arguments.contains(LoginItem::launchArgument())) {
+            m_statusItem->waitForTray(StatusItem::trayWaitAtLogin, [weak](bool inTray) {
+                if (weak && !inTray)
+                    weak->openMainWindow();
+            });
+        } else {
+            QTimer::singleShot(0, this, [weak] {
+                if (weak)
+                    weak->openMainWindow();
+            });
+        }
     }
     handleLaunchArguments(arguments);
     // launched() follows once the history is in (loadHistory).

@@ -4,9 +4,11 @@
 #include "platform/SymbolIcon.h"
 
 #include <QCursor>
+#include <QDeadlineTimer>
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 std::optional<bool> g_trayOverride;
@@ -47,8 +49,7 @@ void StatusItem::setup(QMenu *menu)
     m_inTray = isTrayAvailable();
     if (!m_inTray) {
         vlog(QStringLiteral("[Vorna] setupStatusItem: button is nil!"));
-        vlog(QStringLiteral("[Vorna] setupStatusItem: no system tray on this desktop; the main window takes "
-                            "its place"));
+        vlog(QStringLiteral("[Vorna] setupStatusItem: no system tray on this desktop"));
     } else {
         vlog(QStringLiteral("[Vorna] setupStatusItem: asset=%1 symbol=%2 chosen=%3")
                  .arg(asset.isNull() ? QStringLiteral("nil") : QStringLiteral("ok"),
@@ -65,6 +66,28 @@ void StatusItem::setup(QMenu *menu)
         if (reason == QSystemTrayIcon::Trigger && m_menu)
             m_menu->popup(QCursor::pos());
     });
+}
+
+void StatusItem::waitForTray(std::chrono::milliseconds timeout, std::function<void(bool)> done)
+{
+    vlog(QStringLiteral("[Vorna] setupStatusItem: no system tray yet; waiting up to %1 s for one")
+             .arg(std::chrono::duration<double>(timeout).count()));
+    // The tray icon docks by itself once a tray comes; this only learns that
+    // it has.
+    auto *poll = new QTimer(this);
+    poll->setInterval(std::chrono::milliseconds(250));
+    connect(poll, &QTimer::timeout, this, [this, poll, deadline = QDeadlineTimer(timeout), done = std::move(done)] {
+        const bool inTray = isTrayAvailable();
+        if (!inTray && !deadline.hasExpired())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        m_inTray = inTray;
+        vlog(inTray ? QStringLiteral("[Vorna] setupStatusItem: a system tray appeared; the icon is in it")
+                    : QStringLiteral("[Vorna] setupStatusItem: no system tray came; the main window takes its place"));
+        done(inTray);
+    });
+    poll->start();
 }
 
 void StatusItem::setMenu(QMenu *menu)

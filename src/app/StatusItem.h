@@ -2,6 +2,8 @@
 
 #include <QObject>
 #include <QPointer>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -24,8 +26,16 @@ public:
     void setMenu(QMenu *menu);
 
     QMenu *menu() const { return m_menu.get(); }
-    // Whether the desktop had a tray for the icon when it was set up.
+    // Whether the desktop had a tray for the icon when it was set up, or
+    // one came while waitForTray waited.
     bool isInTray() const { return m_inTray; }
+
+    // How long a start at login waits for the panel that holds the tray.
+    static constexpr std::chrono::seconds trayWaitAtLogin{10};
+    // Waits up to timeout for a tray to appear, looking a few times a second
+    // without holding up the event loop; then calls done(true) as soon as one
+    // is there, or done(false) when none came.
+    void waitForTray(std::chrono::milliseconds timeout, std::function<void(bool)> done);
 
     // Whether this desktop has a system tray. Tests can pretend either way
     // (nothing restores the platform's answer).

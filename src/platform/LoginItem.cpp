@@ -31,6 +31,11 @@ bool runsThisExecutable(const QString &exec)
 
 } // namespace
 
+QString LoginItem::launchArgument()
+{
+    return QStringLiteral("--autostart");
+}
+
 QString LoginItem::filePath()
 {
     return AppPaths::configHome() + QStringLiteral("/autostart/") + QStringLiteral(VORNA_APP_ID) + QStringLiteral(".desktop");
@@ -60,7 +65,8 @@ bool LoginItem::enable(QString *error)
     QString name = QCoreApplication::applicationName();
     if (name.isEmpty())
         name = QStringLiteral("Vorna");
-    const QString exec = DesktopEntry::quoteExecArgument(QCoreApplication::applicationFilePath());
+    const QString exec = DesktopEntry::quoteExecArgument(QCoreApplication::applicationFilePath()) + u' '
+                         + DesktopEntry::quoteExecArgument(launchArgument());
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=%1\n"

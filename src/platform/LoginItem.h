@@ -4,10 +4,13 @@
 
 // Starting the program when the user logs in: an XDG autostart desktop file,
 // $XDG_CONFIG_HOME/autostart/<application id>.desktop, that runs this
-// executable.
+// executable with launchArgument().
 class LoginItem
 {
 public:
+    // The argument the autostart entry starts the program with, so that a
+    // start at login can be told from one by a person.
+    static QString launchArgument();
     // Where the autostart file lives.
     static QString filePath();
     // Whether the autostart file is there, not switched off (Hidden=true or

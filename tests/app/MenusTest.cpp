@@ -8,6 +8,7 @@
 #include "model/AppState.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
+#include "platform/LoginItem.h"
 #include "platform/UserDefaults.h"
 #include "settings/GeneralSettingsTab.h"
 #include "settings/SavedFoldersEditor.h"
@@ -396,4 +397,21 @@ TEST_F(MenusTest, WithoutATrayTheMainWindowIsTheWayIn)
     QTest::qWait(50);
     EXPECT_EQ(delegate.windows().mainWindow(), nullptr);
     StatusItem::setTrayAvailableOverride(std::nullopt);
+}
+
+// At login the panel holding the tray may come up after Vorna: a start from
+// the autostart entry gives it time, and opens the main window only once no
+// tray came.
+TEST_F(MenusTest, AStartAtLoginWithoutATrayOpensTheMainWindowOnlyAfterWaitingForOne)
+{
+    StatusItem::setTrayAvailableOverride(false);
+    AppDelegate delegate;
+    QSignalSpy launched(&delegate, &AppDelegate::launched);
+    delegate.applicationDidFinishLaunching({"vorna", LoginItem::launchArgument()});
+    ASSERT_TRUE(launched.wait(2000));
+    QTest::qWait(100);
+    EXPECT_EQ(delegate.windows().mainWindow(), nullptr) << "opened before a tray could come";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.windows().mainWindow(); }, 20000));
+    EXPECT_TRUE(delegate.windows().mainWindow()->isVisible());
+    EXPECT_FALSE(delegate.statusItem()->isInTray());
 }

@@ -3,6 +3,7 @@
 #include "model/NotificationNames.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
+#include "platform/LoginItem.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 
@@ -280,7 +281,10 @@ TEST(AppStateActions, LaunchAtLoginWritesAndRemovesTheAutostartFile)
     EXPECT_TRUE(AppState::launchAtLogin());
     const QString text = QString::fromUtf8(readAll(file));
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\nType=Application\n")) << text.toStdString();
-    EXPECT_TRUE(text.contains("\nExec=" + QCoreApplication::applicationFilePath() + "\n")) << text.toStdString();
+    // Its starts are marked as starts at login.
+    EXPECT_TRUE(text.contains("\nExec=" + QCoreApplication::applicationFilePath() + " " + LoginItem::launchArgument()
+                              + "\n"))
+        << text.toStdString();
     EXPECT_TRUE(AppState::setLaunchAtLogin(true));
 
     // An entry the user switched off in the session settings counts as off.
