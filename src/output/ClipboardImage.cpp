@@ -1,18 +1,13 @@
 #include "output/ClipboardImage.h"
 
 #include "output/PngEncoder.h"
-#include "platform/X11Connection.h"
+#include "platform/ClipboardRequestHold.h"
 
-#include <QAbstractNativeEventFilter>
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QtConcurrent>
-
-#include <cstring>
-#include <vector>
 
 namespace {
 
@@ -22,80 +17,11 @@ const QString kPng = QStringLiteral("image/png");
 // it is deleted and this is null.
 QPointer<ClipboardImage> g_newest;
 
-// Holds the requests for the clipboard's PNG that arrive before its bytes
-// are done, instead of letting Qt answer them at once (which would mean
-// encoding the capture on the UI thread, or waiting for the background).
-// Released, they are sent back to our own window and Qt answers them then,
-// from whatever the clipboard holds by that time.
-class PngRequestHold : public QObject, public QAbstractNativeEventFilter
+// Whether a PNG request must wait: the newest capture's bytes are on their
+// way. Any other capture, or none, is answered at once.
+bool newestPngPending()
 {
-public:
-    PngRequestHold(xcb_connection_t *c, xcb_atom_t clipboard, xcb_atom_t png, QObject *parent)
-        : QObject(parent), m_connection(c), m_clipboard(clipboard), m_png(png)
-    {
-    }
-
-    void release()
-    {
-        if (m_held.empty())
-            return;
-        for (const xcb_selection_request_event_t &request : std::exchange(m_held, {})) {
-            // A sent event is 32 bytes; this one is shorter.
-            char event[32] = {};
-            std::memcpy(event, &request, sizeof request);
-            event[0] = XCB_SELECTION_REQUEST;
-            xcb_send_event(m_connection, 0, request.owner, XCB_EVENT_MASK_NO_EVENT, event);
-        }
-        xcb_flush(m_connection);
-    }
-
-    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
-    {
-        if (eventType != "xcb_generic_event_t")
-            return false;
-        const auto *event = static_cast<const xcb_generic_event_t *>(message);
-        if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST)
-            return false;
-        const auto *request = reinterpret_cast<const xcb_selection_request_event_t *>(event);
-        // At quit Qt answers a clipboard manager itself, with no event loop
-        // left to release what is held.
-        if (request->selection != m_clipboard || request->target != m_png || !g_newest || !g_newest->pngPending()
-            || QCoreApplication::closingDown())
-            return false;
-        m_held.push_back(*request);
-        return true;
-    }
-
-private:
-    xcb_connection_t *m_connection;
-    xcb_atom_t m_clipboard;
-    xcb_atom_t m_png;
-    std::vector<xcb_selection_request_event_t> m_held;
-};
-
-// The one hold, while the application lasts.
-QPointer<PngRequestHold> g_hold;
-
-// Starts holding on X11, once.
-void startHolding()
-{
-    if (g_hold)
-        return;
-    xcb_connection_t *c = X11Connection::connection();
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!c || !app)
-        return;
-    const std::vector<xcb_atom_t> atoms = X11Connection::atoms({"CLIPBOARD", "image/png"});
-    if (atoms[0] == XCB_ATOM_NONE || atoms[1] == XCB_ATOM_NONE)
-        return;
-    g_hold = new PngRequestHold(c, atoms[0], atoms[1], app);
-    app->installNativeEventFilter(g_hold);
-}
-
-void releaseHeldRequests()
-{
-    if (g_hold)
-        g_hold->release();
+    return g_newest && g_newest->pngPending();
 }
 
 } // namespace
@@ -110,7 +36,7 @@ ClipboardImage::~ClipboardImage()
 {
     // Whoever asked gets an answer from what the clipboard holds now.
     if (pngPending())
-        releaseHeldRequests();
+        ClipboardRequestHold::release();
 }
 
 void ClipboardImage::copy(const QImage &image)
@@ -127,9 +53,9 @@ void ClipboardImage::setPng(const QFuture<QByteArray> &png)
 {
     m_png = png;
     m_hasPng = true;
-    startHolding();
+    ClipboardRequestHold::start(kPng, newestPngPending);
     auto *watcher = new QFutureWatcher<QByteArray>(this);
-    connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [] { releaseHeldRequests(); });
+    connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [] { ClipboardRequestHold::release(); });
     watcher->setFuture(png);
 }
 
