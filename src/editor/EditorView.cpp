@@ -15,6 +15,7 @@
 #include "output/ICloudDrive.h"
 #include "output/ImageExporter.h"
 #include "platform/Localized.h"
+#include "platform/MenuText.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -281,7 +282,7 @@ void EditorView::buildLayout()
     connect(saveAs, &QPushButton::clicked, this, &EditorView::saveImageAs);
     auto *beautify = new QPushButton(localized("Beautify"), bar);
     auto *menu = new QMenu(beautify);
-    connect(menu->addAction(localized("Add Shadow & Rounded Corners")), &QAction::triggered, this,
+    connect(menu->addAction(menuItemText(localized("Add Shadow & Rounded Corners"))), &QAction::triggered, this,
             [this] { applyBeautify(BeautifyStyle::shadowAndRoundedCorners); });
     connect(menu->addAction(localized("Add Gradient Background")), &QAction::triggered, this,
             [this] { applyBeautify(BeautifyStyle::gradientBackground); });

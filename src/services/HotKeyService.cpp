@@ -72,30 +72,60 @@ QStringList HotKeyService::registerHotKeys(const QList<Registration> &registrati
         const bool ok = !takenByEarlier(keycodes, modifiers)
                         && backend.grab(id, keycodes, GlobalHotKeys::Modifiers::fromInt(modifiers));
         if (ok) {
-            m_handlers.insert(id, r.action);
+            m_handlers.insert(id, {r.action, keycodes, modifiers});
             granted.append({keycodes, modifiers});
         } else {
             refused.append(CaptureShortcuts::title(r.shortcut) + QStringLiteral(" (") + r.binding.displayString()
                            + QStringLiteral(")"));
         }
     }
+    // The grabs were needed to learn what the system refuses; while
+    // suspended they wait for resume().
+    if (isSuspended())
+        releaseGrabs();
     return refused;
+}
+
+void HotKeyService::releaseGrabs()
+{
+    if (!m_backend)
+        return;
+    for (auto it = m_handlers.cbegin(); it != m_handlers.cend(); ++it)
+        m_backend->ungrab(it.key());
 }
 
 void HotKeyService::unregisterAll()
 {
-    if (m_backend) {
-        for (quint32 id : m_handlers.keys())
-            m_backend->ungrab(id);
-    }
+    releaseGrabs();
     m_handlers.clear();
+}
+
+void HotKeyService::suspend()
+{
+    if (m_suspensions++ == 0)
+        releaseGrabs();
+}
+
+void HotKeyService::resume()
+{
+    if (m_suspensions == 0 || --m_suspensions > 0 || !m_backend)
+        return;
+    for (auto it = m_handlers.begin(); it != m_handlers.end();) {
+        if (m_backend->grab(it.key(), it->keycodes, GlobalHotKeys::Modifiers::fromInt(it->modifiers))) {
+            ++it;
+            continue;
+        }
+        // Another program took the combination in the meantime.
+        vlog(QStringLiteral("[Vorna] hotkeys: shortcut %1 could not be taken back").arg(it.key()));
+        it = m_handlers.erase(it);
+    }
 }
 
 void HotKeyService::pressed(quint32 id)
 {
     const auto it = m_handlers.constFind(id);
-    if (it == m_handlers.cend() || !*it)
+    if (it == m_handlers.cend() || !it->action)
         return;
-    const std::function<void()> action = *it; // the action may re-register
+    const std::function<void()> action = it->action; // the action may re-register
     action();
 }

@@ -36,7 +36,16 @@ public:
     // Releases every shortcut.
     void unregisterAll();
 
-    // The ids of the shortcuts held now, and the id the next one gets (ids
+    // Sets the shortcuts aside while the program itself needs their keys
+    // (a shortcut recorder waiting for a combination): the system grabs are
+    // released, the registrations are kept, and resume() grabs them again.
+    // Calls nest; registering while suspended still reports what the system
+    // refuses, and grabs only at the last resume().
+    void suspend();
+    void resume();
+    bool isSuspended() const { return m_suspensions > 0; }
+
+    // The ids of the shortcuts registered now, and the id the next one gets (ids
     // are never reused).
     QList<quint32> registeredIds() const { return m_handlers.keys(); }
     quint32 nextID() const { return m_nextID; }
@@ -50,8 +59,17 @@ private:
     HotKeyService();
     void attach(GlobalHotKeys &backend);
     void pressed(quint32 id);
+    void releaseGrabs();
 
-    QHash<quint32, std::function<void()>> m_handlers;
+    struct Handler
+    {
+        std::function<void()> action;
+        QList<quint32> keycodes;
+        quint32 modifiers = 0;
+    };
+
+    QHash<quint32, Handler> m_handlers;
     quint32 m_nextID = 1;
+    int m_suspensions = 0;
     QPointer<GlobalHotKeys> m_backend;
 };

@@ -1,6 +1,7 @@
 #include "settings/HotKeyRecorder.h"
 
 #include "platform/Localized.h"
+#include "services/HotKeyService.h"
 #include "settings/SettingsPanels.h"
 
 #include <QFontDatabase>
@@ -45,6 +46,11 @@ HotKeyRecorder::HotKeyRecorder(QWidget *parent) : QWidget(parent)
     setAccessibleName(localized("Shortcut"));
 }
 
+HotKeyRecorder::~HotKeyRecorder()
+{
+    setRecording(false);
+}
+
 void HotKeyRecorder::setBinding(const HotKeyBinding &binding)
 {
     m_binding = binding;
@@ -60,17 +66,28 @@ QString HotKeyRecorder::displayText() const
     return localized("Click to record");
 }
 
+void HotKeyRecorder::setRecording(bool recording)
+{
+    if (recording == m_recording)
+        return;
+    m_recording = recording;
+    // A grabbed combination would go to the shortcut, never to this box.
+    if (recording)
+        HotKeyService::shared().suspend();
+    else
+        HotKeyService::shared().resume();
+    update();
+}
+
 void HotKeyRecorder::startRecording()
 {
-    m_recording = true;
-    update();
+    setRecording(true);
     setFocus(Qt::MouseFocusReason);
 }
 
 void HotKeyRecorder::endRecording()
 {
-    m_recording = false;
-    update();
+    setRecording(false);
     if (hasFocus())
         clearFocus();
 }
@@ -126,10 +143,15 @@ void HotKeyRecorder::keyPressEvent(QKeyEvent *event)
 void HotKeyRecorder::focusOutEvent(QFocusEvent *event)
 {
     QWidget::focusOutEvent(event);
-    if (m_recording) {
-        m_recording = false;
-        update();
-    }
+    setRecording(false);
+}
+
+void HotKeyRecorder::hideEvent(QHideEvent *event)
+{
+    // A window that never had the keyboard focus is closed without a focus
+    // change; its recorder must not keep the shortcuts away.
+    QWidget::hideEvent(event);
+    setRecording(false);
 }
 
 void HotKeyRecorder::paintEvent(QPaintEvent *)

@@ -10,12 +10,16 @@
 // leaving, ends recording without a change. While recording, Tab is a key
 // like any other rather than a move to the next control; lone modifier
 // presses are ignored, and a key that cannot be bound beeps and keeps
-// recording. The recorder stores nothing: it reports what it took.
+// recording. While it records, the program's own global shortcuts are set
+// aside, so that their combinations reach the box too; they come back when
+// recording ends, however it ends. The recorder stores nothing: it reports
+// what it took.
 class HotKeyRecorder : public QWidget
 {
     Q_OBJECT
 public:
     explicit HotKeyRecorder(QWidget *parent = nullptr);
+    ~HotKeyRecorder() override;
 
     HotKeyBinding binding() const { return m_binding; }
     // Shows a binding (while recording, only once recording ends).
@@ -38,9 +42,11 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void setRecording(bool recording);
     void endRecording();
 
     HotKeyBinding m_binding;

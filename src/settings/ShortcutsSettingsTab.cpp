@@ -105,7 +105,14 @@ ShortcutsSettingsTab::ShortcutsSettingsTab(AppState &appState, QWidget *parent)
 
         connect(r.recorder, &HotKeyRecorder::captured, this,
                 [this, mode](const HotKeyBinding &b) { captureBinding(mode, b); });
-        connect(r.text, &QLineEdit::editingFinished, this, [this, mode] { commitText(mode); });
+        // The field also finishes editing whenever it loses the focus, to an
+        // alert that the commit itself brought up, say: only Return, or
+        // leaving a text typed since the last commit, commits.
+        connect(r.text, &QLineEdit::editingFinished, this, [this, mode] {
+            const QLineEdit *field = m_rows[mode].text;
+            if (field->hasFocus() || field->isModified())
+                commitText(mode);
+        });
         connect(r.clear, &QToolButton::clicked, this, [this, mode] { clearBinding(mode); });
         connect(r.reset, &QToolButton::clicked, this, [this, mode] { resetBinding(mode); });
         // The two choices are stored one turn later, outside the control's own signal.

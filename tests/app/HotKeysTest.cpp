@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
+#include "app/AppWindow.h"
 #include "app/DoublePressRule.h"
+#include "app/WindowManager.h"
 #include "model/AppState.h"
 #include "model/HotKeyBinding.h"
 #include "model/NotificationNames.h"
@@ -7,11 +9,15 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "services/HotKeyService.h"
+#include "settings/SettingsView.h"
+#include "settings/ShortcutsSettingsTab.h"
 #include "support/FakeDoublePressClock.h"
 #include "support/FakeGlobalHotKeys.h"
 #include "support/RecordingAlertPresenter.h"
 #include "support/TestHome.h"
 
+#include <QApplication>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -160,6 +166,70 @@ TEST_F(HotKeysTest, ReRegisteringReleasesTheOldCombinationsFirst)
     // Quitting releases everything.
     HotKeyService::shared().unregisterAll();
     EXPECT_TRUE(keys.held.isEmpty());
+}
+
+// An alert is a window of its own: showing it takes the focus from the
+// window behind, and closing it gives the focus back.
+class FocusTakingAlertPresenter : public RecordingAlertPresenter
+{
+public:
+    int present(const Alert &alert) override
+    {
+        const int answer = RecordingAlertPresenter::present(alert);
+        QWidget *behind = QApplication::activeWindow();
+        QWidget box;
+        box.show();
+        box.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&box));
+        box.close();
+        if (behind) {
+            behind->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(behind));
+        }
+        return answer;
+    }
+};
+
+TEST_F(HotKeysTest, AConflictingShortcutTypedInTheSettingsGivesOneAlert)
+{
+    FocusTakingAlertPresenter focusTaking;
+    AppDelegate delegate;
+    launch(delegate);
+    delegate.openSettings();
+    AppWindow *window = delegate.windows().settingsWindow();
+    auto *view = qobject_cast<SettingsView *>(window->rootView());
+    ASSERT_TRUE(view);
+    view->setSelectedTab("shortcuts");
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+    // Window Capture on Full Screen's Ctrl+Shift+1.
+    QLineEdit *field = view->shortcutsTab()->row(CaptureShortcut::window).text;
+    field->setFocus();
+    ASSERT_TRUE(field->hasFocus());
+    field->selectAll();
+    QTest::keyClicks(field, "ctrl+shift+1");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !focusTaking.alerts.isEmpty(); }, 1000));
+    QTest::qWait(50);
+    ASSERT_EQ(focusTaking.alerts.size(), 1);
+    EXPECT_EQ(focusTaking.alerts[0].title, QString("Hotkey Conflict"));
+    EXPECT_EQ(focusTaking.alerts[0].informativeText,
+              QString("Some hotkeys could not be registered (already in use): Window Capture (Ctrl+Shift+1)"));
+    EXPECT_EQ(AppState::hotKeyBinding(CaptureShortcut::window), HotKeyBinding(18, 0x1200));
+    EXPECT_TRUE(field->hasFocus()) << "the focus is back in the field";
+
+    // Leaving the field without a change commits nothing again; a new text does.
+    QTest::keyClick(field, Qt::Key_Tab);
+    QTest::qWait(50);
+    EXPECT_EQ(focusTaking.alerts.size(), 1);
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, "ctrl+shift+2");
+    QTest::keyClick(field, Qt::Key_Tab);
+    EXPECT_EQ(AppState::hotKeyBinding(CaptureShortcut::window), HotKeyBinding(19, 0x1200));
+    QTest::qWait(50);
+    EXPECT_EQ(focusTaking.alerts.size(), 1);
 }
 
 TEST_F(HotKeysTest, WithoutGlobalShortcutsTheLogSaysSoAndNoAlertIsShown)

@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppWindow.h"
 #include "app/WindowManager.h"
+#include "editor/AnnotationPreset.h"
 #include "editor/DiffView.h"
 #include "editor/EditorView.h"
 #include "model/AppState.h"
@@ -14,8 +15,13 @@
 #include "windows/ContentView.h"
 #include "windows/HelpView.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QGroupBox>
+#include <QMenu>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -139,6 +145,57 @@ TEST(Windows, LaunchOpensWindowsForNotificationsAndArguments)
     delegate.windows().settingsWindow()->close();
     NotificationCenter::instance().post(NotificationNames::showSettings);
     EXPECT_TRUE(delegate.windows().settingsWindow()->isVisible());
+}
+
+// Qt takes a lone "&" in a menu item, button, tab or group title as the mark
+// of the next letter's accelerator and does not show it. Every such text
+// across the program's windows and menus, fixed or from the user's data,
+// shows as written.
+TEST(Windows, EveryMenuItemButtonAndTabShowsItsAmpersandsAsWritten)
+{
+    RecordingAlertPresenter alerts;
+    QList<AnnotationPreset> presets = AnnotationPreset::defaults();
+    presets.first().name = "R&D";
+    AnnotationPreset::save(presets);
+    AppDelegate delegate;
+    QSignalSpy launched(&delegate, &AppDelegate::launched);
+    delegate.applicationDidFinishLaunching({"vorna"});
+    ASSERT_TRUE(launched.wait(2000));
+    delegate.appState().setSavedPaths({"~/A&B"});
+    delegate.openMainWindow();
+    delegate.openSettings();
+    delegate.openEditor();
+    delegate.openHelp();
+    delegate.openDiffViewer();
+    delegate.showAboutPanel();
+
+    QStringList lost;
+    QStringList shown;
+    auto check = [&](const QString &text) {
+        if (QString(text).remove(QStringLiteral("&&")).contains(u'&'))
+            lost << text;
+        else
+            shown << QString(text).replace(QStringLiteral("&&"), QStringLiteral("&"));
+    };
+    const QWidgetList widgets = QApplication::allWidgets();
+    for (QWidget *w : widgets) {
+        if (auto *menu = qobject_cast<QMenu *>(w)) {
+            emit menu->aboutToShow(); // the Save To menus fill as they open
+            check(menu->title());
+        }
+        if (auto *button = qobject_cast<QAbstractButton *>(w))
+            check(button->text());
+        if (auto *group = qobject_cast<QGroupBox *>(w))
+            check(group->title());
+        if (auto *tabs = qobject_cast<QTabBar *>(w))
+            for (int i = 0; i < tabs->count(); ++i)
+                check(tabs->tabText(i));
+        for (const QAction *action : w->actions())
+            check(action->text());
+    }
+    EXPECT_TRUE(lost.isEmpty()) << lost.join(" | ").toStdString();
+    for (const char *text : {"Add Shadow & Rounded Corners", "~/A&B", "R&D", "Shortcuts", "Beautify"})
+        EXPECT_TRUE(shown.contains(text)) << text << " was not seen";
 }
 
 } // namespace
