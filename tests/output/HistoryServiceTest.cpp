@@ -606,3 +606,27 @@ TEST(HistoryService, APipeInPlaceOfAPictureIsKeptAsideWithoutWaitingForIt)
     EXPECT_TRUE(QFile::exists(history.imagePath(QUuid::fromString(kIdC))));
     EXPECT_EQ(manifestIds(), QStringList({kIdC, kIdA}));
 }
+
+// A capture taken while the history is still being read at launch goes in
+// front of the loaded entries, and the manifest keeps both.
+TEST(HistoryService, ACaptureDuringTheLaunchReadKeepsTheLoadedHistory)
+{
+    auto &before = freshHistory();
+    before.addNewest(noisyItem(kIdA, 51));
+    HistoryService::resetShared();
+
+    bool loaded = false;
+    HistoryService::loadShared([&] { loaded = true; });
+    // In the same turn of the event loop: before the loaded items are in.
+    HistoryService::shared().addNewest(noisyItem(kIdB, 52));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 10000));
+    const QList<HistoryItem> items = HistoryService::shared().items();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].id, QUuid::fromString(kIdB));
+    EXPECT_EQ(items[1].id, QUuid::fromString(kIdA));
+
+    HistoryService::shared().waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList({kIdB, kIdA}));
+    HistoryService::resetShared();
+    EXPECT_EQ(HistoryService::shared().items().size(), 2);
+}
