@@ -508,7 +508,7 @@ QStringList manifestIds()
 HistoryItem noisyItem(const QString &id, quint32 seed)
 {
     HistoryItem item = makeItem(id, "2024-05-02T10:00:05Z", CaptureMode::region);
-    item.image = ImageHandle(noise(120, 90, seed));
+    item.image = ImageHandle(noise(240, 180, seed));
     return item;
 }
 
@@ -547,7 +547,7 @@ TEST(HistoryService, PicturesThatFindTheDiskFullAreWrittenOnceThereIsSpace)
     EXPECT_EQ(manifestIds(), QStringList{kIdA});
     const QStringList lines = log.lines();
     for (const QUuid &id : {b.id, c.id}) {
-        const QString line = "[Vorna] history: cannot write " + history.imagePath(id);
+        const QString line = "[Vorna] history: cannot write " + history.imagePath(id) + ": No space left on device";
         EXPECT_EQ(std::count_if(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(line); }), 1);
     }
 
