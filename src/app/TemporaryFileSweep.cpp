@@ -7,24 +7,32 @@
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QSet>
 #include <QThreadPool>
 #include <QtConcurrent>
+#include <atomic>
 
 namespace {
 
+// Never waited for at exit: a folder on a mount that no longer answers must
+// not keep the program from ending. Work still running then stops between
+// folders once the application quits.
+std::atomic<bool> g_quitting{false};
+
 QThreadPool &sweepPool()
 {
-    static QThreadPool pool;
-    static const bool once = [] {
-        pool.setObjectName(QStringLiteral("temporary file sweep"));
-        pool.setMaxThreadCount(1);
-        pool.setThreadPriority(QThread::LowPriority);
-        return true;
+    static QThreadPool *pool = [] {
+        auto *threads = new QThreadPool;
+        threads->setObjectName(QStringLiteral("temporary file sweep"));
+        threads->setMaxThreadCount(1);
+        threads->setThreadPriority(QThread::LowPriority);
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { g_quitting = true; });
+        return threads;
     }();
-    Q_UNUSED(once);
-    return pool;
+    return *pool;
 }
 
 } // namespace
@@ -55,8 +63,11 @@ QFuture<int> TemporaryFileSweep::start(const AppState &state)
             all.append(cloud->toLocalFile());
         const QDateTime cutoff = QDateTime::currentDateTimeUtc().addSecs(-60 * staleAfterMinutes);
         int removed = 0;
-        for (const QString &folder : std::as_const(all))
+        for (const QString &folder : std::as_const(all)) {
+            if (g_quitting)
+                break;
             removed += AtomicFile::removeStaleTemporaries(folder, cutoff);
+        }
         if (removed > 0)
             vlog(QStringLiteral("[Vorna] launch: removed %1 left-over temporary file(s)").arg(removed));
         return removed;

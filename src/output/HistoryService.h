@@ -109,8 +109,9 @@ private:
 
     explicit HistoryService(const QString &storeDir, bool loadNow);
     static HistoryService &create(bool loadNow);
-    // The manifest's items whose PNG headers read; only headers are read.
-    // Any thread.
+    // The manifest's items whose PNG headers read; only headers are read,
+    // and only from regular files (anything else under a picture's name is
+    // kept aside). Any thread.
     QList<HistoryItem> readStore() const;
     // Items read in the background go behind those added meanwhile.
     void adoptLoaded(const QList<HistoryItem> &loaded);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,27 +160,28 @@ bool AtomicFile::copyReplacing(const QString &source, const QString &destination
 
 int AtomicFile::removeStaleTemporaries(const QString &folder, const QDateTime &olderThan)
 {
-    const QByteArray dirPath = QFile::encodeName(folder);
-    const int dir = ::open(dirPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return 0;
-    const QStringList names = QDir(folder).entryList({QStringLiteral(".vorna-*.tmp")},
-                                                     QDir::AllEntries | QDir::Hidden | QDir::System);
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return 0;
+    }
     const qint64 cutoff = olderThan.toSecsSinceEpoch();
     int removed = 0;
-    for (const QString &name : names) {
-        if (!isTemporaryName(name))
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!isTemporaryName(QFile::decodeName(entry->d_name)))
             continue;
-        const QByteArray entry = QFile::encodeName(name);
         struct stat st = {};
         // The entry itself, never what a link points to.
-        if (::fstatat(dir, entry.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_mtime >= cutoff)
             continue;
-        if (::unlinkat(dir, entry.constData(), 0) == 0)
+        if (::unlinkat(fd, entry->d_name, 0) == 0)
             ++removed;
     }
-    ::close(dir);
+    ::closedir(dir); // closes fd too
     return removed;
 }
