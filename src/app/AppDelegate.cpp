@@ -14,6 +14,7 @@
 #include "app/SaveToMenus.h"
 #include "app/ScreenRecordingPermission.h"
 #include "app/StatusItem.h"
+#include "app/TemporaryFileSweep.h"
 #include "app/WindowManager.h"
 #include "capture/CaptureFlashController.h"
 #include "capture/RegionSelectionController.h"
@@ -177,6 +178,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
     });
 
     writeLauncherManifest();
+    TemporaryFileSweep::start(*m_appState);
 
     auto &center = NotificationCenter::instance();
     center.addObserver(NotificationNames::hotKeysChanged, this, [weak](const auto &) {

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,6 +21,7 @@
 #include <QPromise>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTimer>
 #include <QtEndian>
 #include <algorithm>
 #include <cmath>
@@ -34,6 +36,8 @@ quint64 g_generation = 0;
 
 constexpr double kInchesPerMeter = 39.3700787;
 constexpr double kPointsPerInch = 72.0;
+// How long after a failed write the next try comes.
+constexpr int kRetryMs = 15000;
 
 QString idText(const QUuid &id)
 {
@@ -60,11 +64,11 @@ std::optional<QDateTime> parseDate(const QString &text)
 }
 
 // Pixels per point of a PNG file, from its pHYs chunk (72 dpi is one pixel
-// per point). Files without one count as one pixel per point.
-qreal pixelsPerPoint(const QString &path)
+// per point), read from its start. Files without one count as one pixel per
+// point.
+qreal pixelsPerPoint(QFile &f)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.seek(0))
         return 1.0;
     static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
     if (f.read(8) != signature)
@@ -153,6 +157,23 @@ QByteArray historyPng(const QImage &image, const QByteArray &samePixelsPng)
     return bytes;
 }
 
+// What stands under a picture's name but is no file to read (a named pipe,
+// a device, a folder: reading a pipe would wait for a writer that never
+// comes) is kept aside like a damaged picture. A missing picture is left as
+// it is.
+void setPictureAside(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isFile())
+        return;
+    const QString aside = FileOps::asideName(path);
+    if (QFile::rename(path, aside))
+        vlog(QStringLiteral("[Vorna] history: ") + path + QStringLiteral(" is not a regular file; kept it aside as ")
+             + aside);
+    else
+        vlog(QStringLiteral("[Vorna] history: ") + path + QStringLiteral(" is not a regular file; skipped it"));
+}
+
 // When the pixels of an item fail to decode, its entry leaves the history
 // (on the main thread, after the call that asked for them has returned).
 void watchDecoding(ImageHandle image, const QUuid &id)
@@ -182,10 +203,130 @@ void keepForOtherHolders(const ImageHandle &image, const QString &path)
 
 } // namespace
 
+// The queue's view of what is on disk. Pictures whose write failed wait here
+// with their bytes (and their pixels stay in memory) until a later try puts
+// them on disk; the manifest never names them before that.
+struct HistoryService::Disk
+{
+    struct Unwritten
+    {
+        QString path;
+        QByteArray png;
+        ImageHandle image;
+    };
+
+    QString manifestPath;
+    quint64 generation = 0;
+    QHash<QUuid, Unwritten> unwritten;
+    // The records of the latest manifest asked for in this run, if any.
+    std::optional<QList<std::pair<QUuid, QJsonObject>>> records;
+    bool manifestBehind = false; // its last write failed
+    bool manifestFailureLogged = false;
+
+    // Writes a picture; when that fails, keeps it for a later try.
+    void writePicture(const QUuid &id, const QString &path, const QByteArray &png, const ImageHandle &image)
+    {
+        QString error;
+        if (FileOps::writeAtomically(path, png, &error)) {
+            unwritten.remove(id);
+            pictureOnDisk(id, path, image);
+            return;
+        }
+        if (!unwritten.contains(id))
+            vlog(QStringLiteral("[Vorna] history: cannot write ") + error
+                 + QStringLiteral("; the picture stays in memory and is written again later"));
+        unwritten.insert(id, {path, png, image});
+        askForRetry();
+    }
+
+    // Tries the pictures kept from failed writes; true when one went to disk.
+    bool writeUnwritten()
+    {
+        if (unwritten.isEmpty())
+            return false;
+        // The folder may have gone meanwhile, or never have been made.
+        QDir().mkpath(QFileInfo(manifestPath).absolutePath());
+        bool wrote = false;
+        for (auto it = unwritten.begin(); it != unwritten.end();) {
+            if (!FileOps::writeAtomically(it->path, it->png)) {
+                ++it;
+                continue;
+            }
+            vlog(QStringLiteral("[Vorna] history: wrote ") + it->path + QStringLiteral(" on a later try"));
+            pictureOnDisk(it.key(), it->path, it->image);
+            it = unwritten.erase(it);
+            wrote = true;
+        }
+        if (!unwritten.isEmpty())
+            askForRetry();
+        return wrote;
+    }
+
+    // Writes the latest records, less those whose picture is not on disk.
+    void writeManifest()
+    {
+        if (!records)
+            return;
+        QJsonArray array;
+        for (const auto &[id, record] : std::as_const(*records)) {
+            if (!unwritten.contains(id))
+                array.append(record);
+        }
+        QString error;
+        if (FileOps::writeAtomically(manifestPath, encodeRecords(array), &error)) {
+            manifestBehind = false;
+            manifestFailureLogged = false;
+            return;
+        }
+        if (!manifestFailureLogged)
+            vlog(QStringLiteral("[Vorna] history: cannot write ") + error
+                 + QStringLiteral("; the manifest is written again later"));
+        manifestFailureLogged = true;
+        manifestBehind = true;
+        askForRetry();
+    }
+
+    void retry()
+    {
+        if (writeUnwritten() || manifestBehind)
+            writeManifest();
+    }
+
+    // Everything in the folder is going: nothing is left to write again.
+    void forgetAll()
+    {
+        unwritten.clear();
+        records.reset();
+        manifestBehind = false;
+    }
+
+    static void pictureOnDisk(const QUuid &id, const QString &path, ImageHandle image)
+    {
+        // The file holds the pixels now: memory keeps them only as long as
+        // something else (the clipboard, the preview, a save) still does.
+        watchDecoding(image, id);
+        image.releaseToFile(path);
+    }
+
+    void askForRetry() const
+    {
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [generation = generation] {
+                if (g_shared && g_generation == generation)
+                    g_shared->scheduleRetry();
+            },
+            Qt::QueuedConnection);
+    }
+};
+
 HistoryService &HistoryService::create(bool loadNow)
 {
-    g_shared = new HistoryService(AppPaths::appDataDir() + QStringLiteral("/history"), loadNow);
     ++g_generation;
+    g_shared = new HistoryService(defaultStoreDir(), loadNow);
     if (auto *app = QCoreApplication::instance()) {
         // Queued writes finish before the program ends.
         QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
@@ -194,6 +335,11 @@ HistoryService &HistoryService::create(bool loadNow)
         });
     }
     return *g_shared;
+}
+
+QString HistoryService::defaultStoreDir()
+{
+    return AppPaths::appDataDir() + QStringLiteral("/history");
 }
 
 HistoryService &HistoryService::shared()
@@ -231,8 +377,11 @@ void HistoryService::resetShared()
     g_shared = nullptr;
 }
 
-HistoryService::HistoryService(const QString &storeDir, bool loadNow) : m_storeDir(storeDir)
+HistoryService::HistoryService(const QString &storeDir, bool loadNow)
+    : m_storeDir(storeDir), m_disk(std::make_shared<Disk>())
 {
+    m_disk->manifestPath = manifestPath();
+    m_disk->generation = g_generation;
     m_io.setMaxThreadCount(1);
     m_io.setThreadPriority(QThread::LowPriority);
     if (loadNow) {
@@ -245,7 +394,7 @@ HistoryService::HistoryService(const QString &storeDir, bool loadNow) : m_storeD
 
 HistoryService::~HistoryService()
 {
-    m_io.waitForDone();
+    waitForPendingWrites();
 }
 
 QString HistoryService::manifestPath() const
@@ -265,7 +414,26 @@ void HistoryService::enqueue(std::function<void()> job)
 
 void HistoryService::waitForPendingWrites()
 {
+    retryFailedWrites();
     m_io.waitForDone();
+}
+
+void HistoryService::retryFailedWrites()
+{
+    enqueue([disk = m_disk] { disk->retry(); });
+}
+
+void HistoryService::scheduleRetry()
+{
+    if (m_retryScheduled)
+        return;
+    m_retryScheduled = true;
+    QTimer::singleShot(kRetryMs, QCoreApplication::instance(), [generation = g_generation] {
+        if (!g_shared || g_generation != generation)
+            return;
+        g_shared->m_retryScheduled = false;
+        g_shared->retryFailedWrites();
+    });
 }
 
 void HistoryService::setManifestAside(bool keepOriginal, const QString &why) const
@@ -320,13 +488,18 @@ QList<HistoryItem> HistoryService::readStore() const
             continue;
         // Only the header is read here; the pixels wait until first use.
         const QString png = imagePath(record->id);
-        QImageReader reader(png);
+        QFile file;
+        if (!FileOps::openRegularFile(png, file)) {
+            setPictureAside(png);
+            continue;
+        }
+        QImageReader reader(&file);
         const QSize size = reader.canRead() ? reader.size() : QSize();
         if (!size.isValid() || size.isEmpty())
             continue;
         HistoryItem item;
         item.id = record->id;
-        item.image = ImageHandle::fromFile(png, pixelsPerPoint(png), size);
+        item.image = ImageHandle::fromFile(png, pixelsPerPoint(file), size);
         watchDecoding(item.image, item.id);
         item.date = record->date;
         item.mode = *mode;
@@ -365,7 +538,7 @@ QFuture<QByteArray> HistoryService::saveImage(const HistoryItem &item, const QFu
         return encoded;
     }
     const QUuid id = item.id;
-    enqueue([path, image, id, userFile = firstFile, png]() mutable {
+    enqueue([disk = m_disk, path, image, id, userFile = firstFile, png]() mutable {
         const auto done = qScopeGuard([&png] { png->finish(); });
         // The future comes from a promise, not a pool task, so waiting for
         // it never runs the user's save on this low-priority thread.
@@ -380,25 +553,20 @@ QFuture<QByteArray> HistoryService::saveImage(const HistoryItem &item, const QFu
         if (pixels.isNull())
             return;
         const QByteArray bytes = historyPng(pixels, samePixelsPng);
+        pixels = QImage();
         if (bytes.isEmpty())
             return; // the pixels stay in memory
         // Handed out before the write: nobody they go to waits for the disk.
         png->addResult(bytes);
         png->finish();
-        if (!FileOps::writeAtomically(path, bytes))
-            return;
-        // The file holds them now: memory keeps them only as long as
-        // something else (the clipboard, the preview, a save) still does.
-        pixels = QImage();
-        watchDecoding(image, id);
-        image.releaseToFile(path);
+        disk->writePicture(id, path, bytes, image);
     });
     return encoded;
 }
 
 void HistoryService::persist()
 {
-    QJsonArray records;
+    QList<std::pair<QUuid, QJsonObject>> records;
     for (const HistoryItem &item : std::as_const(m_items)) {
         QJsonObject r;
         r.insert(QStringLiteral("id"), idText(item.id));
@@ -406,16 +574,21 @@ void HistoryService::persist()
         r.insert(QStringLiteral("mode"), CaptureModes::rawValue(item.mode));
         if (item.filePath)
             r.insert(QStringLiteral("filePath"), *item.filePath);
-        records.append(r);
+        records.append({item.id, r});
     }
-    const QString path = manifestPath();
-    enqueue([records, path] { FileOps::writeAtomically(path, encodeRecords(records)); });
+    enqueue([disk = m_disk, records] {
+        disk->records = records;
+        // Space may be back for pictures that could not be written before.
+        disk->writeUnwritten();
+        disk->writeManifest();
+    });
 }
 
 void HistoryService::deleteImageFile(const QUuid &id, const ImageHandle &image)
 {
     const QString path = imagePath(id);
-    enqueue([path, image]() mutable {
+    enqueue([disk = m_disk, id, path, image]() mutable {
+        disk->unwritten.remove(id);
         keepForOtherHolders(image, path);
         QFile::remove(path);
     });
@@ -428,7 +601,8 @@ void HistoryService::clear()
         images.append({imagePath(item.id), item.image});
     m_items.clear();
     const QString dir = m_storeDir;
-    enqueue([dir, images]() mutable {
+    enqueue([disk = m_disk, dir, images]() mutable {
+        disk->forgetAll();
         for (auto &[path, image] : images)
             keepForOtherHolders(image, path);
         images.clear();

@@ -9,6 +9,7 @@
 #include <QThreadPool>
 #include <QUuid>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The capture history on disk: a folder "history" in the program's data
@@ -20,6 +21,12 @@
 // queue the image and manifest writes, then hand the list to AppState.
 // Writes and deletions run in the background, one at a time, in the order
 // they were queued; nothing is reported back.
+//
+// A picture that cannot be written (a full disk) keeps its pixels in memory
+// and is written again later: a while after the failure, with the next
+// manifest write and before the queue is waited for (at quit). Until it is on
+// disk, the manifest leaves its record out; once it is, the manifest is
+// written again with it.
 //
 // Images of loaded items stay on disk until they are first drawn; an image
 // written to its PNG leaves memory and is decoded again when next needed.
@@ -46,6 +53,8 @@ public:
     void setItems(const QList<HistoryItem> &items) { m_items = items; }
 
     QString storeDir() const { return m_storeDir; }
+    // The folder the shared instance takes when it is created now.
+    static QString defaultStoreDir();
     QString manifestPath() const;
     // The PNG file of an item: storeDir + "/" + the upper-case id + ".png".
     QString imagePath(const QUuid &id) const;
@@ -87,7 +96,8 @@ public:
     // an item's pixels first fail to decode.
     void dropUndecodable(const QUuid &id);
 
-    // Blocks until every queued write has run (used at quit and by tests).
+    // Tries the writes that failed once more, then blocks until every queued
+    // write has run (used at quit and by tests).
     void waitForPendingWrites();
 
     // Drops the shared instance after its pending writes, so the next
@@ -95,10 +105,13 @@ public:
     static void resetShared();
 
 private:
+    struct Disk;
+
     explicit HistoryService(const QString &storeDir, bool loadNow);
     static HistoryService &create(bool loadNow);
-    // The manifest's items whose PNG headers read; only headers are read.
-    // Any thread.
+    // The manifest's items whose PNG headers read; only headers are read,
+    // and only from regular files (anything else under a picture's name is
+    // kept aside). Any thread.
     QList<HistoryItem> readStore() const;
     // Items read in the background go behind those added meanwhile.
     void adoptLoaded(const QList<HistoryItem> &loaded);
@@ -107,8 +120,15 @@ private:
     HistoryService &operator=(const HistoryService &) = delete;
     void enqueue(std::function<void()> job);
     void setManifestAside(bool keepOriginal, const QString &why) const;
+    // Queues another try of the writes that failed.
+    void retryFailedWrites();
+    // Arms the timer of the next retry (main thread).
+    void scheduleRetry();
 
     QList<HistoryItem> m_items;
     QString m_storeDir;
+    // Touched only by the queue's jobs.
+    std::shared_ptr<Disk> m_disk;
+    bool m_retryScheduled = false;
     QThreadPool m_io;
 };

@@ -4,17 +4,32 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kMaxAttempts = 10000;
+
+// ".vorna-" + 16 lower-case hexadecimal digits + ".tmp".
+QString temporaryName(quint64 random)
+{
+    return QStringLiteral(".vorna-%1.tmp").arg(random, 16, 16, QLatin1Char('0'));
+}
+
+bool isTemporaryName(const QString &name)
+{
+    static const QRegularExpression form(QStringLiteral("^\\.vorna-[0-9a-f]{16}\\.tmp$"));
+    return form.match(name).hasMatch();
+}
 
 QString systemError(int error)
 {
@@ -26,8 +41,7 @@ QString systemError(int error)
 int createTemporary(const QString &folder, QByteArray *path)
 {
     for (int i = 0; i < 100; ++i) {
-        const QString name = QStringLiteral(".vorna-%1.tmp").arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                                                 QLatin1Char('0'));
+        const QString name = temporaryName(QRandomGenerator::global()->generate64());
         *path = QFile::encodeName(QDir(folder).filePath(name));
         const int fd = ::open(path->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
@@ -142,4 +156,32 @@ bool AtomicFile::copyReplacing(const QString &source, const QString &destination
         return false;
     }
     return true;
+}
+
+int AtomicFile::removeStaleTemporaries(const QString &folder, const QDateTime &olderThan)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return 0;
+    }
+    const qint64 cutoff = olderThan.toSecsSinceEpoch();
+    int removed = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!isTemporaryName(QFile::decodeName(entry->d_name)))
+            continue;
+        struct stat st = {};
+        // The entry itself, never what a link points to.
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_mtime >= cutoff)
+            continue;
+        if (::unlinkat(fd, entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir); // closes fd too
+    return removed;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <functional>
 
@@ -22,4 +23,11 @@ public:
     // there only once the copy is complete; if anything fails, the old
     // destination stays as it was and no temporary file is left behind.
     static bool copyReplacing(const QString &source, const QString &destination, QString *errorText);
+
+    // Removes from folder (not from its subfolders) the temporary files that
+    // writeNew leaves when the program ends in the middle of a write: the
+    // current user's regular files under a name writeNew makes, last changed
+    // before olderThan. Anything else (other names, links, folders, newer
+    // files) stays. Returns how many went.
+    static int removeStaleTemporaries(const QString &folder, const QDateTime &olderThan);
 };

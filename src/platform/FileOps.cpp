@@ -41,9 +41,14 @@ bool FileOps::writeAtomically(const QString &path, const QByteArray &bytes, QStr
     }
     // A write cut short (a full disk) only shows in flush(); commit() alone
     // would put the truncated file in place.
+    errno = 0;
     if (file.write(bytes) != bytes.size() || !file.flush()) {
+        // Qt gives no reason for a write that stopped part way; the system
+        // does (a full disk, a quota).
+        const int cause = errno;
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("%1: %2").arg(
+                path, cause != 0 ? QString::fromLocal8Bit(std::strerror(cause)) : file.errorString());
         file.cancelWriting();
         return false;
     }

@@ -3,12 +3,14 @@
 #include "app/WindowManager.h"
 #include "model/AppState.h"
 #include "model/SettingsPersistence.h"
+#include "platform/AppPaths.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
 #include "settings/SettingsView.h"
 #include "support/FakeGlobalHotKeys.h"
 #include "support/TestHome.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -133,4 +135,30 @@ TEST_F(LaunchTest, SettingsTabArgumentsSetTheOneShotKeyAndPrefixesDoNothing)
         EXPECT_EQ(qobject_cast<SettingsView *>(settings->rootView())->selectedTab(), "about");
         EXPECT_FALSE(UserDefaults::standard().contains("vorna.uiTests.preselectedSettingsTab"));
     }
+}
+
+// A launch removes the temporary files that an earlier run, ended in the
+// middle of a write, left in each folder the program writes into, and
+// nothing from a folder it does not.
+TEST_F(LaunchTest, RemovesTheTemporaryFilesAnInterruptedRunLeftInItsFolders)
+{
+    const QString home = TestHome::path();
+    const QStringList folders = {home + "/Shots",     home + "/Saved",           home + "/Nextcloud/Vorna",
+                                 AppPaths::appDataDir() + "/history", AppPaths::appDataDir(),
+                                 AppPaths::appConfigDir()};
+    const QString name = "/.vorna-00000000000000ff.tmp";
+    const QDateTime hourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600);
+    for (const QString &folder : folders + QStringList{home}) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile file(folder + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.setFileTime(hourAgo, QFileDevice::FileModificationTime));
+    }
+    AppDelegate delegate;
+    delegate.appState().setSaveDirectory(home + "/Shots");
+    delegate.appState().setSavedPaths({home + "/Shots", "~/Saved"});
+    launch(delegate, {});
+    for (const QString &folder : folders)
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(folder + name); }, 10000)) << folder.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(home + name));
 }

@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
+#include "support/SmallDisk.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -13,9 +14,16 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPainter>
 #include <QPromise>
+#include <QScopeGuard>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -483,4 +491,142 @@ TEST(HistoryService, EntryWhoseImageFailsToDecodeIsDropped)
     HistoryService::resetShared();
     ASSERT_EQ(HistoryService::shared().items().size(), 1);
     EXPECT_EQ(HistoryService::shared().items().first().id, a.id);
+}
+
+namespace {
+
+// The ids the manifest on disk lists, in its order.
+QStringList manifestIds()
+{
+    QStringList ids;
+    const QJsonArray records = QJsonDocument::fromJson(readAll(historyDir() + "/manifest.json")).array();
+    for (const QJsonValue &record : records)
+        ids.append(record.toObject().value("id").toString());
+    return ids;
+}
+
+HistoryItem noisyItem(const QString &id, quint32 seed)
+{
+    HistoryItem item = makeItem(id, "2024-05-02T10:00:05Z", CaptureMode::region);
+    item.image = ImageHandle(noise(240, 180, seed));
+    return item;
+}
+
+} // namespace
+
+// With the data disk (nearly) full, the pictures of new captures cannot be
+// written: they stay in memory and out of the manifest, each failure logged
+// once.
+// Once there is space again they are written, the manifest names them, and
+// a relaunch has every capture.
+TEST(HistoryService, PicturesThatFindTheDiskFullAreWrittenOnceThereIsSpace)
+{
+    HistoryService::resetShared();
+    SmallDisk disk(AppPaths::appDataDir(), 1 << 20);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here";
+    auto &history = HistoryService::shared();
+    const HistoryItem a = noisyItem(kIdA, 31);
+    history.addNewest(a);
+    history.waitForPendingWrites();
+    ASSERT_TRUE(QFile::exists(history.imagePath(a.id)));
+
+    // Room for a manifest, not for a picture.
+    ASSERT_TRUE(disk.fill(8 * 1024));
+    LogCapture log;
+    const HistoryItem b = noisyItem(kIdB, 32);
+    const HistoryItem c = noisyItem(kIdC, 33);
+    const QImage bPixels = b.image.image(), cPixels = c.image.image();
+    history.addNewest(b);
+    history.addNewest(c);
+    history.waitForPendingWrites();
+    history.waitForPendingWrites(); // another try, still without space
+    EXPECT_FALSE(QFile::exists(history.imagePath(b.id)));
+    EXPECT_TRUE(b.image.isDecoded());
+    // The manifest lists only what has a picture on disk.
+    EXPECT_EQ(manifestIds(), QStringList{kIdA});
+    const QStringList lines = log.lines();
+    for (const QUuid &id : {b.id, c.id}) {
+        const QString line = "[Vorna] history: cannot write " + history.imagePath(id) + ": No space left on device";
+        EXPECT_EQ(std::count_if(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(line); }), 1);
+    }
+
+    disk.free();
+    const HistoryItem d = noisyItem("6F1C2B3A-0000-4000-8000-00000000000D", 34);
+    history.addNewest(d);
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList({"6F1C2B3A-0000-4000-8000-00000000000D", kIdC, kIdB, kIdA}));
+    EXPECT_FALSE(b.image.isDecoded()); // on disk now: memory let go
+
+    HistoryService::resetShared();
+    const QList<HistoryItem> back = HistoryService::shared().items();
+    ASSERT_EQ(back.size(), 4);
+    EXPECT_EQ(back[1].id, c.id);
+    EXPECT_EQ(back[2].id, b.id);
+    EXPECT_TRUE(samePixels(back[1].image.image(), cPixels));
+    EXPECT_TRUE(samePixels(back[2].image.image(), bPixels));
+}
+
+// A named pipe where a picture should be: reading the history at launch
+// neither waits for a writer nor loads it; it is kept aside, and the
+// history's writes go on.
+TEST(HistoryService, APipeInPlaceOfAPictureIsKeptAsideWithoutWaitingForIt)
+{
+    auto &before = freshHistory();
+    before.addNewest(noisyItem(kIdB, 41));
+    before.addNewest(noisyItem(kIdA, 42));
+    HistoryService::resetShared();
+    const QString pipe = historyDir() + "/" + kIdB + ".png";
+    ASSERT_TRUE(QFile::remove(pipe));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    // Should a reader hang in the pipe's open, it gets an empty pipe at the end.
+    const auto release = qScopeGuard([&] {
+        const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    });
+
+    LogCapture log;
+    bool loaded = false;
+    HistoryService::loadShared([&] { loaded = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 10000));
+    auto &history = HistoryService::shared();
+    ASSERT_EQ(history.items().size(), 1);
+    EXPECT_EQ(history.items().first().id, QUuid::fromString(kIdA));
+    EXPECT_FALSE(QFileInfo::exists(pipe));
+    const QStringList aside = QDir(historyDir()).entryList({kIdB + ".png.unreadable-*"}, QDir::System);
+    ASSERT_EQ(aside.size(), 1);
+    struct stat st = {};
+    ASSERT_EQ(::lstat(QFile::encodeName(historyDir() + "/" + aside.first()).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(log.contains(pipe + " is not a regular file; kept it aside as "));
+
+    history.addNewest(noisyItem(kIdC, 43));
+    history.waitForPendingWrites();
+    EXPECT_TRUE(QFile::exists(history.imagePath(QUuid::fromString(kIdC))));
+    EXPECT_EQ(manifestIds(), QStringList({kIdC, kIdA}));
+}
+
+// A capture taken while the history is still being read at launch goes in
+// front of the loaded entries, and the manifest keeps both.
+TEST(HistoryService, ACaptureDuringTheLaunchReadKeepsTheLoadedHistory)
+{
+    auto &before = freshHistory();
+    before.addNewest(noisyItem(kIdA, 51));
+    HistoryService::resetShared();
+
+    bool loaded = false;
+    HistoryService::loadShared([&] { loaded = true; });
+    // In the same turn of the event loop: before the loaded items are in.
+    HistoryService::shared().addNewest(noisyItem(kIdB, 52));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 10000));
+    const QList<HistoryItem> items = HistoryService::shared().items();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].id, QUuid::fromString(kIdB));
+    EXPECT_EQ(items[1].id, QUuid::fromString(kIdA));
+
+    HistoryService::shared().waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList({kIdB, kIdA}));
+    HistoryService::resetShared();
+    EXPECT_EQ(HistoryService::shared().items().size(), 2);
 }

@@ -1,9 +1,8 @@
 #include "support/PipedImage.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include "support/UiThreadProbe.h"
+
 #include <QFile>
-#include <QMetaObject>
 #include <QThread>
 
 #include <cerrno>
@@ -12,22 +11,6 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-// Whether the UI thread runs a queued call within the time given.
-bool uiThreadAnswers(int ms)
-{
-    auto answered = std::make_shared<std::atomic<bool>>(false);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [answered] { answered->store(true); }, Qt::QueuedConnection);
-    const QDeadlineTimer deadline(ms);
-    while (!answered->load() && !deadline.hasExpired())
-        QThread::msleep(1);
-    return answered->load();
-}
-
-} // namespace
 
 PipedImage::PipedImage(const QString &path, const QByteArray &bytes) : m_path(path), m_bytes(bytes)
 {

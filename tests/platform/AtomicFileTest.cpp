@@ -1,0 +1,81 @@
+#include "platform/AtomicFile.h"
+
+#include "support/TestHome.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Sets when the entry itself (a link, not what it points to) last changed.
+bool setChanged(const QString &path, const QDateTime &when)
+{
+    const timespec times[2] = {{when.toSecsSinceEpoch(), 0}, {when.toSecsSinceEpoch(), 0}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool writeFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write("left over") == 9;
+}
+
+} // namespace
+
+// What a run ended in the middle of a write left in a folder goes; a write
+// going on now, and everything else in the folder, stays.
+TEST(AtomicFile, RemovesOnlyItsOwnTemporaryFilesThatHaveStoodForAWhile)
+{
+    const QString folder = TestHome::path() + "/Shots";
+    ASSERT_TRUE(QDir().mkpath(folder + "/inner"));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime hourAgo = now.addSecs(-3600);
+    const QString stale = ".vorna-0123456789abcdef.tmp";
+    const QStringList keptFiles = {
+        ".vorna-fedcba9876543210.tmp",     // a write going on now
+        ".vorna-0123456789ABCDEF.tmp",     // not a name it makes
+        ".vorna-0123456789abcde.tmp",      // 15 digits
+        ".vorna-0123456789abcdef.tmp.png", // a longer name
+        "x.vorna-0123456789abcdef.tmp",
+        "Vorna_2024-05-01_10-00-00.png",
+        "inner/.vorna-1111111111111111.tmp", // in a subfolder
+        "target.png",
+    };
+    ASSERT_TRUE(writeFile(folder + "/" + stale));
+    ASSERT_TRUE(setChanged(folder + "/" + stale, hourAgo));
+    for (const QString &name : keptFiles) {
+        ASSERT_TRUE(writeFile(folder + "/" + name)) << name.toStdString();
+        if (name != keptFiles.first())
+            ASSERT_TRUE(setChanged(folder + "/" + name, hourAgo));
+    }
+    // Things of the right name that are no regular file of its own.
+    const QString link = folder + "/.vorna-2222222222222222.tmp";
+    const QString pipe = folder + "/.vorna-3333333333333333.tmp";
+    const QString dir = folder + "/.vorna-4444444444444444.tmp";
+    const QString foreign = folder + "/.vorna-5555555555555555.tmp";
+    ASSERT_TRUE(QFile::link(folder + "/target.png", link));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkdir(dir));
+    ASSERT_TRUE(writeFile(foreign));
+    const bool otherOwner = ::chown(QFile::encodeName(foreign).constData(), ::geteuid() + 4242, ::getegid()) == 0;
+    for (const QString &path : {link, pipe, dir, foreign})
+        ASSERT_TRUE(setChanged(path, hourAgo));
+
+    EXPECT_EQ(AtomicFile::removeStaleTemporaries(folder, now.addSecs(-600)), otherOwner ? 1 : 2);
+    EXPECT_FALSE(QFileInfo::exists(folder + "/" + stale));
+    for (const QString &name : keptFiles)
+        EXPECT_TRUE(QFileInfo::exists(folder + "/" + name)) << name.toStdString();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(pipe));
+    EXPECT_TRUE(QFileInfo(dir).isDir());
+    EXPECT_EQ(QFileInfo::exists(foreign), otherOwner);
+
+    // A folder that is not there is no error.
+    EXPECT_EQ(AtomicFile::removeStaleTemporaries(folder + "/missing", now), 0);
+}
