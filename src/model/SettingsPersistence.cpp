@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "platform/WriteRetry.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -150,7 +151,7 @@ QString SettingsPersistence::defaultFilePath()
 }
 
 SettingsPersistence::SettingsPersistence(const QString &filePath, QObject *parent)
-    : QObject(parent), m_fileURL(filePath)
+    : QObject(parent), m_fileURL(filePath), m_retry(new WriteRetry([this] { writeSettingsFile(); }, this))
 {
     QDir().mkpath(QFileInfo(m_fileURL).absolutePath());
 }
@@ -230,6 +231,7 @@ void SettingsPersistence::stop()
     disconnect(m_observer);
     if (m_writeWorkItem)
         m_writeWorkItem->stop();
+    m_retry->reset();
 }
 
 void SettingsPersistence::restoreFromFile()
@@ -308,7 +310,16 @@ bool SettingsPersistence::writeSettingsFile(QByteArray *document)
         *document = bytes;
     // The data folder may have been removed while the program runs.
     QDir().mkpath(QFileInfo(m_fileURL).absolutePath());
-    return FileOps::writeAtomically(m_fileURL, bytes);
+    QString error;
+    if (!FileOps::writeAtomically(m_fileURL, bytes, &error)) {
+        // A full disk: the file is written again shortly, from the
+        // preferences as they are then.
+        m_retry->failed(QStringLiteral("[Vorna] settings: cannot write ") + error
+                        + QStringLiteral("; trying again shortly"));
+        return false;
+    }
+    m_retry->reset();
+    return true;
 }
 
 std::optional<int> SettingsPersistence::importSettings(const QByteArray &bytes)

@@ -11,10 +11,12 @@
 #include <optional>
 
 class QTimer;
+class WriteRetry;
 
 // Keeps a readable copy of the user's preferences in settings.json in the
 // program's data folder. After start(), every change to the preference
-// store rewrites the file half a second after the last change; at start,
+// store rewrites the file half a second after the last change (a write that
+// failed is made again a few seconds later); at start,
 // any mirrored preference missing from the store is filled in from the
 // file. The same document is the export and import format:
 //
@@ -40,14 +42,16 @@ public:
 
     // Restores from the file, then watches the preference store.
     void start();
-    // Stops watching and drops a pending rewrite (tests, between cases).
+    // Stops watching and drops a pending rewrite or retry (tests, between
+    // cases).
     void stop();
     // Fills keys missing from the store from the file; existing values win.
     void restoreFromFile();
     // Rewrites the file half a second from now, once for a burst of changes.
     void scheduleWrite();
     // Writes the file now from the current preferences. False when the
-    // file could not be written (the previous file then stays as it was).
+    // file could not be written (the previous file then stays as it was,
+    // and the write is tried again shortly).
     // The document written (or meant to be) is put in *document if given.
     bool writeSettingsFile(QByteArray *document = nullptr);
     // The document of the current preferences, as the file holds it.
@@ -75,4 +79,5 @@ private:
     QString m_fileURL;
     QMetaObject::Connection m_observer;
     QTimer *m_writeWorkItem = nullptr;
+    WriteRetry *m_retry;
 };

@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
+#include "platform/WriteRetry.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QThread>
 #include <memory>
 
@@ -214,7 +214,7 @@ QString UserDefaults::defaultFilePath()
 }
 
 UserDefaults::UserDefaults(const QString &filePath, QObject *parent)
-    : QObject(parent), m_path(filePath)
+    : QObject(parent), m_path(filePath), m_retry(new WriteRetry([this] { flush(); }, this))
 {
     load();
 }
@@ -509,22 +509,15 @@ bool UserDefaults::flush()
     root["version"] = 1;
     root["values"] = values;
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile f(m_path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        vlog("[Vorna] defaults: cannot write " + m_path + ": " + f.errorString());
-        QMutexLocker lock(&m_mutex);
-        m_dirty = true;
+    QString error;
+    if (!FileOps::writeAtomically(m_path, QJsonDocument(root).toJson(QJsonDocument::Indented), &error)) {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_dirty = true;
+        }
+        m_retry->failed("[Vorna] defaults: cannot write " + error + "; trying again shortly");
         return false;
     }
-    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    // A write cut short (a full disk) only shows in flush(); commit() alone
-    // would put the truncated file in place.
-    if (f.write(bytes) != bytes.size() || !f.flush() || !f.commit()) {
-        f.cancelWriting();
-        vlog("[Vorna] defaults: cannot write " + m_path + ": " + f.errorString());
-        QMutexLocker lock(&m_mutex);
-        m_dirty = true;
-        return false;
-    }
+    m_retry->reset();
     return true;
 }

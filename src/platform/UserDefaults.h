@@ -9,14 +9,18 @@
 #include <QVariantMap>
 #include <optional>
 
+class WriteRetry;
+
 // The program's preference store: typed values under text keys, readers that
 // convert the way a preferences database conventionally does, a changed()
 // signal on every write, and one JSON file that keeps each value's type.
 //
 // Values are bool, 64-bit integer, double, text, bytes, list, map or date.
 // The file is $XDG_CONFIG_HOME/Vorna/defaults.json, written atomically a
-// moment after the last change and at quit. A file that cannot be read is
-// kept aside under another name, never overwritten.
+// moment after the last change and at quit; a write that failed (a full
+// disk) is tried again a few seconds later, and less often while it keeps
+// failing. A file that cannot be read is kept aside under another name,
+// never overwritten.
 class UserDefaults : public QObject
 {
     Q_OBJECT
@@ -63,7 +67,8 @@ public:
     // Every key and value.
     QVariantMap dictionaryRepresentation() const;
 
-    // Writes pending changes now. Returns false when the file could not be written.
+    // Writes pending changes now. Returns false when the file could not be
+    // written; the changes stay pending and are tried again shortly.
     bool flush();
 
     // Whether a value can be stored (bool, integer, double, text, bytes,
@@ -84,4 +89,5 @@ private:
     QVariantMap m_values;
     bool m_dirty = false;
     QTimer *m_saveTimer = nullptr;
+    WriteRetry *m_retry;
 };

@@ -212,6 +212,44 @@ TEST(ScrollOverlap, FramesThatDifferNeverOverlapWhole)
     EXPECT_EQ(ScrollCaptureService::findScrollOverlap(previous, previous.copy()), 400);
 }
 
+// A page that repeats itself every 200 rows: after a notch of 100 rows the
+// frames overlap exactly by 100 and by 300 rows. The smaller overlap is
+// taken; the larger one would drop 200 rows of the page if it was wrong.
+TEST(ScrollOverlap, OfTwoEquallyGoodOverlapsTakesTheSmaller)
+{
+    const QImage tile = makePage(400, 200, 40);
+    QImage page(400, 600, QImage::Format_RGB32);
+    QPainter p(&page);
+    for (int top = 0; top < page.height(); top += tile.height())
+        p.drawImage(0, top, tile);
+    p.end();
+    EXPECT_EQ(ScrollCaptureService::findScrollOverlap(frameAt(page, 0, 400), frameAt(page, 100, 400)), 100);
+}
+
+// Rows that stay put over more than half of the frame are not taken for a
+// sticky band. Here the top of the page repeats after exactly one notch, so
+// its first 210 rows look the same in both frames; laid once as a header,
+// they would leave the notch longer than the rows below them and drop ten
+// rows of the page.
+TEST(ScrollStitch, RowsStayingPutOverMoreThanHalfTheFrameAreNoBand)
+{
+    const int width = 320, height = 400, notch = 200;
+    const QImage tile = makePage(width, notch, 41);
+    const QImage rest = makePage(width, 400, 42);
+    QImage page(width, 800, QImage::Format_RGB32);
+    QPainter p(&page);
+    p.drawImage(0, 0, tile);
+    p.drawImage(0, notch, tile);
+    p.drawImage(0, 2 * notch, tile, 0, 0, width, 10);
+    p.drawImage(0, 2 * notch + 10, rest);
+    p.end();
+    const std::optional<QImage> stitched
+        = ScrollCaptureService::stitchScrollFrames({frameAt(page, 0, height), frameAt(page, notch, height)});
+    ASSERT_TRUE(stitched.has_value());
+    EXPECT_EQ(stitched->height(), notch + height);
+    EXPECT_TRUE(sameRows(*stitched, frameAt(page, 0, notch + height)));
+}
+
 // A sticky header and footer stay put while the page scrolls between them:
 // each is laid on the canvas once, the page between them row for row.
 TEST(ScrollStitch, LaysStaticHeaderAndFooterOnce)

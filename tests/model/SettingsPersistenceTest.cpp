@@ -4,8 +4,10 @@
 
 #include "model/NotificationNames.h"
 #include "platform/AppPaths.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "support/SmallTmpfs.h"
 #include "support/TestHome.h"
 
 #include <QDir>
@@ -157,7 +159,7 @@ TEST(SettingsPersistence, BurstOfChangesIsWrittenOnceHalfASecondLater)
     d.setString("updates.skippedVersion", "1.0"); // any change reschedules
     QTest::qWait(250);
     EXPECT_FALSE(QFileInfo::exists(mirror.fileURL())) << "written before the burst settled";
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mirror.fileURL()), 1000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(mirror.fileURL()); }, 1000));
     const QByteArray doc = readFile(mirror.fileURL());
     EXPECT_TRUE(doc.contains("\"countdownSeconds\" : 3"));
     EXPECT_TRUE(doc.contains("\"showCaptureFlash\" : true"));
@@ -236,6 +238,38 @@ TEST(SettingsPersistence, WriteFailureKeepsThePreviousFile)
     UserDefaults::standard().setBool("playSound", true);
     EXPECT_FALSE(mirror.writeSettingsFile());
     EXPECT_EQ(readFile(folder), "not a folder");
+}
+
+// A change made while the disk is full reaches both files once there is
+// room again, within seconds, with no further change and without quitting:
+// a crash meanwhile would otherwise lose it.
+TEST(SettingsPersistence, WritesThatFailedOnAFullDiskAreMadeOnceThereIsRoom)
+{
+    SmallTmpfs config(AppPaths::configHome());
+    SmallTmpfs data(AppPaths::dataHome());
+    if (!config.mounted() || !data.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << config.error().toStdString() << data.error().toStdString();
+    SettingsPersistence &mirror = SettingsPersistence::shared();
+    mirror.start();
+    ASSERT_TRUE(config.fill());
+    ASSERT_TRUE(data.fill());
+
+    LogCapture log;
+    UserDefaults::standard().setInteger("countdownSeconds", 7);
+    // Both writes a change brings have been made, and failed.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return log.contains("[Vorna] defaults: cannot write ") && log.contains("[Vorna] settings: cannot write "); },
+        5000));
+    ASSERT_FALSE(QFileInfo::exists(UserDefaults::defaultFilePath()));
+    ASSERT_FALSE(QFileInfo::exists(mirror.fileURL()));
+
+    config.freeSpace();
+    data.freeSpace();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QFileInfo::exists(UserDefaults::defaultFilePath()) && QFileInfo::exists(mirror.fileURL()); },
+        15000));
+    EXPECT_EQ(UserDefaults(UserDefaults::defaultFilePath()).integerForKey("countdownSeconds"), 7);
+    EXPECT_TRUE(readFile(mirror.fileURL()).contains("\"countdownSeconds\" : 7"));
 }
 
 } // namespace

@@ -73,12 +73,14 @@ TEST(UserDefaults, ReadersConvertLikeAPreferencesDatabase)
 
     d.setString("yes", "YES");
     d.setString("num", "42abc");
+    d.setString("plus", " +5 ");
     d.setString("pi", "3.5");
     d.setInteger("seven", 7);
     d.setDouble("half", 2.75);
     d.setBool("t", true);
     EXPECT_TRUE(d.boolForKey("yes"));
     EXPECT_EQ(d.integerForKey("num"), 42);
+    EXPECT_EQ(d.integerForKey("plus"), 5);
     EXPECT_DOUBLE_EQ(d.doubleForKey("pi"), 3.5);
     EXPECT_EQ(d.stringForKey("seven"), QString("7"));
     EXPECT_EQ(d.integerForKey("half"), 2);
@@ -116,22 +118,27 @@ TEST(UserDefaults, WritesAreCoalescedAndReachTheFileWithoutAnExplicitFlush)
 
 TEST(UserDefaults, AFileThatIsNotJsonIsSetAsideAndNeverOverwritten)
 {
-    const QByteArray garbage = "{\"version\":1,\"values\":{\"a\":"; // truncated
-    writeFile(storePath(), garbage);
-    LogCapture log;
-    {
-        UserDefaults d(storePath());
-        EXPECT_FALSE(d.contains("a"));
-        d.setBool("fresh", true);
-        ASSERT_TRUE(d.flush());
+    const QByteArray truncated = "{\"version\":1,\"values\":{\"a\":";
+    // Valid JSON, but not a preferences file: nothing in it can be read.
+    const QByteArray valuesNotAMap = R"({"version":1,"values":[{"type":"bool","value":true}]})";
+    for (const QByteArray &garbage : {truncated, valuesNotAMap}) {
+        TestHome::reset();
+        writeFile(storePath(), garbage);
+        LogCapture log;
+        {
+            UserDefaults d(storePath());
+            EXPECT_FALSE(d.contains("a"));
+            d.setBool("fresh", true);
+            ASSERT_TRUE(d.flush());
+        }
+        const QStringList aside = asideFiles();
+        ASSERT_EQ(aside.size(), 1) << garbage.toStdString();
+        QFile kept(TestHome::path() + "/config/Vorna/" + aside.first());
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), garbage);
+        EXPECT_TRUE(log.contains("[Vorna] defaults: the preferences file is not readable JSON"));
+        EXPECT_TRUE(UserDefaults(storePath()).boolForKey("fresh"));
     }
-    const QStringList aside = asideFiles();
-    ASSERT_EQ(aside.size(), 1);
-    QFile kept(TestHome::path() + "/config/Vorna/" + aside.first());
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), garbage);
-    EXPECT_TRUE(log.contains("[Vorna] defaults: the preferences file is not readable JSON"));
-    EXPECT_TRUE(UserDefaults(storePath()).boolForKey("fresh"));
 }
 
 TEST(UserDefaults, AValueOfTheWrongTypeIsSkippedTheRestIsKeptAndTheOriginalCopiedAside)
@@ -140,13 +147,37 @@ TEST(UserDefaults, AValueOfTheWrongTypeIsSkippedTheRestIsKeptAndTheOriginalCopie
         "good":{"type":"bool","value":true},
         "bad":{"type":"integer","value":true},
         "worse":{"type":"data","value":"not base64 !!"}}})");
+    QFile original(storePath());
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
     LogCapture log;
     UserDefaults d(storePath());
     EXPECT_TRUE(d.boolForKey("good"));
     EXPECT_FALSE(d.contains("bad"));
     EXPECT_FALSE(d.contains("worse"));
-    EXPECT_EQ(asideFiles().size(), 1);
+    ASSERT_EQ(asideFiles().size(), 1);
     EXPECT_TRUE(log.contains("skipped unreadable values for bad, worse"));
+    // A copy is kept aside; the file itself stays, so a crash before the
+    // next save still finds the good values in their place.
+    QFile aside(TestHome::path() + "/config/Vorna/" + asideFiles().first());
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), bytes);
+    QFile stayed(storePath());
+    ASSERT_TRUE(stayed.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stayed.readAll(), bytes);
+}
+
+// A save that could not even open its file leaves the changes pending for
+// the next one.
+TEST(UserDefaults, ASaveThatCouldNotOpenTheFileIsMadeByTheNextFlush)
+{
+    UserDefaults d(storePath());
+    d.setBool("kept", true);
+    ASSERT_TRUE(QDir().mkpath(storePath())); // a folder in the file's place
+    ASSERT_FALSE(d.flush());
+    ASSERT_TRUE(QDir().rmdir(storePath()));
+    ASSERT_TRUE(d.flush());
+    EXPECT_TRUE(UserDefaults(storePath()).boolForKey("kept"));
 }
 
 TEST(UserDefaults, AnUnsupportedValueRemovesTheKey)

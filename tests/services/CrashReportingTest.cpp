@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTest>
+#include <QtEndian>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -216,8 +217,9 @@ TEST_F(CrashChild, CrashIsSentOnceAtTheNextStartWithoutPersonalData)
     ASSERT_EQ(waitingReports().size(), 1);
 
     nextStart();
-    QTRY_COMPARE_WITH_TIMEOUT(ingest.requests.size(), 1, 10000);
-    QTRY_VERIFY(waitingReports().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ingest.requests.size() == 1; }, 10000))
+        << ingest.requests.size() << " requests";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waitingReports().isEmpty(); }, 5000));
     const LocalHttpServer::Request &request = ingest.requests.first();
     EXPECT_EQ(request.path, "/api/42/envelope/");
     EXPECT_TRUE(request.headers.value("x-sentry-auth").contains("sentry_key=publickey"));
@@ -239,17 +241,26 @@ TEST_F(CrashChild, CrashIsSentOnceAtTheNextStartWithoutPersonalData)
     EXPECT_EQ(ingest.requests.size(), 1);
 }
 
-// The GNU build id in an ELF file's notes, as lower-case hex.
+// The GNU build id in an ELF file's notes, as lower-case hex, of whatever
+// length the linker wrote (20 bytes of SHA-1 from GNU ld, 8 of a fast hash
+// from lld, 16 of a UUID...).
 static QString buildIdOfFile(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return QString();
     const QByteArray bytes = f.readAll();
-    // namesz 4, descsz 20, type NT_GNU_BUILD_ID, "GNU\0"
-    static const QByteArray noteHead("\x04\0\0\0\x14\0\0\0\x03\0\0\0GNU\0", 16);
-    const qsizetype at = bytes.indexOf(noteHead);
-    return at < 0 ? QString() : QString::fromLatin1(bytes.mid(at + 16, 20).toHex());
+    // A note is namesz, descsz, type, then the name: 4, n, NT_GNU_BUILD_ID, "GNU\0".
+    static const QByteArray typeAndName("\x03\0\0\0GNU\0", 8);
+    for (qsizetype at = bytes.indexOf(typeAndName); at >= 0; at = bytes.indexOf(typeAndName, at + 1)) {
+        if (at < 8)
+            continue;
+        const quint32 nameSize = qFromLittleEndian<quint32>(bytes.constData() + at - 8);
+        const quint32 idSize = qFromLittleEndian<quint32>(bytes.constData() + at - 4);
+        if (nameSize == 4 && idSize > 0 && idSize <= 64 && at + 8 + qsizetype(idSize) <= bytes.size())
+            return QString::fromLatin1(bytes.mid(at + 8, idSize).toHex());
+    }
+    return QString();
 }
 
 TEST_F(CrashChild, CrashCarriesTheLoadedModulesSoTheStackCanBeSymbolicated)
@@ -257,14 +268,15 @@ TEST_F(CrashChild, CrashCarriesTheLoadedModulesSoTheStackCanBeSymbolicated)
     writeSettings(true);
     ASSERT_EQ(runChild({"segv"}), SIGSEGV);
     nextStart();
-    QTRY_COMPARE_WITH_TIMEOUT(ingest.requests.size(), 1, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ingest.requests.size() == 1; }, 10000))
+        << ingest.requests.size() << " requests";
     const QJsonObject event = eventOf(ingest.requests.first());
     const QJsonArray images = event["debug_meta"]["images"].toArray();
     ASSERT_GT(images.size(), 2);
 
     const QString helper = QFileInfo(QCoreApplication::applicationDirPath() + "/vorna_crash_helper").canonicalFilePath();
     const QString helperBuildId = buildIdOfFile(helper);
-    ASSERT_EQ(helperBuildId.size(), 40);
+    ASSERT_FALSE(helperBuildId.isEmpty()) << "the helper has no build id";
     // The crashing frame lies in the helper's image, whose ids are the file's.
     const QJsonArray frames = event["exception"]["values"][0]["stacktrace"]["frames"].toArray();
     const quint64 crashAt = frames.last()["instruction_addr"].toString().toULongLong(nullptr, 16);
@@ -302,7 +314,8 @@ TEST_F(CrashChild, WithoutOurOptionsTheSameCrashWouldCarryHostAndBreadcrumbs)
     ASSERT_EQ(runChild({"segv", "--plain"}), SIGSEGV);
     const QString dsn = AppSettings::load().sentry.dsn;
     SentrySDK::start([&](SentryOptions &o) { o.dsn = dsn; });
-    QTRY_COMPARE_WITH_TIMEOUT(ingest.requests.size(), 1, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ingest.requests.size() == 1; }, 10000))
+        << ingest.requests.size() << " requests";
     const QJsonObject event = eventOf(ingest.requests.first());
     EXPECT_TRUE(event.contains("server_name"));
     EXPECT_EQ(event["breadcrumbs"]["values"][0]["message"].toString(), "about to crash");
@@ -342,7 +355,7 @@ TEST_F(CrashChild, SampleRateZeroSendsNothing)
     ASSERT_EQ(waitingReports().size(), 1);
     nextStart();
     ASSERT_TRUE(SentrySDK::isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(waitingReports().isEmpty(), 10000); // dropped
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waitingReports().isEmpty(); }, 10000)); // dropped
     QTest::qWait(300);
     EXPECT_TRUE(ingest.requests.isEmpty());
 }

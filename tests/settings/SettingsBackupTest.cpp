@@ -14,11 +14,13 @@
 #include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 
 namespace {
@@ -73,6 +75,24 @@ QJsonObject valuesOf(const QByteArray &doc)
     return QJsonDocument::fromJson(doc).object().value("values").toObject();
 }
 
+// Sets or clears a folder's append-only attribute: new files can be made in
+// it, but none removed or renamed over. False when the file system or the
+// process may not.
+bool setAppendOnly(const QString &folder, bool on)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
 TEST(SettingsBackup, ExportWritesTheMirrorsBytesToTheChosenFile)
 {
     ScriptedPanel panel;
@@ -118,6 +138,26 @@ TEST(SettingsBackup, ExportToAPlaceThatCannotBeWrittenSaysSo)
     ASSERT_TRUE(backup.status());
     EXPECT_TRUE(backup.status()->startsWith("Export failed: ")) << backup.status()->toStdString();
     EXPECT_GT(backup.status()->size(), QString("Export failed: ").size());
+}
+
+// The export's document written in full can still fail to take the file's
+// place: here the folder lets no file be replaced. That is no export.
+TEST(SettingsBackup, ExportThatCannotTakeTheFilesPlaceSaysSo)
+{
+    ScriptedPanel panel;
+    SettingsBackup backup;
+    const QString folder = TestHome::path() + "/Exports";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString target = folder + "/Vorna-Settings.json";
+    writeFile(target, "an older export");
+    if (!setAppendOnly(folder, true))
+        GTEST_SKIP() << "cannot make a folder append-only here";
+    backup.exportSettings();
+    panel.choose(target);
+    setAppendOnly(folder, false);
+    ASSERT_TRUE(backup.status());
+    EXPECT_TRUE(backup.status()->startsWith("Export failed: ")) << backup.status()->toStdString();
+    EXPECT_EQ(readFile(target), "an older export");
 }
 
 // The export used to be a copy of the mirror file: when the mirror could not

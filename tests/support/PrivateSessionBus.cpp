@@ -2,10 +2,42 @@
 
 #include "platform/FileManagerReveal.h"
 
+#include <QDir>
+
+namespace {
+
+// The standard session configuration without its service folders and
+// included files: no name on this bus is ever activated.
+QByteArray busConfiguration()
+{
+    return QByteArrayLiteral(
+               "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig>\n"
+               "  <type>session</type>\n"
+               "  <keep_umask/>\n"
+               "  <listen>unix:tmpdir=")
+           + QDir::tempPath().toHtmlEscaped().toUtf8()
+           + QByteArrayLiteral("</listen>\n"
+                               "  <auth>EXTERNAL</auth>\n"
+                               "  <policy context=\"default\">\n"
+                               "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                               "    <allow eavesdrop=\"true\"/>\n"
+                               "    <allow own=\"*\"/>\n"
+                               "  </policy>\n"
+                               "</busconfig>\n");
+}
+
+} // namespace
+
 PrivateSessionBus::PrivateSessionBus()
 {
+    const QByteArray config = busConfiguration();
+    if (!m_config.open() || m_config.write(config) != config.size() || !m_config.flush())
+        return;
     m_process.start(QStringLiteral("dbus-run-session"),
-                    {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
+                    {QStringLiteral("--config-file=") + m_config.fileName(), QStringLiteral("--"),
+                     QStringLiteral("sh"), QStringLiteral("-c"),
                      QStringLiteral("echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat")});
     if (m_process.waitForStarted(5000) && m_process.waitForReadyRead(10000))
         m_address = QString::fromUtf8(m_process.readLine()).trimmed();

@@ -4,11 +4,14 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 
 // A session bus of our own for the length of a test, so no test talks to the
 // desktop's bus: dbus-run-session runs a shell that prints the bus address
-// and waits for its input to close. The reveal path uses this bus while the
-// object lives.
+// and waits for its input to close. The bus has a configuration of its own
+// that names no service folders, so nothing installed on the machine (a
+// file manager, say) is started on it: it holds only what the test puts
+// there. The reveal path uses this bus while the object lives.
 class PrivateSessionBus
 {
 public:
@@ -24,6 +27,7 @@ public:
     QDBusConnection connect(const QString &name);
 
 private:
+    QTemporaryFile m_config;
     QProcess m_process;
     QString m_address;
     QStringList m_connections;
