@@ -10,7 +10,9 @@
 #include "output/HistoryService.h"
 #include "output/ICloudDrive.h"
 #include "output/ImageExporter.h"
+#include "platform/AppPaths.h"
 #include "platform/Localized.h"
+#include "platform/Log.h"
 #include "platform/SystemSound.h"
 #include "windows/FloatingPreviewController.h"
 
@@ -108,11 +110,11 @@ void CapturePipeline::startSave(const QImage &image, const QUuid &id,
 
     ++m_pendingSaves;
     auto *watcher = new QFutureWatcher<SaveResult>(this);
-    connect(watcher, &QFutureWatcher<SaveResult>::finished, this, [this, watcher, id] {
+    connect(watcher, &QFutureWatcher<SaveResult>::finished, this, [this, watcher, id, saveDirectory] {
         --m_pendingSaves;
         const SaveResult result = watcher->result();
         watcher->deleteLater();
-        finishSave(id, result);
+        finishSave(id, saveDirectory, result);
     });
     watcher->setFuture(QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, maxBytes, saveDirectory, cloudCopy, userFile] {
         EncodingThreads::enterJob();
@@ -137,17 +139,28 @@ void CapturePipeline::startSave(const QImage &image, const QUuid &id,
     }));
 }
 
-void CapturePipeline::finishSave(const QUuid &historyId, const SaveResult &result)
+void CapturePipeline::finishSave(const QUuid &historyId, const QString &saveDirectory, const SaveResult &result)
 {
-    const QString title = localized("Could not save screenshot");
-    if (result.encodingError) {
-        presentErrorAlert(*result.encodingError, title);
-        emit saveFailed(historyId, result.encodingError->errorDescription());
-        return;
-    }
-    if (result.path.isEmpty()) {
-        presentErrorAlert(result.writeError, title);
-        emit saveFailed(historyId, result.writeError);
+    if (result.encodingError || result.path.isEmpty()) {
+        const QString folder = AppPaths::expandTilde(saveDirectory);
+        const QString reason = result.encodingError ? result.encodingError->errorDescription() : result.writeError;
+        vlog(QStringLiteral("[Vorna] handleCapture: could not save the screenshot into ") + folder + QStringLiteral(": ")
+             + reason);
+        // One alert at a time: while it is open, further failures are
+        // only logged (a stack of alerts would also be in every capture).
+        if (!m_saveAlertOpen) {
+            m_saveAlertOpen = true;
+            QPointer<CapturePipeline> self(this);
+            const QString title = localized("Could not save screenshot");
+            if (result.encodingError)
+                presentErrorAlert(*result.encodingError, title);
+            else
+                presentErrorAlert(localized("Vorna could not write into the folder %1: %2").arg(folder, reason), title);
+            if (!self)
+                return;
+            m_saveAlertOpen = false;
+        }
+        emit saveFailed(historyId, reason);
         return;
     }
     HistoryService &history = HistoryService::shared();

@@ -47,7 +47,8 @@ signals:
     // The capture's file is complete on disk (after the cloud copy and the
     // history update).
     void saved(const QUuid &historyId, const QString &path);
-    // Encoding or writing failed; the alert has been shown.
+    // Encoding or writing failed and was logged; the alert has been shown,
+    // unless one was still open from an earlier failure.
     void saveFailed(const QUuid &historyId, const QString &description);
 
 private:
@@ -55,13 +56,15 @@ private:
     // Starts encoding and writing the user's file in the background; the
     // history's write waits on userFile.
     void startSave(const QImage &image, const QUuid &id, const std::shared_ptr<QPromise<QByteArray>> &userFile);
-    void finishSave(const QUuid &historyId, const SaveResult &result);
+    void finishSave(const QUuid &historyId, const QString &saveDirectory, const SaveResult &result);
 
     AppState &m_appState;
     FloatingPreviewController &m_floatingPreview;
     std::function<void()> m_flash;
     std::function<void(const QImage &)> m_editorAction;
     int m_pendingSaves = 0;
+    // A failed save's alert is on screen.
+    bool m_saveAlertOpen = false;
     // The capture last put on the clipboard, so that when the clipboard
     // lets go of it its memory is freed off this thread.
     QImage m_clipboardImage;

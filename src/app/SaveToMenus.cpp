@@ -9,8 +9,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 
 SaveToMenus::SaveToMenus(AppState &appState, std::function<void()> openSettings, QObject *parent)
     : QObject(parent), m_appState(appState), m_openSettings(std::move(openSettings))
@@ -71,19 +74,68 @@ QString SaveToMenus::abbreviateWithTilde(const QString &path)
     return path;
 }
 
+namespace {
+
+// The height a menu may take on the screen it opens on.
+int availableHeight(const QMenu *menu)
+{
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = menu->screen();
+    return screen ? screen->availableGeometry().height() : 600;
+}
+
+// Whether the menu fits the screen in one column.
+bool fitsOneColumn(QMenu *menu, int height)
+{
+    const QList<QAction *> items = menu->actions();
+    if (items.isEmpty())
+        return true;
+    const QRect first = menu->actionGeometry(items.first());
+    const QRect last = menu->actionGeometry(items.last());
+    return last.left() == first.left() && menu->sizeHint().height() <= height;
+}
+
+} // namespace
+
 void SaveToMenus::rebuildSaveToMenu(QMenu *menu)
 {
     menu->clear();
     const QString current = AppPaths::expandTilde(m_appState.saveDirectory());
     const QStringList saved = m_appState.savedPaths();
     const QIcon folder = SymbolIcon::make(QStringLiteral("folder"));
-    for (const QString &path : saved) {
+    QList<QAction *> entries;
+    auto addEntry = [&](const QString &path) {
         const QString expanded = AppPaths::expandTilde(path);
         QAction *item = menu->addAction(folder, menuItemText(abbreviateWithTilde(expanded)));
         item->setData(path); // exactly as stored
         item->setCheckable(true);
         item->setChecked(expanded == current);
         connect(item, &QAction::triggered, this, [this, item] { selectSavePath(item); });
+        entries.append(item);
+    };
+    // A long list shows what fits on the screen and says how many more
+    // there are; Settings lists them all.
+    const int height = availableHeight(menu);
+    qsizetype shown = 0;
+    if (!saved.isEmpty()) {
+        addEntry(saved.first());
+        const int rowHeight = std::max(1, menu->actionGeometry(entries.first()).height());
+        // Room for the count, the separator and the two items below.
+        const qsizetype fit = std::max(1, height / rowHeight - 4);
+        shown = std::min(saved.size(), fit);
+        for (qsizetype i = 1; i < shown; ++i)
+            addEntry(saved.at(i));
+    }
+    QAction *more = nullptr;
+    auto countRest = [&] {
+        const qsizetype rest = saved.size() - shown;
+        more->setText(rest == 1 ? localized("1 more folder") : localized("%1 more folders").arg(rest));
+    };
+    if (shown < saved.size()) {
+        more = menu->addAction(QString());
+        more->setEnabled(false);
+        countRest();
     }
     if (saved.isEmpty()) {
         QAction *none = menu->addAction(localized("No saved locations"));
@@ -98,6 +150,15 @@ void SaveToMenus::rebuildSaveToMenu(QMenu *menu)
             if (m_openSettings)
                 m_openSettings();
         });
+    }
+    // The style may draw some rows taller than the first: drop entries
+    // until the menu fits.
+    if (more) {
+        while (shown > 1 && !fitsOneColumn(menu, height)) {
+            --shown;
+            delete entries.takeLast();
+            countRest();
+        }
     }
 }
 

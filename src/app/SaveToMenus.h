@@ -14,7 +14,9 @@ class QWidget;
 // The "Save To" submenus of the tray menu and the main menu: each lists the
 // saved folders with a check mark on the current save folder, and offers
 // "Add Folder…" and "Manage in Settings…". A submenu is filled afresh every
-// time it is about to open, so it always shows the current folders.
+// time it is about to open, so it always shows the current folders. A list
+// longer than the screen shows the folders that fit and how many more
+// there are.
 class SaveToMenus : public QObject
 {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "model/VornaError.h"
 #include "platform/AppPaths.h"
 #include "platform/DesktopEntry.h"
+#include "platform/FoundationJson.h"
 #include "platform/Localized.h"
 #include "platform/LoginItem.h"
 #include "platform/Log.h"
@@ -70,6 +71,32 @@ std::optional<QStringList> decodeStringArray(const QByteArray &data)
             return std::nullopt;
         out.append(v.toString());
     }
+    return out;
+}
+
+// A compact JSON array of the texts, written in one pass: a list of
+// folders can hold hundreds of thousands.
+QByteArray compactJsonArray(const QStringList &texts)
+{
+    QByteArray out;
+    out.reserve(2 + texts.size() * 40);
+    out.append('[');
+    for (const QString &text : texts) {
+        if (out.size() > 1)
+            out.append(',');
+        const QByteArray utf8 = text.toUtf8();
+        const bool plain = std::none_of(utf8.begin(), utf8.end(), [](char c) {
+            return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+        });
+        if (plain) {
+            out.append('"');
+            out.append(utf8);
+            out.append('"');
+        } else {
+            out.append(FoundationJson::quote(text, false));
+        }
+    }
+    out.append(']');
     return out;
 }
 
@@ -148,6 +175,8 @@ AppState::AppState(QObject *parent) : QObject(parent)
     // (as stored: an empty list stays empty while the program runs).
     NotificationCenter::instance().addObserver(
         NotificationNames::savedPathsChanged, this, [this](const NotificationCenter::Notification &) {
+            if (m_postingSavedPaths)
+                return;
             const auto data = defaults().dataForKey("savedPaths");
             const auto stored = data ? decodeStringArray(*data) : std::nullopt;
             if (!stored || sameTextList(*stored, m_savedPaths))
@@ -422,22 +451,27 @@ void AppState::setSavedPaths(const QStringList &v)
     if (changed)
         m_savedPaths = v;
 
-    // Keep the first occurrence of each path, in place.
+    // Keep the first occurrence of each path, in place. Paths are compared
+    // in one canonical form, so that a long list takes one pass.
     QStringList unique;
-    for (const QString &p : m_savedPaths) {
-        const bool seen = std::any_of(unique.begin(), unique.end(), [&](const QString &u) { return sameText(u, p); });
-        if (!seen)
+    unique.reserve(m_savedPaths.size());
+    QSet<QString> seen;
+    seen.reserve(m_savedPaths.size());
+    for (const QString &p : std::as_const(m_savedPaths)) {
+        const qsizetype before = seen.size();
+        seen.insert(p.normalized(QString::NormalizationForm_C));
+        if (seen.size() != before)
             unique.append(p);
     }
     const bool deduplicated = unique.size() != m_savedPaths.size();
     if (deduplicated)
         m_savedPaths = unique;
 
-    QJsonArray arr;
-    for (const QString &p : m_savedPaths)
-        arr.append(p);
-    defaults().setData("savedPaths", QJsonDocument(arr).toJson(QJsonDocument::Compact));
+    defaults().setData("savedPaths", compactJsonArray(m_savedPaths));
+    // Our own observer need not read back what was just stored.
+    m_postingSavedPaths = true;
     NotificationCenter::instance().post(NotificationNames::savedPathsChanged);
+    m_postingSavedPaths = false;
     if (changed || deduplicated)
         announce(Property::savedPaths);
 }

@@ -257,6 +257,7 @@ private:
     qint64 m_doubleTapIntervalMS = 350;
     std::optional<QString> m_preferredLanguage;
     QStringList m_savedPaths;
+    bool m_postingSavedPaths = false;
 
     QSet<AnnotationTool> m_hiddenLayers;
     QList<HistoryItem> m_history;

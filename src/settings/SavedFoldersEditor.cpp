@@ -9,49 +9,45 @@
 #include "settings/SettingsPanels.h"
 #include "settings/SettingsWidgets.h"
 
-#include <QDir>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
 #include <QPointer>
 #include <QPushButton>
-#include <QToolButton>
+#include <QStringListModel>
 #include <QVBoxLayout>
-
-namespace {
-
-// A label that elides its text in the middle to fit its width.
-class PathLabel : public QLabel
-{
-public:
-    explicit PathLabel(const QString &text) : m_full(text)
-    {
-        setToolTip(text);
-        setMinimumWidth(60);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setTextFormat(Qt::PlainText);
-    }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QLabel::resizeEvent(event);
-        setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, width()));
-    }
-
-private:
-    QString m_full;
-};
-
-} // namespace
 
 SavedFoldersEditor::SavedFoldersEditor(AppState &appState, QWidget *parent) : QWidget(parent), m_appState(appState)
 {
+    SettingsWidgets::ensureSymbols();
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    m_rows = new QVBoxLayout;
-    m_rows->setSpacing(0);
-    layout->addLayout(m_rows);
+
+    m_empty = SettingsWidgets::caption(localized("No save locations yet. Add one below."));
+    layout->addWidget(m_empty);
+
+    m_model = new QStringListModel(this);
+    m_list = new QListView;
+    m_list->setModel(m_model);
+    auto *delegate = new SavedFolderDelegate([this](const QString &path) { return isActive(path); }, m_list);
+    m_list->setItemDelegate(delegate);
+    // Every row has the same height, so the view lays out a long list
+    // without asking each row.
+    m_list->setUniformItemSizes(true);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setMouseTracking(true);
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_list->installEventFilter(this);
+    m_list->hide();
+    layout->addWidget(m_list);
+
     auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 4, 0, 0);
     m_add = new QPushButton(SymbolIcon::make(QStringLiteral("folder.badge.plus")), localized("Add Folder…"));
@@ -59,14 +55,20 @@ SavedFoldersEditor::SavedFoldersEditor(AppState &appState, QWidget *parent) : QW
     buttons->addStretch(1);
     layout->addLayout(buttons);
 
+    connect(delegate, &SavedFolderDelegate::clicked, this,
+            [this](SavedFolderDelegate::Button button, const QString &path) {
+                if (button == SavedFolderDelegate::Button::makeActive)
+                    makeActive(path);
+                else
+                    remove(path);
+            });
     connect(m_add, &QPushButton::clicked, this, &SavedFoldersEditor::addFolder);
     NotificationCenter::instance().addObserver(NotificationNames::savedPathsChanged, this,
                                                [this](const NotificationCenter::Notification &) { refresh(); });
     connect(&m_appState, &AppState::changed, this, [this](AppState::Property p) {
         if (p == AppState::Property::saveDirectory)
-            rebuildRows();
+            m_list->viewport()->update();
     });
-    rebuildRows();
 }
 
 void SavedFoldersEditor::showEvent(QShowEvent *event)
@@ -75,15 +77,46 @@ void SavedFoldersEditor::showEvent(QShowEvent *event)
     refresh();
 }
 
+bool SavedFoldersEditor::eventFilter(QObject *watched, QEvent *event)
+{
+    // The row buttons from the keyboard: Return makes the current row the
+    // save folder, Delete removes it.
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const QModelIndex current = m_list->currentIndex();
+        if (current.isValid() && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            makeActive(current.data().toString());
+            return true;
+        }
+        if (current.isValid() && (key == Qt::Key_Delete || key == Qt::Key_Backspace)) {
+            remove(current.data().toString());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QStringList SavedFoldersEditor::paths() const
+{
+    return m_model->stringList();
+}
+
 bool SavedFoldersEditor::isActive(const QString &path) const
 {
     return AppPaths::expandTilde(path) == AppPaths::expandTilde(m_appState.saveDirectory());
 }
 
+QRect SavedFoldersEditor::buttonRect(int row, SavedFolderDelegate::Button button) const
+{
+    const QModelIndex index = m_model->index(row);
+    if (!index.isValid())
+        return {};
+    return SavedFolderDelegate::buttonRect(m_list->visualRect(index), button);
+}
+
 void SavedFoldersEditor::refresh()
 {
-    m_paths = m_appState.savedPaths();
-    rebuildRows();
+    showPaths(m_appState.savedPaths());
 }
 
 void SavedFoldersEditor::makeActive(const QString &path)
@@ -95,11 +128,10 @@ void SavedFoldersEditor::makeActive(const QString &path)
 
 void SavedFoldersEditor::remove(const QString &path)
 {
-    QStringList remaining = m_paths;
+    QStringList remaining = paths();
     remaining.removeAll(path);
-    m_paths = remaining;
+    showPaths(remaining);
     m_appState.setSavedPaths(remaining);
-    rebuildRows();
 }
 
 void SavedFoldersEditor::addFolder()
@@ -113,45 +145,28 @@ void SavedFoldersEditor::addFolder()
             return;
         list.append(*chosen);
         self->m_appState.setSavedPaths(list);
-        self->m_paths = list;
-        self->rebuildRows();
+        self->showPaths(list);
     });
 }
 
-void SavedFoldersEditor::rebuildRows()
+void SavedFoldersEditor::showPaths(const QStringList &paths)
 {
-    while (QLayoutItem *item = m_rows->takeAt(0)) {
-        if (item->widget())
-            item->widget()->deleteLater();
-        delete item;
-    }
-    if (m_paths.isEmpty()) {
-        m_rows->addWidget(SettingsWidgets::caption(localized("No save locations yet. Add one below.")));
+    if (paths == m_model->stringList())
         return;
-    }
-    for (const QString &path : std::as_const(m_paths)) {
-        auto *row = new QWidget;
-        auto *h = new QHBoxLayout(row);
-        h->setContentsMargins(0, 2, 0, 2);
-        h->setSpacing(6);
-        const bool active = isActive(path);
-        auto *mark = new QLabel;
-        mark->setFixedWidth(16);
-        mark->setPixmap(SymbolIcon::make(active ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("folder"))
-                            .pixmap(16, 16));
-        if (active)
-            mark->setToolTip(localized("Active save folder"));
-        h->addWidget(mark);
-        h->addWidget(new PathLabel(SettingsWidgets::abbreviateHome(AppPaths::expandTilde(path))), 1);
-        QToolButton *activate =
-            SettingsWidgets::iconButton(QStringLiteral("arrow.right.circle"), localized("Make this the active save folder"));
-        QToolButton *removeButton =
-            SettingsWidgets::iconButton(QStringLiteral("minus.circle"), localized("Remove from list"));
-        h->addWidget(activate);
-        h->addWidget(removeButton);
-        row->setProperty("vornaPath", path);
-        connect(activate, &QToolButton::clicked, this, [this, path] { makeActive(path); });
-        connect(removeButton, &QToolButton::clicked, this, [this, path] { remove(path); });
-        m_rows->addWidget(row);
-    }
+    // The list keeps its place and its current row, so that the keyboard
+    // can remove one folder after another.
+    const int current = m_list->currentIndex().row();
+    m_model->setStringList(paths);
+    m_empty->setVisible(paths.isEmpty());
+    m_list->setVisible(!paths.isEmpty());
+    fitHeight();
+    if (current >= 0 && !paths.isEmpty())
+        m_list->setCurrentIndex(m_model->index(std::min<int>(current, int(paths.size()) - 1)));
+}
+
+void SavedFoldersEditor::fitHeight()
+{
+    const int rows = std::min<int>(int(m_model->rowCount()), visibleRows);
+    const int rowHeight = m_list->sizeHintForRow(0);
+    m_list->setFixedHeight(std::max(rows, 1) * std::max(rowHeight, 1) + 2 * m_list->frameWidth());
 }

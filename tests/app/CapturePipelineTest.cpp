@@ -4,6 +4,7 @@
 #include "output/HistoryService.h"
 #include "output/ImageExporter.h"
 #include "platform/AppPaths.h"
+#include "platform/Log.h"
 #include "platform/SystemSound.h"
 #include "platform/UserDefaults.h"
 #include "settings/GeneralSettingsTab.h"
@@ -344,24 +345,44 @@ TEST_F(CapturePipelineTest, ASaveFolderWithATildeIsExpandedAndCreated)
     EXPECT_EQ(QDir(AppPaths::home() + "/same").entryList(QDir::Files).size(), 2);
 }
 
-TEST_F(CapturePipelineTest, AFailedSaveShowsTheAlertAndKeepsTheHistoryEntry)
+// A failed save used to leave no log line, an alert that did not say where,
+// and one more modal alert per capture, each in the next screenshots.
+TEST_F(CapturePipelineTest, AFailedSaveIsLoggedAndAlertedWithItsFolderOnceWhileTheAlertIsOpen)
 {
     // A file where the save folder's parent should be.
     QFile blocker(TestHome::path() + "/blocker");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    state->setSaveDirectory(TestHome::path() + "/blocker/Shots");
+    const QString folder = TestHome::path() + "/blocker/Shots";
+    state->setSaveDirectory(folder);
+    LogCapture log;
     QSignalSpy failed(pipeline.get(), &CapturePipeline::saveFailed);
+    // Two more captures fail while the first alert is still open.
+    bool first = true;
+    alerts.whileOpen = [&] {
+        if (!std::exchange(first, false))
+            return;
+        pipeline->handleCapture(captureImage(64, 64), CaptureMode::region);
+        pipeline->handleCapture(captureImage(64, 64), CaptureMode::region);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return failed.count() == 2; }, 10000));
+    };
     pipeline->handleCapture(captureImage(64, 64), CaptureMode::region);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() == 3; }, 10000));
     ASSERT_EQ(alerts.alerts.size(), 1);
     EXPECT_EQ(alerts.alerts[0].title, QString("Could not save screenshot"));
-    EXPECT_FALSE(alerts.alerts[0].informativeText.isEmpty());
+    EXPECT_TRUE(alerts.alerts[0].informativeText.contains(folder)) << alerts.alerts[0].informativeText.toStdString();
     EXPECT_EQ(alerts.alerts[0].buttons, QStringList{"OK"});
-    ASSERT_EQ(state->history().size(), 1);
+    const QStringList logged =
+        log.lines().filter("[Vorna] handleCapture: could not save the screenshot into " + folder + ": ");
+    EXPECT_EQ(logged.size(), 3) << log.lines().join("\n").toStdString();
+    ASSERT_EQ(state->history().size(), 3);
     EXPECT_EQ(state->history().first().filePath, std::nullopt);
     HistoryService::shared().waitForPendingWrites();
     EXPECT_TRUE(QFile::exists(HistoryService::shared().imagePath(state->history().first().id)));
+
+    // Once it is closed, the next failure has an alert of its own.
+    captureAndWait(captureImage(64, 64));
+    EXPECT_EQ(alerts.alerts.size(), 2);
 }
 
 // The cloud copy goes into the first sync client's folder in the home

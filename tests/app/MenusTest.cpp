@@ -205,6 +205,44 @@ TEST_F(MenusTest, SaveToListsTheFoldersWithTheCurrentOneChecked)
     EXPECT_EQ(state.saveDirectory(), QString("/mnt/Tom && Jerry/Tab\there"));
 }
 
+// A list of thousands of folders once took the menu most of a minute to
+// open, in dozens of columns wider than the screen.
+TEST_F(MenusTest, ALongListOfFoldersShowsWhatFitsOnTheScreenAndHowManyMore)
+{
+    AppState state;
+    QStringList many;
+    for (int i = 0; i < 3000; ++i)
+        many << QString("/srv/shots/%1").arg(i);
+    state.setSavedPaths(many);
+    state.setSaveDirectory("/srv/shots/2");
+    SaveToMenus saveTo(state, [] {});
+    std::unique_ptr<QMenu> menu(saveTo.createMenu());
+    open(menu.get());
+
+    const QStringList lines = describe(menu.get());
+    const qsizetype shown = lines.size() - 4;
+    ASSERT_GE(shown, 5);
+    EXPECT_EQ(lines.mid(0, shown), many.mid(0, shown));
+    EXPECT_EQ(lines.mid(shown), (QStringList{QString("%1 more folders").arg(3000 - shown), "-", "Add Folder…",
+                                             "Manage in Settings…"}));
+    const QList<QAction *> items = menu->actions();
+    EXPECT_TRUE(items[2]->isChecked());
+    EXPECT_FALSE(items[shown]->isEnabled());
+    // It fits the screen in one column.
+    EXPECT_LE(menu->sizeHint().height(), menu->screen()->availableGeometry().height());
+    for (QAction *a : items)
+        EXPECT_EQ(menu->actionGeometry(a).left(), menu->actionGeometry(items.first()).left()) << a->text().toStdString();
+    // Every folder stays stored, and the shown ones are chosen as before.
+    EXPECT_EQ(state.savedPaths(), many);
+    items[shown - 1]->trigger();
+    EXPECT_EQ(state.saveDirectory(), many[shown - 1]);
+
+    // A list that fits shows all of it and no count.
+    state.setSavedPaths(many.mid(0, shown));
+    open(menu.get());
+    EXPECT_EQ(describe(menu.get()).mid(shown), (QStringList{"-", "Add Folder…", "Manage in Settings…"}));
+}
+
 // The menu bar's "Save To" must keep refreshing after the tray menu has been
 // rebuilt, and every submenu must refresh on every opening, not only the first.
 TEST_F(MenusTest, EverySaveToSubmenuRefreshesEachTimeItOpensAlsoAfterTheTrayMenuIsRebuilt)

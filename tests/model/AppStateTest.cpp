@@ -195,6 +195,17 @@ TEST_F(AppStateTest, SavedPathsSettleOnTheFirstOccurrenceOfEachPath)
 
     s.setSavedPaths({"/a", "/a/"});
     EXPECT_EQ(s.savedPaths().size(), 2);
+
+    // Canonically equivalent texts are one path; awkward characters are
+    // stored so that they read back as they were.
+    const QStringList awkward{QString::fromUtf8("/tmp/caf\xc3\xa9"), "/q\"uote", "/back\\slash", "/tab\there",
+                              "/line\nbreak", QString("/bell") + QChar(7), QString::fromUtf8("/Fotos \xf0\x9f\x93\xb7"),
+                              QString::fromUtf8("/tmp/cafe\xcc\x81")};
+    const QStringList settled = awkward.mid(0, 7);
+    s.setSavedPaths(awkward);
+    EXPECT_EQ(s.savedPaths(), settled);
+    EXPECT_EQ(QJsonDocument::fromJson(*defaults().dataForKey("savedPaths")).toVariant().toStringList(), settled);
+    EXPECT_EQ(AppState().savedPaths(), settled);
 }
 
 TEST_F(AppStateTest, GenericAccessGoesThroughTheSetter)

@@ -24,6 +24,8 @@
 #include <QWheelEvent>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QListView>
+#include <QTest>
 #include <QLocale>
 #include <QPushButton>
 #include <QTabWidget>
@@ -100,6 +102,56 @@ TEST_F(SettingsWindowTest, SavedFoldersWithATildeAreMatchedAndStoredExpanded)
     // Changes made elsewhere show at once.
     state.setSavedPaths({});
     EXPECT_TRUE(editor.paths().isEmpty());
+}
+
+// A row of widgets per folder kept the settings window blank for minutes
+// with a long list: the folders are one list that scrolls, whatever their
+// number, and each row's buttons work where the list has been scrolled to.
+TEST_F(SettingsWindowTest, ALongListOfFoldersIsOneScrollingListWhoseRowButtonsWork)
+{
+    using Button = SavedFolderDelegate::Button;
+    AppState state;
+    QStringList many;
+    for (int i = 0; i < 3000; ++i)
+        many << QString("/srv/shots/%1").arg(i);
+    state.setSavedPaths(many);
+    state.setSaveDirectory("/srv/shots/0");
+    SettingsView view(state, "general");
+    view.resize(540, 700);
+    view.show();
+    QCoreApplication::processEvents();
+    SavedFoldersEditor *editor = view.generalTab()->savedFolders();
+    EXPECT_EQ(editor->paths(), many);
+    EXPECT_LT(editor->findChildren<QWidget *>().size(), 30);
+    EXPECT_LT(editor->sizeHint().height(), 400);
+
+    QListView *list = editor->list();
+    list->scrollTo(list->model()->index(2500, 0));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(list->viewport()->rect().contains(editor->buttonRect(2500, Button::remove)));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, editor->buttonRect(2500, Button::makeActive).center());
+    EXPECT_EQ(state.saveDirectory(), many[2500]);
+    EXPECT_TRUE(editor->isActive(many[2500]));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, editor->buttonRect(2500, Button::remove).center());
+    QStringList rest = many;
+    rest.removeAt(2500);
+    EXPECT_EQ(state.savedPaths(), rest);
+    EXPECT_EQ(editor->paths(), rest);
+    EXPECT_EQ(state.saveDirectory(), many[2500]) << "removing the active folder keeps it the save folder";
+    // The list stays where it was: the next folder is under the pointer.
+    EXPECT_TRUE(list->viewport()->rect().contains(editor->buttonRect(2500, Button::remove)));
+    EXPECT_EQ(list->indexAt(editor->buttonRect(2500, Button::remove).center()).data().toString(), many[2501]);
+
+    // From the keyboard: Return makes the current row active, Delete removes it.
+    list->setCurrentIndex(list->model()->index(10, 0));
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(state.saveDirectory(), many[10]);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_FALSE(state.savedPaths().contains(many[10]));
+    EXPECT_FALSE(state.savedPaths().contains(many[11]));
+    EXPECT_EQ(state.savedPaths().size(), 2997);
+    EXPECT_EQ(list->currentIndex().data().toString(), many[12]);
 }
 
 TEST_F(SettingsWindowTest, BackupPanelShowsEachOutcomeAndRevealsTheMirror)

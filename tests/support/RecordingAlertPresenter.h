@@ -3,6 +3,7 @@
 #include "platform/AlertPresenter.h"
 
 #include <QList>
+#include <functional>
 
 // Records every alert instead of showing it, and answers with a chosen
 // button. Installed for its lifetime.
@@ -15,9 +16,13 @@ public:
     int present(const Alert &alert) override
     {
         alerts.append(alert);
+        if (whileOpen)
+            whileOpen();
         return answer;
     }
 
     QList<Alert> alerts;
     int answer = 0;
+    // Runs before the alert is answered, as if the user left it open.
+    std::function<void()> whileOpen;
 };
