@@ -1,5 +1,6 @@
 #include "app/AppWindow.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
@@ -10,6 +11,13 @@ AppWindow::AppWindow(const QString &title, const QSize &contentSize, QWidget *pa
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(title);
     resize(contentSize);
+    // The desktop's "close window" key (Ctrl+W), whatever has the focus
+    // inside the window.
+    auto *close = new QAction(this);
+    close->setShortcuts(QKeySequence::Close);
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
 }
 
 void AppWindow::setRootView(QWidget *view)

@@ -407,22 +407,35 @@ void AnnotationCanvasNSView::beginTextEntry(const QPointF &point)
     field->setFrame(true);
     field->setPlaceholderText(tr("Type text..."));
     connect(field, &QLineEdit::editingFinished, this, &AnnotationCanvasNSView::commitTextEntry);
+    field->installEventFilter(this);
     field->show();
     field->setFocus(Qt::OtherFocusReason);
 }
 
-void AnnotationCanvasNSView::commitTextEntry()
+void AnnotationCanvasNSView::closeTextField()
 {
     QLineEdit *field = m_textField;
     if (!field)
         return;
     m_textField = nullptr;
-    disconnect(field, nullptr, this, nullptr);
-    const QString text = field->text();
-    const std::optional<QPointF> anchor = m_textAnchor;
     m_textAnchor.reset();
+    disconnect(field, nullptr, this, nullptr);
+    field->removeEventFilter(this);
+    // The keys stay with the canvas rather than the next widget in line.
+    const bool hadFocus = field->hasFocus();
     field->hide();
     field->deleteLater();
+    if (hadFocus)
+        setFocus(Qt::OtherFocusReason);
+}
+
+void AnnotationCanvasNSView::commitTextEntry()
+{
+    if (!m_textField)
+        return;
+    const QString text = m_textField->text();
+    const std::optional<QPointF> anchor = m_textAnchor;
+    closeTextField();
     if (!text.isEmpty() && anchor) {
         Annotation a;
         a.tool = AnnotationTool::text;
@@ -437,6 +450,25 @@ void AnnotationCanvasNSView::commitTextEntry()
         emit annotationsChanged(m_annotations, m_nextNumber);
     }
     update();
+}
+
+void AnnotationCanvasNSView::cancelTextEntry()
+{
+    if (!m_textField)
+        return;
+    closeTextField();
+    update();
+}
+
+bool AnnotationCanvasNSView::eventFilter(QObject *watched, QEvent *event)
+{
+    // Escape in the text field drops what was typed.
+    if (watched == m_textField && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        cancelTextEntry();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // ---- crop ----

@@ -75,6 +75,8 @@ public:
     // Adds the open field's text (when not empty) as a text annotation at
     // the field's origin, then closes the field.
     void commitTextEntry();
+    // Closes the open field without adding its text.
+    void cancelTextEntry();
     // Cuts `rect` (image points) out of the image; reports imageCropped().
     void performCrop(const QRectF &rect);
 
@@ -98,6 +100,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void hitTest(const QPointF &point);

@@ -8,6 +8,7 @@
 #include "platform/OpenPanel.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QFutureWatcher>
@@ -201,8 +202,10 @@ void DiffView::openImage(DiffImageWell *well, const std::function<void(const QIm
     request.mimeTypeFilters = {QStringLiteral("image/png"),  QStringLiteral("image/jpeg"), QStringLiteral("image/tiff"),
                                QStringLiteral("image/webp"), QStringLiteral("image/heic"), QStringLiteral("image/heif"),
                                QStringLiteral("image/gif"),  QStringLiteral("image/bmp")};
+    request.name = QStringLiteral("diffImage");
+    request.directory = QDir::homePath();
     QPointer<DiffView> self(this);
-    OpenPanel::current().begin(request, [self, well, onImage](std::optional<QString> path) {
+    OpenPanel::show(request, [self, well, onImage](std::optional<QString> path) {
         if (self && path && onImage)
             self->loadImage(well, *path, onImage);
     });

@@ -500,11 +500,12 @@ void EditorView::saveImageAs()
         return;
     const ImageFormat format = m_appState.defaultFormat();
     const double quality = m_appState.jpegQuality();
+    const QString folder = m_appState.saveDirectory();
     QPointer<EditorView> self(this);
-    withCommandImage([self, format, quality](const QImage &image) {
+    withCommandImage([self, format, quality, folder](const QImage &image) {
         if (!self)
             return;
-        ImageExporter::presentSavePanel(image, format, quality, [](const ErrorReport &error) {
+        ImageExporter::presentSavePanel(image, format, quality, folder, [](const ErrorReport &error) {
             presentErrorAlert(error, localized("Save As failed"));
         });
     });

@@ -152,10 +152,12 @@ QImage ImageExporter::scaledImage(const QImage &image, double factor)
     return scaled;
 }
 
-void ImageExporter::presentSavePanel(const QImage &image, ImageFormat format, double quality,
+void ImageExporter::presentSavePanel(const QImage &image, ImageFormat format, double quality, const QString &folder,
                                      ErrorHandler errorHandler)
 {
     SavePanel::Request request;
+    request.name = QStringLiteral("saveImageAs");
+    request.directory = AppPaths::expandTilde(folder);
     request.suggestedName = fileName(format);
     QString mime = ImageFormats::mimeType(format);
     if (!QMimeDatabase().mimeTypeForName(mime).isValid())
@@ -164,7 +166,7 @@ void ImageExporter::presentSavePanel(const QImage &image, ImageFormat format, do
     request.defaultSuffix = ImageFormats::fileExtension(format);
     request.canCreateDirectories = true;
 
-    SavePanel::current().begin(request, [image, format, quality, errorHandler](std::optional<QString> path) {
+    SavePanel::show(request, [image, format, quality, errorHandler](std::optional<QString> path) {
         if (!path || path->isEmpty())
             return;
         // The user chose this path in the panel, which asked before

@@ -47,11 +47,12 @@ public:
                                         const Encoder &encoder);
 
     // Shows a save panel with the dated name for the format and returns at
-    // once. When the user chooses a path, the image is encoded (no size
+    // once. It opens in folder, or where the last Save As of this run was
+    // made. When the user chooses a path, the image is encoded (no size
     // limit) and written there in the background; a failure goes to
     // errorHandler on the main thread (dropped without one). Cancelling
     // does nothing. Main thread only.
-    static void presentSavePanel(const QImage &image, ImageFormat format, double quality,
+    static void presentSavePanel(const QImage &image, ImageFormat format, double quality, const QString &folder,
                                  ErrorHandler errorHandler = {});
 
     // The date part of saved file names, "yyyy-MM-dd_HH-mm-ss" in the

@@ -1,5 +1,7 @@
 #include "platform/OpenPanel.h"
 
+#include "platform/PanelFolders.h"
+
 #include <QFileDialog>
 
 namespace {
@@ -21,6 +23,7 @@ public:
         }
         if (!request.prompt.isEmpty())
             dialog->setLabelText(QFileDialog::Accept, request.prompt);
+        dialog->setDirectory(PanelFolders::nearestExisting(request.directory));
         dialog->setModal(false);
         QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion](int result) {
             const QStringList files = dialog->selectedFiles();
@@ -41,6 +44,13 @@ OpenPanel &OpenPanel::current()
 {
     static FileDialogOpenPanel fallback;
     return g_current ? *g_current : fallback;
+}
+
+void OpenPanel::show(Request request, Completion completion)
+{
+    request.directory = PanelFolders::startFolder(request.name, request.directory);
+    current().begin(request,
+                    PanelFolders::remembering(request.name, request.chooseDirectories, std::move(completion)));
 }
 
 void OpenPanel::setCurrent(OpenPanel *panel)

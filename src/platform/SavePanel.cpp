@@ -1,5 +1,7 @@
 #include "platform/SavePanel.h"
 
+#include "platform/PanelFolders.h"
+
 #include <QFileDialog>
 
 namespace {
@@ -16,6 +18,7 @@ public:
         dialog->setMimeTypeFilters(request.mimeTypeFilters);
         dialog->setDefaultSuffix(request.defaultSuffix);
         dialog->setOption(QFileDialog::ReadOnly, !request.canCreateDirectories);
+        dialog->setDirectory(PanelFolders::nearestExisting(request.directory));
         dialog->selectFile(request.suggestedName);
         dialog->setModal(false);
         QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion](int result) {
@@ -37,6 +40,12 @@ SavePanel &SavePanel::current()
 {
     static FileDialogSavePanel fallback;
     return g_current ? *g_current : fallback;
+}
+
+void SavePanel::show(Request request, Completion completion)
+{
+    request.directory = PanelFolders::startFolder(request.name, request.directory);
+    current().begin(request, PanelFolders::remembering(request.name, false, std::move(completion)));
 }
 
 void SavePanel::setCurrent(SavePanel *panel)

@@ -94,6 +94,12 @@ void HotKeyRecorder::endRecording()
 
 bool HotKeyRecorder::event(QEvent *event)
 {
+    // While recording every combination is the recorder's: none goes to a
+    // shortcut of the window (Ctrl+W would close it).
+    if (m_recording && event->type() == QEvent::ShortcutOverride) {
+        event->accept();
+        return true;
+    }
     // Tab would move the focus on before keyPressEvent sees it.
     if (m_recording && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);

@@ -6,6 +6,7 @@
 #include "platform/SavePanel.h"
 #include "platform/Localized.h"
 
+#include <QDir>
 #include <QPointer>
 #include <QSaveFile>
 
@@ -30,8 +31,10 @@ void SettingsBackup::exportSettings()
     request.suggestedName = QStringLiteral("Vorna-Settings.json");
     request.mimeTypeFilters = {QStringLiteral("application/json")};
     request.defaultSuffix = QStringLiteral("json");
+    request.name = QStringLiteral("exportSettings");
+    request.directory = QDir::homePath();
     QPointer<SettingsBackup> self(this);
-    SavePanel::current().begin(request, [self, document](std::optional<QString> path) {
+    SavePanel::show(request, [self, document](std::optional<QString> path) {
         if (self)
             self->exportCompletion(path, document);
     });
@@ -63,8 +66,10 @@ void SettingsBackup::importSettings()
 {
     OpenPanel::Request request;
     request.mimeTypeFilters = {QStringLiteral("application/json")};
+    request.name = QStringLiteral("importSettings");
+    request.directory = QDir::homePath();
     QPointer<SettingsBackup> self(this);
-    OpenPanel::current().begin(request, [self](std::optional<QString> path) {
+    OpenPanel::show(request, [self](std::optional<QString> path) {
         if (self)
             self->importCompletion(path);
     });

@@ -4,6 +4,7 @@
 #include "platform/DesktopEntry.h"
 #include "platform/FileManagerReveal.h"
 #include "platform/Localized.h"
+#include "platform/PanelFolders.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -114,7 +115,12 @@ void showFolderPanel(QWidget *parent, Completion done, const FolderPanelOptions 
         dialog->setLabelText(QFileDialog::Accept, options.acceptLabel);
     if (options.stayOnTop)
         dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
+    // Every folder panel chooses where captures go: they share the folder
+    // last chosen, and start in the home folder.
+    const QString name = QStringLiteral("saveFolder");
+    dialog->setDirectory(PanelFolders::nearestExisting(PanelFolders::startFolder(name, QDir::homePath())));
+    QObject::connect(dialog, &QFileDialog::finished, dialog,
+                     [dialog, done = PanelFolders::remembering(name, true, std::move(done))](int result) {
         const QStringList files = dialog->selectedFiles();
         if (result != QDialog::Accepted || files.isEmpty() || files.first().isEmpty())
             done(std::nullopt);

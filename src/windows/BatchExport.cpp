@@ -4,6 +4,7 @@
 #include "model/VornaError.h"
 #include "output/HistoryService.h"
 #include "output/ImageExporter.h"
+#include "platform/AppPaths.h"
 #include "platform/Localized.h"
 #include "platform/Log.h"
 #include "platform/OpenPanel.h"
@@ -117,7 +118,9 @@ bool BatchExport::start(AppState &appState, const QList<HistoryItem> &items)
     OpenPanel::Request request;
     request.chooseDirectories = true;
     request.prompt = localized("Export Here");
-    OpenPanel::current().begin(request, [items, format, quality](std::optional<QString> folder) {
+    request.name = QStringLiteral("batchExport");
+    request.directory = AppPaths::expandTilde(appState.saveDirectory());
+    OpenPanel::show(request, [items, format, quality](std::optional<QString> folder) {
         if (!folder || folder->isEmpty())
             return;
         run(items, *folder, format, quality).then(QCoreApplication::instance(), [](const Outcome &outcome) {

@@ -28,6 +28,11 @@ constexpr int kButtonRowTop = 2;
 constexpr int kIconSize = 22;
 constexpr int kCloseIconSize = 18;
 constexpr int kClosePadding = 6;
+// The background's opacity where the window is translucent. The desktop
+// blurs nothing behind an X11 window, so what lies behind would show
+// through sharp and muddle the buttons: all but opaque, it reads as the
+// window colour.
+constexpr int kTranslucentPanelAlpha = 245;
 // How long the picture is drawn at idle priority before a busy machine gets
 // it drawn at normal priority (see IdleWork).
 constexpr int kThumbnailGraceMs = 60;
@@ -77,7 +82,7 @@ void paintFace(QPainter &p, const QRect &rect, const QRect &imageRect, QColor pa
     QPainterPath background;
     background.addRoundedRect(QRectF(rect), 12, 12);
     if (!opaque)
-        panel.setAlpha(215);
+        panel.setAlpha(kTranslucentPanelAlpha);
     p.fillPath(background, panel);
     p.setPen(QPen(withAlpha(ink, 40), 1));
     p.drawPath(background);

@@ -74,13 +74,14 @@ void saveAs(AppState &appState, const HistoryItem &item)
 {
     const ImageFormat format = appState.defaultFormat();
     const double quality = appState.jpegQuality();
-    withPixels(item, [format, quality](const QImage &image) {
+    const QString folder = appState.saveDirectory();
+    withPixels(item, [format, quality, folder](const QImage &image) {
         if (image.isNull()) {
             presentErrorAlert(VornaError::exportFailed(localized("the capture could not be read")),
                               localized("Could not save screenshot"));
             return;
         }
-        ImageExporter::presentSavePanel(image, format, quality, [](const ErrorReport &error) {
+        ImageExporter::presentSavePanel(image, format, quality, folder, [](const ErrorReport &error) {
             presentErrorAlert(error, localized("Could not save screenshot"));
         });
     });

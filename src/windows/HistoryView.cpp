@@ -9,7 +9,9 @@
 #include "windows/HistoryCard.h"
 
 #include <QFrame>
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -108,6 +110,9 @@ HistoryView::HistoryView(AppState &appState, QWidget *parent) : QWidget(parent),
     m_grid = new AdaptiveGridLayout(180, 250, 12, 12, m_gridHost);
     m_grid->setContentsMargins(16, 16, 16, 16);
     m_scroll->setWidget(m_gridHost);
+    // The arrow keys reach the scroll area from the cards; they move the
+    // selection there rather than scroll.
+    m_scroll->installEventFilter(this);
     page->addWidget(m_scroll, 1);
 
     m_minuteTimer = new QTimer(this);
@@ -223,10 +228,69 @@ void HistoryView::updateCardStates()
     }
 }
 
+bool HistoryView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_scroll && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if ((modifiers == Qt::NoModifier || modifiers == Qt::ShiftModifier)
+            && moveSelection(Qt::Key(key->key()), modifiers == Qt::ShiftModifier))
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool HistoryView::moveSelection(Qt::Key key, bool extend)
+{
+    const QList<HistoryCard *> grid = cards();
+    if (grid.isEmpty())
+        return false;
+    const int columns = std::max(1, m_grid->columns().count);
+    int step = 0;
+    switch (key) {
+    case Qt::Key_Left: step = -1; break;
+    case Qt::Key_Right: step = 1; break;
+    case Qt::Key_Up: step = -columns; break;
+    case Qt::Key_Down: step = columns; break;
+    default: return false;
+    }
+    const int last = int(grid.size()) - 1;
+    int current = -1;
+    QWidget *focus = QApplication::focusWidget();
+    for (int i = 0; i <= last && focus; ++i)
+        if (grid[i] == focus || grid[i]->isAncestorOf(focus))
+            current = i;
+    // With no card in focus the first key lands on the first card.
+    const int target = current < 0 ? 0 : std::clamp(current + step, 0, last);
+    HistoryCard *card = grid[target];
+
+    int anchor = -1;
+    for (int i = 0; i <= last && extend && m_anchorID; ++i)
+        if (grid[i]->item().id == *m_anchorID)
+            anchor = i;
+    if (extend && anchor < 0)
+        anchor = current < 0 ? target : current;
+    m_selectedIDs.clear();
+    if (extend) {
+        for (int i = std::min(anchor, target); i <= std::max(anchor, target); ++i)
+            m_selectedIDs.insert(grid[i]->item().id);
+        m_anchorID = grid[anchor]->item().id;
+    } else {
+        m_selectedIDs.insert(card->item().id);
+        m_anchorID = card->item().id;
+    }
+    card->setFocus(Qt::OtherFocusReason);
+    m_scroll->ensureWidgetVisible(card, 0, 12);
+    updateCardStates();
+    updateHeader();
+    return true;
+}
+
 void HistoryView::toggleSelection(const QUuid &id)
 {
     if (!m_selectedIDs.remove(id))
         m_selectedIDs.insert(id);
+    m_anchorID = id;
     updateCardStates();
     updateHeader();
 }
@@ -234,6 +298,7 @@ void HistoryView::toggleSelection(const QUuid &id)
 void HistoryView::clearSelection()
 {
     m_selectedIDs.clear();
+    m_anchorID.reset();
     updateCardStates();
     updateHeader();
 }
@@ -256,6 +321,7 @@ void HistoryView::clearAll()
 {
     HistoryActions::clearAll(m_appState);
     m_selectedIDs.clear();
+    m_anchorID.reset();
     m_hoveredID.reset();
     updateCardStates();
     updateHeader();

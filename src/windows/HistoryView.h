@@ -30,6 +30,13 @@ public:
     QSet<QUuid> selectedIDs() const { return m_selectedIDs; }
 
     void toggleSelection(const QUuid &id);
+    // An arrow key: the selection moves to the card beside, above or below
+    // the one with the keyboard focus (by one, or by a row of the current
+    // columns, stopping at the first and last card), which then takes the
+    // focus and is scrolled into view. With extend, the selection runs from
+    // the card where the last plain move or toggle left it to the new one.
+    // False for other keys or an empty grid.
+    bool moveSelection(Qt::Key key, bool extend);
     void clearSelection();
     void setHoveredID(const std::optional<QUuid> &id);
     void deleteEntry(const QUuid &id);
@@ -53,6 +60,9 @@ public:
     // Repaints the times every minute.
     QTimer *minuteTimer() const { return m_minuteTimer; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void historyChanged();
     void rebuildCards();
@@ -62,6 +72,8 @@ private:
     AppState &m_appState;
     std::optional<QUuid> m_hoveredID;
     QSet<QUuid> m_selectedIDs;
+    // Where a selection extended by the keys starts.
+    std::optional<QUuid> m_anchorID;
 
     QLabel *m_countLabel = nullptr;
     QPushButton *m_exportSelected = nullptr;

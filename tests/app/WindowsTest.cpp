@@ -10,6 +10,7 @@
 #include "model/NotificationNames.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "settings/HotKeyRecorder.h"
 #include "settings/SettingsView.h"
 #include "support/RecordingAlertPresenter.h"
 #include "windows/ContentView.h"
@@ -86,6 +87,44 @@ TEST(Windows, EachIsCreatedOnceWithItsTitleSizeAndView)
     EXPECT_TRUE(diff->differenceImage().isNull());
     EXPECT_EQ(diff->threshold(), 0.1);
     EXPECT_FALSE(diff->isProcessing());
+}
+
+TEST(Windows, CtrlWClosesEachWindowWhateverHasTheFocusButARecorderTakesIt)
+{
+    RecordingAlertPresenter alerts;
+    AppDelegate delegate;
+    WindowManager &windows = delegate.windows();
+    const std::pair<void (AppDelegate::*)(), AppWindow *(WindowManager::*)() const> cases[] = {
+        {&AppDelegate::openHelp, &WindowManager::helpWindow},
+        {&AppDelegate::openMainWindow, &WindowManager::mainWindow},
+        {&AppDelegate::openSettings, &WindowManager::settingsWindow},
+        {&AppDelegate::openEditor, &WindowManager::editorWindow},
+        {&AppDelegate::openDiffViewer, &WindowManager::diffWindow},
+    };
+    for (const auto &[open, field] : cases) {
+        (delegate.*open)();
+        AppWindow *window = (windows.*field)();
+        SCOPED_TRACE(window->windowTitle().toStdString());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QWidget *focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus && window->isAncestorOf(focus));
+        QTest::keyClick(focus, Qt::Key_W, Qt::ControlModifier);
+        EXPECT_FALSE(window->isVisible());
+    }
+
+    // A shortcut being recorded is the recorder's, not the window's.
+    delegate.openSettings();
+    AppWindow *settings = windows.settingsWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(settings));
+    auto *view = qobject_cast<SettingsView *>(settings->rootView());
+    view->setSelectedTab("shortcuts");
+    auto *recorder = view->findChild<HotKeyRecorder *>();
+    ASSERT_TRUE(recorder);
+    recorder->startRecording();
+    QTest::keyClick(recorder, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(recorder->binding(), HotKeyBinding(13, HotKeyBinding::controlModifier)); // the W key
 }
 
 TEST(Windows, EditorViewDismissHidesItsWindow)

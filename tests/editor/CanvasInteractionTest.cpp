@@ -4,6 +4,7 @@
 
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -155,6 +156,33 @@ TEST(CanvasInteraction, TextIsPlacedAtItsFieldAndAnOpenFieldIsKeptWhenAnotherOpe
     c.view->commitTextEntry();
     EXPECT_EQ(spy.count(), 2);
     EXPECT_EQ(c.view->textField(), nullptr);
+}
+
+TEST(CanvasInteraction, EscapeInTheTextFieldDropsWhatWasTyped)
+{
+    Canvas c;
+    QSignalSpy spy(c.view.get(), &AnnotationCanvasNSView::annotationsChanged);
+    c.view->setCurrentTool(AnnotationTool::text);
+    c.click(QPoint(40, 60));
+    ASSERT_NE(c.view->textField(), nullptr);
+    QPointer<QLineEdit> field = c.view->textField();
+    QTest::keyClicks(field, QStringLiteral("draft"));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_EQ(c.view->textField(), nullptr);
+    EXPECT_EQ(c.view->textAnchor(), std::nullopt);
+    EXPECT_TRUE(field.isNull() || !field->isVisible());
+    // Nor does the focus leaving the closed field add it afterwards.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_TRUE(c.view->annotations().isEmpty());
+    EXPECT_EQ(c.host->keys, 0);
+
+    // The next field works as before.
+    c.click(QPoint(100, 100));
+    QTest::keyClicks(c.view->textField(), QStringLiteral("kept"));
+    QTest::keyClick(c.view->textField(), Qt::Key_Return);
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(c.lastReport(spy).first().text, QStringLiteral("kept"));
 }
 
 TEST(CanvasInteraction, MovingASelectionIsOneReportAndDeleteKeysRemoveIt)

@@ -164,6 +164,7 @@ TEST(DiffView, PickedAndDroppedFilesAreComparedAndTheResultCopied)
     clickWell(view.firstWell());
     ASSERT_EQ(panel.requests.size(), 1);
     EXPECT_TRUE(panel.requests[0].mimeTypeFilters.contains("image/png"));
+    EXPECT_EQ(panel.requests[0].directory, QDir::homePath());
     panel.choose(firstPath);
     ASSERT_TRUE(loaded.wait(5000));
     EXPECT_EQ(view.firstImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), first);
@@ -181,6 +182,7 @@ TEST(DiffView, PickedAndDroppedFilesAreComparedAndTheResultCopied)
     clickWell(view.diffWell());
     panel.choose(secondPath);
     clickWell(view.secondWell());
+    EXPECT_EQ(panel.requests.last().directory, dir.path()); // where the last file was picked
     panel.choose(std::nullopt);
     QTest::qWait(100);
     EXPECT_EQ(view.differenceImage(), diff);

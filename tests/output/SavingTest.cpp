@@ -130,8 +130,8 @@ TEST(SavePanel, SuggestsTheDatedNameAndTypeThenWritesTheChosenPath)
 {
     RecordingSavePanel panel;
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    ImageExporter::presentSavePanel(capture(), ImageFormat::tiff, 0.9);
-    ImageExporter::presentSavePanel(capture(), ImageFormat::jpeg, 0.9);
+    ImageExporter::presentSavePanel(capture(), ImageFormat::tiff, 0.9, TestHome::path());
+    ImageExporter::presentSavePanel(capture(), ImageFormat::jpeg, 0.9, TestHome::path());
     const QDateTime after = QDateTime::currentDateTime().addSecs(1);
     ASSERT_EQ(panel.requests.size(), 2);
 
@@ -163,7 +163,7 @@ TEST(SavePanel, CancelDoesNothingAndFailuresReachTheHandler)
     auto handler = [&](const ErrorReport &e) { errors.append(e.description()); };
 
     // Cancelled: no file, no handler call.
-    ImageExporter::presentSavePanel(capture(), ImageFormat::png, 0.9, handler);
+    ImageExporter::presentSavePanel(capture(), ImageFormat::png, 0.9, TestHome::path(), handler);
     panel.completions.last()(std::nullopt);
     QTest::qWait(200);
     EXPECT_TRUE(errors.isEmpty());
@@ -173,20 +173,20 @@ TEST(SavePanel, CancelDoesNothingAndFailuresReachTheHandler)
     QFile blocker(TestHome::path() + "/NotAFolder");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    ImageExporter::presentSavePanel(capture(), ImageFormat::png, 0.9, handler);
+    ImageExporter::presentSavePanel(capture(), ImageFormat::png, 0.9, TestHome::path(), handler);
     panel.completions.last()(TestHome::path() + "/NotAFolder/shot.png");
     QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 10000);
     EXPECT_FALSE(errors[0].isEmpty());
 
     // An image without pixels: the encoder's error.
-    ImageExporter::presentSavePanel(QImage(), ImageFormat::png, 0.9, handler);
+    ImageExporter::presentSavePanel(QImage(), ImageFormat::png, 0.9, TestHome::path(), handler);
     panel.completions.last()(TestHome::path() + "/empty.png");
     QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 2, 10000);
     EXPECT_EQ(errors[1], QStringLiteral("Export failed: could not read image data"));
     EXPECT_FALSE(QFile::exists(TestHome::path() + "/empty.png"));
 
     // Without a handler the error is dropped.
-    ImageExporter::presentSavePanel(QImage(), ImageFormat::png, 0.9);
+    ImageExporter::presentSavePanel(QImage(), ImageFormat::png, 0.9, TestHome::path());
     panel.completions.last()(TestHome::path() + "/empty.png");
     QTest::qWait(200);
     EXPECT_EQ(errors.size(), 2);

@@ -1,27 +1,19 @@
 // The default save panel: a non-modal file dialog that reports the chosen
 // path, or nothing, through its completion.
 
+#include "platform/OpenPanel.h"
 #include "platform/SavePanel.h"
+#include "support/ShownFileDialog.h"
 #include "support/TestHome.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-namespace {
-
-QFileDialog *openDialog()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
-            return d;
-    return nullptr;
-}
-
-} // namespace
 
 TEST(DefaultSavePanel, DefaultPanelIsANonModalDialogThatReportsTheChosenPath)
 {
@@ -32,7 +24,7 @@ TEST(DefaultSavePanel, DefaultPanelIsANonModalDialogThatReportsTheChosenPath)
     request.defaultSuffix = "webp";
     SavePanel::current().begin(request, [&](std::optional<QString> path) { result = path; });
 
-    QFileDialog *dialog = openDialog();
+    QFileDialog *dialog = shownFileDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(dialog->isModal());
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
@@ -54,11 +46,34 @@ TEST(DefaultSavePanel, CancellingTheDefaultPanelReportsNothing)
 {
     std::optional<std::optional<QString>> result;
     SavePanel::current().begin(SavePanel::Request{}, [&](std::optional<QString> path) { result = path; });
-    QFileDialog *dialog = openDialog();
+    QFileDialog *dialog = shownFileDialog();
     ASSERT_NE(dialog, nullptr);
     dialog->reject();
     QTRY_VERIFY(result.has_value());
     EXPECT_FALSE(result->has_value());
     // The dialog deletes itself once closed.
-    QTRY_COMPARE(openDialog(), nullptr);
+    QTRY_COMPARE(shownFileDialog(), nullptr);
+}
+
+TEST(DefaultSavePanel, DefaultPanelsOpenInTheFolderAskedForOrTheNearestThatExists)
+{
+    // A save folder not made yet: its nearest existing parent.
+    QDir().mkpath(TestHome::path() + "/Pictures");
+    SavePanel::Request save;
+    save.directory = TestHome::path() + "/Pictures/Vorna/Later";
+    SavePanel::current().begin(save, [](std::optional<QString>) {});
+    QFileDialog *dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->directory().absolutePath(), TestHome::path() + "/Pictures");
+    dialog->reject();
+    QTRY_COMPARE(shownFileDialog(), nullptr);
+
+    // None asked for: the home folder, not the one the program runs in.
+    ASSERT_NE(QDir::currentPath(), QDir::homePath());
+    OpenPanel::current().begin(OpenPanel::Request{}, [](std::optional<QString>) {});
+    dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
+    dialog->reject();
+    QTRY_COMPARE(shownFileDialog(), nullptr);
 }

@@ -5,6 +5,7 @@
 #include "platform/OpenPanel.h"
 #include "platform/SavePanel.h"
 #include "platform/UserDefaults.h"
+#include "support/ScriptedFilePanels.h"
 #include "support/TestHome.h"
 
 #include <QDir>
@@ -24,38 +25,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-// Records each panel and completes it when the test says so.
-class ScriptedPanel : public SavePanel, public OpenPanel
-{
-public:
-    ScriptedPanel()
-    {
-        SavePanel::setCurrent(this);
-        OpenPanel::setCurrent(this);
-    }
-    ~ScriptedPanel() override
-    {
-        SavePanel::setCurrent(nullptr);
-        OpenPanel::setCurrent(nullptr);
-    }
-
-    void begin(const SavePanel::Request &request, SavePanel::Completion completion) override
-    {
-        saveRequests.append(request);
-        pending = std::move(completion);
-    }
-    void begin(const OpenPanel::Request &request, OpenPanel::Completion completion) override
-    {
-        openRequests.append(request);
-        pending = std::move(completion);
-    }
-    void choose(const std::optional<QString> &path) { std::exchange(pending, nullptr)(path); }
-
-    QList<SavePanel::Request> saveRequests;
-    QList<OpenPanel::Request> openRequests;
-    std::function<void(std::optional<QString>)> pending;
-};
 
 QByteArray readFile(const QString &path)
 {
@@ -95,7 +64,7 @@ bool setAppendOnly(const QString &folder, bool on)
 
 TEST(SettingsBackup, ExportWritesTheMirrorsBytesToTheChosenFile)
 {
-    ScriptedPanel panel;
+    ScriptedFilePanels panel;
     SettingsBackup backup;
     UserDefaults::standard().setDouble("jpegQuality", 0.6);
     const QString target = TestHome::path() + "/Vorna-Settings.json";
@@ -115,7 +84,7 @@ TEST(SettingsBackup, ExportWritesTheMirrorsBytesToTheChosenFile)
 
 TEST(SettingsBackup, CancelledPanelsLeaveTheStatus)
 {
-    ScriptedPanel panel;
+    ScriptedFilePanels panel;
     SettingsBackup backup;
     backup.exportSettings();
     panel.choose(TestHome::path() + "/a.json");
@@ -130,7 +99,7 @@ TEST(SettingsBackup, CancelledPanelsLeaveTheStatus)
 
 TEST(SettingsBackup, ExportToAPlaceThatCannotBeWrittenSaysSo)
 {
-    ScriptedPanel panel;
+    ScriptedFilePanels panel;
     SettingsBackup backup;
     writeFile(TestHome::path() + "/file", "x");
     backup.exportSettings();
@@ -164,7 +133,7 @@ TEST(SettingsBackup, ExportThatCannotTakeTheFilesPlaceSaysSo)
 // be rewritten, the user got the previous settings and a success message.
 TEST(SettingsBackup, ExportIsCurrentEvenWhenTheMirrorCannotBeWritten)
 {
-    ScriptedPanel panel;
+    ScriptedFilePanels panel;
     SettingsBackup backup;
     UserDefaults &d = UserDefaults::standard();
     d.setDouble("jpegQuality", 0.5);
@@ -197,7 +166,7 @@ TEST(SettingsBackup, ExportIsCurrentEvenWhenTheMirrorCannotBeWritten)
 // in place, which read as this import's success.
 TEST(SettingsBackup, ImportOfAnUnreadableFileSaysSoAndChangesNothing)
 {
-    ScriptedPanel panel;
+    ScriptedFilePanels panel;
     SettingsBackup backup;
     const QString good = TestHome::path() + "/good.json";
     writeFile(good, R"({"values":{"countdownSeconds":4}})");
@@ -222,7 +191,7 @@ TEST(SettingsBackup, ImportOfAnUnreadableFileSaysSoAndChangesNothing)
 // stuck import: the import must have answered long before.
 TEST(SettingsBackup, ImportOfANamedPipeAnswersAtOnceAndChangesNothing)
 {
-    ScriptedPanel panel;
+    ScriptedFilePanels panel;
     SettingsBackup backup;
     UserDefaults::standard().setInteger("countdownSeconds", 9);
     const QString fifo = TestHome::path() + "/pipe.json";
@@ -258,7 +227,7 @@ TEST(SettingsBackup, ImportOfANamedPipeAnswersAtOnceAndChangesNothing)
 
 TEST(SettingsBackup, ImportReportsCountOrRefusal)
 {
-    ScriptedPanel panel;
+    ScriptedFilePanels panel;
     SettingsBackup backup;
     const QString good = TestHome::path() + "/good.json";
     writeFile(good, R"({"values":{"playSound":false,"countdownSeconds":4,"AppleLanguages":["de"]}})");

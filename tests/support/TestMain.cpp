@@ -11,6 +11,7 @@
 #include "model/SettingsPersistence.h"
 #include "output/HistoryService.h"
 #include "platform/IdleWork.h"
+#include "platform/PanelFolders.h"
 #include "platform/UserDefaults.h"
 #include "services/HotKeyService.h"
 #include "services/UpdateChecker.h"
@@ -38,6 +39,8 @@ class FreshStartForEachCase : public testing::EmptyTestEventListener
         UpdateChecker::resetShared();
         UserDefaults::resetStandard();
         StatusItem::setTrayAvailableOverride(std::nullopt);
+        // File panels open where a case says, not where an earlier one chose.
+        PanelFolders::forgetAll();
         TestHome::reset();
     }
 };

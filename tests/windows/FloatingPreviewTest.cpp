@@ -1,3 +1,4 @@
+#include "platform/Compositing.h"
 #include "windows/FloatingPreviewController.h"
 #include "windows/FloatingPreviewView.h"
 
@@ -333,4 +334,56 @@ TEST(FloatingPreview, DrawsTheImageFittedInsideThePanel)
     const QColor green = active.pixelColor((QPointF(check) * scale).toPoint());
     EXPECT_GT(green.green(), 150);
     EXPECT_LT(green.red(), 120);
+}
+
+// Under a compositor the panel is a translucent window, and nothing on X11
+// blurs what lies behind it: around and behind its buttons the panel is
+// still the window colour, all but opaque, so the buttons read against it.
+TEST(FloatingPreview, BehindItsButtonsTheTranslucentPanelIsNearlyOpaqueWindowColour)
+{
+    Compositing::setOverride(true);
+    const auto restore = qScopeGuard([] { Compositing::clearOverride(); });
+    FloatingPreviewController controller;
+    controller.show(capture(Qt::red), 60, {});
+    QWidget *panel = controller.panel();
+    FloatingPreviewView *view = viewOf(panel);
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(panel->testAttribute(Qt::WA_TranslucentBackground));
+    QPalette palette = view->palette();
+    const QColor window(236, 236, 236);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, Qt::black);
+    view->setPalette(palette);
+
+    // Only what the panel itself paints: what lies behind stays transparent.
+    QImage drawn(panel->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    drawn.setDevicePixelRatio(2);
+    drawn.fill(Qt::transparent);
+    panel->render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+    if (qEnvironmentVariableIsSet("VORNA_SAVE_RENDERINGS"))
+        drawn.save(qEnvironmentVariable("VORNA_SAVE_RENDERINGS") + "/floating-preview-translucent.png");
+    auto at = [&](QPoint point) { return drawn.pixelColor(view->mapTo(panel, point) * 2); };
+
+    const QRect edit = view->editButton()->geometry();
+    const QRect copy = view->copyButton()->geometry();
+    const QList<QPoint> behindButtons = {
+        QPoint((edit.right() + copy.left()) / 2, edit.center().y()), // between two buttons
+        edit.topLeft() + QPoint(2, 2),                               // a button's corner, off its disc
+        QPoint(edit.left() - 6, edit.center().y()),                  // beside the row
+        QPoint(copy.center().x(), copy.top() - 4),                   // between the row and the picture
+    };
+    for (const QPoint &point : behindButtons) {
+        SCOPED_TRACE(testing::Message() << point.x() << "," << point.y());
+        const QColor c = at(point);
+        EXPECT_GE(c.alpha(), 240);
+        EXPECT_NEAR(c.red(), window.red(), 4);
+        EXPECT_NEAR(c.green(), window.green(), 4);
+        EXPECT_NEAR(c.blue(), window.blue(), 4);
+    }
+    // A button's faint disc darkens the window colour a little, no more.
+    const QColor disc = at(copy.center() + QPoint(0, copy.height() / 2 - 3));
+    EXPECT_GE(disc.alpha(), 240);
+    EXPECT_GT(disc.red(), 200);
+    // The rounded corner stays clear.
+    EXPECT_EQ(at(QPoint(0, 0)).alpha(), 0);
 }

@@ -11,6 +11,7 @@
 #include "windows/HistoryCard.h"
 #include "windows/HistoryView.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDeadlineTimer>
 #include <QLabel>
@@ -305,4 +306,79 @@ TEST_F(HistoryGridTest, EditReadsAReleasedCaptureOffTheUiThreadForEitherEditor)
     ASSERT_EQ(handedOver.size(), QSize(320, 200));
     EXPECT_EQ(handedOver.pixel(10, 100), QColor(Qt::red).rgb());
     EXPECT_EQ(opened.posts.size(), 1);
+}
+
+TEST_F(HistoryGridTest, ArrowKeysMoveTheSelectionThroughTheGridAndShiftExtendsIt)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < 8; ++i)
+        addCapture(QColor::fromHsv(i * 40, 200, 200), now.addSecs(-i));
+    HistoryView view(*appState);
+    view.resize(700, 300); // three columns, less than two rows in view
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    const QList<HistoryCard *> cards = view.cards();
+    ASSERT_EQ(cards.size(), 8);
+    int columns = 0;
+    while (columns < cards.size() && cards[columns]->y() == cards[0]->y())
+        ++columns;
+    ASSERT_EQ(columns, 3);
+
+    auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget *focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : view.gridArea(), key, modifiers);
+    };
+    auto selected = [&](std::initializer_list<int> indexes) {
+        QSet<QUuid> ids;
+        for (int i : indexes)
+            ids.insert(cards[i]->item().id);
+        return ids;
+    };
+    auto inView = [&](int i) {
+        return cards[i]->visibleRegion().boundingRect() == cards[i]->rect();
+    };
+
+    // With no card in focus the first key takes the first card.
+    view.gridArea()->setFocus();
+    press(Qt::Key_Down);
+    EXPECT_EQ(view.selectedIDs(), selected({0}));
+    EXPECT_TRUE(cards[0]->hasFocus());
+
+    // By one sideways, by a row up and down, stopping at the ends.
+    const struct
+    {
+        Qt::Key key;
+        int to;
+    } moves[] = {{Qt::Key_Right, 1}, {Qt::Key_Down, 4}, {Qt::Key_Down, 7}, {Qt::Key_Down, 7}, {Qt::Key_Right, 7},
+                 {Qt::Key_Up, 4},    {Qt::Key_Left, 3}, {Qt::Key_Left, 2}, {Qt::Key_Up, 0},   {Qt::Key_Left, 0}};
+    for (const auto &move : moves) {
+        press(move.key);
+        SCOPED_TRACE(move.to);
+        EXPECT_EQ(view.selectedIDs(), selected({move.to}));
+        EXPECT_TRUE(cards[move.to]->hasFocus());
+        EXPECT_TRUE(inView(move.to)); // scrolled to, whichever way
+        EXPECT_TRUE(cards[move.to]->isSelected());
+    }
+    EXPECT_EQ(view.exportSelectedButton()->text(), "Export Selected (1)");
+
+    // Shift extends from where the last plain move left the selection.
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    press(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedIDs(), selected({6, 7}));
+    press(Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedIDs(), selected({4, 5, 6}));
+    EXPECT_TRUE(cards[4]->hasFocus());
+    EXPECT_EQ(view.exportSelectedButton()->text(), "Export Selected (3)");
+    press(Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedIDs(), selected({1, 2, 3, 4, 5, 6}));
+    EXPECT_TRUE(inView(1));
+    // A card toggled with Space is where the next extension starts.
+    cards[1]->setFocus();
+    press(Qt::Key_Space);
+    press(Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedIDs(), selected({0, 1}));
+    press(Qt::Key_Right);
+    EXPECT_EQ(view.selectedIDs(), selected({1}));
 }
