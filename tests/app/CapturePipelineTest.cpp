@@ -154,8 +154,9 @@ TEST_F(CapturePipelineTest, RunsSoundFlashClipboardHistoryPreviewThenTheSaveInTh
         if (p != AppState::Property::history)
             return;
         steps << (state->history().first().filePath ? "history with path" : "history");
-        if (!state->history().first().filePath)
+        if (!state->history().first().filePath) {
             EXPECT_EQ(preview->panel(), nullptr) << "the preview comes after the history";
+        }
     });
     QSignalSpy saved(pipeline.get(), &CapturePipeline::saved);
 

@@ -113,7 +113,7 @@ TEST(SettingsBackup, ExportToAPlaceThatCannotBeWrittenSaysSo)
 // place: here the folder lets no file be replaced. That is no export.
 TEST(SettingsBackup, ExportThatCannotTakeTheFilesPlaceSaysSo)
 {
-    ScriptedPanel panel;
+    ScriptedFilePanels panel;
     SettingsBackup backup;
     const QString folder = TestHome::path() + "/Exports";
     ASSERT_TRUE(QDir().mkpath(folder));
