@@ -2,12 +2,12 @@
 // path, or nothing, through its completion.
 
 #include "platform/SavePanel.h"
+#include "support/Eventually.h"
 #include "support/TestHome.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -46,7 +46,7 @@ TEST(DefaultSavePanel, DefaultPanelIsANonModalDialogThatReportsTheChosenPath)
     const QString path = TestHome::path() + "/picked.webp";
     dialog->selectFile(path);
     QMetaObject::invokeMethod(dialog, "accept");
-    QTRY_VERIFY(result.has_value());
+    ASSERT_EVENTUALLY(result.has_value(), 5000);
     EXPECT_EQ(**result, path);
 }
 
@@ -57,8 +57,8 @@ TEST(DefaultSavePanel, CancellingTheDefaultPanelReportsNothing)
     QFileDialog *dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
     dialog->reject();
-    QTRY_VERIFY(result.has_value());
+    ASSERT_EVENTUALLY(result.has_value(), 5000);
     EXPECT_FALSE(result->has_value());
     // The dialog deletes itself once closed.
-    QTRY_COMPARE(openDialog(), nullptr);
+    ASSERT_EVENTUALLY_EQ(openDialog(), nullptr, 5000);
 }
