@@ -7,6 +7,7 @@
 #include "model/HistoryItem.h"
 #include "settings/SettingsBackup.h"
 #include "settings/SettingsPanels.h"
+#include "support/Eventually.h"
 #include "support/RecordingAlertPresenter.h"
 #include "support/ScriptedFilePanels.h"
 #include "support/ShownFileDialog.h"
@@ -58,7 +59,7 @@ TEST(FilePanels, EachOpensInItsOwnFolderAndThenWhereItWasLastUsed)
     editor.saveImageAs();
     EXPECT_EQ(next(), shots);
     panels.choose(elsewhere + "/one.png");
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(elsewhere + "/one.png"), 10000);
+    ASSERT_EVENTUALLY(QFile::exists(elsewhere + "/one.png"), 10000);
     HistoryActions::saveAs(appState, capture);
     EXPECT_EQ(next(), elsewhere);
     panels.choose(std::nullopt); // cancelled: remembers nothing
@@ -71,7 +72,7 @@ TEST(FilePanels, EachOpensInItsOwnFolderAndThenWhereItWasLastUsed)
     EXPECT_EQ(next(), shots);
     const QString exports = folder("Exports");
     panels.choose(exports);
-    QTRY_COMPARE_WITH_TIMEOUT(alerts.alerts.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(alerts.alerts.size(), 1, 10000);
     BatchExport::start(appState, {capture});
     EXPECT_EQ(next(), exports);
     panels.choose(std::nullopt);
@@ -108,9 +109,9 @@ TEST(FilePanels, TheSaveFolderPanelStartsAtHomeAndThenWhereAFolderWasChosen)
     EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
     dialog->setDirectory(chosen);
     QMetaObject::invokeMethod(dialog, "accept");
-    QTRY_VERIFY(result.has_value());
+    ASSERT_EVENTUALLY(result.has_value(), 5000);
     EXPECT_EQ(*result, chosen);
-    QTRY_COMPARE(shownFileDialog(), nullptr);
+    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 5000);
 
     SettingsPanels::showFolderPanel(nullptr, [&](std::optional<QString> path) { result = path; });
     dialog = shownFileDialog();

@@ -6,6 +6,7 @@
 #include "model/NotificationNames.h"
 #include "output/HistoryService.h"
 #include "platform/NotificationCenter.h"
+#include "support/Eventually.h"
 #include "support/RecordingAlertPresenter.h"
 #include "support/TestHome.h"
 
@@ -172,7 +173,7 @@ TEST(ImageFileOpening, ExternalEditorGetsTheOpenedFileItself)
     const QString path = makeImage("for editor.png", {12, 12}, Qt::cyan);
     openAndWait(delegate, {QUrl::fromLocalFile(path)});
 
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 5000);
+    ASSERT_EVENTUALLY(QFileInfo::exists(record), 5000);
     QFile r(record);
     ASSERT_TRUE(r.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(r.readAll()).trimmed(), path);
@@ -202,7 +203,7 @@ TEST(ImageFileOpening, AStalledFileIsGivenUpAndHoldsNothingBack)
     });
     QStringList delivered;
     QList<bool> loaded;
-    for (const QString &path : {"before", "stalled", "slow", "after"})
+    for (const char *path : {"before", "stalled", "slow", "after"})
         opener->open(path, [&](const QString &p, const QImage &image) {
             delivered << p;
             loaded << !image.isNull();

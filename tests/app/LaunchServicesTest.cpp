@@ -7,6 +7,7 @@
 #include "platform/SentrySDK.h"
 #include "platform/UserDefaults.h"
 #include "services/UpdateChecker.h"
+#include "support/Eventually.h"
 #include "support/LocalHttpServer.h"
 #include "support/RecordingAlertPresenter.h"
 
@@ -110,7 +111,7 @@ TEST_F(LaunchServices, DueUpdateCheckRunsSilentlyAndOffersTheUpdate)
     alerts.answer = 2; // "Later"
     AppDelegate delegate;
     launch(delegate);
-    QTRY_COMPARE_WITH_TIMEOUT(alerts.alerts.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(alerts.alerts.size(), 1, 10000);
     EXPECT_EQ(feed.requests.size(), 1);
     EXPECT_EQ(alerts.alerts[0].title, "Vorna 2.0 is available");
 }
@@ -132,6 +133,6 @@ TEST_F(LaunchServices, CheckForUpdatesFromTheMenuAlwaysEndsWithAnAlert)
     AppDelegate delegate;
     launch(delegate);
     delegate.checkForUpdates();
-    QTRY_COMPARE_WITH_TIMEOUT(alerts.alerts.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(alerts.alerts.size(), 1, 10000);
     EXPECT_EQ(alerts.alerts[0].title, "You're up to date");
 }

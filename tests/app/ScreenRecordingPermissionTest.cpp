@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/ScreenRecordingPermission.h"
 #include "platform/Workspace.h"
+#include "support/Eventually.h"
 #include "support/RecordingAlertPresenter.h"
 
 #include <QSignalSpy>
@@ -66,14 +67,14 @@ TEST(ScreenRecordingPermission, LaunchShowsTheAlertAndItsFirstButtonOpensSetting
     QSignalSpy launched(&delegate, &AppDelegate::launched);
     delegate.applicationDidFinishLaunching({"vorna"});
     ASSERT_TRUE(launched.wait(2000));
-    QTRY_COMPARE(alerts.alerts.size(), 1);
+    ASSERT_EVENTUALLY_EQ(alerts.alerts.size(), 1, 5000);
     const auto &alert = alerts.alerts.first();
     EXPECT_EQ(alert.title, "Screen Recording Permission Needed");
     EXPECT_EQ(alert.informativeText,
               "Vorna needs Screen Recording to capture your display. Enable Vorna under System Settings \u2192 "
               "Privacy & Security \u2192 Screen Recording, then relaunch the app.");
     EXPECT_EQ(alert.buttons, (QStringList{"Open System Settings", "Later"}));
-    QTRY_COMPARE(workspace.launches.size(), 2);
+    ASSERT_EVENTUALLY_EQ(workspace.launches.size(), 2, 5000);
     EXPECT_EQ(workspace.launches[0], (QStringList{"gnome-control-center", "privacy"}));
     EXPECT_EQ(workspace.launches[1], (QStringList{"gnome-control-center"}));
 }

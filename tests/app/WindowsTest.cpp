@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "settings/HotKeyRecorder.h"
 #include "settings/SettingsView.h"
+#include "support/Eventually.h"
 #include "support/RecordingAlertPresenter.h"
 #include "windows/ContentView.h"
 #include "windows/HelpView.h"
@@ -23,7 +24,6 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTabBar>
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -173,7 +173,7 @@ TEST(Windows, LaunchOpensWindowsForNotificationsAndArguments)
     delegate.applicationDidFinishLaunching({"vorna", "--ui-tests-show-settings-shortcuts", "--ui-tests-show-settings",
                                             "--ui-tests-show-help=1"});
     ASSERT_TRUE(launched.wait(2000));
-    QTRY_VERIFY(delegate.windows().settingsWindow());
+    ASSERT_EVENTUALLY(delegate.windows().settingsWindow(), 5000);
     auto *view = qobject_cast<SettingsView *>(delegate.windows().settingsWindow()->rootView());
     EXPECT_EQ(view->selectedTab(), "shortcuts");
     EXPECT_FALSE(UserDefaults::standard().contains("vorna.uiTests.preselectedSettingsTab"));

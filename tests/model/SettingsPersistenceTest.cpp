@@ -7,7 +7,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
-#include "support/SmallTmpfs.h"
+#include "support/SmallDisk.h"
 #include "support/TestHome.h"
 
 #include <QDir>
@@ -245,10 +245,10 @@ TEST(SettingsPersistence, WriteFailureKeepsThePreviousFile)
 // a crash meanwhile would otherwise lose it.
 TEST(SettingsPersistence, WritesThatFailedOnAFullDiskAreMadeOnceThereIsRoom)
 {
-    SmallTmpfs config(AppPaths::configHome());
-    SmallTmpfs data(AppPaths::dataHome());
-    if (!config.mounted() || !data.mounted())
-        GTEST_SKIP() << "cannot mount a tmpfs: " << config.error().toStdString() << data.error().toStdString();
+    SmallDisk config(AppPaths::configHome(), 64 * 1024);
+    SmallDisk data(AppPaths::dataHome(), 64 * 1024);
+    if (!config.isMounted() || !data.isMounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << (config.isMounted() ? data : config).error().toStdString();
     SettingsPersistence &mirror = SettingsPersistence::shared();
     mirror.start();
     ASSERT_TRUE(config.fill());
@@ -263,8 +263,8 @@ TEST(SettingsPersistence, WritesThatFailedOnAFullDiskAreMadeOnceThereIsRoom)
     ASSERT_FALSE(QFileInfo::exists(UserDefaults::defaultFilePath()));
     ASSERT_FALSE(QFileInfo::exists(mirror.fileURL()));
 
-    config.freeSpace();
-    data.freeSpace();
+    config.free();
+    data.free();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return QFileInfo::exists(UserDefaults::defaultFilePath()) && QFileInfo::exists(mirror.fileURL()); },
         15000));

@@ -524,7 +524,7 @@ TEST(HistoryService, PicturesThatFindTheDiskFullAreWrittenOnceThereIsSpace)
     HistoryService::resetShared();
     SmallDisk disk(AppPaths::appDataDir(), 1 << 20);
     if (!disk.isMounted())
-        GTEST_SKIP() << "a tmpfs cannot be mounted here";
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error().toStdString();
     auto &history = HistoryService::shared();
     const HistoryItem a = noisyItem(kIdA, 31);
     history.addNewest(a);

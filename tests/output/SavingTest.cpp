@@ -3,6 +3,7 @@
 
 #include "output/ImageExporter.h"
 #include "platform/SavePanel.h"
+#include "support/Eventually.h"
 #include "support/TestHome.h"
 
 #include <QDir>
@@ -150,7 +151,7 @@ TEST(SavePanel, SuggestsTheDatedNameAndTypeThenWritesTheChosenPath)
     // The user picks a path: the image is encoded and written there.
     const QString path = TestHome::path() + "/chosen.jpeg";
     panel.completions[1](path);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 10000);
+    ASSERT_EVENTUALLY(QFile::exists(path), 10000);
     QImage written;
     ASSERT_TRUE(written.load(path, "JPEG"));
     EXPECT_EQ(written.size(), QSize(400, 300));
@@ -175,13 +176,13 @@ TEST(SavePanel, CancelDoesNothingAndFailuresReachTheHandler)
     blocker.close();
     ImageExporter::presentSavePanel(capture(), ImageFormat::png, 0.9, TestHome::path(), handler);
     panel.completions.last()(TestHome::path() + "/NotAFolder/shot.png");
-    QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(errors.size(), 1, 10000);
     EXPECT_FALSE(errors[0].isEmpty());
 
     // An image without pixels: the encoder's error.
     ImageExporter::presentSavePanel(QImage(), ImageFormat::png, 0.9, TestHome::path(), handler);
     panel.completions.last()(TestHome::path() + "/empty.png");
-    QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 2, 10000);
+    ASSERT_EVENTUALLY_EQ(errors.size(), 2, 10000);
     EXPECT_EQ(errors[1], QStringLiteral("Export failed: could not read image data"));
     EXPECT_FALSE(QFile::exists(TestHome::path() + "/empty.png"));
 

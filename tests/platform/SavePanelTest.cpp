@@ -3,6 +3,7 @@
 
 #include "platform/OpenPanel.h"
 #include "platform/SavePanel.h"
+#include "support/Eventually.h"
 #include "support/ShownFileDialog.h"
 #include "support/TestHome.h"
 
@@ -10,7 +11,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,7 @@ TEST(DefaultSavePanel, DefaultPanelIsANonModalDialogThatReportsTheChosenPath)
     const QString path = TestHome::path() + "/picked.webp";
     dialog->selectFile(path);
     QMetaObject::invokeMethod(dialog, "accept");
-    QTRY_VERIFY(result.has_value());
+    ASSERT_EVENTUALLY(result.has_value(), 5000);
     EXPECT_EQ(**result, path);
 }
 
@@ -49,10 +49,10 @@ TEST(DefaultSavePanel, CancellingTheDefaultPanelReportsNothing)
     QFileDialog *dialog = shownFileDialog();
     ASSERT_NE(dialog, nullptr);
     dialog->reject();
-    QTRY_VERIFY(result.has_value());
+    ASSERT_EVENTUALLY(result.has_value(), 5000);
     EXPECT_FALSE(result->has_value());
     // The dialog deletes itself once closed.
-    QTRY_COMPARE(shownFileDialog(), nullptr);
+    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 5000);
 }
 
 TEST(DefaultSavePanel, DefaultPanelsOpenInTheFolderAskedForOrTheNearestThatExists)
@@ -66,7 +66,7 @@ TEST(DefaultSavePanel, DefaultPanelsOpenInTheFolderAskedForOrTheNearestThatExist
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->directory().absolutePath(), TestHome::path() + "/Pictures");
     dialog->reject();
-    QTRY_COMPARE(shownFileDialog(), nullptr);
+    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 5000);
 
     // None asked for: the home folder, not the one the program runs in.
     ASSERT_NE(QDir::currentPath(), QDir::homePath());
@@ -75,5 +75,5 @@ TEST(DefaultSavePanel, DefaultPanelsOpenInTheFolderAskedForOrTheNearestThatExist
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
     dialog->reject();
-    QTRY_COMPARE(shownFileDialog(), nullptr);
+    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 5000);
 }

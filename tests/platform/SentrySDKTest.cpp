@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "platform/SentryDsn.h"
 #include "platform/SentrySDK.h"
+#include "support/Eventually.h"
 #include "support/LocalHttpServer.h"
 
 #include <QDir>
@@ -154,8 +155,8 @@ TEST_F(SentrySDKTest, WaitingReportIsSentAsAnEnvelopeAndRemoved)
     startWith();
     ASSERT_TRUE(SentrySDK::isEnabled());
     EXPECT_TRUE(CrashHandler::isInstalled());
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 10000);
-    QTRY_VERIFY(folderEntries().isEmpty());
+    ASSERT_EVENTUALLY_EQ(server.requests.size(), 1, 10000);
+    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 5000);
 
     const LocalHttpServer::Request &r = server.requests.at(0);
     EXPECT_EQ(r.method, "POST");
@@ -191,8 +192,8 @@ TEST_F(SentrySDKTest, BeforeSendAndSampleRateDecideWhatIsSent)
             return e;
         };
     });
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 10000);
-    QTRY_VERIFY(folderEntries().isEmpty()); // the dropped one is gone too
+    ASSERT_EVENTUALLY_EQ(server.requests.size(), 1, 10000);
+    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 5000); // the dropped one is gone too
     const QJsonObject event = envelopeEvent(server.requests.at(0).body);
     EXPECT_EQ(event["exception"]["values"][0]["type"].toString(), "SIGSEGV");
     EXPECT_FALSE(event.contains("server_name"));
@@ -201,7 +202,7 @@ TEST_F(SentrySDKTest, BeforeSendAndSampleRateDecideWhatIsSent)
     SentrySDK::close();
     putReport("1-3.crash", syntheticReport(SIGILL, "{}"));
     startWith([](SentryOptions &o) { o.sampleRate = 0.0; });
-    QTRY_VERIFY_WITH_TIMEOUT(folderEntries().isEmpty(), 10000);
+    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 10000);
     QTest::qWait(200);
     EXPECT_EQ(server.requests.size(), 1);
 }
@@ -211,15 +212,15 @@ TEST_F(SentrySDKTest, ServerFailuresKeepTheReportAndRefusalsDropIt)
     putReport("1-1.crash", syntheticReport(SIGSEGV, "{}"));
     server.setResponse({503, "text/plain", "busy"});
     startWith();
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(server.requests.size(), 1, 10000);
     QTest::qWait(200);
     EXPECT_EQ(folderEntries(), QStringList{"1-1.crash"});
 
     // Sent again at the next start, with the same event id.
     server.setResponse({400, "text/plain", "bad"});
     startWith();
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 2, 10000);
-    QTRY_VERIFY(folderEntries().isEmpty());
+    ASSERT_EVENTUALLY_EQ(server.requests.size(), 2, 10000);
+    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 5000);
     EXPECT_EQ(envelopeEvent(server.requests.at(0).body)["event_id"],
               envelopeEvent(server.requests.at(1).body)["event_id"]);
 }
@@ -229,7 +230,7 @@ TEST_F(SentrySDKTest, UnreadableReportIsSetAsideAndNotSent)
     putReport("1-1.crash", "garbage");
     LogCapture log;
     startWith();
-    QTRY_COMPARE_WITH_TIMEOUT(folderEntries(), QStringList{"1-1.crash.unreadable"}, 10000);
+    ASSERT_EVENTUALLY_EQ(folderEntries(), QStringList{"1-1.crash.unreadable"}, 10000);
     EXPECT_TRUE(log.contains("[Vorna] sentry: crash report 1-1.crash is unreadable"));
     QTest::qWait(200);
     EXPECT_TRUE(server.requests.isEmpty());
@@ -290,17 +291,17 @@ TEST_F(SentrySDKTest, DebugFlagControlsDiagnosticLines)
         putReport("1-1.crash", syntheticReport(SIGSEGV, "{}"));
         LogCapture log;
         startWith([](SentryOptions &o) { o.debug = false; });
-        QTRY_VERIFY_WITH_TIMEOUT(folderEntries().isEmpty(), 10000);
+        ASSERT_EVENTUALLY(folderEntries().isEmpty(), 10000);
         EXPECT_FALSE(log.contains("[Vorna] sentry:"));
     }
     {
         putReport("1-2.crash", syntheticReport(SIGSEGV, "{}"));
         LogCapture log;
         startWith([](SentryOptions &o) { o.debug = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(folderEntries().isEmpty(), 10000);
+        ASSERT_EVENTUALLY(folderEntries().isEmpty(), 10000);
         EXPECT_TRUE(log.contains("[Vorna] sentry: started (environment=production, sampleRate=1)"));
         EXPECT_TRUE(log.contains("[Vorna] sentry: sending crash report "));
-        QTRY_VERIFY(log.contains(" sent"));
+        ASSERT_EVENTUALLY(log.contains(" sent"), 5000);
     }
 }
 
@@ -310,5 +311,5 @@ TEST_F(SentrySDKTest, SampleRateOutsideTheRangeCountsAsOne)
     LogCapture log;
     startWith([](SentryOptions &o) { o.sampleRate = -0.5; });
     EXPECT_TRUE(log.contains("[Vorna] sentry: sampleRate -0.5 is not between 0 and 1; using 1"));
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(server.requests.size(), 1, 10000);
 }

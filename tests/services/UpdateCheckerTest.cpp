@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -35,12 +36,14 @@ protected:
         QCoreApplication::setApplicationVersion(QString());
     }
 
-    // Runs one check to its end.
-    void check(bool silent)
+    // Runs one check to its end; a failure when it does not end.
+    [[nodiscard]] ::testing::AssertionResult check(bool silent)
     {
-        bool done = false;
-        checker.checkForUpdates(silent, [&] { done = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+        const auto done = std::make_shared<bool>(false);
+        checker.checkForUpdates(silent, [done] { *done = true; });
+        if (QTest::qWaitFor([&] { return *done; }, 20000))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the check did not end within 20 s";
     }
 
     void serve(const QByteArray &body, int status = 200, const QByteArray &type = "application/json")
@@ -114,7 +117,7 @@ TEST_F(UpdateCheckerTest, NewerVersionIsOfferedAndRecorded)
 {
     serve(feed("1.1", ", \"notes\": \"Faster captures.\""));
     QSignalSpy changes(&checker, &UpdateChecker::changed);
-    check(true);
+    ASSERT_TRUE(check(true));
     ASSERT_EQ(server.requests.size(), 1);
     EXPECT_EQ(server.requests[0].method, "GET");
     EXPECT_EQ(server.requests[0].path, "/apps/vorna/appcast.json");
@@ -142,7 +145,7 @@ TEST_F(UpdateCheckerTest, NewerVersionIsOfferedAndRecorded)
 TEST_F(UpdateCheckerTest, EmptyNotesAddNothingAndLaterDoesNothing)
 {
     serve(feed("2.0", ", \"notes\": \"\""));
-    check(false);
+    ASSERT_TRUE(check(false));
     alerts.answer = 2;
     checker.showUpdateResult(false);
     ASSERT_EQ(alerts.alerts.size(), 1);
@@ -154,12 +157,12 @@ TEST_F(UpdateCheckerTest, EmptyNotesAddNothingAndLaterDoesNothing)
 TEST_F(UpdateCheckerTest, SameVersionIsUpToDate)
 {
     serve(feed("1.0.0"));
-    check(true);
+    ASSERT_TRUE(check(true));
     EXPECT_FALSE(checker.isUpdateAvailable());
     checker.showUpdateResult(true);
     EXPECT_TRUE(alerts.alerts.isEmpty());
 
-    check(false);
+    ASSERT_TRUE(check(false));
     checker.showUpdateResult(false);
     ASSERT_EQ(alerts.alerts.size(), 1);
     EXPECT_EQ(alerts.alerts[0].style, AlertPresenter::Style::informational);
@@ -171,7 +174,7 @@ TEST_F(UpdateCheckerTest, SameVersionIsUpToDate)
 TEST_F(UpdateCheckerTest, SkippedVersionIsNotOfferedAgainButANewerOneIs)
 {
     serve(feed("1.5"));
-    check(false);
+    ASSERT_TRUE(check(false));
     QSignalSpy changes(&checker, &UpdateChecker::changed);
     alerts.answer = 1; // "Skip This Version"
     checker.showUpdateResult(false);
@@ -179,13 +182,13 @@ TEST_F(UpdateCheckerTest, SkippedVersionIsNotOfferedAgainButANewerOneIs)
     EXPECT_EQ(changes.size(), 1);
     EXPECT_FALSE(checker.isUpdateAvailable());
 
-    check(false);
+    ASSERT_TRUE(check(false));
     checker.showUpdateResult(false);
     ASSERT_EQ(alerts.alerts.size(), 2);
     EXPECT_EQ(alerts.alerts[1].title, "You're up to date");
 
     serve(feed("1.6"));
-    check(true);
+    ASSERT_TRUE(check(true));
     EXPECT_TRUE(checker.isUpdateAvailable());
 }
 
@@ -199,12 +202,12 @@ TEST_F(UpdateCheckerTest, UnusableFeedsAreReportedOnlyWhenRequested)
         "{\"version\": \"2.0\", \"downloadURL\": \"https://example.org\", \"notes\": 5}",
     };
     serve(feed("1.1"));
-    check(true);
+    ASSERT_TRUE(check(true));
     const QDateTime firstCheck = *checker.lastCheckedAt();
     for (const QByteArray &body : bodies) {
         serve(body);
         alerts.alerts.clear();
-        check(false);
+        ASSERT_TRUE(check(false));
         ASSERT_TRUE(checker.lastError()) << body.constData();
         EXPECT_EQ(checker.latest()->version, "1.1");
         EXPECT_EQ(*checker.lastCheckedAt(), firstCheck);
@@ -214,7 +217,7 @@ TEST_F(UpdateCheckerTest, UnusableFeedsAreReportedOnlyWhenRequested)
         ASSERT_EQ(alerts.alerts.size(), 1);
         EXPECT_EQ(alerts.alerts[0].title, "Vorna 1.1 is available");
 
-        check(true);
+        ASSERT_TRUE(check(true));
         EXPECT_FALSE(checker.lastError()) << "a silent check clears the error";
     }
 }
@@ -226,7 +229,7 @@ TEST_F(UpdateCheckerTest, OversizedOrDeeplyNestedFeedIsRefused)
     for (const QByteArray &body : {large, QByteArray(UpdateChecker::maxFeedBytes, '[')}) {
         serve(body);
         LogCapture log;
-        check(false);
+        ASSERT_TRUE(check(false));
         ASSERT_TRUE(checker.lastError());
         EXPECT_FALSE(checker.latest());
         EXPECT_FALSE(checker.lastCheckedAt());
@@ -240,7 +243,7 @@ TEST_F(UpdateCheckerTest, OversizedOrDeeplyNestedFeedIsRefused)
 TEST_F(UpdateCheckerTest, MalformedFeedRequestedShowsTheFailure)
 {
     serve("this is not json");
-    check(false);
+    ASSERT_TRUE(check(false));
     ASSERT_TRUE(checker.lastError());
     EXPECT_FALSE(checker.latest());
     EXPECT_FALSE(checker.lastCheckedAt());
@@ -252,7 +255,7 @@ TEST_F(UpdateCheckerTest, MalformedFeedRequestedShowsTheFailure)
     EXPECT_TRUE(alerts.alerts[0].informativeText.contains("not valid JSON"));
     EXPECT_EQ(alerts.alerts[0].buttons, QStringList{"OK"});
 
-    check(true);
+    ASSERT_TRUE(check(true));
     EXPECT_FALSE(checker.lastError());
     checker.showUpdateResult(true);
     EXPECT_EQ(alerts.alerts.size(), 1);
@@ -261,7 +264,7 @@ TEST_F(UpdateCheckerTest, MalformedFeedRequestedShowsTheFailure)
 TEST_F(UpdateCheckerTest, NotFoundPageIsADecodingFailure)
 {
     serve("<html><body>404 Not Found</body></html>", 404, "text/html");
-    check(false);
+    ASSERT_TRUE(check(false));
     ASSERT_TRUE(checker.lastError());
     EXPECT_TRUE(checker.lastError()->startsWith("The update information could not be read"));
     checker.showUpdateResult(false);
@@ -273,12 +276,12 @@ TEST_F(UpdateCheckerTest, UnreachableServerIsAFailureOnlyWhenRequested)
 {
     checker.setFeedUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/apps/vorna/appcast.json")
                                 .arg(LocalHttpServer::unusedPort())));
-    check(true);
+    ASSERT_TRUE(check(true));
     EXPECT_FALSE(checker.lastError());
     checker.showUpdateResult(true);
     EXPECT_TRUE(alerts.alerts.isEmpty());
 
-    check(false);
+    ASSERT_TRUE(check(false));
     ASSERT_TRUE(checker.lastError());
     EXPECT_FALSE(checker.lastError()->isEmpty());
     EXPECT_FALSE(checker.lastCheckedAt());
@@ -291,9 +294,9 @@ TEST_F(UpdateCheckerTest, UnreachableServerIsAFailureOnlyWhenRequested)
 TEST_F(UpdateCheckerTest, MissingFeedUrlIsReportedWithoutANetworkRequest)
 {
     checker.setFeedUrl(QUrl());
-    check(true);
+    ASSERT_TRUE(check(true));
     EXPECT_FALSE(checker.lastError());
-    check(false);
+    ASSERT_TRUE(check(false));
     EXPECT_EQ(checker.lastError(), QString("Update feed URL not configured."));
     EXPECT_FALSE(checker.isChecking());
     EXPECT_TRUE(server.requests.isEmpty());
@@ -313,7 +316,7 @@ TEST_F(UpdateCheckerTest, OnlyWebDownloadLinksAreOpened)
     };
     for (const auto &[link, allowed] : links) {
         serve("{\"version\": \"9.0\", \"downloadURL\": \"" + link + "\"}");
-        check(false);
+        ASSERT_TRUE(check(false));
         ASSERT_TRUE(checker.latest()) << link.constData();
         opened.clear();
         checker.openDownload();

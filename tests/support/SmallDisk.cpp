@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -21,8 +22,11 @@ QString fillerPath(const QString &folder)
 SmallDisk::SmallDisk(const QString &folder, qint64 bytes) : m_folder(folder)
 {
     QDir().mkpath(folder);
-    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
-    m_mounted = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, options.constData()) == 0;
+    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0700";
+    if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) == 0)
+        m_mounted = true;
+    else
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
 }
 
 SmallDisk::~SmallDisk()
@@ -43,13 +47,10 @@ bool SmallDisk::fill(qint64 roomLeft)
         while (::write(fd, block.constData(), size_t(piece)) == piece) {
         }
     }
-    const bool full = ::write(fd, "x", 1) < 0 && errno == ENOSPC;
-    if (roomLeft > 0) {
+    bool full = ::write(fd, "x", 1) < 0 && errno == ENOSPC;
+    if (full && roomLeft > 0) {
         const off_t size = ::lseek(fd, 0, SEEK_END);
-        if (::ftruncate(fd, std::max<off_t>(0, size - roomLeft)) != 0) {
-            ::close(fd);
-            return false;
-        }
+        full = size >= 0 && ::ftruncate(fd, std::max<off_t>(0, size - roomLeft)) == 0;
     }
     ::close(fd);
     return full;
