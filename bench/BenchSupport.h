@@ -24,11 +24,65 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <csignal>
 #include <initializer_list>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace BenchSupport {
+
+// The 1-minute load average of the machine; -1 when unknown.
+inline double loadAverage()
+{
+    double load[1] = {0};
+    return ::getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+// CPU time this process has used, all its threads, in milliseconds.
+inline double processCpuMs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Processes that keep every core busy at normal priority, as a build or a
+// video does, for as long as this object lives: one a core (or count).
+class BusyCores
+{
+public:
+    explicit BusyCores(int count = int(::sysconf(_SC_NPROCESSORS_ONLN)))
+    {
+        for (int i = 0; i < count; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                ::setpriority(PRIO_PROCESS, 0, 0);
+                volatile unsigned long spin = 0;
+                for (;;)
+                    spin = spin + 1;
+            }
+            if (pid > 0)
+                m_pids.push_back(pid);
+        }
+    }
+    ~BusyCores()
+    {
+        for (pid_t pid : m_pids)
+            ::kill(pid, SIGKILL);
+        for (pid_t pid : m_pids)
+            ::waitpid(pid, nullptr, 0);
+    }
+    BusyCores(const BusyCores &) = delete;
+    BusyCores &operator=(const BusyCores &) = delete;
+    int count() const { return int(m_pids.size()); }
+
+private:
+    std::vector<pid_t> m_pids;
+};
 
 // CPU time this thread has used, in milliseconds.
 inline double threadCpuMs()

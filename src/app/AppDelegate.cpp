@@ -30,6 +30,7 @@
 #include "model/VornaError.h"
 #include "output/HistoryService.h"
 #include "platform/AlertPresenter.h"
+#include "platform/HeapMemory.h"
 #include "platform/Localized.h"
 #include "platform/Log.h"
 #include "platform/LoginItem.h"
@@ -58,6 +59,9 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
     // history's pixels, read back for the editor, the thumbnails and the
     // diff, must decode whatever their length.
     ImageDiff::raiseAllocationLimit();
+    // A program that lives in the tray all day gives the memory of each
+    // capture back once the capture is done with.
+    HeapMemory::giveLargeBlocksBack();
     // Qt's painting splits large fills over the global pool and waits for
     // the parts. Its threads are kept, so that the repaints after a capture,
     // which come minutes apart, do not wait for new threads to start.

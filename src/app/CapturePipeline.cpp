@@ -117,7 +117,6 @@ void CapturePipeline::startSave(const QImage &image, const QUuid &id,
         finishSave(id, saveDirectory, result);
     });
     watcher->setFuture(QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, maxBytes, saveDirectory, cloudCopy, userFile] {
-        EncodingThreads::enterJob();
         SaveResult result;
         // However this ends, the history's write goes ahead.
         const auto releaseHistory = qScopeGuard([&userFile] { userFile->finish(); });

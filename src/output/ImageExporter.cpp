@@ -172,7 +172,6 @@ void ImageExporter::presentSavePanel(const QImage &image, ImageFormat format, do
         // The user chose this path in the panel, which asked before
         // replacing an existing file; the write itself is atomic.
         QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, path = *path] {
-            EncodingThreads::enterJob();
             return encodeAndWrite(image, format, quality, path);
         })
             .then(QCoreApplication::instance(), [errorHandler](const std::optional<ErrorReport> &error) {

@@ -3,7 +3,6 @@
 #include "output/DeflateStream.h"
 #include "output/EncodingThreads.h"
 
-#include <QElapsedTimer>
 #include <QThreadPool>
 #include <QtEndian>
 
@@ -19,7 +18,6 @@
 #endif
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -50,9 +48,6 @@ namespace {
 // parallel; each strip is a separate part of the one DEFLATE stream.
 constexpr size_t kStripBytes = size_t(512) << 10;
 constexpr size_t kMaxChunk = size_t(1) << 20;
-// How long the encoding thread waits for the helpers' next strip before it
-// takes the strips left itself.
-constexpr std::chrono::milliseconds kHelperGrace(25);
 constexpr size_t kPad = 16;
 
 // Adler-32 of two pieces joined, from the Adler-32 of each and the length
@@ -358,12 +353,11 @@ struct Strip
 };
 
 // An image being encoded in strips, shared by the encoding thread and its
-// helpers; helpers may still start after the encoding has returned (they
-// then find nothing left to do), so it lives as long as any of them.
+// helpers. Each strip is taken by exactly one thread. Helpers may still
+// start after the encoding has returned (they then find nothing left to
+// do), so it lives as long as any of them.
 struct StripJob
 {
-    enum : int { pending, byHelper, byCaller };
-
     int width = 0;
     int height = 0;
     size_t rowBytes = 0;
@@ -376,24 +370,12 @@ struct StripJob
     size_t maxFiltered = 0;
 
     std::atomic<int> nextStrip{0};
-    std::atomic<int> helped{0}; // strips the helpers finished
-    // Who finished each strip. A helper's strip that the encoding thread
-    // redid is the encoding thread's; the helper's work is then dropped.
-    std::unique_ptr<std::atomic<int>[]> done;
-    std::vector<Strip> helperResults;
-    std::vector<Strip> callerResults;
+    std::vector<Strip> results;
     std::mutex mutex;
     std::condition_variable finished;
+    int stripsDone = 0; // under mutex
 
     QImage image; // under mutex once helpers run
-
-    bool allDone() const
-    {
-        for (int i = 0; i < stripCount; ++i)
-            if (done[size_t(i)].load(std::memory_order_acquire) == pending)
-                return false;
-        return true;
-    }
 
     QImage pixels()
     {
@@ -406,6 +388,22 @@ struct StripJob
         QImage pixels;
         std::lock_guard<std::mutex> lock(mutex);
         std::swap(pixels, image);
+    }
+
+    // Counts strips finished by a thread and wakes the encoding thread.
+    void finish(int strips)
+    {
+        if (strips == 0)
+            return;
+        std::lock_guard<std::mutex> lock(mutex);
+        stripsDone += strips;
+        finished.notify_all();
+    }
+
+    void waitForAll()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        finished.wait(lock, [this] { return stripsDone == stripCount; });
     }
 
     static void help(const std::shared_ptr<StripJob> &job);
@@ -562,27 +560,22 @@ void StripCompressor::compress(int index, Strip &strip)
 
 void StripJob::help(const std::shared_ptr<StripJob> &job)
 {
+    if (job->nextStrip.load() >= job->stripCount)
+        return; // the encoding thread has taken every strip
+    const QImage image = job->pixels();
+    if (image.isNull())
+        return; // the encoding is over
     std::optional<StripCompressor> compressor;
+    try {
+        compressor.emplace(*job, image);
+    } catch (const std::bad_alloc &) {
+        return; // the others do the strips
+    }
+    if (!compressor->ready())
+        return;
     for (int index = job->nextStrip++; index < job->stripCount; index = job->nextStrip++) {
-        if (!compressor) {
-            const QImage image = job->pixels();
-            if (image.isNull())
-                return; // the encoding is over
-            try {
-                compressor.emplace(*job, image);
-            } catch (const std::bad_alloc &) {
-                return; // the encoding thread does the strip
-            }
-            if (!compressor->ready())
-                return;
-        }
-        compressor->compress(index, job->helperResults[size_t(index)]);
-        int expected = pending;
-        if (job->done[size_t(index)].compare_exchange_strong(expected, byHelper, std::memory_order_acq_rel)) {
-            std::lock_guard<std::mutex> lock(job->mutex);
-            ++job->helped;
-            job->finished.notify_all();
-        }
+        compressor->compress(index, job->results[size_t(index)]);
+        job->finish(1);
     }
 }
 } // namespace
@@ -622,9 +615,7 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     job->effort = effort;
     job->oneStream = oneStream;
     job->maxFiltered = (rowBytes + 1) * size_t(std::min(rowsPerStrip, height));
-    job->done = std::make_unique<std::atomic<int>[]>(size_t(stripCount));
-    job->helperResults.resize(size_t(stripCount));
-    job->callerResults.resize(size_t(stripCount));
+    job->results.resize(size_t(stripCount));
 
     std::optional<StripCompressor> mine;
     try {
@@ -635,64 +626,30 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     if (!mine->ready())
         return QByteArray();
 
-    // The helpers each take strips until none are left. They run at idle
-    // priority, so that the X server and the UI thread never wait for a core
-    // they hold, and this thread leaves the work to them as long as they get
-    // on with it. When no strip is finished for a while (a system busy with
-    // other work gives idle threads no time), it takes the strips left
-    // itself, at its own priority. A helper that starts late finds nothing
-    // to do.
+    // The helpers and this thread each take strips until none are left; a
+    // helper that starts late (its pool busy with another image) finds
+    // nothing to do. The strips a helper has taken are waited for: the
+    // helpers run at the same priority as this thread.
     const int helpers = std::min(stripCount - 1, EncodingThreads::helpers().maxThreadCount());
     for (int i = 0; i < helpers; ++i)
         EncodingThreads::helpers().start([job] { StripJob::help(job); });
-    if (helpers > 0) {
-        std::unique_lock<std::mutex> lock(job->mutex);
-        for (int seen = -1; !job->allDone() && job->helped.load() != seen;) {
-            seen = job->helped.load();
-            job->finished.wait_for(lock, kHelperGrace, [&] { return job->allDone() || job->helped.load() != seen; });
-        }
-    }
-    QElapsedTimer clock;
-    clock.start();
     int ownStrips = 0;
     for (int index = job->nextStrip++; index < stripCount; index = job->nextStrip++) {
-        mine->compress(index, job->callerResults[size_t(index)]);
-        job->done[size_t(index)].store(StripJob::byCaller, std::memory_order_release);
+        mine->compress(index, job->results[size_t(index)]);
         ++ownStrips;
     }
-    // Strips still in a helper's hands: they are given a little longer than
-    // this thread took for one, then done here (a helper the system gives
-    // no time must not hold the file up).
-    if (helpers > 0) {
-        const qint64 perStrip = clock.nsecsElapsed() / std::max(1, ownStrips);
-        const auto deadline = std::chrono::steady_clock::now()
-            + std::chrono::nanoseconds(std::max<qint64>(2'000'000, 3 * perStrip));
-        std::unique_lock<std::mutex> lock(job->mutex);
-        job->finished.wait_until(lock, deadline, [&] { return job->allDone(); });
-    }
-    for (int index = 0; index < stripCount; ++index) {
-        if (job->done[size_t(index)].load(std::memory_order_acquire) != StripJob::pending)
-            continue;
-        mine->compress(index, job->callerResults[size_t(index)]);
-        int expected = StripJob::pending;
-        job->done[size_t(index)].compare_exchange_strong(expected, StripJob::byCaller, std::memory_order_acq_rel);
-        // Otherwise the helper finished first, and its strip stands.
-    }
-    std::vector<const Strip *> strips(size_t(stripCount), nullptr);
-    for (int index = 0; index < stripCount; ++index)
-        strips[size_t(index)] = job->done[size_t(index)].load(std::memory_order_acquire) == StripJob::byHelper
-            ? &job->helperResults[size_t(index)]
-            : &job->callerResults[size_t(index)];
+    job->finish(ownStrips);
+    job->waitForAll();
     // Late helpers need the pixels no more.
     job->letGoOfImage();
-
+    const std::vector<Strip> &strips = job->results;
     uint32_t adler = 1;
     size_t deflatedSize = 0;
-    for (const Strip *strip : strips) {
-        if (!strip->ok)
+    for (const Strip &strip : strips) {
+        if (!strip.ok)
             return QByteArray();
-        adler = adler32Combine(adler, strip->adler, strip->rawSize);
-        deflatedSize += strip->size;
+        adler = adler32Combine(adler, strip.adler, strip.rawSize);
+        deflatedSize += strip.size;
     }
 
     // The zlib stream: header (deflate, 32 KiB window), the parts, Adler-32;
@@ -703,8 +660,8 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     std::vector<std::pair<const uint8_t *, size_t>> pieces;
     pieces.reserve(strips.size() + 2);
     pieces.emplace_back(zlibHeader, sizeof zlibHeader);
-    for (const Strip *strip : strips)
-        pieces.emplace_back(strip->bytes, strip->size);
+    for (const Strip &strip : strips)
+        pieces.emplace_back(strip.bytes, strip.size);
     pieces.emplace_back(zlibTrailer, sizeof zlibTrailer);
     const size_t zlibSize = deflatedSize + sizeof zlibHeader + sizeof zlibTrailer;
 
@@ -750,10 +707,7 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     appendChunk(png, "IEND", nullptr, 0);
     // The strips' bytes are in the file now; a helper that has yet to start
     // keeps the job, but not them.
-    job->callerResults = {};
-    for (int index = 0; index < stripCount; ++index)
-        if (job->done[size_t(index)].load(std::memory_order_acquire) == StripJob::byHelper)
-            job->helperResults[size_t(index)] = Strip();
+    job->results = {};
     return png;
 }
 

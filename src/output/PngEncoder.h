@@ -6,7 +6,7 @@
 
 // Writes PNG files quickly: each row gets a cheap choice among the PNG
 // filters, and strips of rows are compressed in parallel with libdeflate
-// (with the encoders' idle-priority helpers; the calling thread takes part,
+// (with the encoders' helpers, one a core; the calling thread takes part,
 // so calling it from a pool thread is fine), or the whole image as one
 // stream on the calling thread alone.
 // Opaque images become 8-bit RGB, images with an alpha channel 8-bit RGBA

@@ -7,6 +7,7 @@
 #include "platform/SymbolIcon.h"
 #include "windows/HistoryView.h"
 #include "windows/QuickCaptureView.h"
+#include "windows/ThumbnailCache.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -119,6 +120,11 @@ ContentView::ContentView(AppState &appState, ContentTab selectedTab, QWidget *pa
     connect(m_sidebar, &QListWidget::itemSelectionChanged, this, [this] {
         if (m_sidebar->selectedItems().isEmpty())
             selectRowOfPage();
+    });
+    // The pages' pictures of entries that left the history go with them.
+    connect(&appState, &AppState::changed, this, [this](AppState::Property property) {
+        if (property == AppState::Property::history)
+            ThumbnailCache::shared().keepOnly(m_appState.history());
     });
     showPage();
 }

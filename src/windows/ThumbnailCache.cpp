@@ -61,6 +61,22 @@ QString ThumbnailCache::key(const QUuid &id, const QSize &bounds)
     return id.toString(QUuid::WithoutBraces) + QStringLiteral("@%1x%2").arg(bounds.width()).arg(bounds.height());
 }
 
+QUuid ThumbnailCache::idOf(const QString &key)
+{
+    return QUuid::fromString(QStringView(key).left(key.indexOf(u'@')));
+}
+
+void ThumbnailCache::keepOnly(const QList<HistoryItem> &history)
+{
+    QSet<QUuid> ids;
+    for (const HistoryItem &item : history)
+        ids.insert(item.id);
+    for (const QString &k : m_cache.keys())
+        if (!ids.contains(idOf(k)))
+            m_cache.remove(k);
+    m_failed.removeIf([&](const QString &k) { return !ids.contains(idOf(k)); });
+}
+
 QImage ThumbnailCache::thumbnail(const HistoryItem &item, const QSize &bounds, State *state)
 {
     const QString k = key(item.id, bounds);

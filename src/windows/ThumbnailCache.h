@@ -31,6 +31,11 @@ public:
     // placeholder.
     QImage thumbnail(const HistoryItem &item, const QSize &bounds, State *state = nullptr);
 
+    // Lets go of the pictures (and failures) of entries not in history:
+    // they are not shown again, and a long session would otherwise fill the
+    // whole budget with them.
+    void keepOnly(const QList<HistoryItem> &history);
+
     // Blocks until every load started so far has been handed back (tests
     // and benchmarks).
     void waitForLoads();
@@ -52,6 +57,7 @@ signals:
 private:
     ThumbnailCache();
     static QString key(const QUuid &id, const QSize &bounds);
+    static QUuid idOf(const QString &key);
     void finished(const QString &key, const QUuid &id, const QImage &image);
 
     QCache<QString, QImage> m_cache;

@@ -13,13 +13,19 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QSemaphore>
+#include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <libheif/heif.h>
+#include <mutex>
+#include <sched.h>
+#include <sys/resource.h>
+#include <vector>
 #include <tiffio.h>
 #include <webp/decode.h>
 
@@ -314,6 +320,35 @@ TEST(ImageEncoding, APngIsWrittenTheSameWhenTheHelpersGetNoTime)
 
     EXPECT_EQ(decodeWithQt(alone, "PNG").convertToFormat(QImage::Format_RGB32), shot);
     EXPECT_EQ(alone, PngEncoder::encode(shot, 1));
+}
+
+TEST(ImageEncoding, TheUsersPngIsHelpedOnEveryOtherCoreAtNormalPriority)
+{
+    // A PNG's strips are shared with the helpers; on a machine busy with a
+    // build, helpers of a lower priority would get next to no time.
+    QThreadPool &helpers = EncodingThreads::helpers();
+    const int count = helpers.maxThreadCount();
+    EXPECT_EQ(count, std::max(1, QThread::idealThreadCount() - 1));
+    std::mutex mutex;
+    std::vector<std::pair<int, int>> seen; // policy and nice value of each helper thread
+    QSemaphore started, release;
+    for (int i = 0; i < count; ++i)
+        helpers.start([&] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                seen.emplace_back(sched_getscheduler(0), getpriority(PRIO_PROCESS, 0));
+            }
+            started.release();
+            release.acquire(); // each on a thread of its own
+        });
+    started.acquire(count);
+    release.release(count);
+    helpers.waitForDone();
+    ASSERT_EQ(int(seen.size()), count);
+    for (const auto &[policy, nice] : seen) {
+        EXPECT_EQ(policy, SCHED_OTHER);
+        EXPECT_EQ(nice, 0);
+    }
 }
 
 TEST(ImageEncoding, EncodersRunInParallelOnPoolThreads)

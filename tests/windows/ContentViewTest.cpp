@@ -527,6 +527,29 @@ TEST_F(ContentViewTest, ThumbnailMenuOpensCopiesAndDeletesFromBothListsAndTheDis
     EXPECT_TRUE(manifestBytes.contains(older.id.toString(QUuid::WithoutBraces).toUpper().toUtf8()));
 }
 
+TEST_F(ContentViewTest, PicturesOfEntriesThatLeaveTheHistoryAreLetGo)
+{
+    ContentView view(*appState);
+    view.resize(820, 560);
+    view.show();
+    const QDateTime now = QDateTime::currentDateTime();
+    addCapture(QColor(200, 80, 40), now.addSecs(-60));
+    const HistoryItem newer = addCapture(QColor(40, 120, 200), now);
+    settleThumbnails();
+    const qint64 both = ThumbnailCache::shared().bytesCached();
+    ASSERT_GT(both, 0);
+
+    // The older entry leaves, as the oldest does when a capture is added to
+    // a full history; the newer one keeps its picture.
+    appState->setHistory({newer});
+    settleThumbnails();
+    EXPECT_EQ(ThumbnailCache::shared().bytesCached(), both / 2);
+    ASSERT_EQ(view.quickCaptureView()->recentCards().size(), 1);
+    EXPECT_FALSE(view.quickCaptureView()->recentCards()[0]->showsPlaceholder());
+    appState->setHistory({});
+    EXPECT_EQ(ThumbnailCache::shared().bytesCached(), 0);
+}
+
 TEST_F(ContentViewTest, RendersBothPagesWithRealCaptures)
 {
     // Captures from the history folder, as after a relaunch.

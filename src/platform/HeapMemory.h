@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+
+// How the C library's allocator treats large blocks. By default it hands
+// blocks above a threshold straight from and back to the system, but
+// raises that threshold to the size of each such block freed, up to 32 MB:
+// from then on captures, their copies and their encoded files live in its
+// arenas, and a freed one stays there, resident, for the next block that
+// fits. Every thread has an arena of its own, so a session of captures ends
+// up holding hundreds of megabytes nobody uses.
+class HeapMemory
+{
+public:
+    // Blocks of this size and more are never kept by the allocator.
+    static constexpr size_t largeBlockBytes = size_t(128) << 10;
+
+    // Keeps the threshold at largeBlockBytes for the rest of the run. Called
+    // once at launch; it costs a system call for each large block, which
+    // the pages' first touch costs many times over anyway.
+    static void giveLargeBlocksBack();
+};
