@@ -26,11 +26,13 @@
 #include <ctime>
 #include <csignal>
 #include <initializer_list>
-#include <sys/prctl.h>
-#include <sys/resource.h>
+#include <spawn.h>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace BenchSupport {
 
@@ -50,22 +52,22 @@ inline double processCpuMs()
 }
 
 // Processes that keep every core busy at normal priority, as a build or a
-// video does, for as long as this object lives: one a core (or count).
+// video does, for as long as this object lives: one a core (or count). They
+// are programs of their own (a shell's loop), not forks of this
+// process, which would share its memory copy-on-write and make each of its
+// first writes to a page cost every core it runs on a flush.
 class BusyCores
 {
 public:
     explicit BusyCores(int count = int(::sysconf(_SC_NPROCESSORS_ONLN)))
     {
+        // The loop ends with this process, however it ends.
+        const std::string loop = "while kill -0 " + std::to_string(::getpid()) + " 2>/dev/null; do :; done";
+        char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), const_cast<char *>(loop.c_str()),
+                        nullptr};
         for (int i = 0; i < count; ++i) {
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-                ::setpriority(PRIO_PROCESS, 0, 0);
-                volatile unsigned long spin = 0;
-                for (;;)
-                    spin = spin + 1;
-            }
-            if (pid > 0)
+            pid_t pid = -1;
+            if (::posix_spawnp(&pid, "sh", nullptr, nullptr, argv, environ) == 0)
                 m_pids.push_back(pid);
         }
     }

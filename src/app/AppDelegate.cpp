@@ -36,6 +36,7 @@
 #include "platform/LoginItem.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ScreenCapture.h"
+#include "platform/UiActivity.h"
 #include "platform/UserDefaults.h"
 #include "services/CrashReporting.h"
 #include "services/HotKeyService.h"
@@ -62,6 +63,8 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
     // A program that lives in the tray all day gives the memory of each
     // capture back once the capture is done with.
     HeapMemory::giveLargeBlocksBack();
+    // Encodings make room for this thread while it works.
+    UiActivity::watch();
     // Qt's painting splits large fills over the global pool and waits for
     // the parts. Its threads are kept, so that the repaints after a capture,
     // which come minutes apart, do not wait for new threads to start.

@@ -92,10 +92,14 @@ QSize windowPixels(const ShareableWindow &window)
 
 using Finish = std::optional<QImage> (*)(CapturedImage &&);
 
-// The backend's future, finished where the pixels arrive.
+// The backend's future, finished where the pixels arrive. Its result is
+// taken out of it rather than copied, so that the pixels have no other
+// holder when they are given their ratio: a copy would cost a whole
+// screen's worth of memory and time on the way to the user's file.
 QFuture<std::optional<QImage>> finished(QFuture<CapturedImage> pixels, Finish finish)
 {
-    return pixels.then(QtFuture::Launch::Sync, [finish](CapturedImage captured) { return finish(std::move(captured)); });
+    return pixels.then(QtFuture::Launch::Sync,
+                       [finish](QFuture<CapturedImage> done) { return finish(done.takeResult()); });
 }
 
 // The pixels of a request's rectangle, or nothing without a request.

@@ -30,3 +30,8 @@ QThreadPool &EncodingThreads::helpers()
     Q_UNUSED(configured);
     return threads;
 }
+
+int EncodingThreads::helpersBesideTheUi()
+{
+    return std::max(1, QThread::idealThreadCount() / 2 - 1);
+}

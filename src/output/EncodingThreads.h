@@ -17,4 +17,10 @@ public:
     // Threads that do the work of an encoding under way on one of pool()'s
     // threads: one a core but the encoding's own, which takes part.
     static QThreadPool &helpers();
+
+    // How many helpers of an encoding go on while the UI thread is at work;
+    // the others wait for it a little (UiActivity), so that half the cores
+    // are there for the UI thread, the X server and Qt's pool, which a
+    // capture on screen keeps waking. Elsewhere an encoding has every core.
+    static int helpersBesideTheUi();
 };

@@ -2,6 +2,7 @@
 
 #include "output/DeflateStream.h"
 #include "output/EncodingThreads.h"
+#include "platform/UiActivity.h"
 
 #include <QThreadPool>
 #include <QtEndian>
@@ -18,9 +19,11 @@
 #endif
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -46,9 +49,11 @@ namespace {
 
 // Rows are filtered and compressed in strips of about this many bytes, in
 // parallel; each strip is a separate part of the one DEFLATE stream.
-constexpr size_t kStripBytes = size_t(512) << 10;
+constexpr size_t kStripBytes = size_t(256) << 10;
 constexpr size_t kMaxChunk = size_t(1) << 20;
 constexpr size_t kPad = 16;
+// The longest a helper waits once a strip for the UI thread to be done.
+constexpr std::chrono::milliseconds kRoomForTheUi(3);
 
 // Adler-32 of two pieces joined, from the Adler-32 of each and the length
 // of the second.
@@ -370,6 +375,7 @@ struct StripJob
     size_t maxFiltered = 0;
 
     std::atomic<int> nextStrip{0};
+    std::atomic<int> helpersAtWork{0};
     std::vector<Strip> results;
     std::mutex mutex;
     std::condition_variable finished;
@@ -419,14 +425,21 @@ public:
     // Filters and compresses strip index into result (ok stays false on
     // failure).
     void compress(int index, Strip &result);
+    // Whether this thread, a helper beyond those that go on beside the UI
+    // thread, waits while the UI thread is at work: once a strip, for at
+    // most kRoomForTheUi.
+    void setMakesRoomForTheUi(bool makesRoom) { m_makesRoom = makesRoom; }
 
 private:
+    void makeRoomForTheUi(bool &madeRoom) const;
+
     const uint8_t *loadRow(int y, int slot);
     // ISA-L level 1 in one call, or 0 when it could not (the output did not
     // fit, or the input is too large for its counters).
     size_t compressFast(size_t size);
 
     const StripJob &m_job;
+    bool m_makesRoom = false;
     QImage m_image;
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
     size_t m_outCapacity = 0;
@@ -516,9 +529,20 @@ size_t StripCompressor::compressFast(size_t size)
     return stream.total_out;
 }
 
+void StripCompressor::makeRoomForTheUi(bool &madeRoom) const
+{
+    if (!m_makesRoom || madeRoom || !UiActivity::busy())
+        return;
+    madeRoom = true;
+    const auto until = std::chrono::steady_clock::now() + kRoomForTheUi;
+    while (UiActivity::busy() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+}
+
 void StripCompressor::compress(int index, Strip &strip)
 {
     strip.ok = false;
+    bool madeRoom = false;
     try {
         const int first = index * m_job.rowsPerStrip;
         const int last = std::min(m_job.height, first + m_job.rowsPerStrip);
@@ -527,6 +551,8 @@ void StripCompressor::compress(int index, Strip &strip)
         const uint8_t *prev = first == 0 ? m_rows.data() + 2 * m_slotBytes + kPad : loadRow(first - 1, 1);
         int slot = 0; // the previous row is in the other slot
         for (int y = first; y < last; ++y, slot ^= 1) {
+            if ((y & 7) == 0)
+                makeRoomForTheUi(madeRoom);
             const uint8_t *cur = loadRow(y, slot);
             uint8_t *row = m_filtered + size_t(y - first) * (rowBytes + 1);
             if (m_job.alpha)
@@ -535,6 +561,7 @@ void StripCompressor::compress(int index, Strip &strip)
                 filterRow<3>(cur, prev, rowBytes, m_job.withPaeth, row);
             prev = cur;
         }
+        makeRoomForTheUi(madeRoom);
         size_t n = m_job.effort == PngEncoder::Effort::fast ? compressFast(size) : 0;
         if (n == 0)
             n = libdeflate_deflate_compress(m_compressor.get(), m_filtered, size, m_out, m_outCapacity);
@@ -573,6 +600,7 @@ void StripJob::help(const std::shared_ptr<StripJob> &job)
     }
     if (!compressor->ready())
         return;
+    compressor->setMakesRoomForTheUi(job->helpersAtWork++ >= EncodingThreads::helpersBesideTheUi());
     for (int index = job->nextStrip++; index < job->stripCount; index = job->nextStrip++) {
         compressor->compress(index, job->results[size_t(index)]);
         job->finish(1);

@@ -12,8 +12,11 @@
 class HeapMemory
 {
 public:
-    // Blocks of this size and more are never kept by the allocator.
-    static constexpr size_t largeBlockBytes = size_t(128) << 10;
+    // Blocks of this size and more are never kept by the allocator:
+    // captures, the pictures made of them and encoded files. The smaller
+    // ones an encoding or a repaint takes again and again (strips, small
+    // pictures) are still reused from the arenas.
+    static constexpr size_t largeBlockBytes = size_t(1) << 20;
 
     // Keeps the threshold at largeBlockBytes for the rest of the run. Called
     // once at launch; it costs a system call for each large block, which

@@ -92,6 +92,8 @@ TEST_F(CaptureServiceTest, CapturesAreTwoPixelsPerPointWithTheCursorPreferenceOf
     std::optional<QImage> full = CaptureService::captureFullScreen();
     ASSERT_TRUE(full);
     EXPECT_EQ(full->deviceIndependentSize(), QSizeF(1440, 900));
+    // The backend's own pixels, given their ratio without a copy.
+    EXPECT_EQ(full->constBits(), fake.lastPixels);
     ASSERT_EQ(fake.rectRequests.size(), 1);
     EXPECT_EQ(fake.rectRequests[0].rect, QRectF(0, 0, 1440, 900));
     EXPECT_EQ(fake.rectRequests[0].pixelSize, QSize(2880, 1800));

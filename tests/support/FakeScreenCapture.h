@@ -67,6 +67,8 @@ public:
     QList<ContentRequest> contentRequests;
     QList<RectRequest> rectRequests;
     QList<WindowRequest> windowRequests;
+    // Where the last picture's pixels are (the picture itself is not kept).
+    mutable const uchar *lastPixels = nullptr;
 
 private:
     QImage picture(const QSize &pixelSize, QString *error) const
@@ -78,6 +80,7 @@ private:
         }
         QImage image(pixelSize, QImage::Format_RGB32);
         image.fill(color);
+        lastPixels = image.constBits();
         return image;
     }
 };
