@@ -18,6 +18,7 @@
 #include "model/AppState.h"
 #include "model/NotificationNames.h"
 #include "output/HistoryService.h"
+#include "platform/HeapMemory.h"
 #include "platform/NotificationCenter.h"
 #include "windows/HistoryCard.h"
 #include "windows/HistoryView.h"
@@ -176,7 +177,9 @@ int main(int argc, char **argv)
 {
     static QTemporaryDir home;
     BenchSupport::pointXdgAt(home.path());
-    // As the program does at start: long captures decode.
+    // As the program does at start: long captures decode, and large blocks
+    // go back to the system when freed.
     ImageDiff::raiseAllocationLimit();
+    HeapMemory::giveLargeBlocksBack();
     return BenchSupport::runOnOffscreenScreen<QApplication>(argc, argv, "bench", 1440, 900);
 }
