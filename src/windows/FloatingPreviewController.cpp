@@ -9,6 +9,7 @@
 #include <QBackingStore>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QRegion>
@@ -72,9 +73,21 @@ QWidget *FloatingPreviewController::makePanel(const QRect &frame, bool composite
     }
     panel->winId(); // the native window, to carry the workspace hints from the start
     WorkspacePresence::showOnEveryWorkspace(panel->windowHandle());
-    // Its pixels' memory too, which the first paint would otherwise wait for.
-    if (QBackingStore *store = panel->backingStore())
+    // Its pixels' memory too, which the first paint would otherwise wait for:
+    // made and written once here, so that no page of it is first touched,
+    // page by page, while the panel is drawn after a capture.
+    if (QBackingStore *store = panel->backingStore()) {
         store->resize(frame.size());
+        const QRegion all(QRect(QPoint(), frame.size()));
+        store->beginPaint(all);
+        if (QPaintDevice *device = store->paintDevice()) {
+            QPainter painter(device);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(QRect(QPoint(), frame.size()), composited ? QColor(Qt::transparent)
+                                                                       : panel->palette().color(QPalette::Window));
+        }
+        store->endPaint();
+    }
     return panel;
 }
 
