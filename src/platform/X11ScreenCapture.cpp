@@ -19,6 +19,7 @@
 #include <sys/shm.h>
 
 #include <QFuture>
+#include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
 
@@ -37,7 +38,11 @@ namespace {
 // screen-sized buffer costs thousands of page faults when first written,
 // which can take tens of milliseconds; the captures run on the UI thread,
 // so the buffer for the next one is allocated and touched on a worker
-// thread after each capture. Never destroyed (workers may outlive statics).
+// thread after each capture. That thread has idle priority: right after a
+// capture every core is wanted for its file and for showing it, and the
+// next capture is seconds away. Should it get no time at all (every core
+// busy), the next capture takes fresh memory as it would without the pool.
+// Never destroyed (workers may outlive statics).
 class CaptureBufferPool
 {
 public:
@@ -77,7 +82,7 @@ private:
                 return;
             m_preparing = true;
         }
-        QThreadPool::globalInstance()->start([this, bytes] {
+        preparer().start([this, bytes] {
             auto *buffer = static_cast<uchar *>(std::malloc(bytes));
             if (buffer) {
                 const long page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
@@ -93,6 +98,19 @@ private:
                 std::free(buffer);
             }
         });
+    }
+
+    static QThreadPool &preparer()
+    {
+        static QThreadPool *threads = [] {
+            auto *pool = new QThreadPool;
+            pool->setObjectName(QStringLiteral("capture memory"));
+            pool->setMaxThreadCount(1);
+            pool->setExpiryTimeout(-1);
+            pool->setThreadPriority(QThread::IdlePriority); // SCHED_IDLE on Linux
+            return pool;
+        }();
+        return *threads;
     }
 
     std::mutex m_mutex;
