@@ -18,6 +18,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -52,8 +53,11 @@ namespace {
 constexpr size_t kStripBytes = size_t(256) << 10;
 constexpr size_t kMaxChunk = size_t(1) << 20;
 constexpr size_t kPad = 16;
-// The longest a helper waits once a strip for the UI thread to be done.
-constexpr std::chrono::milliseconds kRoomForTheUi(3);
+// The longest a helper waits once a strip for the UI thread to be done: far
+// longer than the UI thread takes to show a capture, so that the wait ends
+// when it is done; a UI thread that stays at work for longer than this
+// only slows an encoding down.
+constexpr std::chrono::milliseconds kRoomForTheUi(50);
 
 // Adler-32 of two pieces joined, from the Adler-32 of each and the length
 // of the second.
@@ -313,6 +317,94 @@ void appendResolution(QByteArray &png, qreal pixelsPerPoint)
     qToBigEndian(perMetre, phys + 4);
     phys[8] = 1; // unit: metre
     appendChunk(png, "pHYs", phys, sizeof phys);
+}
+
+// The zlib stream, given as pieces, appended as image data chunks of
+// kMaxChunk bytes (the last one shorter). The chunks are independent: each
+// is filled, and its checksum computed, by whichever thread takes it, this
+// one and up to helpers of the encoders' helpers. Most of the time goes into
+// the first writes to the file's fresh memory, which so spread over cores.
+// False when memory runs out.
+bool appendImageData(QByteArray &png, const std::vector<std::pair<const uint8_t *, size_t>> &pieces,
+                     size_t zlibSize, int helpers)
+{
+    struct Fill
+    {
+        uint8_t *out = nullptr;            // the first chunk's length field
+        std::vector<size_t> pieceStarts;   // offset of each piece in the stream
+        const std::vector<std::pair<const uint8_t *, size_t>> *pieces = nullptr;
+        size_t zlibSize = 0;
+        size_t chunkCount = 0;
+        std::atomic<size_t> next{0};
+        std::mutex mutex;
+        std::condition_variable filled;
+        size_t done = 0; // under mutex
+
+        void fillChunk(size_t index)
+        {
+            const size_t first = index * kMaxChunk;
+            const size_t length = std::min(kMaxChunk, zlibSize - first);
+            uint8_t *at = out + index * (kMaxChunk + 12);
+            qToBigEndian(uint32_t(length), at);
+            std::memcpy(at + 4, "IDAT", 4);
+            uint8_t *data = at + 8;
+            size_t piece = size_t(std::upper_bound(pieceStarts.begin(), pieceStarts.end(), first)
+                                  - pieceStarts.begin()) - 1;
+            size_t offset = first - pieceStarts[piece];
+            for (size_t need = length; need > 0; ++piece, offset = 0) {
+                const auto &[bytes, size] = (*pieces)[piece];
+                const size_t take = std::min(need, size - offset);
+                std::memcpy(data, bytes + offset, take);
+                data += take;
+                need -= take;
+            }
+            qToBigEndian(libdeflate_crc32(0, at + 4, length + 4), data);
+        }
+        // Fills chunks until none is left.
+        void fillSome()
+        {
+            size_t mine = 0;
+            for (size_t index = next++; index < chunkCount; index = next++) {
+                fillChunk(index);
+                ++mine;
+            }
+            if (mine == 0)
+                return;
+            std::lock_guard<std::mutex> lock(mutex);
+            done += mine;
+            filled.notify_all();
+        }
+    };
+    auto fill = std::make_shared<Fill>();
+    fill->chunkCount = (zlibSize + kMaxChunk - 1) / kMaxChunk;
+    fill->zlibSize = zlibSize;
+    fill->pieces = &pieces;
+    size_t start = 0;
+    for (const auto &piece : pieces) {
+        fill->pieceStarts.push_back(start);
+        start += piece.second;
+    }
+    const qsizetype headerSize = png.size();
+    const qsizetype total = headerSize + qsizetype(zlibSize + fill->chunkCount * 12) + 12; // and IEND
+    try {
+        png.resize(total);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    if (png.size() != total)
+        return false;
+    fill->out = reinterpret_cast<uint8_t *>(png.data()) + headerSize;
+    const size_t others = std::min(size_t(std::max(helpers, 0)), fill->chunkCount - 1);
+    for (size_t i = 0; i < others; ++i)
+        EncodingThreads::helpers().start([fill] { fill->fillSome(); });
+    fill->fillSome();
+    {
+        std::unique_lock<std::mutex> lock(fill->mutex);
+        fill->filled.wait(lock, [&fill] { return fill->done == fill->chunkCount; });
+    }
+    // The IEND chunk goes after them.
+    png.resize(total - 12);
+    return true;
 }
 
 struct FreeDeleter
@@ -694,7 +786,6 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     const size_t zlibSize = deflatedSize + sizeof zlibHeader + sizeof zlibTrailer;
 
     QByteArray png;
-    png.reserve(qsizetype(zlibSize) + 64 + qsizetype(zlibSize / kMaxChunk + 1) * 12);
     png.append(kSignature, 8);
 
     uint8_t ihdr[13];
@@ -708,30 +799,8 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     appendChunk(png, "IHDR", ihdr, sizeof ihdr);
     if (pixelsPerPoint > 0)
         appendResolution(png, pixelsPerPoint);
-    size_t piece = 0, pieceOffset = 0;
-    for (size_t left = zlibSize; left > 0;) {
-        const size_t chunk = std::min(kMaxChunk, left);
-        uchar length[4];
-        qToBigEndian(uint32_t(chunk), length);
-        png.append(reinterpret_cast<const char *>(length), 4);
-        const qsizetype start = png.size();
-        png.append("IDAT", 4);
-        for (size_t need = chunk; need > 0;) {
-            const auto &[bytes, size] = pieces[piece];
-            const size_t take = std::min(need, size - pieceOffset);
-            png.append(reinterpret_cast<const char *>(bytes + pieceOffset), qsizetype(take));
-            pieceOffset += take;
-            need -= take;
-            if (pieceOffset == size) {
-                ++piece;
-                pieceOffset = 0;
-            }
-        }
-        uchar crc[4];
-        qToBigEndian(libdeflate_crc32(0, png.constData() + start, chunk + 4), crc);
-        png.append(reinterpret_cast<const char *>(crc), 4);
-        left -= chunk;
-    }
+    if (!appendImageData(png, pieces, zlibSize, oneStream ? 0 : helpers))
+        return QByteArray();
     appendChunk(png, "IEND", nullptr, 0);
     // The strips' bytes are in the file now; a helper that has yet to start
     // keeps the job, but not them.
