@@ -33,5 +33,5 @@ QThreadPool &EncodingThreads::helpers()
 
 int EncodingThreads::helpersBesideTheUi()
 {
-    return std::max(1, QThread::idealThreadCount() / 2 - 1);
+    return 1;
 }

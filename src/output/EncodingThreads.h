@@ -19,8 +19,11 @@ public:
     static QThreadPool &helpers();
 
     // How many helpers of an encoding go on while the UI thread is at work;
-    // the others wait for it a little (UiActivity), so that half the cores
-    // are there for the UI thread, the X server and Qt's pool, which a
-    // capture on screen keeps waking. Elsewhere an encoding has every core.
+    // the others wait until it is done (UiActivity), so that the cores are
+    // there for the UI thread, the X server and Qt's pool, which showing a
+    // capture keeps waking: a thread woken on a core that an encoder holds
+    // waits for it, and the UI thread waits for the others many times while
+    // it shows a capture. That takes a few milliseconds, at the start of an
+    // encoding; the rest of the time an encoding has every core.
     static int helpersBesideTheUi();
 };
