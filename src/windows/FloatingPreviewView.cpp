@@ -4,6 +4,7 @@
 #include "platform/IdleWork.h"
 #include "platform/Localized.h"
 #include "platform/SymbolIcon.h"
+#include "windows/ThumbnailScaling.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -36,35 +37,6 @@ constexpr int kTranslucentPanelAlpha = 245;
 // How long the picture is drawn at idle priority before a busy machine gets
 // it drawn at normal priority (see IdleWork).
 constexpr int kThumbnailGraceMs = 60;
-
-// Half the width and height (rounded down), each pixel the mean of the four
-// it covers. On the calling thread alone.
-QImage halved(const QImage &image)
-{
-    QImage source = image;
-    if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_ARGB32_Premultiplied)
-        source = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    QImage half(source.width() / 2, source.height() / 2, source.format());
-    if (half.isNull())
-        return source;
-    // Two channels at a time, eight bits apart from each other: the sum of
-    // four fits in the sixteen bits each has.
-    constexpr quint32 lanes = 0x00ff00ff;
-    for (int y = 0; y < half.height(); ++y) {
-        const auto *top = reinterpret_cast<const quint32 *>(source.constScanLine(2 * y));
-        const auto *bottom = reinterpret_cast<const quint32 *>(source.constScanLine(2 * y + 1));
-        auto *out = reinterpret_cast<quint32 *>(half.scanLine(y));
-        for (int x = 0; x < half.width(); ++x) {
-            const quint32 a = top[2 * x], b = top[2 * x + 1], c = bottom[2 * x], d = bottom[2 * x + 1];
-            const quint32 rb = ((a & lanes) + (b & lanes) + (c & lanes) + (d & lanes) + 0x00020002) >> 2;
-            const quint32 ag = (((a >> 8) & lanes) + ((b >> 8) & lanes) + ((c >> 8) & lanes) + ((d >> 8) & lanes)
-                                + 0x00020002) >> 2;
-            out[x] = (rb & lanes) | ((ag & lanes) << 8);
-        }
-    }
-    half.setDevicePixelRatio(source.devicePixelRatio());
-    return half;
-}
 
 QColor withAlpha(QColor c, int alpha)
 {
@@ -386,14 +358,8 @@ void FloatingPreviewView::makeThumbnail()
             });
     watcher->setFuture(IdleWork::run<Made>(watcher, kThumbnailGraceMs, [image, size, widgetSize, faceRatio, target,
                                                                     panel, ink, opaque] {
-        // Halve with a box filter first, then scale smoothly: the halving is
-        // ours and stays on this thread, and Qt's smooth scaling, which
-        // spreads over its global pool, only sees a small image.
-        QImage source = image;
-        while (source.width() >= 2 * size.width() && source.height() >= 2 * size.height())
-            source = halved(source);
         Made made;
-        made.thumbnail = source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        made.thumbnail = ThumbnailScaling::scaledDown(image, size);
         made.face = faceImage(widgetSize, faceRatio, target, panel, ink, opaque, true, made.thumbnail);
         return made;
     }));

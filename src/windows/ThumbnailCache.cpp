@@ -1,6 +1,7 @@
 #include "windows/ThumbnailCache.h"
 
 #include "output/HistoryService.h"
+#include "windows/ThumbnailScaling.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -149,7 +150,10 @@ QImage ThumbnailCache::load(const QString &historyPng, const ImageHandle &image,
         const QImage pixels = image.image();
         if (pixels.isNull())
             return {};
-        QImage scaled = pixels.scaled(bounds, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        // A capture is in memory right after it is taken, while its file is
+        // being encoded: scaled on this thread alone.
+        const QSize fitted = pixels.size().scaled(bounds, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        QImage scaled = ThumbnailScaling::scaledDown(pixels, fitted);
         scaled.setDevicePixelRatio(1.0);
         return scaled;
     }
