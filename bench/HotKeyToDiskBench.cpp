@@ -23,6 +23,11 @@
 // manager, as many desktops have: another process that asks for every new
 // clipboard content as PNG and reads it whole.
 //
+// Of each capture's longest UI-thread stall, the figures give the thread's
+// own CPU time and its wait for a core. With VORNA_BENCH_EVENTS set, every
+// event that holds the UI thread for over a millisecond during a capture is
+// listed on stderr.
+//
 // Run: build/bench/HotKeyToDiskBench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
@@ -79,6 +84,9 @@ AppDelegate *g_delegate = nullptr;
 BenchScreen::Content g_content;
 Picture g_shown = Picture::desktop;
 QString g_shots;
+// Whether each event that takes the UI thread over a millisecond is listed
+// (VORNA_BENCH_EVENTS set), while a capture runs.
+bool g_listEvents = false;
 
 // The figures of one picture, quiet or under load.
 struct Figures
@@ -86,7 +94,8 @@ struct Figures
     std::vector<double> hotKeyMs;
     std::vector<double> scrotMs;
     std::vector<double> stallsMs;
-    double maxStallCpuMs = 0;
+    std::vector<double> stallCpuMs;       // of each longest stall: the UI thread's own CPU time
+    std::vector<double> stallRunDelayMs;  // and its wait for a core
     std::vector<double> loads;
 };
 std::map<std::string, Figures> g_figures;
@@ -141,7 +150,7 @@ std::optional<uint64_t> clipboardRead()
 // time to the saved file in ms (negative when none was saved); stall gets the
 // UI thread's longest stall, readMs the time to the reader's image.
 double captureOnHotKey(xcb_connection_t *c, xcb_window_t root, bool waitForReader, double &stall, double &stallCpu,
-                       double &readMs)
+                       double &stallRunDelay, double &readMs)
 {
     CapturePipeline &pipeline = g_delegate->capturePipeline();
     QEventLoop loop;
@@ -175,13 +184,16 @@ double captureOnHotKey(xcb_connection_t *c, xcb_window_t root, bool waitForReade
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
 
     probe.start();
+    g_listEvents = std::getenv("VORNA_BENCH_EVENTS") != nullptr;
     clock.start();
     BenchScreen::pressHotKey(c, root);
     loop.exec();
     probe.stop();
+    g_listEvents = false;
     QObject::disconnect(connection);
     stall = probe.longestMs();
     stallCpu = probe.longestCpuMs();
+    stallRunDelay = probe.longestRunDelayMs();
     if (savedAtNs < 0 || !QFile::exists(path))
         return -1;
     // Let the background history write finish before the next press.
@@ -214,16 +226,17 @@ double scrotOnce()
 // saved.
 bool hotKeyOnce(benchmark::State &state, xcb_connection_t *c, xcb_window_t root, Figures &figures)
 {
-    double stall = 0, stallCpu = 0, readMs = 0;
-    const double ms = captureOnHotKey(c, root, false, stall, stallCpu, readMs);
+    double stall = 0, stallCpu = 0, stallRunDelay = 0, readMs = 0;
+    const double ms = captureOnHotKey(c, root, false, stall, stallCpu, stallRunDelay, readMs);
     if (ms < 0) {
         state.SkipWithError("no file was saved");
         return false;
     }
     state.SetIterationTime(ms / 1000.0);
     figures.hotKeyMs.push_back(ms);
-    figures.maxStallCpuMs = std::max(figures.maxStallCpuMs, stallCpu);
     figures.stallsMs.push_back(stall);
+    figures.stallCpuMs.push_back(stallCpu);
+    figures.stallRunDelayMs.push_back(stallRunDelay);
     return true;
 }
 
@@ -401,8 +414,8 @@ void BM_HotKeyWhileAClipboardManagerReads(benchmark::State &state)
     xcb_connection_t *c = xcb_connect(nullptr, nullptr);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     for (auto _ : state) {
-        double stall = 0, stallCpu = 0, readMs = 0;
-        const double ms = captureOnHotKey(c, root, true, stall, stallCpu, readMs);
+        double stall = 0, stallCpu = 0, stallRunDelay = 0, readMs = 0;
+        const double ms = captureOnHotKey(c, root, true, stall, stallCpu, stallRunDelay, readMs);
         if (ms < 0 || readMs < 0) {
             state.SkipWithError(ms < 0 ? "no file was saved" : "the clipboard reader read nothing");
             break;
@@ -553,7 +566,8 @@ void printFigures()
                         "processes): longest %.1f ms, median of the per-capture longest %.1f ms\n",
                         *std::max_element(f.stallsMs.begin(), f.stallsMs.end()), median(f.stallsMs));
             printList("  longest stall of each capture, in order (ms):", f.stallsMs);
-            std::printf("  UI-thread CPU time within one stall: longest %.1f ms\n", f.maxStallCpuMs);
+            printList("    of which the UI thread ran (ms):", f.stallCpuMs);
+            printList("    and waited for a core (ms):", f.stallRunDelayMs);
         }
     }
     std::printf("\nmedian capture to saved PNG (desktop, no hot key, no fixed delay): %.1f ms\n",
@@ -568,6 +582,36 @@ void printFigures()
         printList("longest stall of each capture with the clipboard manager, in order (ms):", g_readerStallsMs);
     }
 }
+
+// The application, timing the events it delivers when asked to: wall clock
+// and the UI thread's CPU time of each one, to stderr.
+class EventTimingApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        if (!g_listEvents || m_depth > 0)
+            return QApplication::notify(receiver, event);
+        // Taken now: the receiver may be gone afterwards.
+        const QByteArray name = QByteArray(receiver->metaObject()->className()) + ' ' + receiver->objectName().toUtf8();
+        const int type = int(event->type());
+        QElapsedTimer clock;
+        clock.start();
+        const double cpu = BenchSupport::threadCpuMs();
+        ++m_depth;
+        const bool result = QApplication::notify(receiver, event);
+        --m_depth;
+        const double wallMs = clock.nsecsElapsed() / 1e6, cpuMs = BenchSupport::threadCpuMs() - cpu;
+        if (wallMs > 1.0)
+            std::fprintf(stderr, "event %6.1f ms (CPU %5.1f ms) %s, type %d\n", wallMs, cpuMs, name.constData(), type);
+        return result;
+    }
+
+private:
+    int m_depth = 0;
+};
 
 } // namespace
 
@@ -593,7 +637,7 @@ int main(int argc, char **argv)
     startClipboardReader();
     int rc = 0;
     {
-        QApplication app(argc, argv);
+        EventTimingApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         const QScreen *screen = QGuiApplication::primaryScreen();
 
