@@ -53,11 +53,11 @@ namespace {
 constexpr size_t kStripBytes = size_t(256) << 10;
 constexpr size_t kMaxChunk = size_t(1) << 20;
 constexpr size_t kPad = 16;
-// The longest a helper waits once a strip for the UI thread to be done: far
-// longer than the UI thread takes to show a capture, so that the wait ends
-// when it is done; a UI thread that stays at work for longer than this
-// only slows an encoding down.
-constexpr std::chrono::milliseconds kRoomForTheUi(50);
+// The longest a helper waits, over one encoding, for the UI thread to be
+// done: longer than the UI thread takes to show a capture on a quiet
+// machine, so that the wait ends when it is done; on a busy machine, where
+// the UI thread is slow at everything, the file is late by at most this.
+constexpr std::chrono::milliseconds kRoomForTheUi(40);
 
 // Adler-32 of two pieces joined, from the Adler-32 of each and the length
 // of the second.
@@ -518,12 +518,12 @@ public:
     // failure).
     void compress(int index, Strip &result);
     // Whether this thread, a helper beyond those that go on beside the UI
-    // thread, waits while the UI thread is at work: once a strip, for at
-    // most kRoomForTheUi.
+    // thread, waits while the UI thread is at work: for at most
+    // kRoomForTheUi in all.
     void setMakesRoomForTheUi(bool makesRoom) { m_makesRoom = makesRoom; }
 
 private:
-    void makeRoomForTheUi(bool &madeRoom) const;
+    void makeRoomForTheUi();
 
     const uint8_t *loadRow(int y, int slot);
     // ISA-L level 1 in one call, or 0 when it could not (the output did not
@@ -532,6 +532,7 @@ private:
 
     const StripJob &m_job;
     bool m_makesRoom = false;
+    std::chrono::steady_clock::duration m_roomLeft = kRoomForTheUi;
     QImage m_image;
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
     size_t m_outCapacity = 0;
@@ -621,20 +622,23 @@ size_t StripCompressor::compressFast(size_t size)
     return stream.total_out;
 }
 
-void StripCompressor::makeRoomForTheUi(bool &madeRoom) const
+void StripCompressor::makeRoomForTheUi()
 {
-    if (!m_makesRoom || madeRoom || !UiActivity::busy())
+    if (!m_makesRoom || m_roomLeft <= std::chrono::steady_clock::duration::zero() || !UiActivity::busy())
         return;
-    madeRoom = true;
-    const auto until = std::chrono::steady_clock::now() + kRoomForTheUi;
-    while (UiActivity::busy() && std::chrono::steady_clock::now() < until)
+    const auto start = std::chrono::steady_clock::now();
+    const auto until = start + m_roomLeft;
+    auto now = start;
+    while (UiActivity::busy() && now < until) {
         std::this_thread::sleep_for(std::chrono::microseconds(250));
+        now = std::chrono::steady_clock::now();
+    }
+    m_roomLeft -= now - start;
 }
 
 void StripCompressor::compress(int index, Strip &strip)
 {
     strip.ok = false;
-    bool madeRoom = false;
     try {
         const int first = index * m_job.rowsPerStrip;
         const int last = std::min(m_job.height, first + m_job.rowsPerStrip);
@@ -644,7 +648,7 @@ void StripCompressor::compress(int index, Strip &strip)
         int slot = 0; // the previous row is in the other slot
         for (int y = first; y < last; ++y, slot ^= 1) {
             if ((y & 7) == 0)
-                makeRoomForTheUi(madeRoom);
+                makeRoomForTheUi();
             const uint8_t *cur = loadRow(y, slot);
             uint8_t *row = m_filtered + size_t(y - first) * (rowBytes + 1);
             if (m_job.alpha)
@@ -653,7 +657,7 @@ void StripCompressor::compress(int index, Strip &strip)
                 filterRow<3>(cur, prev, rowBytes, m_job.withPaeth, row);
             prev = cur;
         }
-        makeRoomForTheUi(madeRoom);
+        makeRoomForTheUi();
         size_t n = m_job.effort == PngEncoder::Effort::fast ? compressFast(size) : 0;
         if (n == 0)
             n = libdeflate_deflate_compress(m_compressor.get(), m_filtered, size, m_out, m_outCapacity);

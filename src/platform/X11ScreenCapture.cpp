@@ -19,16 +19,19 @@
 #include <sys/shm.h>
 
 #include <QFuture>
-#include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <numeric>
+#include <pthread.h>
+#include <sched.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -42,7 +45,10 @@ namespace {
 // capture every core is wanted for its file and for showing it, and the
 // next capture is seconds away. Should it get no time at all (every core
 // busy), the next capture takes fresh memory as it would without the pool.
-// Never destroyed (workers may outlive statics).
+// A thread of idle priority can be kept off the cores for long on a busy
+// machine, whatever it holds; so it shares no lock with the threads that
+// capture: the buffer changes hands through atomics. Never destroyed
+// (workers may outlive statics).
 class CaptureBufferPool
 {
 public:
@@ -59,13 +65,12 @@ public:
     uchar *take(size_t bytes)
     {
         uchar *buffer = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_ready && m_readySize >= bytes) {
-                buffer = m_ready;
-                m_ready = nullptr;
-                m_readySize = 0;
-            }
+        if (Buffer *ready = m_ready.exchange(nullptr)) {
+            if (ready->size >= bytes)
+                buffer = ready->data;
+            else
+                std::free(ready->data);
+            delete ready;
         }
         if (!buffer)
             buffer = static_cast<uchar *>(std::malloc(bytes));
@@ -74,49 +79,40 @@ public:
     }
 
 private:
+    struct Buffer
+    {
+        uchar *data = nullptr;
+        size_t size = 0;
+    };
+
     void prepare(size_t bytes)
     {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_preparing || (m_ready && m_readySize >= bytes))
-                return;
-            m_preparing = true;
+        if (m_ready.load() || m_preparing.exchange(true))
+            return;
+        try {
+            std::thread([this, bytes] {
+                ::pthread_setname_np(::pthread_self(), "capture memory");
+                const sched_param none{};
+                ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &none);
+                auto *data = static_cast<uchar *>(std::malloc(bytes));
+                if (data) {
+                    const long page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+                    for (size_t i = 0; i < bytes; i += size_t(page))
+                        data[i] = 0;
+                    if (Buffer *old = m_ready.exchange(new Buffer{data, bytes})) {
+                        std::free(old->data);
+                        delete old;
+                    }
+                }
+                m_preparing.store(false);
+            }).detach();
+        } catch (const std::system_error &) {
+            m_preparing.store(false); // no thread: the next capture takes fresh memory
         }
-        preparer().start([this, bytes] {
-            auto *buffer = static_cast<uchar *>(std::malloc(bytes));
-            if (buffer) {
-                const long page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
-                for (size_t i = 0; i < bytes; i += size_t(page))
-                    buffer[i] = 0;
-            }
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_preparing = false;
-            if (buffer && !m_ready) {
-                m_ready = buffer;
-                m_readySize = bytes;
-            } else {
-                std::free(buffer);
-            }
-        });
     }
 
-    static QThreadPool &preparer()
-    {
-        static QThreadPool *threads = [] {
-            auto *pool = new QThreadPool;
-            pool->setObjectName(QStringLiteral("capture memory"));
-            pool->setMaxThreadCount(1);
-            pool->setExpiryTimeout(-1);
-            pool->setThreadPriority(QThread::IdlePriority); // SCHED_IDLE on Linux
-            return pool;
-        }();
-        return *threads;
-    }
-
-    std::mutex m_mutex;
-    uchar *m_ready = nullptr;
-    size_t m_readySize = 0;
-    bool m_preparing = false;
+    std::atomic<Buffer *> m_ready{nullptr};
+    std::atomic<bool> m_preparing{false};
 };
 
 // An image of the given size and format in a buffer from the pool.
