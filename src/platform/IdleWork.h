@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/IdleThread.h"
+
 #include <QFuture>
 #include <QObject>
 #include <QPromise>
@@ -28,10 +30,11 @@
 class IdleWork
 {
 public:
-    // The idle-priority thread: one, kept for the run. Its work ends before
-    // the application quits; a program that ends without exec() waits for
-    // it itself (pool().waitForDone()) before the application goes.
-    static QThreadPool &pool();
+    // The idle-priority thread: one, kept for the run. Giving it work never
+    // waits for it. Its work ends before the application quits; a program
+    // that ends without exec() waits for it itself (pool().waitForDone())
+    // before the application goes.
+    static IdleThread &pool();
 
     // Runs work as above. The grace period counts on context's thread and
     // ends with context: without it the work is left to the idle thread.

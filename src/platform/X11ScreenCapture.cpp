@@ -1,5 +1,7 @@
 #include "platform/X11ScreenCapture.h"
 
+#include "platform/IdleThread.h"
+
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
@@ -28,10 +30,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
-#include <pthread.h>
-#include <sched.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -48,7 +46,7 @@ namespace {
 // A thread of idle priority can be kept off the cores for long on a busy
 // machine, whatever it holds; so it shares no lock with the threads that
 // capture: the buffer changes hands through atomics. Never destroyed
-// (workers may outlive statics).
+// (its thread may outlive statics).
 class CaptureBufferPool
 {
 public:
@@ -89,26 +87,25 @@ private:
     {
         if (m_ready.load() || m_preparing.exchange(true))
             return;
-        try {
-            std::thread([this, bytes] {
-                ::pthread_setname_np(::pthread_self(), "capture memory");
-                const sched_param none{};
-                ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &none);
-                auto *data = static_cast<uchar *>(std::malloc(bytes));
-                if (data) {
-                    const long page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
-                    for (size_t i = 0; i < bytes; i += size_t(page))
-                        data[i] = 0;
-                    if (Buffer *old = m_ready.exchange(new Buffer{data, bytes})) {
-                        std::free(old->data);
-                        delete old;
-                    }
+        preparer().start([this, bytes] {
+            auto *data = static_cast<uchar *>(std::malloc(bytes));
+            if (data) {
+                const long page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+                for (size_t i = 0; i < bytes; i += size_t(page))
+                    data[i] = 0;
+                if (Buffer *old = m_ready.exchange(new Buffer{data, bytes})) {
+                    std::free(old->data);
+                    delete old;
                 }
-                m_preparing.store(false);
-            }).detach();
-        } catch (const std::system_error &) {
-            m_preparing.store(false); // no thread: the next capture takes fresh memory
-        }
+            }
+            m_preparing.store(false);
+        });
+    }
+
+    static IdleThread &preparer()
+    {
+        static auto *thread = new IdleThread("capture memory");
+        return *thread;
     }
 
     std::atomic<Buffer *> m_ready{nullptr};

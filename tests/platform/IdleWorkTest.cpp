@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <utility>
+#include <vector>
 #include <sched.h>
 
 namespace {
@@ -61,4 +63,27 @@ TEST(IdleWork, WithoutItsContextTheWorkIsLeftToTheIdleThread)
     busy.release();
     ASSERT_TRUE(QTest::qWaitFor([&] { return future.isFinished(); }, 5000));
     EXPECT_EQ(future.result(), SCHED_IDLE);
+}
+
+TEST(IdleWork, WorkGivenFromSeveralThreadsRunsOnceEachAndInTheOrderEachGaveIt)
+{
+    // Work is handed to the idle thread without a lock; what one thread
+    // gives runs in the order it gave it, and nothing twice or never.
+    IdleThreadHeldUp busy; // all of it is waiting when the thread comes to it
+    constexpr int perThread = 200;
+    std::vector<std::vector<int>> ran(4);
+    std::vector<std::thread> givers;
+    for (int t = 0; t < 4; ++t)
+        givers.emplace_back([&ran, t] {
+            for (int i = 0; i < perThread; ++i)
+                IdleWork::pool().start([&ran, t, i] { ran[size_t(t)].push_back(i); });
+        });
+    for (std::thread &giver : givers)
+        giver.join();
+    busy.release(); // waits for all of it
+    for (int t = 0; t < 4; ++t) {
+        ASSERT_EQ(int(ran[size_t(t)].size()), perThread);
+        for (int i = 0; i < perThread; ++i)
+            EXPECT_EQ(ran[size_t(t)][size_t(i)], i);
+    }
 }
