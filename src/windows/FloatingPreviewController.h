@@ -46,10 +46,8 @@ public:
 
 private:
     // How long after a panel shows (or the controller is made) the window
-    // for the next one is made: once the capture's own work is done, its
-    // file written and the panel drawn, since making a window keeps the UI
-    // thread and the X server busy for a few milliseconds.
-    static constexpr int spareDelayMs = 300;
+    // for the next one is made, once the capture's own work is done.
+    static constexpr int spareDelayMs = 100;
 
     static QRect frameOn(const QScreen *screen);
     // A hidden panel window at frame, with its native window and memory.
