@@ -9,5 +9,6 @@ void HeapMemory::giveLargeBlocksBack()
 #if defined(__GLIBC__)
     // Setting the threshold also ends its raising.
     ::mallopt(M_MMAP_THRESHOLD, int(largeBlockBytes));
+    ::mallopt(M_TRIM_THRESHOLD, int(keptFreeBytes));
 #endif
 }

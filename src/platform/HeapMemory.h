@@ -18,6 +18,14 @@ public:
     // pictures) are still reused from the arenas.
     static constexpr size_t largeBlockBytes = size_t(1) << 20;
 
+    // Free memory an arena keeps at its end rather than giving it back.
+    // With the default of 128 kB, a repaint that takes a picture of a few
+    // hundred kilobytes and lets it go grows the heap and shrinks it again
+    // each time; growing it waits for the process's memory map, which an
+    // encoding on other threads holds often. No larger than largeBlockBytes,
+    // so nothing near a capture's size stays.
+    static constexpr size_t keptFreeBytes = size_t(1) << 20;
+
     // Keeps the threshold at largeBlockBytes for the rest of the run. Called
     // once at launch; it costs a system call for each large block, which
     // the pages' first touch costs many times over anyway.

@@ -7,6 +7,7 @@
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <unistd.h>
 #endif
 
 // Under AddressSanitizer the sanitizer's allocator takes the place of the C
@@ -40,6 +41,29 @@ TEST(HeapMemory, EveryCaptureSizedBlockComesFromTheSystemAndGoesBackToIt)
             EXPECT_GE(::mallinfo2().hblkhd, mappedBefore + bytes) << bytes << " bytes, round " << round;
             std::free(block);
         }
+    }
+#else
+    GTEST_SKIP() << "not the GNU C library's allocator";
+#endif
+}
+
+TEST(HeapMemory, ARepaintSizedBlockLetGoLeavesTheHeapItsSize)
+{
+#if defined(__GLIBC__) && VORNA_OWN_MALLOC
+    HeapMemory::giveLargeBlocksBack();
+    // A thumbnail card's face: taken from the end of the heap and let go,
+    // as each repaint after a capture does. The heap must not shrink, or
+    // the next repaint grows it again.
+    const size_t bytes = 600 * 1024;
+    static_assert(600 * 1024 < HeapMemory::keptFreeBytes);
+    for (int round = 0; round < 3; ++round) {
+        void *block = std::malloc(bytes);
+        ASSERT_NE(block, nullptr);
+        std::memset(block, 1, bytes);
+        asm volatile("" : : "r"(block) : "memory");
+        const void *end = ::sbrk(0);
+        std::free(block);
+        EXPECT_EQ(::sbrk(0), end) << "round " << round;
     }
 #else
     GTEST_SKIP() << "not the GNU C library's allocator";
