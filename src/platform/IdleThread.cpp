@@ -48,7 +48,7 @@ void IdleThread::run()
 {
     ::pthread_setname_np(::pthread_self(), m_name);
     const sched_param none{};
-    ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &none);
+    ::pthread_setschedparam(::pthread_self(), m_priority == Priority::idle ? SCHED_IDLE : SCHED_BATCH, &none);
     for (;;) {
         const uint32_t given = m_given.load();
         Task *newestFirst = m_incoming.exchange(nullptr, std::memory_order_acquire);

@@ -5,16 +5,28 @@
 #include <functional>
 #include <mutex>
 
-// One thread of idle priority (SCHED_IDLE) that runs the work it is given in
-// order. A thread of idle priority can be kept off the cores for a long time
-// on a busy machine, whatever it holds at that moment, so it shares no lock
-// with the threads that give it work: they hand it over through atomics and
-// wake it, and never wait for it (but in waitForDone). Started by the first
-// work; it runs for the rest of the process.
+// One background thread of low priority that runs the work it is given in
+// order. It shares no lock with the threads that give it work: they hand it
+// over through atomics and wake it, and never wait for it (but in
+// waitForDone). Started by the first work; it runs for the rest of the
+// process.
 class IdleThread
 {
 public:
-    explicit IdleThread(const char *name) : m_name(name) {}
+    enum class Priority {
+        // SCHED_IDLE: runs only on a core nothing else wants, and can be
+        // kept off the cores for seconds on a busy machine, whatever it
+        // holds at that moment. Only for work that takes no lock another
+        // thread may wait for: no Qt drawing, which takes the lock of Qt's
+        // global pool and of its font and glyph caches.
+        idle,
+        // SCHED_BATCH: never takes a core from a thread that wakes (the UI
+        // thread, the X server), but gets its fair share of a busy machine,
+        // so what it holds is let go soon.
+        batch,
+    };
+
+    explicit IdleThread(const char *name, Priority priority = Priority::idle) : m_name(name), m_priority(priority) {}
     IdleThread(const IdleThread &) = delete;
     IdleThread &operator=(const IdleThread &) = delete;
 
@@ -33,6 +45,7 @@ private:
     void run();
 
     const char *m_name;
+    const Priority m_priority;
     std::once_flag m_launched;
     std::atomic<Task *> m_incoming{nullptr}; // newest first
     std::atomic<uint32_t> m_given{0};        // tasks given; the thread sleeps on it

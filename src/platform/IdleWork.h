@@ -16,11 +16,13 @@
 // is being shown. Then the X server and the UI thread wake each other many
 // times in a row, and each waits whenever the core it wakes on is held by a
 // thread of normal priority, up to the end of that thread's time slice.
-// Work run here starts on a thread of idle priority, which gives its core up
-// at once.
+// Work run here starts on a thread of batch priority, which never takes a
+// core from a thread that wakes. (Not idle priority: the work draws with Qt,
+// which takes the lock of its global pool, among others, and a thread of
+// idle priority on a busy machine can be kept off the cores for a second
+// while it holds one, and the UI thread with it.)
 //
-// An idle thread gets next to no time on a machine whose cores are all busy
-// with other work. When the result is not there after a grace period, the
+// When the result is not there after a grace period (every core busy), the
 // same work starts again on Qt's global pool; whichever finishes first gives
 // the result, and the other is dropped or never starts.
 //
@@ -30,14 +32,14 @@
 class IdleWork
 {
 public:
-    // The idle-priority thread: one, kept for the run. Giving it work never
+    // The background thread: one, kept for the run. Giving it work never
     // waits for it. Its work ends before the application quits; a program
     // that ends without exec() waits for it itself (pool().waitForDone())
     // before the application goes.
     static IdleThread &pool();
 
     // Runs work as above. The grace period counts on context's thread and
-    // ends with context: without it the work is left to the idle thread.
+    // ends with context: without it the work is left to the background thread.
     template <typename T>
     static QFuture<T> run(QObject *context, int graceMs, std::function<T()> work);
 };

@@ -34,8 +34,8 @@ constexpr int kClosePadding = 6;
 // through sharp and muddle the buttons: all but opaque, it reads as the
 // window colour.
 constexpr int kTranslucentPanelAlpha = 245;
-// How long the picture is drawn at idle priority before a busy machine gets
-// it drawn at normal priority (see IdleWork).
+// How long the picture is drawn at batch priority before a busy machine gets
+// it drawn at normal priority too (see IdleWork).
 constexpr int kThumbnailGraceMs = 60;
 
 QColor withAlpha(QColor c, int alpha)

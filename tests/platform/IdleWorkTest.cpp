@@ -13,7 +13,7 @@
 
 namespace {
 
-// Holds the idle thread, as a machine busy with other work would, until
+// Holds the background thread, as a machine busy with other work would, until
 // release() is called or the test ends.
 struct IdleThreadHeldUp
 {
@@ -30,7 +30,7 @@ struct IdleThreadHeldUp
 
 } // namespace
 
-TEST(IdleWork, RunsAtIdlePriorityAndOnceOnlyWhenTheGracePeriodEnds)
+TEST(IdleWork, RunsAtBatchPriorityAndOnceOnlyWhenTheGracePeriodEnds)
 {
     QObject context;
     std::atomic_int runs = 0;
@@ -40,10 +40,11 @@ TEST(IdleWork, RunsAtIdlePriorityAndOnceOnlyWhenTheGracePeriodEnds)
     };
     QFuture<int> quiet = IdleWork::run<int>(&context, 60000, policy);
     ASSERT_TRUE(QTest::qWaitFor([&] { return quiet.isFinished(); }, 5000));
-    EXPECT_EQ(quiet.result(), SCHED_IDLE);
+    // Not SCHED_IDLE: drawing with Qt takes locks the UI thread waits for.
+    EXPECT_EQ(quiet.result(), SCHED_BATCH);
 
     // Held up: after the grace period the work runs at normal priority, and
-    // the idle thread, when it comes to it, does not run it again.
+    // the background thread, when it comes to it, does not run it again.
     IdleThreadHeldUp busy;
     QFuture<int> late = IdleWork::run<int>(&context, 20, policy);
     ASSERT_TRUE(QTest::qWaitFor([&] { return late.isFinished(); }, 5000));
@@ -52,7 +53,7 @@ TEST(IdleWork, RunsAtIdlePriorityAndOnceOnlyWhenTheGracePeriodEnds)
     EXPECT_EQ(runs, 2);
 }
 
-TEST(IdleWork, WithoutItsContextTheWorkIsLeftToTheIdleThread)
+TEST(IdleWork, WithoutItsContextTheWorkIsLeftToTheBackgroundThread)
 {
     IdleThreadHeldUp busy;
     auto context = std::make_unique<QObject>();
@@ -62,12 +63,12 @@ TEST(IdleWork, WithoutItsContextTheWorkIsLeftToTheIdleThread)
     EXPECT_FALSE(future.isFinished());
     busy.release();
     ASSERT_TRUE(QTest::qWaitFor([&] { return future.isFinished(); }, 5000));
-    EXPECT_EQ(future.result(), SCHED_IDLE);
+    EXPECT_EQ(future.result(), SCHED_BATCH);
 }
 
 TEST(IdleWork, WorkGivenFromSeveralThreadsRunsOnceEachAndInTheOrderEachGaveIt)
 {
-    // Work is handed to the idle thread without a lock; what one thread
+    // Work is handed to the background thread without a lock; what one thread
     // gives runs in the order it gave it, and nothing twice or never.
     IdleThreadHeldUp busy; // all of it is waiting when the thread comes to it
     constexpr int perThread = 200;
