@@ -20,9 +20,9 @@ public:
         // thread may wait for: no Qt drawing, which takes the lock of Qt's
         // global pool and of its font and glyph caches.
         idle,
-        // SCHED_BATCH: never takes a core from a thread that wakes (the UI
-        // thread, the X server), but gets its fair share of a busy machine,
-        // so what it holds is let go soon.
+        // SCHED_BATCH: when it wakes it never preempts the thread on a core
+        // (the UI thread, the X server), but it gets its fair share of a
+        // busy machine, so what it holds is let go soon.
         batch,
     };
 

@@ -16,8 +16,8 @@
 // is being shown. Then the X server and the UI thread wake each other many
 // times in a row, and each waits whenever the core it wakes on is held by a
 // thread of normal priority, up to the end of that thread's time slice.
-// Work run here starts on a thread of batch priority, which never takes a
-// core from a thread that wakes. (Not idle priority: the work draws with Qt,
+// Work run here starts on a thread of batch priority, whose wake-ups never
+// preempt the thread on a core. (Not idle priority: the work draws with Qt,
 // which takes the lock of its global pool, among others, and a thread of
 // idle priority on a busy machine can be kept off the cores for a second
 // while it holds one, and the UI thread with it.)
