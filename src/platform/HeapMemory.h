@@ -26,8 +26,8 @@ public:
     // so nothing near a capture's size stays.
     static constexpr size_t keptFreeBytes = size_t(1) << 20;
 
-    // Keeps the threshold at largeBlockBytes for the rest of the run. Called
-    // once at launch; it costs a system call for each large block, which
+    // Keeps the threshold at largeBlockBytes, and the free memory an arena
+    // keeps at keptFreeBytes, for the rest of the run. Called once at launch; it costs a system call for each large block, which
     // the pages' first touch costs many times over anyway.
     static void giveLargeBlocksBack();
 };

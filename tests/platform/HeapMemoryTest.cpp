@@ -54,8 +54,8 @@ TEST(HeapMemory, ARepaintSizedBlockLetGoLeavesTheHeapItsSize)
     // A thumbnail card's face: taken from the end of the heap and let go,
     // as each repaint after a capture does. The heap must not shrink, or
     // the next repaint grows it again.
-    const size_t bytes = 600 * 1024;
-    static_assert(600 * 1024 < HeapMemory::keptFreeBytes);
+    constexpr size_t bytes = 600 * 1024;
+    static_assert(bytes < HeapMemory::keptFreeBytes);
     for (int round = 0; round < 3; ++round) {
         void *block = std::malloc(bytes);
         ASSERT_NE(block, nullptr);
