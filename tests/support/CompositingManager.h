@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <sys/types.h>
+
+// A real compositing manager (xcompmgr) on the test's X server ($DISPLAY)
+// for the life of the object. start() returns once the manager owns the
+// screen's _NET_WM_CM_S<n> selection, the way desktops announce one.
+class CompositingManager
+{
+public:
+    CompositingManager() = default;
+    ~CompositingManager();
+    CompositingManager(const CompositingManager &) = delete;
+    CompositingManager &operator=(const CompositingManager &) = delete;
+
+    // False when the program is missing or never took the selection; error()
+    // says which.
+    bool start();
+    void stop();
+
+    bool isRunning() const { return m_pid > 0; }
+    QString error() const { return m_error; }
+
+    // Whether any client owns the compositing selection of the default
+    // screen right now.
+    static bool selectionOwned();
+
+private:
+    pid_t m_pid = -1;
+    QString m_error;
+};
