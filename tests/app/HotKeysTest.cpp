@@ -168,6 +168,33 @@ TEST_F(HotKeysTest, ReRegisteringReleasesTheOldCombinationsFirst)
     EXPECT_TRUE(keys.held.isEmpty());
 }
 
+// While a shortcut recorder waits for a combination, the program's own
+// shortcuts let go of their keys, so the recorder can get them; nested
+// suspensions take them back only at the last resume.
+TEST_F(HotKeysTest, SuspendingReleasesTheKeysUntilTheLastResume)
+{
+    AppDelegate delegate;
+    launch(delegate);
+    ASSERT_EQ(keys.held.size(), 5);
+    HotKeyService &service = HotKeyService::shared();
+
+    service.suspend();
+    EXPECT_TRUE(keys.held.isEmpty());
+    EXPECT_FALSE(keys.press(kDigit[3], CtrlShift));
+    service.suspend();
+    service.resume();
+    EXPECT_TRUE(keys.held.isEmpty());
+    EXPECT_TRUE(service.isSuspended());
+
+    service.resume();
+    EXPECT_FALSE(service.isSuspended());
+    EXPECT_EQ(keys.held.size(), 5);
+    QSignalSpy started(&delegate, &AppDelegate::captureStarted);
+    ASSERT_TRUE(keys.press(kDigit[3], CtrlShift));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 1000));
+    EXPECT_EQ(modes(started), QList<CaptureMode>{CaptureMode::region});
+}
+
 // An alert is a window of its own: showing it takes the focus from the
 // window behind, and closing it gives the focus back.
 class FocusTakingAlertPresenter : public RecordingAlertPresenter

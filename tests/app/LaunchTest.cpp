@@ -154,6 +154,12 @@ TEST_F(LaunchTest, RemovesTheTemporaryFilesAnInterruptedRunLeftInItsFolders)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         ASSERT_TRUE(file.setFileTime(hourAgo, QFileDevice::FileModificationTime));
     }
+    // A save that is being written right now.
+    const QString running = home + "/Shots/.vorna-0000000000000abc.tmp";
+    {
+        QFile file(running);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
     AppDelegate delegate;
     delegate.appState().setSaveDirectory(home + "/Shots");
     delegate.appState().setSavedPaths({home + "/Shots", "~/Saved"});
@@ -161,4 +167,5 @@ TEST_F(LaunchTest, RemovesTheTemporaryFilesAnInterruptedRunLeftInItsFolders)
     for (const QString &folder : folders)
         EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(folder + name); }, 10000)) << folder.toStdString();
     EXPECT_TRUE(QFileInfo::exists(home + name));
+    EXPECT_TRUE(QFileInfo::exists(running));
 }

@@ -24,6 +24,8 @@
 #include <QJsonObject>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
+#include <QStyleOptionMenuItem>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -241,6 +243,63 @@ TEST_F(MenusTest, ALongListOfFoldersShowsWhatFitsOnTheScreenAndHowManyMore)
     state.setSavedPaths(many.mid(0, shown));
     open(menu.get());
     EXPECT_EQ(describe(menu.get()).mid(shown), (QStringList{"-", "Add Folder…", "Manage in Settings…"}));
+
+    // One folder more than fits.
+    state.setSavedPaths(many.mid(0, shown + 1));
+    open(menu.get());
+    EXPECT_EQ(describe(menu.get()).mid(shown - 1),
+              (QStringList{many[shown - 1], "1 more folder", "-", "Add Folder…", "Manage in Settings…"}));
+}
+
+namespace {
+
+// A style that draws every folder row but the first taller, as some styles
+// do for rows whose text needs another font.
+class TallerRowsStyle : public QProxyStyle
+{
+public:
+    explicit TallerRowsStyle(QString first) : m_first(std::move(first)) {}
+    QSize sizeFromContents(ContentsType type, const QStyleOption *option, const QSize &size,
+                           const QWidget *widget) const override
+    {
+        QSize result = QProxyStyle::sizeFromContents(type, option, size, widget);
+        if (type == CT_MenuItem) {
+            const auto *item = qstyleoption_cast<const QStyleOptionMenuItem *>(option);
+            if (item && item->text.startsWith("/srv/") && item->text != m_first)
+                result.setHeight(result.height() * 2);
+        }
+        return result;
+    }
+
+private:
+    QString m_first;
+};
+
+} // namespace
+
+// When the rows below the first turn out taller, the menu drops folders
+// until it fits, and the count says how many it no longer shows.
+TEST_F(MenusTest, AMenuThatDropsFoldersToFitCountsEveryOneItDropped)
+{
+    AppState state;
+    QStringList many;
+    for (int i = 0; i < 3000; ++i)
+        many << QString("/srv/shots/%1").arg(i);
+    state.setSavedPaths(many);
+    SaveToMenus saveTo(state, [] {});
+    std::unique_ptr<QMenu> menu(saveTo.createMenu());
+    auto *style = new TallerRowsStyle(many.first());
+    style->setParent(menu.get());
+    menu->setStyle(style);
+    open(menu.get());
+
+    const QStringList lines = describe(menu.get());
+    const qsizetype shown = lines.size() - 4;
+    ASSERT_GE(shown, 1);
+    EXPECT_EQ(lines.mid(0, shown), many.mid(0, shown));
+    EXPECT_EQ(lines.mid(shown), (QStringList{QString("%1 more folders").arg(3000 - shown), "-", "Add Folder…",
+                                             "Manage in Settings…"}));
+    EXPECT_LE(menu->sizeHint().height(), menu->screen()->availableGeometry().height());
 }
 
 // The menu bar's "Save To" must keep refreshing after the tray menu has been
@@ -427,13 +486,17 @@ TEST_F(MenusTest, WithoutATrayTheMainWindowIsTheWayIn)
         EXPECT_TRUE(window->isVisible()) << "starting vorna again brings it forward";
     }
 
-    // With a tray nothing changes.
+    // With a tray the launch opens no window, but starting vorna again
+    // still shows it: a person who starts a running program expects to see
+    // it.
     StatusItem::setTrayAvailableOverride(true);
     AppDelegate delegate;
     launch(delegate);
-    delegate.receiveHandOver({}, "/");
     QTest::qWait(50);
     EXPECT_EQ(delegate.windows().mainWindow(), nullptr);
+    delegate.receiveHandOver({}, "/");
+    ASSERT_TRUE(delegate.windows().mainWindow());
+    EXPECT_TRUE(delegate.windows().mainWindow()->isVisible());
     StatusItem::setTrayAvailableOverride(std::nullopt);
 }
 

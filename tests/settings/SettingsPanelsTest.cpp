@@ -154,6 +154,56 @@ TEST_F(SettingsWindowTest, ALongListOfFoldersIsOneScrollingListWhoseRowButtonsWo
     EXPECT_EQ(list->currentIndex().data().toString(), many[12]);
 }
 
+// What a row shows, read from its pixels: the green check only on the
+// active folder's row, and the red remove button last, right of the
+// make-active one, where a person expects to find it.
+TEST_F(SettingsWindowTest, EachFolderRowShowsItsMarkAndTheRemoveButtonLast)
+{
+    AppState state;
+    state.setSavedPaths({"/srv/a", "/srv/b"});
+    state.setSaveDirectory("/srv/b");
+    SettingsView view(state, "general");
+    view.resize(540, 700);
+    view.show();
+    QCoreApplication::processEvents();
+    QListView *list = view.generalTab()->savedFolders()->list();
+    list->clearSelection();
+    list->setCurrentIndex(QModelIndex());
+    const QImage shot = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const qreal dpr = shot.devicePixelRatio();
+
+    auto isGreen = [](QRgb c) { return qGreen(c) > 150 && qRed(c) < 120 && qBlue(c) < 140; };
+    auto isRed = [](QRgb c) { return qRed(c) > 150 && qGreen(c) < 90 && qBlue(c) < 100; };
+    auto isDark = [](QRgb c) {
+        return qRed(c) < 140 && std::abs(qRed(c) - qGreen(c)) < 16 && std::abs(qGreen(c) - qBlue(c)) < 16;
+    };
+    for (int row = 0; row < 2; ++row) {
+        const QRect r = list->visualRect(list->model()->index(row, 0));
+        const QRect px = QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr).toAlignedRect();
+        int green = 0;
+        int redLeft = px.right() + 1;
+        int darkRight = -1;
+        for (int y = px.top(); y <= px.bottom(); ++y) {
+            for (int x = px.left(); x <= px.right(); ++x) {
+                const QRgb c = shot.pixel(x, y);
+                if (x < px.left() + px.width() / 4) {
+                    green += isGreen(c);
+                } else if (x > px.right() - px.width() / 4) {
+                    if (isRed(c))
+                        redLeft = std::min(redLeft, x);
+                    else if (isDark(c))
+                        darkRight = std::max(darkRight, x);
+                }
+            }
+        }
+        const bool active = row == 1;
+        EXPECT_EQ(green > 10, active) << "row " << row << ": " << green << " green pixels";
+        ASSERT_GE(darkRight, 0) << "row " << row << " shows no make-active button";
+        ASSERT_LE(redLeft, px.right()) << "row " << row << " shows no remove button";
+        EXPECT_GT(redLeft, darkRight) << "row " << row << ": the remove button is not the last";
+    }
+}
+
 TEST_F(SettingsWindowTest, BackupPanelShowsEachOutcomeAndRevealsTheMirror)
 {
     SettingsBackupPanel panel;
