@@ -27,7 +27,9 @@ QString temporaryName(quint64 random)
 
 bool isTemporaryName(const QString &name)
 {
-    static const QRegularExpression form(QStringLiteral("^\\.vorna-[0-9a-f]{16}\\.tmp$"));
+    // The whole name: "$" alone would also match before a final newline.
+    static const QRegularExpression form(
+        QRegularExpression::anchoredPattern(QStringLiteral("\\.vorna-[0-9a-f]{16}\\.tmp")));
     return form.match(name).hasMatch();
 }
 

@@ -42,6 +42,7 @@ TEST(AtomicFile, RemovesOnlyItsOwnTemporaryFilesThatHaveStoodForAWhile)
         ".vorna-0123456789ABCDEF.tmp",     // not a name it makes
         ".vorna-0123456789abcde.tmp",      // 15 digits
         ".vorna-0123456789abcdef.tmp.png", // a longer name
+        ".vorna-0123456789abcdef.tmp\n",   // a newline after the name
         "x.vorna-0123456789abcdef.tmp",
         "Vorna_2024-05-01_10-00-00.png",
         "inner/.vorna-1111111111111111.tmp", // in a subfolder
