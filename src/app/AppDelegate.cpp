@@ -329,9 +329,10 @@ void AppDelegate::openArguments(const QList<QByteArray> &arguments, const QStrin
 void AppDelegate::receiveHandOver(const QList<QByteArray> &arguments, const QString &workingDirectory)
 {
     vlog(QStringLiteral("[Vorna] instance: received %1 argument(s)").arg(arguments.size()));
+    // A second start without links or files is a person starting the
+    // program from the menu: show them its window, tray or not.
     if (arguments.isEmpty()) {
-        if (m_statusItem && !m_statusItem->isInTray())
-            openMainWindow();
+        openMainWindow();
         return;
     }
     openArguments(arguments, workingDirectory);
