@@ -119,6 +119,23 @@ std::optional<QVariant> decodeNested(const QJsonValue &j)
     return std::nullopt;
 }
 
+// The value a document member stands for, when the preference store can
+// keep it; otherwise nothing, and a log line says why it was skipped.
+std::optional<QVariant> keepableValue(const QString &key, const QJsonValue &member)
+{
+    const auto value = SettingsPersistence::decodeValue(member);
+    if (!value) {
+        vlog("[Vorna] settings: skipped an unreadable value for " + key);
+        return std::nullopt;
+    }
+    QString why;
+    if (!UserDefaults::canKeep(*value, &why)) {
+        vlog("[Vorna] settings: skipped the value for " + key + ": " + why);
+        return std::nullopt;
+    }
+    return value;
+}
+
 // The "values" object of a settings document, or nothing.
 std::optional<QJsonObject> documentValues(const QByteArray &bytes)
 {
@@ -256,11 +273,9 @@ void SettingsPersistence::restoreFromFile()
         const QString key = it.key();
         if (!isMirrored(key) || defaults.contains(key))
             continue;
-        const auto value = decodeValue(it.value());
-        if (!value) {
-            vlog("[Vorna] settings: skipped an unreadable value for " + key);
+        const auto value = keepableValue(key, it.value());
+        if (!value)
             continue;
-        }
         defaults.setObject(key, *value);
     }
 }
@@ -273,6 +288,7 @@ void SettingsPersistence::setFileAside(const QString &why)
         vlog(QStringLiteral("[Vorna] settings: ") + why + QStringLiteral("; kept it aside as ") + aside);
     else
         vlog(QStringLiteral("[Vorna] settings: ") + why + QStringLiteral("; could not keep it aside as ") + aside);
+    FileOps::pruneAside(m_fileURL, keptAside);
 }
 
 void SettingsPersistence::scheduleWrite()
@@ -308,6 +324,13 @@ bool SettingsPersistence::writeSettingsFile(QByteArray *document)
     const QByteArray bytes = settingsDocument();
     if (document)
         *document = bytes;
+    if (bytes.size() > maxDocumentBytes) {
+        // The next launch would refuse it: the previous file stays.
+        vlog(QStringLiteral("[Vorna] settings: not written: the document takes %1 bytes, more than the %2 it may have")
+                 .arg(bytes.size())
+                 .arg(maxDocumentBytes));
+        return false;
+    }
     // The data folder may have been removed while the program runs.
     QDir().mkpath(QFileInfo(m_fileURL).absolutePath());
     QString error;
@@ -337,11 +360,9 @@ std::optional<int> SettingsPersistence::importSettings(const QByteArray &bytes)
         const QString key = it.key();
         if (!isMirrored(key))
             continue;
-        const auto value = decodeValue(it.value());
-        if (!value) {
-            vlog("[Vorna] settings: skipped an unreadable value for " + key);
+        const auto value = keepableValue(key, it.value());
+        if (!value)
             continue;
-        }
         defaults.setObject(key, *value);
         ++count;
     }

@@ -37,7 +37,10 @@ public:
     static QString defaultFilePath();
     // A larger settings.json is not read (it is kept aside like an unreadable
     // one), nor is a larger document imported.
+    // Nor is a larger settings.json ever written.
     static constexpr qint64 maxDocumentBytes = 16 * 1024 * 1024;
+    // How many of the files kept aside stay; older ones are removed.
+    static constexpr int keptAside = 3;
     QString fileURL() const { return m_fileURL; }
 
     // Restores from the file, then watches the preference store.
@@ -45,7 +48,8 @@ public:
     // Stops watching and drops a pending rewrite or retry (tests, between
     // cases).
     void stop();
-    // Fills keys missing from the store from the file; existing values win.
+    // Fills keys missing from the store from the file; existing values win,
+    // and a value the store cannot take is skipped (logged).
     void restoreFromFile();
     // Rewrites the file half a second from now, once for a burst of changes.
     void scheduleWrite();
@@ -60,7 +64,8 @@ public:
     // current ones, posts "VornaHotKeysChanged" and "VornaSavedPathsChanged",
     // and rewrites the file. Returns the number of values stored, or nothing
     // when the bytes are not a settings document. A value that cannot be
-    // stored (a JSON null, for one) is skipped and not counted.
+    // stored (a JSON null, for one, or one nested deeper than the preference
+    // store takes) is skipped, logged and not counted; the current value stays.
     std::optional<int> importSettings(const QByteArray &bytes);
 
     static const QSet<QString> &mirroredKeys();

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
@@ -123,8 +125,60 @@ QString FileOps::asideName(const QString &path)
 {
     const QString base = path + QStringLiteral(".unreadable-")
                          + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString candidate = base;
-    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+    // Numbered past the highest number taken in the same second, never into
+    // a gap that removing older ones left, so the names keep the order in
+    // which the files were kept aside.
+    const QFileInfo info(base);
+    const QString prefix = info.fileName();
+    int highest = 0;
+    const QStringList names = QDir(info.absolutePath())
+                                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        if (name == prefix) {
+            highest = std::max(highest, 1);
+        } else if (name.startsWith(prefix + QLatin1Char('-'))) {
+            bool ok = false;
+            const int n = name.mid(prefix.size() + 1).toInt(&ok);
+            if (ok && n > 0)
+                highest = std::max(highest, n);
+        }
+    }
+    QString candidate = highest == 0 ? base : base + QStringLiteral("-%1").arg(highest + 1);
+    for (int n = highest + 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
         candidate = base + QStringLiteral("-%1").arg(n);
     return candidate;
+}
+
+void FileOps::pruneAside(const QString &path, int keep)
+{
+    const QFileInfo info(path);
+    // The whole name must match (no "$", which would let a trailing line feed through).
+    const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(info.fileName()) + QStringLiteral("\\.unreadable-(\\d{8}-\\d{6})(?:-(\\d+))?")));
+    struct Aside
+    {
+        QString name;
+        QString stamp;
+        int number;
+    };
+    QList<Aside> found;
+    const QStringList names = QDir(info.absolutePath())
+                                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const QRegularExpressionMatch m = pattern.match(name);
+        if (m.hasMatch())
+            found.append({name, m.captured(1), m.captured(2).isEmpty() ? 1 : m.captured(2).toInt()});
+    }
+    if (found.size() <= keep)
+        return;
+    // Newest first: by the time in the name, then by its number ("-10"
+    // came after "-9", though it sorts before it as text).
+    std::sort(found.begin(), found.end(), [](const Aside &a, const Aside &b) {
+        return a.stamp != b.stamp ? a.stamp > b.stamp : a.number > b.number;
+    });
+    for (qsizetype i = std::max(keep, 0); i < found.size(); ++i) {
+        const QString old = info.absolutePath() + QLatin1Char('/') + found.at(i).name;
+        if (!QFileInfo(old).isDir() || QFileInfo(old).isSymLink())
+            ::unlink(QFile::encodeName(old).constData());
+    }
 }

@@ -24,4 +24,7 @@ public:
     // A free name next to path for keeping a file aside:
     // "<path>.unreadable-<UTC stamp>", numbered "-2", "-3"... when taken.
     static QString asideName(const QString &path);
+    // Removes the oldest of the files kept aside for path under asideName's
+    // names, so that only the newest keep of them remain. Folders are left.
+    static void pruneAside(const QString &path, int keep);
 };

@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -78,7 +79,8 @@ QJsonValue encodeTyped(const QVariant &v)
     return o;
 }
 
-bool decodeTyped(const QJsonValue &j, QVariant *out)
+// depth: how many lists and maps hold this value.
+bool decodeTyped(const QJsonValue &j, QVariant *out, int depth = 0)
 {
     if (!j.isObject())
         return false;
@@ -109,20 +111,24 @@ bool decodeTyped(const QJsonValue &j, QVariant *out)
             return false;
         *out = d;
     } else if (type == "array" && val.isArray()) {
+        if (depth >= UserDefaults::maxNesting)
+            return false;
         QVariantList list;
         for (const QJsonValue &e : val.toArray()) {
             QVariant v;
-            if (!decodeTyped(e, &v))
+            if (!decodeTyped(e, &v, depth + 1))
                 return false;
             list.append(v);
         }
         *out = list;
     } else if (type == "dictionary" && val.isObject()) {
+        if (depth >= UserDefaults::maxNesting)
+            return false;
         QVariantMap map;
         const QJsonObject m = val.toObject();
         for (auto it = m.begin(); it != m.end(); ++it) {
             QVariant v;
-            if (!decodeTyped(it.value(), &v))
+            if (!decodeTyped(it.value(), &v, depth + 1))
                 return false;
             map.insert(it.key(), v);
         }
@@ -146,6 +152,58 @@ bool isNumber(const QVariant &v)
     default:
         return false;
     }
+}
+
+// How many lists and maps the value holds one inside the other (0 for a
+// plain value), or -1 when it holds a kind that cannot be stored.
+int nesting(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+    case QMetaType::QDateTime:
+        return 0;
+    case QMetaType::QStringList:
+        return 1;
+    case QMetaType::QVariantList: {
+        int deepest = 0;
+        for (const QVariant &e : value.toList()) {
+            const int n = nesting(e);
+            if (n < 0)
+                return -1;
+            deepest = std::max(deepest, n);
+        }
+        return deepest + 1;
+    }
+    case QMetaType::QVariantMap: {
+        int deepest = 0;
+        const QVariantMap m = value.toMap();
+        for (auto it = m.begin(); it != m.end(); ++it) {
+            const int n = nesting(it.value());
+            if (n < 0)
+                return -1;
+            deepest = std::max(deepest, n);
+        }
+        return deepest + 1;
+    }
+    default:
+        return -1;
+    }
+}
+
+QByteArray fileBytes(const QJsonObject &values)
+{
+    QJsonObject root;
+    root["version"] = 1;
+    root["values"] = values;
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
 QVariant normalized(const QVariant &v)
@@ -224,39 +282,49 @@ UserDefaults::~UserDefaults()
     flush();
 }
 
-void UserDefaults::setAside(const QString &why, bool keepOriginal)
+void UserDefaults::setAside(const QString &why, const QByteArray *kept)
 {
     // A name that is free, so an earlier file kept aside is never replaced.
     const QString aside = FileOps::asideName(m_path);
     bool ok;
-    if (keepOriginal)
-        ok = QFile::copy(m_path, aside);
+    if (kept)
+        ok = FileOps::writeAtomically(aside, *kept);
     else
         ok = QFile::rename(m_path, aside);
     if (ok)
         vlog("[Vorna] defaults: " + why + "; kept the file aside as " + aside);
     else
         vlog("[Vorna] defaults: " + why + "; could not keep the file aside as " + aside);
+    // A file that keeps turning out unreadable must not fill the disk with copies.
+    FileOps::pruneAside(m_path, keptAside);
 }
 
 void UserDefaults::load()
 {
     if (m_path.isEmpty())
         return;
-    QFile f(m_path);
-    if (!f.exists())
+    const QFileInfo info(m_path);
+    if (!info.exists())
         return;
-    if (!f.open(QIODevice::ReadOnly)) {
-        vlog("[Vorna] defaults: cannot read " + m_path + ": " + f.errorString());
-        return;
+    {
+        // Never waits: a named pipe or a device in the file's place is
+        // refused at once, and kept aside like a damaged file.
+        QFile f;
+        QString error;
+        if (!FileOps::openRegularFile(m_path, f, &error)) {
+            if (!info.isFile())
+                setAside("the preferences file is not a regular file");
+            else
+                vlog("[Vorna] defaults: cannot read " + m_path + ": " + error);
+            return;
+        }
     }
-    f.close();
     QByteArray bytes;
     QString error;
     if (!FileOps::readAtMost(m_path, maxFileBytes, &bytes, &error)) {
         // Too large to be ours (or unreadable after all): keep it out of
         // the way of the next save.
-        setAside("the preferences file cannot be read (" + error + ")", false);
+        setAside("the preferences file cannot be read (" + error + ")");
         return;
     }
     QJsonParseError err{};
@@ -265,7 +333,7 @@ void UserDefaults::load()
         || !doc.object().value("values").isObject()) {
         // Nothing usable: move the file out of the way so the next save
         // cannot destroy what the user had.
-        setAside("the preferences file is not readable JSON", false);
+        setAside("the preferences file is not readable JSON");
         return;
     }
     const QJsonObject values = doc.object().value("values").toObject();
@@ -278,7 +346,7 @@ void UserDefaults::load()
             bad.append(it.key());
     }
     if (!bad.isEmpty())
-        setAside("skipped unreadable values for " + bad.join(", "), true);
+        setAside("skipped unreadable values for " + bad.join(", "), &bytes);
 }
 
 QVariant UserDefaults::object(const QString &key) const
@@ -408,34 +476,34 @@ std::optional<QVariantMap> UserDefaults::dictionaryForKey(const QString &key) co
 
 bool UserDefaults::isStorable(const QVariant &value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::QString:
-    case QMetaType::QByteArray:
-    case QMetaType::QDateTime:
-    case QMetaType::QStringList:
-        return true;
-    case QMetaType::QVariantList:
-        for (const QVariant &e : value.toList())
-            if (!isStorable(e))
-                return false;
-        return true;
-    case QMetaType::QVariantMap: {
-        const QVariantMap m = value.toMap();
-        for (auto it = m.begin(); it != m.end(); ++it)
-            if (!isStorable(it.value()))
-                return false;
-        return true;
-    }
-    default:
+    const int n = nesting(value);
+    return n >= 0 && n <= maxNesting;
+}
+
+bool UserDefaults::canKeep(const QVariant &value, QString *why)
+{
+    const int n = nesting(value);
+    if (n < 0) {
+        if (why)
+            *why = QStringLiteral("it holds a kind of value that cannot be stored");
         return false;
     }
+    if (n > maxNesting) {
+        if (why)
+            *why = QStringLiteral("it is nested %1 deep, deeper than the %2 the preferences take").arg(n).arg(maxNesting);
+        return false;
+    }
+    QJsonObject alone;
+    alone.insert(QStringLiteral("value"), encodeTyped(normalized(value)));
+    const qint64 size = fileBytes(alone).size();
+    if (size > maxFileBytes) {
+        if (why)
+            *why = QStringLiteral("it takes %1 bytes, more than the %2 a preferences file may have")
+                       .arg(size)
+                       .arg(maxFileBytes);
+        return false;
+    }
+    return true;
 }
 
 void UserDefaults::store(const QString &key, const QVariant &value)
@@ -505,12 +573,19 @@ bool UserDefaults::flush()
             values.insert(it.key(), encodeTyped(it.value()));
         m_dirty = false;
     }
-    QJsonObject root;
-    root["version"] = 1;
-    root["values"] = values;
+    const QByteArray bytes = fileBytes(values);
+    if (bytes.size() > maxFileBytes) {
+        // The next launch would refuse such a file and lose every
+        // preference: the previous file stays instead.
+        vlog(QStringLiteral("[Vorna] defaults: not written: the preferences take %1 bytes, more than the %2 a "
+                            "preferences file may have")
+                 .arg(bytes.size())
+                 .arg(maxFileBytes));
+        return false;
+    }
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     QString error;
-    if (!FileOps::writeAtomically(m_path, QJsonDocument(root).toJson(QJsonDocument::Indented), &error)) {
+    if (!FileOps::writeAtomically(m_path, bytes, &error)) {
         {
             QMutexLocker lock(&m_mutex);
             m_dirty = true;

@@ -38,7 +38,13 @@ public:
     QString filePath() const { return m_path; }
     static QString defaultFilePath();
     // A larger file is not read; it is kept aside like an unreadable one.
+    // Nor is a larger one ever written: the previous file then stays.
     static constexpr qint64 maxFileBytes = 16 * 1024 * 1024;
+    // How many lists and maps a value may hold one inside the other. A
+    // deeper value is neither stored nor read from the file.
+    static constexpr int maxNesting = 100;
+    // How many of the files kept aside stay; older ones are removed.
+    static constexpr int keptAside = 3;
 
     // The stored value, or an invalid QVariant when the key is absent.
     QVariant object(const QString &key) const;
@@ -72,8 +78,11 @@ public:
     bool flush();
 
     // Whether a value can be stored (bool, integer, double, text, bytes,
-    // date, and lists and maps of those).
+    // date, and lists and maps of those, at most maxNesting deep).
     static bool isStorable(const QVariant &value);
+    // Whether the value can be stored and read back from the file: storable,
+    // and small enough that the file could hold it. Says why not in *why.
+    static bool canKeep(const QVariant &value, QString *why = nullptr);
 
 signals:
     void changed(const QString &key);
@@ -82,7 +91,9 @@ private:
     void load();
     void store(const QString &key, const QVariant &value);
     void scheduleSave();
-    void setAside(const QString &why, bool keepOriginal);
+    // Keeps the file aside under a free name: renamed, or (when kept is
+    // given) as a copy of the bytes read from it.
+    void setAside(const QString &why, const QByteArray *kept = nullptr);
 
     QString m_path;
     mutable QMutex m_mutex;

@@ -8,7 +8,6 @@
 #include "platform/Log.h"
 
 #include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 
 namespace {
@@ -90,10 +89,12 @@ void LauncherManifest::writeLauncherManifest()
         vlog(QStringLiteral("[Vorna] launcher: could not create providers dir: ") + error);
         return;
     }
-    QFile existing(path);
-    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes)
+    // A file of another length differs anyway, so no more than the new
+    // bytes are ever read; and a named pipe or a device in the file's place
+    // is never waited on: it counts as different and is replaced.
+    QByteArray current;
+    if (FileOps::readAtMost(path, bytes.size(), &current) && current == bytes)
         return;
-    existing.close();
     if (!FileOps::writeAtomically(path, bytes, &error))
         vlog(QStringLiteral("[Vorna] launcher: manifest write failed: ") + error);
 }

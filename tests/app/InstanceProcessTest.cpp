@@ -265,3 +265,32 @@ TEST(InstanceProcess, AFileThatNeverOpensHoldsNothingBack)
     ASSERT_TRUE(first.finish(5000)) << "SIGTERM must end the program";
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
 }
+
+// Pipes where the launch reads its own files used to hold it before any
+// window or log line (the preferences) or on the UI thread (the launcher's
+// manifest): nobody ever writes to them.
+TEST(InstanceProcess, PipesWhereItsFilesShouldBeHoldNothingUp)
+{
+    const QString config = TestHome::path() + "/config/Vorna";
+    const QString providers = AppPaths::dataHome() + "/Dovrelin/providers";
+    ASSERT_TRUE(QDir().mkpath(config));
+    ASSERT_TRUE(QDir().mkpath(AppPaths::appDataDir()));
+    ASSERT_TRUE(QDir().mkpath(providers));
+    const QStringList pipes = {config + "/defaults.json", AppPaths::appDataDir() + "/settings.json",
+                               AppPaths::appDataDir() + "/appsettings.json",
+                               providers + "/" VORNA_APP_ID ".json"};
+    for (const QString &pipe : pipes)
+        ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0) << pipe.toStdString();
+
+    Vorna first({});
+    ASSERT_TRUE(first.waitFor("[Vorna] applicationDidFinishLaunching: done")) << first.output().toStdString();
+    EXPECT_TRUE(first.output().contains("[Vorna] defaults: the preferences file is not a regular file; kept the file aside as "))
+        << first.output().toStdString();
+    // The manifest is written after the launch, in the pipe's place.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo(pipes.last()).isFile(); }, 5000)) << first.output().toStdString();
+
+    ::kill(static_cast<pid_t>(first.pid()), SIGTERM);
+    ASSERT_TRUE(first.finish(5000)) << "SIGTERM must end the program";
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+}

@@ -1,8 +1,10 @@
 #include "model/AppSettings.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
+#include "support/UnansweredPipe.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
@@ -116,6 +118,23 @@ TEST(AppSettings, UnreadableFileGivesDefaults)
     EXPECT_EQ(AppSettings::load(), AppSettings::defaults());
     EXPECT_TRUE(log.contains("Vorna: appsettings.json is malformed ("));
     EXPECT_TRUE(QFileInfo(settingsPath()).isDir());
+}
+
+TEST(AppSettings, APipeInTheFilesPlaceGivesDefaultsAtOnceAndStays)
+{
+    ASSERT_TRUE(QDir().mkpath(AppPaths::appDataDir()));
+    UnansweredPipe pipe(settingsPath());
+    ASSERT_TRUE(pipe.isValid());
+    LogCapture log;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(AppSettings::load(), AppSettings::defaults());
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_FALSE(pipe.heldSomeone()) << "the load waited on the pipe";
+    EXPECT_TRUE(log.contains("Vorna: appsettings.json is malformed (not a regular file); using defaults."));
+    // Refused as a damaged file is: left where it is, no template over it.
+    EXPECT_FALSE(QFileInfo(settingsPath()).isFile());
+    EXPECT_TRUE(QFileInfo::exists(settingsPath()));
 }
 
 TEST(AppSettings, ExtraKeysAndMissingCommentAreAccepted)

@@ -9,8 +9,10 @@
 #include "platform/UserDefaults.h"
 #include "support/SmallDisk.h"
 #include "support/TestHome.h"
+#include "support/UnansweredPipe.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -273,3 +275,81 @@ TEST(SettingsPersistence, WritesThatFailedOnAFullDiskAreMadeOnceThereIsRoom)
 }
 
 } // namespace
+
+namespace {
+
+// A mirror made by hand: a save folder that exists, and a list nested 1000
+// deep (as deep as the JSON reader goes) where a number belongs.
+QByteArray mirrorWithADeepValue(const QString &saveFolder)
+{
+    QByteArray deep = "350";
+    for (int i = 0; i < 1000; ++i)
+        deep = "[" + deep + "]";
+    return R"({"version":1,"values":{"saveDirectory":")" + saveFolder.toUtf8() + R"(","doubleTapIntervalMS":)" + deep
+           + R"(,"countdownSeconds":7}})";
+}
+
+} // namespace
+
+// The deep list used to be copied into the preferences, which then wrote a
+// 20 MB file that every later launch refused: every preference reset and
+// the save folder never took effect.
+TEST(SettingsPersistence, ARestoredValueTheStoreCannotTakeIsSkippedAndTheOthersLast)
+{
+    const QString pictures = TestHome::path() + "/Pictures";
+    ASSERT_TRUE(QDir().mkpath(pictures));
+    writeFile(SettingsPersistence::shared().fileURL(), mirrorWithADeepValue(pictures));
+    LogCapture log;
+    SettingsPersistence::shared().start();
+    UserDefaults &d = UserDefaults::standard();
+    EXPECT_EQ(d.stringForKey("saveDirectory"), pictures);
+    EXPECT_EQ(d.integerForKey("countdownSeconds"), 7);
+    EXPECT_FALSE(d.contains("doubleTapIntervalMS"));
+    EXPECT_TRUE(log.contains("[Vorna] settings: skipped the value for doubleTapIntervalMS: it is nested 1000 deep"))
+        << log.lines().join('\n').toStdString();
+    ASSERT_TRUE(d.flush());
+    SettingsPersistence::shared().stop();
+
+    UserDefaults::resetStandard(); // the next launch
+    EXPECT_EQ(UserDefaults::standard().stringForKey("saveDirectory"), pictures);
+    EXPECT_EQ(UserDefaults::standard().integerForKey("countdownSeconds"), 7);
+    EXPECT_FALSE(log.contains("kept the file aside")) << log.lines().join('\n').toStdString();
+}
+
+TEST(SettingsPersistence, AnImportedValueTheStoreCannotTakeIsSkippedAndTheCurrentOneStays)
+{
+    const QString pictures = TestHome::path() + "/Pictures";
+    ASSERT_TRUE(QDir().mkpath(pictures));
+    UserDefaults::standard().setInteger("doubleTapIntervalMS", 500);
+    LogCapture log;
+    EXPECT_EQ(SettingsPersistence::shared().importSettings(mirrorWithADeepValue(pictures)), 2);
+    EXPECT_TRUE(log.contains("[Vorna] settings: skipped the value for doubleTapIntervalMS: it is nested 1000 deep"));
+    ASSERT_TRUE(UserDefaults::standard().flush());
+    const QByteArray mirror = readFile(SettingsPersistence::shared().fileURL());
+    EXPECT_TRUE(mirror.contains("\"doubleTapIntervalMS\" : 500")) << mirror.left(2000).toStdString();
+
+    UserDefaults::resetStandard(); // the next launch
+    UserDefaults &d = UserDefaults::standard();
+    EXPECT_EQ(d.stringForKey("saveDirectory"), pictures);
+    EXPECT_EQ(d.integerForKey("doubleTapIntervalMS"), 500);
+    EXPECT_EQ(d.integerForKey("countdownSeconds"), 7);
+    EXPECT_FALSE(log.contains("kept the file aside")) << log.lines().join('\n').toStdString();
+}
+
+TEST(SettingsPersistence, APipeInTheMirrorsPlaceIsSetAsideAtOnce)
+{
+    const QString mirror = SettingsPersistence::shared().fileURL();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(mirror).absolutePath()));
+    UnansweredPipe pipe(mirror);
+    ASSERT_TRUE(pipe.isValid());
+    LogCapture log;
+    QElapsedTimer clock;
+    clock.start();
+    SettingsPersistence::shared().restoreFromFile();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_FALSE(pipe.heldSomeone()) << "the restore waited on the pipe";
+    EXPECT_TRUE(log.contains("[Vorna] settings: cannot read settings.json (not a regular file); kept it aside as "))
+        << log.lines().join('\n').toStdString();
+    ASSERT_TRUE(SettingsPersistence::shared().writeSettingsFile());
+    EXPECT_TRUE(QFileInfo(mirror).isFile());
+}

@@ -1,9 +1,14 @@
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
 #include "support/TestHome.h"
+#include "support/UnansweredPipe.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -186,4 +191,120 @@ TEST(UserDefaults, AnUnsupportedValueRemovesTheKey)
     d.setBool("k", true);
     d.setObject("k", QVariant::fromValue(QPoint(1, 2)));
     EXPECT_FALSE(d.contains("k"));
+}
+
+namespace {
+
+// Everything kept aside, pipes included.
+QStringList everythingAside()
+{
+    return QDir(TestHome::path() + "/config/Vorna")
+        .entryList({"defaults.json.unreadable-*"}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// A list holding a list ... depth deep, with a text at the bottom.
+QVariant nested(int depth)
+{
+    QVariant v = QString("bottom");
+    for (int i = 0; i < depth; ++i)
+        v = QVariantList{v};
+    return v;
+}
+
+} // namespace
+
+// A named pipe at the file's place used to hold the store's first use (and
+// with it the launch, before any window or log line) until someone wrote
+// to it.
+TEST(UserDefaults, APipeInTheFilesPlaceIsSetAsideAtOnceAndTheStoreGoesOn)
+{
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(storePath()).absolutePath()));
+    UnansweredPipe pipe(storePath());
+    ASSERT_TRUE(pipe.isValid());
+    LogCapture log;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        UserDefaults d(storePath());
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_FALSE(pipe.heldSomeone()) << "the load waited on the pipe";
+        d.setBool("fresh", true);
+        ASSERT_TRUE(d.flush());
+    }
+    EXPECT_TRUE(log.contains("[Vorna] defaults: the preferences file is not a regular file; kept the file aside as "))
+        << log.lines().join('\n').toStdString();
+    EXPECT_EQ(everythingAside().size(), 1);
+    EXPECT_TRUE(QFileInfo(storePath()).isFile());
+    EXPECT_TRUE(UserDefaults(storePath()).boolForKey("fresh"));
+}
+
+// A value nested 1000 deep used to be stored and written as a 20 MB file,
+// which every later launch refused, losing every preference.
+TEST(UserDefaults, NeverWritesAFileItWouldRefuseToRead)
+{
+    QString why;
+    EXPECT_FALSE(UserDefaults::canKeep(nested(1000), &why));
+    EXPECT_TRUE(why.contains("nested 1000 deep")) << why.toStdString();
+    EXPECT_TRUE(UserDefaults::canKeep(nested(UserDefaults::maxNesting)));
+    EXPECT_FALSE(UserDefaults::canKeep(nested(UserDefaults::maxNesting + 1)));
+    EXPECT_FALSE(UserDefaults::canKeep(QString(UserDefaults::maxFileBytes, 'x'), &why));
+    EXPECT_TRUE(why.contains("more than the 16777216")) << why.toStdString();
+
+    {
+        UserDefaults d(storePath());
+        d.setObject("deepest", nested(UserDefaults::maxNesting));
+        d.setObject("deeper", nested(UserDefaults::maxNesting + 1));
+        EXPECT_FALSE(d.contains("deeper"));
+        ASSERT_TRUE(d.flush());
+        // Each fits, both together do not: the file that was there stays.
+        const QString half(UserDefaults::maxFileBytes / 2, 'x');
+        ASSERT_TRUE(UserDefaults::canKeep(half));
+        d.setString("a", half);
+        d.setString("b", half);
+        d.setString("c", half);
+        LogCapture log;
+        EXPECT_FALSE(d.flush());
+        EXPECT_TRUE(log.contains("[Vorna] defaults: not written: the preferences take "));
+    }
+    EXPECT_LE(QFileInfo(storePath()).size(), UserDefaults::maxFileBytes);
+    LogCapture log;
+    UserDefaults reread(storePath());
+    EXPECT_EQ(reread.object("deepest"), nested(UserDefaults::maxNesting));
+    EXPECT_FALSE(reread.contains("a"));
+    EXPECT_TRUE(everythingAside().isEmpty()) << log.lines().join('\n').toStdString();
+
+    // Nor is a deeper value read from a file made by hand.
+    QJsonObject typed{{"type", "string"}, {"value", "bottom"}};
+    for (int i = 0; i <= UserDefaults::maxNesting; ++i)
+        typed = QJsonObject{{"type", "array"}, {"value", QJsonArray{typed}}};
+    const QJsonObject root{{"version", 1},
+                           {"values", QJsonObject{{"deeper", typed}, {"kept", QJsonObject{{"type", "bool"}, {"value", true}}}}}};
+    writeFile(storePath(), QJsonDocument(root).toJson());
+    UserDefaults handMade(storePath());
+    EXPECT_FALSE(handMade.contains("deeper"));
+    EXPECT_TRUE(handMade.boolForKey("kept"));
+}
+
+// Each launch that found the file damaged used to leave one more copy.
+TEST(UserDefaults, OnlyTheNewestFilesKeptAsideStay)
+{
+    const QString folder = TestHome::path() + "/config/Vorna/";
+    writeFile(folder + "other.json.unreadable-20000101-000000", "not ours");
+    writeFile(folder + "defaults.json.unreadable-20000101-000000\n", "not one of the names");
+    for (int i = 0; i < 12; ++i) {
+        writeFile(storePath(), "damaged " + QByteArray::number(i));
+        UserDefaults d(storePath());
+    }
+    QStringList kept;
+    for (const QString &name : everythingAside()) {
+        if (name.endsWith('\n'))
+            continue;
+        QFile f(folder + name);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        kept.append(QString::fromUtf8(f.readAll()));
+    }
+    kept.sort();
+    EXPECT_EQ(kept, (QStringList{"damaged 10", "damaged 11", "damaged 9"}));
+    EXPECT_TRUE(QFileInfo::exists(folder + "other.json.unreadable-20000101-000000"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "defaults.json.unreadable-20000101-000000\n"));
 }

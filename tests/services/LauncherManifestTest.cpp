@@ -1,8 +1,10 @@
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
 #include "services/LauncherManifest.h"
+#include "support/UnansweredPipe.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -103,4 +105,22 @@ TEST(LauncherManifest, BlockedProvidersFolderIsLogged)
     ASSERT_EQ(log.lines().size(), 1);
     EXPECT_TRUE(log.lines()[0].startsWith("[Vorna] launcher: could not create providers dir: "));
     EXPECT_TRUE(QFileInfo(AppPaths::dataHome() + "/Dovrelin").isFile());
+}
+
+// A pipe in the manifest's place used to hold the UI thread at launch.
+TEST(LauncherManifest, APipeInTheFilesPlaceIsReplacedWithoutWaiting)
+{
+    ASSERT_TRUE(QDir().mkpath(providersDir()));
+    const QString path = providersDir() + "/" VORNA_APP_ID ".json";
+    UnansweredPipe pipe(path);
+    ASSERT_TRUE(pipe.isValid());
+    LogCapture log;
+    QElapsedTimer clock;
+    clock.start();
+    LauncherManifest::writeLauncherManifest();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_FALSE(pipe.heldSomeone()) << "the manifest write waited on the pipe";
+    EXPECT_TRUE(log.lines().isEmpty()) << log.lines().join('\n').toStdString();
+    EXPECT_TRUE(QFileInfo(path).isFile());
+    EXPECT_EQ(readFile(path), expectedManifest(VORNA_APP_ID));
 }
