@@ -1,5 +1,7 @@
 #include "capture/ScrollCaptureService.h"
 
+#include "platform/ImageFileReader.h"
+#include "platform/Log.h"
 #include "platform/ScreenCapture.h"
 #include "platform/SyntheticInput.h"
 
@@ -581,8 +583,24 @@ std::optional<QImage> ScrollCaptureService::stitchScrollFrames(const QList<QImag
         tops[size_t(i + 1)] = tops[size_t(i)] + frames[i].height() - overlaps[i];
         height += frames[i + 1].height() - overlaps[i];
     }
-    if (height <= 0 || height > std::numeric_limits<int>::max() / 4)
+    if (height <= 0)
         return std::nullopt;
+    // A picture larger than Vorna reads back would be lost the first time
+    // it is read again: the capture is cut there, and the frames that begin
+    // below the cut are left out.
+    const qint64 mostRows =
+        std::min<qint64>(std::numeric_limits<int>::max() / 4,
+                         ImageFileReader::largestImageBytes / (qint64(std::max(1, frames.first().width())) * 4));
+    if (height > mostRows) {
+        vlog(QStringLiteral("[Vorna] stitchScrollFrames: %1 rows cut to %2, the largest picture kept")
+                 .arg(height)
+                 .arg(mostRows));
+        height = mostRows;
+        while (tops.back() >= height) {
+            tops.pop_back();
+            frames.removeLast();
+        }
+    }
 
     // Common case: frames of one width and one pixel format, opaque. Each
     // canvas row then comes from the last frame that covers it, copied once.
@@ -607,7 +625,8 @@ std::optional<QImage> ScrollCaptureService::stitchScrollFrames(const QList<QImag
     const qsizetype canvasStride = canvas.bytesPerLine();
     const QList<bool> opaque = QtConcurrent::blockingMapped(indices, [&](int i) {
         const QImage &frame = frames[i];
-        const int rows = (i + 1 < frames.size()) ? tops[size_t(i + 1)] - tops[size_t(i)] : frame.height();
+        const int rows = (i + 1 < frames.size()) ? tops[size_t(i + 1)] - tops[size_t(i)]
+                                                 : std::min(frame.height(), int(height) - tops[size_t(i)]);
         uchar *target = canvasBits + qsizetype(tops[size_t(i)]) * canvasStride;
         for (int y = 0; y < rows; ++y, target += canvasStride) {
             const uchar *src = frame.constScanLine(y);

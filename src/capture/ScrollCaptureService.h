@@ -55,7 +55,8 @@ public:
     // with the one before. Rows that stay put at the top and bottom of every
     // frame (a sticky header or footer) are laid once, from the first and the
     // last frame, and the overlaps are searched in the rows between them.
-    // Nothing for no frames or when memory runs out.
+    // A result larger than ImageFileReader::largestImageBytes is cut at the
+    // bottom to fit. Nothing for no frames or when memory runs out.
     static std::optional<QImage> stitchScrollFrames(const QList<QImage> &frames);
 
     // Replace how frames are taken and how the content is scrolled (tests).

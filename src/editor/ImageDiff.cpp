@@ -209,9 +209,7 @@ QImage loadImage(const QString &path)
 
 void raiseAllocationLimit()
 {
-    constexpr int kLimitMiB = 1024;
-    if (QImageReader::allocationLimit() > 0 && QImageReader::allocationLimit() < kLimitMiB)
-        QImageReader::setAllocationLimit(kLimitMiB);
+    ImageFileReader::raiseAllocationLimit();
 }
 
 } // namespace ImageDiff

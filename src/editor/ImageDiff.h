@@ -48,9 +48,9 @@ QImage compute(const QImage &a, const QImage &b, double threshold, int threads =
 // captures fit: the decoder's allocation limit is raised once, on the main
 // thread, by raiseAllocationLimit().
 QImage loadImage(const QString &path);
-// Raises Qt's image allocation limit to at least 1 GiB, enough for a
-// 5120 x 20000 capture at four bytes a pixel. Call on the main thread before
-// any loadImage().
+// Raises Qt's image allocation limit to the largest picture Vorna makes
+// (ImageFileReader::largestImageBytes), enough for any scrolling capture.
+// Call on the main thread before any loadImage().
 void raiseAllocationLimit();
 
 } // namespace ImageDiff

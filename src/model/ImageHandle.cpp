@@ -1,28 +1,92 @@
 #include "model/ImageHandle.h"
 
 #include "model/PixelRelease.h"
+#include "platform/FileOps.h"
+#include "platform/Log.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QMutex>
 #include <QWaitCondition>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
+struct Decoded
+{
+    QImage image;
+    // Whether a later try can succeed: the file was there and whole, but
+    // could not be opened or read now (too many open files, no memory for
+    // the pixels, an input/output error).
+    bool passing = false;
+    QString reason;
+};
+
+Decoded lasting(const QString &reason)
+{
+    return {QImage(), false, reason};
+}
+
+Decoded passing(const QString &reason)
+{
+    return {QImage(), true, reason};
+}
+
+// Why a file could not be opened: it is gone or is no regular file (a named
+// pipe, a device, a folder: never waited for), which no later try mends, or
+// it is there and the open failed for now.
+Decoded openFailure(const QString &path, const QString &error)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return lasting(QStringLiteral("the file is gone"));
+        return passing(error);
+    }
+    if (!S_ISREG(st.st_mode))
+        return lasting(QStringLiteral("not a regular file"));
+    return passing(error);
+}
+
 // The pixels of a file, or of its bytes when they are given.
-QImage decode(QByteArray encoded, const QString &path)
+Decoded decode(QByteArray encoded, const QString &path)
 {
     QBuffer buffer(&encoded);
-    QImageReader reader;
+    QFile file;
+    QIODevice *device = &buffer;
     if (!encoded.isEmpty()) {
         buffer.open(QIODevice::ReadOnly);
-        reader.setDevice(&buffer);
     } else {
-        reader.setFileName(path);
+        QString error;
+        if (!FileOps::openRegularFile(path, file, &error))
+            return openFailure(path, error);
+        device = &file;
     }
+    QImageReader reader(device);
     reader.setAutoTransform(false);
-    return reader.read();
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty()) {
+        if (reader.error() == QImageReader::DeviceError)
+            return passing(reader.errorString());
+        return lasting(QStringLiteral("no image header"));
+    }
+    // The pixels are allocated here, at the size the header gives, so that
+    // a picture larger than the reader's allocation limit still decodes, and
+    // memory that is short now is told from a damaged file.
+    QImage image;
+    const QImage::Format format = reader.imageFormat();
+    if (format != QImage::Format_Invalid) {
+        image = QImage(size, format);
+        if (image.isNull())
+            return passing(QStringLiteral("no memory for %1 x %2 pixels").arg(size.width()).arg(size.height()));
+    }
+    if (reader.read(&image) && !image.isNull())
+        return {image, false, QString()};
+    if (reader.error() == QImageReader::DeviceError)
+        return passing(reader.errorString());
+    return lasting(reader.errorString());
 }
 
 } // namespace
@@ -83,21 +147,27 @@ QImage ImageHandle::image() const
     if (d->decoded || d->failed)
         return d->image;
     d->decoding = true;
-    QImage img;
+    Decoded result;
+    QString path;
     for (;;) {
         const QByteArray encoded = d->encoded;
-        const QString path = d->path;
+        path = d->path;
         lock.unlock();
-        img = decode(encoded, path);
+        result = decode(encoded, path);
         lock.relock();
         // The file went while it was being read, and its bytes were kept
         // (detachFromFile): read those.
-        if (img.isNull() && encoded.isEmpty() && !d->encoded.isEmpty())
+        if (result.image.isNull() && encoded.isEmpty() && !d->encoded.isEmpty())
             continue;
         break;
     }
+    QImage img = result.image;
     std::function<void()> failure;
-    if (img.isNull()) {
+    if (img.isNull() && result.passing) {
+        // Nothing is wrong with the file: the next caller tries again.
+        vlog(QStringLiteral("[Vorna] image: cannot read ") + path + QStringLiteral(" now (") + result.reason
+             + QStringLiteral("); tried again when next needed"));
+    } else if (img.isNull()) {
         d->failed = true;
         failure = std::exchange(d->onDecodeFailure, nullptr);
     } else {
@@ -139,8 +209,11 @@ QSize ImageHandle::pixelSize() const
     if (d->size.isValid())
         return d->size;
     if (!d->decoded && d->encoded.isEmpty()) {
-        QImageReader reader(d->path);
-        d->size = reader.size();
+        QFile file;
+        if (FileOps::openRegularFile(d->path, file)) {
+            QImageReader reader(&file);
+            d->size = reader.size();
+        }
     }
     return d->size;
 }
@@ -184,8 +257,9 @@ bool ImageHandle::detachFromFile() const
     if (d->path.isEmpty())
         return true;
     if (!d->decoded && !d->failed) {
-        QFile file(d->path);
-        if (!file.open(QIODevice::ReadOnly))
+        // Never waits on a named pipe or a device put in the file's place.
+        QFile file;
+        if (!FileOps::openRegularFile(d->path, file))
             return false;
         d->encoded = file.readAll();
         if (d->encoded.isEmpty())

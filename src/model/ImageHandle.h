@@ -24,12 +24,15 @@ public:
     static ImageHandle fromFile(const QString &path, qreal devicePixelRatio = 2.0, const QSize &pixelSize = QSize());
 
     bool isNull() const;
-    // The pixels (decoded on first use and then kept; a null image when they
-    // cannot be decoded, and from then on).
+    // The pixels (decoded on first use and then kept). A null image when
+    // they cannot be decoded: from then on when the file is damaged, gone or
+    // no regular file (a named pipe or a device is never waited for); only
+    // this time when it could not be read for a passing reason (too many
+    // open files, no memory for the pixels), which is logged.
     QImage image() const;
     // Whether the pixels are in memory now.
     bool isDecoded() const;
-    // Whether the pixels could not be decoded.
+    // Whether the pixels could not be decoded, for good.
     bool decodeFailed() const;
     // Size in pixels, read from the file header without decoding when possible.
     QSize pixelSize() const;
@@ -48,7 +51,7 @@ public:
     // when they could not be read.
     bool detachFromFile() const;
     // Runs once, on the thread that asked for the pixels, when decoding them
-    // fails.
+    // fails for good.
     void setDecodeFailureHandler(std::function<void()> handler);
     // How many handles share this image (this one included).
     long holderCount() const;

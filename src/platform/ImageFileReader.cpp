@@ -144,3 +144,10 @@ bool ImageFileReader::fitsAllocationLimit(qint64 width, qint64 height)
     const qint64 limitBytes = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
     return limitBytes <= 0 || width * height * 4 <= limitBytes;
 }
+
+void ImageFileReader::raiseAllocationLimit()
+{
+    constexpr int limitMiB = int(largestImageBytes >> 20);
+    if (QImageReader::allocationLimit() > 0 && QImageReader::allocationLimit() < limitMiB)
+        QImageReader::setAllocationLimit(limitMiB);
+}

@@ -20,4 +20,12 @@ public:
     // Whether an image of width x height pixels at four bytes a pixel stays
     // within Qt's allocation limit (always, when the limit is off).
     static bool fitsAllocationLimit(qint64 width, qint64 height);
+
+    // The largest picture Vorna makes and reads back, at four bytes a pixel:
+    // 2 GiB, a scrolling capture of 50 notches over a whole 4K screen at two
+    // pixels per point. Scrolling captures are cut to it.
+    static constexpr qint64 largestImageBytes = qint64(2048) << 20;
+    // Raises Qt's allocation limit to largestImageBytes (a higher limit, or
+    // none, stays). Call on the main thread before any image is decoded.
+    static void raiseAllocationLimit();
 };

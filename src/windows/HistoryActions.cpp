@@ -5,11 +5,13 @@
 #include "output/ClipboardImage.h"
 #include "output/HistoryService.h"
 #include "output/ImageExporter.h"
-#include "platform/Localized.h"
 #include "platform/FileManagerReveal.h"
+#include "platform/FileOps.h"
+#include "platform/Localized.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QFile>
 #include <QImageReader>
 #include <QtConcurrent>
 #include <QFileInfo>
@@ -33,15 +35,20 @@ QImage pixels(const HistoryItem &item, const QString &historyPng)
         path = item.image.sourcePath();
     if (path.isEmpty())
         return item.image.image();
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
+    // Never waits on a named pipe or a device in the picture's place.
+    QFile file;
     QImage image;
-    if (!reader.read(&image)) {
-        // Deleted meanwhile: the file's bytes went into the image.
-        if (item.image.sourcePath() != path)
-            return item.image.image();
-        return {};
+    if (FileOps::openRegularFile(path, file)) {
+        QImageReader reader(&file);
+        reader.setAutoTransform(false);
+        if (!reader.read(&image))
+            image = QImage();
     }
+    // Deleted meanwhile (the file's bytes went into the image), or not
+    // readable: the image decodes what it can, and an entry whose picture
+    // is damaged leaves the history.
+    if (image.isNull())
+        return item.image.image();
     const QSize px = item.image.pixelSize();
     const QSizeF pt = item.image.pointSize();
     if (px.isValid() && pt.width() > 0)

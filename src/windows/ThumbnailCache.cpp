@@ -1,9 +1,11 @@
 #include "windows/ThumbnailCache.h"
 
 #include "output/HistoryService.h"
+#include "platform/FileOps.h"
 #include "windows/ThumbnailScaling.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPointer>
@@ -16,7 +18,12 @@ constexpr qint64 kCacheBytes = 48ll * 1024 * 1024;
 
 QImage readScaled(const QString &path, const QSize &bounds)
 {
-    QImageReader reader(path);
+    // A named pipe or a device in the picture's place is refused at once,
+    // as a damaged picture is.
+    QFile file;
+    if (!FileOps::openRegularFile(path, file))
+        return {};
+    QImageReader reader(&file);
     reader.setAutoTransform(false);
     const QSize full = reader.size();
     if (full.isValid() && !full.isEmpty()) {

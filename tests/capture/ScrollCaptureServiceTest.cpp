@@ -1,4 +1,5 @@
 #include "capture/ScrollCaptureService.h"
+#include "platform/ImageFileReader.h"
 #include "support/FakeScreenCapture.h"
 
 #include <QPainter>
@@ -295,6 +296,32 @@ TEST(ScrollStitch, LaysStaticHeaderAndFooterOnce)
         EXPECT_EQ(stitched->size(), expected.size()) << "header " << bands.header << ", footer " << bands.footer;
         EXPECT_TRUE(sameRows(*stitched, expected)) << "header " << bands.header << ", footer " << bands.footer;
     }
+}
+
+// A capture that would stitch larger than the largest picture Vorna reads
+// back is cut at the bottom to exactly that size: what the history writes
+// of it always decodes again.
+TEST(ScrollStitch, CutsAResultLargerThanThePicturesReadBack)
+{
+    // 17 frames of 16384 x 2000 that share nothing lie one below the other:
+    // 34000 rows, where 2 GiB holds 32768.
+    QImage a(16384, 2000, QImage::Format_RGB32), b(16384, 2000, QImage::Format_RGB32);
+    ASSERT_FALSE(a.isNull() || b.isNull());
+    a.fill(qRgb(250, 20, 20));
+    b.fill(qRgb(20, 20, 250));
+    QList<QImage> frames;
+    for (int i = 0; i < 17; ++i)
+        frames.append(i % 2 == 0 ? a : b);
+    std::optional<QImage> stitched = ScrollCaptureService::stitchScrollFrames(frames);
+    frames.clear();
+    ASSERT_TRUE(stitched.has_value());
+    ASSERT_EQ(stitched->size(), QSize(16384, 32768));
+    EXPECT_EQ(stitched->sizeInBytes(), ImageFileReader::largestImageBytes);
+    EXPECT_EQ(stitched->pixel(100, 31999), qRgb(20, 20, 250)); // frame 15
+    EXPECT_EQ(stitched->pixel(16383, 32767), qRgb(250, 20, 20)); // frame 16, cut
+    ImageFileReader::raiseAllocationLimit();
+    EXPECT_TRUE(ImageFileReader::fitsAllocationLimit(stitched->width(), stitched->height()));
+    EXPECT_FALSE(ImageFileReader::fitsAllocationLimit(stitched->width(), stitched->height() + 1));
 }
 
 TEST(ScrollFrames, LookIdenticalOnlyWithFewSampledDifferences)

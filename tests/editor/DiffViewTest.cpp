@@ -296,17 +296,17 @@ TEST(DiffView, LongCaptureLoadsAndComparesWithAWiderShorterOne)
 TEST(DiffView, AComparisonTooLargeToMakeIsRefused)
 {
     QTemporaryDir dir;
-    const QString wide = writePng(dir, "wide.png", solid(20000, 1, QColor(10, 200, 30)));
-    const QString tall = writePng(dir, "tall.png", solid(1, 20000, QColor(10, 200, 30)));
+    const QString wide = writePng(dir, "wide.png", solid(30000, 1, QColor(10, 200, 30)));
+    const QString tall = writePng(dir, "tall.png", solid(1, 30000, QColor(10, 200, 30)));
     const QString small = writePng(dir, "small.png", solid(30, 20, QColor(10, 200, 30)));
     DiffView view;
     QSignalSpy loaded(&view, &DiffView::imageLoadEnded);
     QSignalSpy ended(&view, &DiffView::computationEnded);
     drop(view.firstWell(), {QUrl::fromLocalFile(wide)});
     ASSERT_TRUE(loaded.wait(5000));
-    ASSERT_EQ(view.firstImage().size(), QSize(20000, 1));
+    ASSERT_EQ(view.firstImage().size(), QSize(30000, 1));
 
-    // 20000 x 20000 pixels at four bytes: over the limit files are read under.
+    // 30000 x 30000 pixels at four bytes: over the limit files are read under.
     drop(view.secondWell(), {QUrl::fromLocalFile(tall)});
     ASSERT_TRUE(loaded.wait(5000));
     EXPECT_TRUE(view.secondImage().isNull());
@@ -320,12 +320,12 @@ TEST(DiffView, AComparisonTooLargeToMakeIsRefused)
     ASSERT_TRUE(loaded.wait(5000));
     EXPECT_TRUE(view.message().isEmpty());
     ASSERT_TRUE(ended.wait(10000));
-    EXPECT_EQ(view.differenceImage().size(), QSize(20000, 20));
+    EXPECT_EQ(view.differenceImage().size(), QSize(30000, 20));
     drop(view.firstWell(), {QUrl::fromLocalFile(tall)});
     ASSERT_TRUE(loaded.wait(5000));
     ASSERT_TRUE(ended.wait(10000));
-    EXPECT_EQ(view.firstImage().size(), QSize(1, 20000));
-    EXPECT_EQ(view.differenceImage().size(), QSize(30, 20000));
+    EXPECT_EQ(view.firstImage().size(), QSize(1, 30000));
+    EXPECT_EQ(view.differenceImage().size(), QSize(30, 30000));
     EXPECT_TRUE(view.recomputeButton()->isEnabled());
     EXPECT_TRUE(view.copyButton()->isEnabled());
 }

@@ -20,7 +20,9 @@
 #include <QPainter>
 #include <QPromise>
 #include <QScopeGuard>
+#include <QThread>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -629,4 +631,180 @@ TEST(HistoryService, ACaptureDuringTheLaunchReadKeepsTheLoadedHistory)
     EXPECT_EQ(manifestIds(), QStringList({kIdB, kIdA}));
     HistoryService::resetShared();
     EXPECT_EQ(HistoryService::shared().items().size(), 2);
+}
+
+// A scrolling capture far taller than Qt decodes by default (3840 x 75000,
+// 1,098 MiB of pixels): the history writes it, lets its pixels go, and
+// decodes it again when asked, after a relaunch too; its entry stays.
+TEST(HistoryService, ATallCaptureTheHistoryWroteDecodesAgainAndKeepsItsEntry)
+{
+    auto &history = freshHistory();
+    HistoryItem item = makeItem(kIdA, "2024-05-02T10:00:05Z", CaptureMode::scrolling);
+    {
+        QImage tall(3840, 75000, QImage::Format_RGB32);
+        ASSERT_FALSE(tall.isNull());
+        tall.fill(qRgb(40, 90, 160));
+        tall.setDevicePixelRatio(1.0);
+        item.image = ImageHandle(tall);
+    }
+    history.addNewest(item);
+    history.waitForPendingWrites();
+    ASSERT_TRUE(QFile::exists(history.imagePath(item.id)));
+    ASSERT_FALSE(item.image.isDecoded());
+
+    for (const bool relaunched : {false, true}) {
+        if (relaunched) {
+            item = HistoryItem();
+            HistoryService::resetShared();
+            ASSERT_EQ(HistoryService::shared().items().size(), 1);
+            item = HistoryService::shared().items().first();
+        }
+        LogCapture log;
+        QImage pixels = item.image.image();
+        ASSERT_EQ(pixels.size(), QSize(3840, 75000)) << (relaunched ? "relaunched" : "written");
+        EXPECT_EQ(pixels.pixel(3839, 74999), qRgb(40, 90, 160));
+        EXPECT_EQ(pixels.devicePixelRatio(), 1.0);
+        pixels = QImage();
+        QTest::qWait(50); // a drop would come through the event loop
+        EXPECT_FALSE(item.image.decodeFailed());
+        ASSERT_EQ(HistoryService::shared().items().size(), 1);
+        EXPECT_FALSE(log.contains("cannot decode"));
+        HistoryService::shared().waitForPendingWrites();
+        EXPECT_EQ(manifestIds(), QStringList{kIdA});
+        EXPECT_TRUE(QDir(historyDir()).entryList({"*.unreadable-*"}, QDir::AllEntries | QDir::System).isEmpty());
+        // Let go again, so that the relaunch decodes from the file.
+        HistoryService::shared().items().first().image.releaseToFile(history.imagePath(item.id));
+    }
+}
+
+namespace {
+
+// While alive, the process can open no more files (EMFILE), as when it has
+// run out of descriptors.
+class NoFreeDescriptors
+{
+public:
+    NoFreeDescriptors()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_old);
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        rlimit tight = m_old;
+        tight.rlim_cur = rlim_t(lowestFree);
+        m_set = ::setrlimit(RLIMIT_NOFILE, &tight) == 0;
+    }
+    ~NoFreeDescriptors() { ::setrlimit(RLIMIT_NOFILE, &m_old); }
+    bool isSet() const { return m_set; }
+
+private:
+    rlimit m_old = {};
+    bool m_set = false;
+};
+
+} // namespace
+
+// A picture on disk that cannot be opened for a passing reason (the program
+// has no descriptor left) is not taken for damaged: its entry and file stay,
+// and the next request decodes it.
+TEST(HistoryService, APictureThatCannotBeOpenedForNowKeepsItsEntryAndComesBackLater)
+{
+    auto &history = freshHistory();
+    const HistoryItem item = noisyItem(kIdA, 61);
+    const QImage original = item.image.image();
+    history.addNewest(item);
+    history.waitForPendingWrites();
+    ASSERT_FALSE(item.image.isDecoded());
+
+    LogCapture log;
+    QImage during;
+    {
+        NoFreeDescriptors exhausted;
+        ASSERT_TRUE(exhausted.isSet());
+        during = item.image.image();
+    }
+    EXPECT_TRUE(during.isNull());
+    EXPECT_TRUE(log.contains("[Vorna] image: cannot read " + history.imagePath(item.id) + " now (Too many open files)"));
+    QTest::qWait(50); // a drop would come through the event loop
+    EXPECT_FALSE(item.image.decodeFailed());
+    ASSERT_EQ(history.items().size(), 1);
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList{kIdA});
+    EXPECT_TRUE(QFile::exists(history.imagePath(item.id)));
+
+    EXPECT_TRUE(samePixels(item.image.image(), original));
+    EXPECT_EQ(history.items().size(), 1);
+}
+
+namespace {
+
+// Lets any reader stuck in the open of the pipe at path through (it then
+// reads an empty pipe), so that a test that fails does not hang.
+void releasePipeReaders(const QString &path)
+{
+    for (int i = 0; i < 20; ++i) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        QThread::msleep(5);
+    }
+}
+
+void replaceWithPipe(const QString &path)
+{
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+}
+
+} // namespace
+
+// A named pipe put in place of a picture after launch: asking for the
+// pixels gives up at once and handles the entry as damaged (dropped, the
+// pipe kept aside); clearing the history while something else holds an
+// entry whose picture is a pipe empties the folder without waiting on it.
+TEST(HistoryService, APipeInPlaceOfALoadedPictureIsHandledAsDamagedWithoutWaiting)
+{
+    auto &before = freshHistory();
+    before.addNewest(noisyItem(kIdC, 71));
+    before.addNewest(noisyItem(kIdB, 72));
+    before.addNewest(noisyItem(kIdA, 73));
+    HistoryService::resetShared();
+    auto &history = HistoryService::shared();
+    ASSERT_EQ(history.items().size(), 3);
+    const HistoryItem b = history.items()[1];
+    const HistoryItem c = history.items()[2];
+    const QString pipeB = history.imagePath(b.id);
+    const QString pipeC = history.imagePath(c.id);
+    replaceWithPipe(pipeB);
+    replaceWithPipe(pipeC);
+    const auto release = qScopeGuard([&] {
+        releasePipeReaders(pipeB);
+        releasePipeReaders(pipeC);
+    });
+
+    LogCapture log;
+    QFuture<bool> decoded = QtConcurrent::run([image = b.image] { return !image.image().isNull(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return decoded.isFinished(); }, 5000)) << "the read waits on the pipe";
+    EXPECT_FALSE(decoded.result());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history.items().size() == 2; }, 5000));
+    EXPECT_EQ(history.items()[1].id, c.id);
+    EXPECT_TRUE(log.contains("cannot decode " + pipeB));
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList({kIdA, kIdC}));
+    const QStringList aside = QDir(historyDir()).entryList({kIdB + ".png.unreadable-*"}, QDir::System);
+    ASSERT_EQ(aside.size(), 1);
+    struct stat st = {};
+    ASSERT_EQ(::lstat(QFile::encodeName(historyDir() + "/" + aside.first()).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // An editor holds c's image, whose file is a pipe, when all is cleared.
+    const ImageHandle held = c.image;
+    history.clear();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QDir(historyDir()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System); },
+        5000))
+        << "clearing waits on the pipe";
+    EXPECT_TRUE(held.image().isNull());
+    history.addNewest(noisyItem(kIdA, 74));
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList{kIdA});
 }

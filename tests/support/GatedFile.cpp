@@ -48,6 +48,7 @@ void GatedFile::watch()
         auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
         for (ssize_t left = n; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
             if (event->mask & FAN_OPEN_PERM) {
+                ++m_openersSeen;
                 if (!uiThreadAnswers(3000))
                     m_uiThreadWaited = true;
                 const fanotify_response answer{event->fd, FAN_ALLOW};

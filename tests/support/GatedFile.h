@@ -24,6 +24,8 @@ public:
     bool isValid() const { return m_fd >= 0; }
     // How many opens the gate let through.
     int opens() const { return m_opens.load(); }
+    // How many opens came to the gate (counted as soon as they wait).
+    int openersSeen() const { return m_openersSeen.load(); }
     bool uiThreadWaited() const { return m_uiThreadWaited.load(); }
 
 private:
@@ -32,6 +34,7 @@ private:
     int m_fd = -1;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_opens{0};
+    std::atomic<int> m_openersSeen{0};
     std::atomic<bool> m_uiThreadWaited{false};
     std::thread m_watcher;
 };
