@@ -4,6 +4,7 @@
 #include "model/VornaError.h"
 #include "platform/AppPaths.h"
 #include "platform/DesktopEntry.h"
+#include "platform/FileOps.h"
 #include "platform/FoundationJson.h"
 #include "platform/Localized.h"
 #include "platform/LoginItem.h"
@@ -15,7 +16,6 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QProcess>
-#include <QSaveFile>
 #include <QUuid>
 #include <QtConcurrent>
 #include <QJsonArray>
@@ -567,16 +567,24 @@ std::optional<QString> writeTemporaryPng(const ImageHandle &image)
         return std::nullopt;
     const QString path = AppPaths::tempDir() + QStringLiteral("/Vorna-")
                          + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".png");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return std::nullopt;
-    QImageWriter writer(&file, "png");
-    if (!writer.write(pixels)) {
-        file.cancelWriting();
+    QString error;
+    const bool written = FileOps::writeAtomicallyFrom(
+        path,
+        [&pixels](QIODevice &out, QString *reason) {
+            QImageWriter writer(&out, "png");
+            if (writer.write(pixels))
+                return true;
+            // A failed write to the file gets the system's reason.
+            if (writer.error() != QImageWriter::DeviceError)
+                *reason = writer.errorString();
+            return false;
+        },
+        &error);
+    if (!written) {
+        // An editor would only get part of a picture (a full disk).
+        vlog(QStringLiteral("[Vorna] openInExternalEditor: cannot write ") + error);
         return std::nullopt;
     }
-    if (!file.commit())
-        return std::nullopt;
     return path;
 }
 

@@ -10,6 +10,7 @@
 #include "output/WebpEncoder.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 #include "platform/Localized.h"
 #include "platform/SavePanel.h"
 
@@ -17,7 +18,6 @@
 #include <QFile>
 #include <QFuture>
 #include <QMimeDatabase>
-#include <QSaveFile>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -56,16 +56,9 @@ std::optional<ErrorReport> encodeAndWrite(const QImage &image, ImageFormat forma
     } catch (const VornaError &error) {
         return ErrorReport(error);
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return ErrorReport(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
+    QString error;
+    if (!FileOps::writeAtomically(path, bytes, &error))
         return ErrorReport(error);
-    }
-    if (!file.commit())
-        return ErrorReport(file.errorString());
     return std::nullopt;
 }
 

@@ -1,11 +1,12 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/FileOps.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -132,32 +133,22 @@ bool AtomicFile::copyReplacing(const QString &source, const QString &destination
         *errorText = in.errorString();
         return false;
     }
-    QSaveFile out(destination);
-    if (!out.open(QIODevice::WriteOnly)) {
-        *errorText = out.errorString();
-        return false;
-    }
     constexpr qint64 kChunk = qint64(1) << 20;
-    QByteArray buffer;
-    while (!in.atEnd()) {
-        buffer = in.read(kChunk);
-        if (buffer.isEmpty() && in.error() != QFileDevice::NoError) {
-            *errorText = in.errorString();
-            out.cancelWriting();
-            return false;
-        }
-        if (out.write(buffer) != buffer.size()) {
-            *errorText = out.errorString();
-            out.cancelWriting();
-            return false;
-        }
-    }
-    if (!out.flush() || !out.commit()) {
-        *errorText = out.errorString();
-        out.cancelWriting();
-        return false;
-    }
-    return true;
+    return FileOps::writeAtomicallyFrom(
+        destination,
+        [&in](QIODevice &out, QString *reason) {
+            while (!in.atEnd()) {
+                const QByteArray buffer = in.read(kChunk);
+                if (buffer.isEmpty() && in.error() != QFileDevice::NoError) {
+                    *reason = in.errorString();
+                    return false;
+                }
+                if (out.write(buffer) != buffer.size())
+                    return false;
+            }
+            return true;
+        },
+        errorText);
 }
 
 int AtomicFile::removeStaleTemporaries(const QString &folder, const QDateTime &olderThan)

@@ -35,22 +35,43 @@ bool FileOps::makeFolder(const QString &path, QString *error)
 
 bool FileOps::writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
+    return writeAtomicallyFrom(
+        path, [&bytes](QIODevice &out, QString *) { return out.write(bytes) == bytes.size(); }, error);
+}
+
+bool FileOps::writeAtomicallyFrom(const QString &path, const ContentWriter &writeContent, QString *error)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
-    // A write cut short (a full disk) only shows in flush(); commit() alone
-    // would put the truncated file in place.
+    // Qt gives no reason for a write that stopped part way; the system
+    // does (a full disk, a quota).
+    const auto systemReason = [&file](int cause) {
+        return cause != 0 ? QString::fromLocal8Bit(std::strerror(cause)) : file.errorString();
+    };
+    QString reason;
+    bool failed = true;
     errno = 0;
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        // Qt gives no reason for a write that stopped part way; the system
-        // does (a full disk, a quota).
-        const int cause = errno;
+    if (!writeContent(file, &reason)) {
+        if (reason.isEmpty())
+            reason = systemReason(errno);
+    } else if (errno = 0; !file.flush()) {
+        // Qt holds small writes back: one cut short (a full disk) only
+        // shows here. commit() would put the short file in place and, on
+        // some Qt versions, report success.
+        reason = systemReason(errno);
+    } else if (::fsync(file.handle()) != 0) {
+        // commit() syncs too, but does not say when that fails.
+        reason = systemReason(errno);
+    } else {
+        failed = false;
+    }
+    if (failed) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(
-                path, cause != 0 ? QString::fromLocal8Bit(std::strerror(cause)) : file.errorString());
+            *error = QStringLiteral("%1: %2").arg(path, reason);
         file.cancelWriting();
         return false;
     }

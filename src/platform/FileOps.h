@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <functional>
 
 // Small file helpers that report what went wrong as text.
 class FileOps
@@ -13,6 +14,15 @@ public:
     // Writes the bytes to a temporary file beside the target and moves it into
     // place, so the old file stays intact when anything fails.
     static bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+    // Writes content into out; false when it could not, with the reason in
+    // *reason, or with *reason left empty when a write to out failed (the
+    // system's reason is given then).
+    using ContentWriter = std::function<bool(QIODevice &out, QString *reason)>;
+    // writeAtomically for content made while it is written (a copy, an
+    // encoder). Either the whole content is on disk under path, or the old
+    // file is as it was and false comes back: a failed write, flush, sync
+    // or rename is reported as "<path>: <reason>".
+    static bool writeAtomicallyFrom(const QString &path, const ContentWriter &writeContent, QString *error = nullptr);
     // Opens a regular file for reading. The open never waits: a named pipe
     // or a device would hold it until someone writes to it, and is refused
     // like a folder is.

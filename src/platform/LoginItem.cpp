@@ -2,12 +2,12 @@
 
 #include "platform/AppPaths.h"
 #include "platform/DesktopEntry.h"
+#include "platform/FileOps.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
@@ -76,10 +76,10 @@ bool LoginItem::enable(QString *error)
                                         "X-GNOME-Autostart-enabled=true\n")
                              .arg(DesktopEntry::escapeValue(name), DesktopEntry::escapeValue(exec),
                                   QStringLiteral(VORNA_APP_ID));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
+    QString reason;
+    if (!FileOps::writeAtomically(path, text.toUtf8(), &reason)) {
         if (error)
-            *error = QStringLiteral("Could not write %1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("Could not write ") + reason;
         return false;
     }
     return true;

@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QPointer>
-#include <QSaveFile>
 
 SettingsBackup::SettingsBackup(QObject *parent) : QObject(parent)
 {
@@ -44,19 +43,8 @@ void SettingsBackup::exportCompletion(const std::optional<QString> &path, const 
 {
     if (!path || path->isEmpty())
         return;
-    QSaveFile f(*path);
     QString error;
-    if (!f.open(QIODevice::WriteOnly)) {
-        error = f.errorString();
-    } else if (f.write(document) != document.size() || !f.flush()) {
-        // A write cut short shows only in flush(); commit() would keep the
-        // truncated file.
-        error = f.errorString();
-        f.cancelWriting();
-    } else if (!f.commit()) {
-        error = f.errorString();
-    }
-    if (error.isNull())
+    if (FileOps::writeAtomically(*path, document, &error))
         setStatus(localized("Exported to ") + *path);
     else
         setStatus(localized("Export failed: ") + error);

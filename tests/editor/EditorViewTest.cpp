@@ -14,6 +14,7 @@
 #include "output/PngEncoder.h"
 #include "platform/SavePanel.h"
 #include "support/RecordingAlertPresenter.h"
+#include "support/SmallDisk.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -394,6 +395,41 @@ TEST_F(EditorViewTest, SaveAsWritesTheAnnotatedImageOrSaysWhyNot)
     view.saveImageAs();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 20000));
     EXPECT_EQ(alerts.alerts[0].title, QStringLiteral("Save As failed"));
+}
+
+// The picture replaced by Save As on a full disk stays as it was, and the
+// user is told the save failed and why (the new bytes are few enough for Qt
+// to hold them back until the file is closed).
+TEST_F(EditorViewTest, SaveAsOnAFullDiskKeepsTheOldFileAndSaysWhy)
+{
+    const QString full = folder.filePath(QStringLiteral("full"));
+    SmallDisk disk(full, 64 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error().toStdString();
+    const QString target = full + QStringLiteral("/small.png");
+    const QImage old = plain(160, 100, QColor(0, 200, 0), 1.0);
+    ASSERT_TRUE(old.save(target, "PNG"));
+    const QByteArray oldBytes = [&] {
+        QFile f(target);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    ASSERT_FALSE(oldBytes.isEmpty());
+    ASSERT_TRUE(disk.fill());
+
+    state.openEditor(ImageHandle(plain(160, 100, Qt::white, 1.0)));
+    state.setAnnotations({box(AnnotationTool::rectangle, {20, 20}, {80, 60})});
+    EditorView view(state);
+    AnsweringSavePanel panel(target);
+    view.saveImageAs();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 20000));
+    ASSERT_EQ(alerts.alerts.size(), 1);
+    EXPECT_EQ(alerts.alerts[0].title, QStringLiteral("Save As failed"));
+    EXPECT_TRUE(alerts.alerts[0].informativeText.contains(QStringLiteral("No space left on device")))
+        << alerts.alerts[0].informativeText.toStdString();
+    QFile kept(target);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), oldBytes);
+    EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden), QStringList({".filler", "small.png"}));
 }
 
 // At its narrowest the window keeps every toolbar control whole and apart:

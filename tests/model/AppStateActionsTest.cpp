@@ -6,6 +6,7 @@
 #include "platform/LoginItem.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "support/SmallDisk.h"
 
 #include <QDir>
 #include <QFile>
@@ -307,6 +308,58 @@ TEST(AppStateActions, LaunchAtLoginFailureIsLoggedAndReported)
     EXPECT_FALSE(AppState::launchAtLogin());
     EXPECT_TRUE(log.contains("Vorna launchAtLogin toggle failed: Could not create the folder"))
         << log.lines().join('\n').toStdString();
+}
+
+// Switching on an entry the user switched off replaces its file. On a full
+// disk the switched-off entry stays whole and the switch reports failure.
+TEST(AppStateActions, LaunchAtLoginOnAFullDiskKeepsTheEntryThatWasThere)
+{
+    const QString folder = AppPaths::configHome() + "/autostart";
+    SmallDisk disk(folder, 64 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error().toStdString();
+    ASSERT_TRUE(AppState::setLaunchAtLogin(true));
+    const QString file = folder + "/" VORNA_APP_ID ".desktop";
+    writeFile(file, readAll(file) + "Hidden=true\n");
+    const QByteArray off = readAll(file);
+    ASSERT_FALSE(AppState::launchAtLogin());
+    ASSERT_TRUE(disk.fill());
+
+    LogCapture log;
+    EXPECT_FALSE(AppState::setLaunchAtLogin(true));
+    EXPECT_EQ(readAll(file), off);
+    EXPECT_FALSE(AppState::launchAtLogin());
+    EXPECT_TRUE(log.contains("Vorna launchAtLogin toggle failed: Could not write " + file + ": No space left on device"))
+        << log.lines().join('\n').toStdString();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList({".filler", VORNA_APP_ID ".desktop"}));
+}
+
+// A picture cut short by a full temporary folder is not handed to the
+// external editor: the call fails, nothing is left behind, and opening
+// falls back to the built-in editor.
+TEST(AppStateActions, ExternalEditorIsNotGivenAPictureCutShort)
+{
+    SmallDisk disk(AppPaths::tempDir(), 64 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error().toStdString();
+    AppState state;
+    state.setExternalEditorPath(recordingEditor());
+    QImage pixels(160, 100, QImage::Format_RGB32);
+    pixels.fill(qRgb(30, 60, 90));
+    const ImageHandle image(pixels);
+    ASSERT_TRUE(disk.fill());
+
+    LogCapture log;
+    EXPECT_FALSE(state.openInExternalEditor(image));
+    EXPECT_TRUE(log.contains("[Vorna] openInExternalEditor: cannot write ")) << log.lines().join('\n').toStdString();
+    EXPECT_TRUE(log.contains("No space left on device")) << log.lines().join('\n').toStdString();
+    EXPECT_EQ(QDir(AppPaths::tempDir()).entryList(QDir::Files | QDir::Hidden), QStringList(".filler"));
+
+    state.openInEditor(image, std::nullopt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state.isEditorOpen(); }, 10000));
+    EXPECT_EQ(state.capturedImage().image().size(), QSize(160, 100));
+    EXPECT_FALSE(QFile::exists(AppPaths::home() + "/editor/args.txt"));
 }
 
 TEST(AppStateActions, ExternalEditorExecutableGetsTheSavedFile)

@@ -1,9 +1,11 @@
 // Dated file names, writing new files without replacing any, and the save
-// panel's flow with a panel that records instead of showing.
+// panel's flow with a panel that records instead of showing, down to a
+// full disk under the file it replaces.
 
 #include "output/ImageExporter.h"
 #include "platform/SavePanel.h"
 #include "support/Eventually.h"
+#include "support/SmallDisk.h"
 #include "support/TestHome.h"
 
 #include <QDir>
@@ -191,4 +193,46 @@ TEST(SavePanel, CancelDoesNothingAndFailuresReachTheHandler)
     panel.completions.last()(TestHome::path() + "/empty.png");
     QTest::qWait(200);
     EXPECT_EQ(errors.size(), 2);
+}
+
+// Qt holds back writes of up to 16 KiB; on a full disk such a write fails
+// only when it is flushed. The file being replaced keeps its bytes and the
+// handler hears why.
+TEST(SavePanel, AFullDiskKeepsTheReplacedFileWholeAndReportsTheFailure)
+{
+    const QString folder = TestHome::path() + "/Full";
+    SmallDisk disk(folder, 64 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error().toStdString();
+    const QString target = folder + "/existing.png";
+    const QByteArray old(5000, 'o');
+    {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(old), old.size());
+    }
+    QImage image(160, 100, QImage::Format_RGB32);
+    image.fill(QColor(200, 40, 40));
+    const qsizetype encoded = ImageExporter::encode(image, ImageFormat::png, 0.9).size();
+    ASSERT_GT(encoded, 0);
+    ASSERT_LT(encoded, 16 * 1024);
+    ASSERT_TRUE(disk.fill());
+
+    RecordingSavePanel panel;
+    QList<QString> errors;
+    const auto handler = [&](const ErrorReport &e) { errors.append(e.description()); };
+    ImageExporter::presentSavePanel(image, ImageFormat::png, 0.9, folder, handler);
+    panel.completions.last()(target);
+    ASSERT_EVENTUALLY_EQ(errors.size(), 1, 10000);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("No space left on device"))) << errors[0].toStdString();
+    EXPECT_EQ(readAll(target), old);
+    // Nothing half-written is left beside it.
+    EXPECT_EQ(entries(folder), QStringList({".filler", "existing.png"}));
+
+    // With room again the same choice replaces it.
+    disk.free();
+    ImageExporter::presentSavePanel(image, ImageFormat::png, 0.9, folder, handler);
+    panel.completions.last()(target);
+    ASSERT_EVENTUALLY(QImage(target).size() == QSize(160, 100), 10000);
+    EXPECT_EQ(errors.size(), 1);
 }
