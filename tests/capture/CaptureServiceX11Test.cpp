@@ -281,22 +281,50 @@ TEST_F(CaptureServiceX11, WindowThatDrawsItsOwnFrameIsListedAndCapturedWithoutIt
 
     // 400 x 300 pixels of content in a shadow as a GTK program draws it
     // (left 26, right 26, top 23, bottom 29), over a window that would show
-    // through the shadow; and a plain window beside them.
+    // through the shadow; the same kind of window inside a frame window, as
+    // a reparenting window manager keeps it; and a plain window.
     X11TestWindows::Spec drawn = window(QRect(300, 200, 452, 352), kMagenta, "drawn frame", QByteArray("d\0D\0", 4));
     drawn.frameExtents = QMargins(26, 23, 26, 29);
     drawn.transparentMargin = true;
+    X11TestWindows::Spec managed = drawn;
+    managed.color = kGreen;
     X11TestWindows windows;
     ASSERT_TRUE(windows.show({window(QRect(280, 180, 500, 400), kYellow, "under", QByteArray("u\0U\0", 4)), drawn,
-                              window(QRect(900, 200, 200, 150), kCyan, "plain", QByteArray("p\0P\0", 4))}));
+                              window(QRect(900, 200, 200, 150), kCyan, "plain", QByteArray("p\0P\0", 4)),
+                              managed}));
     const QList<quint32> ids = windows.ids();
+
+    xcb_connection_t *c = qtConnection();
+    struct Frame
+    {
+        xcb_connection_t *c;
+        xcb_window_t id;
+        ~Frame()
+        {
+            xcb_destroy_window(c, id);
+            sync(c);
+        }
+    } frame{c, xcb_generate_id(c)};
+    const uint32_t grey[] = {0x808080};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, frame.id, rootWindow(c), 700, 450, 462, 362, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, grey);
+    xcb_map_window(c, frame.id);
+    xcb_reparent_window(c, ids[3], frame.id, 5, 5);
+    const uint32_t normalState[] = {1, XCB_NONE};
+    const xcb_atom_t wmState = intern(c, "WM_STATE");
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[3], wmState, wmState, 32, 2, normalState);
+    sync(c);
 
     const QList<ShareableWindow> list = CaptureService::listWindows();
     const ShareableWindow *framed = findWindow(list, ids[1]);
     const ShareableWindow *plain = findWindow(list, ids[2]);
+    const ShareableWindow *inFrame = findWindow(list, ids[3]);
     ASSERT_NE(framed, nullptr);
     ASSERT_NE(plain, nullptr);
+    ASSERT_NE(inFrame, nullptr);
     EXPECT_EQ(framed->frame, QRectF(326, 223, 400, 300));
     EXPECT_EQ(plain->frame, QRectF(900, 200, 200, 150));
+    EXPECT_EQ(inFrame->frame, QRectF(731, 478, 400, 300));
 
     // Through the compositor: the content alone, its colour to every edge.
     std::optional<QImage> image;
@@ -308,6 +336,15 @@ TEST_F(CaptureServiceX11, WindowThatDrawsItsOwnFrameIsListedAndCapturedWithoutIt
     EXPECT_EQ(image->size(), QSize(800, 600));
     EXPECT_EQ(image->deviceIndependentSize(), QSizeF(400, 300));
     EXPECT_EQ(countOther(*image, image->rect(), kMagenta), 0);
+
+    // Out of the frame window's picture, where the content lies in it.
+    EXPECT_TRUE(waitUntil([&] {
+        image = CaptureService::captureWindow(*inFrame);
+        return image && image->size() == QSize(800, 600) && countOther(*image, image->rect(), kGreen) == 0;
+    }));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->size(), QSize(800, 600));
+    EXPECT_EQ(countOther(*image, image->rect(), kGreen), 0);
 
     const std::optional<QImage> plainImage = CaptureService::captureWindow(*plain);
     ASSERT_TRUE(plainImage.has_value());
