@@ -44,6 +44,8 @@ struct ShareableWindow
     // Absent when the owning process cannot be found.
     std::optional<OwningApplication> owningApplication;
     // The window's area including the window manager's frame, in points.
+    // A window that draws its own frame counts without the invisible shadow
+    // it draws around it.
     QRectF frame;
     bool isOnScreen = false;
 };

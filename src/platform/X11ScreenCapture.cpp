@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
+#include <QMargins>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
@@ -219,12 +220,29 @@ QImage scaledTo(const QImage &image, const QSize &size)
 const char *const kAtomNames[] = {
     "_NET_CLIENT_LIST_STACKING", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_PID",
     "_NET_FRAME_EXTENTS", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DESKTOP", "_NET_WM_STATE",
-    "_NET_WM_STATE_HIDDEN", "WM_STATE",
+    "_NET_WM_STATE_HIDDEN", "WM_STATE", "_GTK_FRAME_EXTENTS",
 };
 enum AtomIndex {
     NetClientListStacking, NetWmName, Utf8String, NetWmPid, NetFrameExtents, NetWmWindowType,
-    NetWmWindowTypeDesktop, NetWmState, NetWmStateHidden, WmState, AtomCount
+    NetWmWindowTypeDesktop, NetWmState, NetWmStateHidden, WmState, GtkFrameExtents, AtomCount
 };
+
+// A window that draws its own frame (GTK's client-side decorations) is
+// larger than what a person sees, by an invisible shadow around it, and says
+// by how much in _GTK_FRAME_EXTENTS: CARDINAL[4], left, right, top, bottom,
+// in the window's pixels. Nothing when the window says nothing usable: a
+// value of another type or length, or margins that leave nothing of the
+// window (a negative number written as a cardinal among them).
+std::optional<QMargins> drawnShadowOf(const xcb_get_property_reply_t *p, const QSize &size)
+{
+    if (!p || p->type != XCB_ATOM_CARDINAL || p->format != 32 || xcb_get_property_value_length(p) != 16)
+        return std::nullopt;
+    const auto *v = static_cast<const uint32_t *>(xcb_get_property_value(p));
+    const qint64 left = v[0], right = v[1], top = v[2], bottom = v[3];
+    if (left + right >= size.width() || top + bottom >= size.height())
+        return std::nullopt;
+    return QMargins(int(left), int(top), int(right), int(bottom));
+}
 
 // Runs rowsOf(first, last) over bands of a large image's rows on Qt's
 // thread pool, the calling thread taking a band too: copying a whole
@@ -764,6 +782,8 @@ std::optional<QRect> X11ScreenCapture::Private::nativeFrameOf(xcb_window_t windo
     auto geometryCookie = xcb_get_geometry(conn, window);
     auto translateCookie = xcb_translate_coordinates(conn, window, root(), 0, 0);
     auto extentsCookie = xcb_get_property(conn, 0, window, atom(NetFrameExtents), XCB_ATOM_CARDINAL, 0, 4);
+    // One more than the four values, so that a longer property shows as such.
+    auto shadowCookie = xcb_get_property(conn, 0, window, atom(GtkFrameExtents), XCB_ATOM_ANY, 0, 5);
     xcb_generic_error_t *e = nullptr;
     XReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(conn, geometryCookie, &e));
     XError geometryError(e);
@@ -771,15 +791,25 @@ std::optional<QRect> X11ScreenCapture::Private::nativeFrameOf(xcb_window_t windo
     XReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(conn, translateCookie, &e));
     XError translateError(e);
     XReply<xcb_get_property_reply_t> extents(xcb_get_property_reply(conn, extentsCookie, nullptr));
+    XReply<xcb_get_property_reply_t> shadow(xcb_get_property_reply(conn, shadowCookie, nullptr));
     if (!geometry || !origin) {
         setError(error, xErrorText("GetGeometry", geometry ? translateError.get() : geometryError.get()));
         return std::nullopt;
     }
     QRect r(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+    if (const std::optional<QMargins> drawn = drawnShadowOf(shadow.get(), r.size())) {
+        // The window draws its frame itself, so the window manager adds
+        // none worth counting: what a person sees is the window less its
+        // shadow.
+        return r.marginsRemoved(*drawn);
+    }
     if (extents && extents->format == 32 && xcb_get_property_value_length(extents.get()) >= 16) {
         // left, right, top, bottom: the window manager's decorations.
+        // Any client may set it on its own window: a value past what X
+        // coordinates can reach (a negative number among them) is no frame.
         const auto *v = static_cast<const uint32_t *>(xcb_get_property_value(extents.get()));
-        r.adjust(-int(v[0]), -int(v[2]), int(v[1]), int(v[3]));
+        if (std::max({v[0], v[1], v[2], v[3]}) <= 0x7fffu)
+            r.adjust(-int(v[0]), -int(v[2]), int(v[1]), int(v[3]));
     }
     return r;
 }

@@ -11,8 +11,10 @@
 // window (plain GetImage when shared memory is not available), the XFixes
 // cursor image drawn in on request, the window list from EWMH
 // (_NET_CLIENT_LIST_STACKING, or the root window's children when no window
-// manager publishes it), owner processes from X-Resource or _NET_WM_PID, and
-// single windows through Composite when a compositing manager runs.
+// manager publishes it), window frames from _NET_FRAME_EXTENTS (or less the
+// shadow in _GTK_FRAME_EXTENTS for a window that draws its own frame), owner
+// processes from X-Resource or _NET_WM_PID, and single windows through
+// Composite when a compositing manager runs.
 //
 // On the xcb Qt platform it uses Qt's own connection and Qt's screens;
 // elsewhere it opens a connection to $DISPLAY and takes the screens from

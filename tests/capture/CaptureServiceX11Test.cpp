@@ -20,6 +20,7 @@
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
 #include "platform/X11ScreenCapture.h"
+#include "support/CompositingManager.h"
 #include "support/X11TestWindows.h"
 
 namespace {
@@ -270,6 +271,146 @@ TEST_F(CaptureServiceX11, WindowWithCompositorIsTheWindowAlone)
 
     windows.close();
     xcb_disconnect(c);
+}
+
+TEST_F(CaptureServiceX11, WindowThatDrawsItsOwnFrameIsListedAndCapturedWithoutItsShadow)
+{
+    CompositingManager compositor;
+    ASSERT_TRUE(compositor.start()) << compositor.error().toStdString();
+    ASSERT_TRUE(X11ScreenCapture().compositorRunning());
+
+    // 400 x 300 pixels of content in a shadow as a GTK program draws it
+    // (left 26, right 26, top 23, bottom 29), over a window that would show
+    // through the shadow; the same kind of window inside a frame window, as
+    // a reparenting window manager keeps it; and a plain window.
+    X11TestWindows::Spec drawn = window(QRect(300, 200, 452, 352), kMagenta, "drawn frame", QByteArray("d\0D\0", 4));
+    drawn.frameExtents = QMargins(26, 23, 26, 29);
+    drawn.transparentMargin = true;
+    X11TestWindows::Spec managed = drawn;
+    managed.color = kGreen;
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({window(QRect(280, 180, 500, 400), kYellow, "under", QByteArray("u\0U\0", 4)), drawn,
+                              window(QRect(900, 200, 200, 150), kCyan, "plain", QByteArray("p\0P\0", 4)),
+                              managed}));
+    const QList<quint32> ids = windows.ids();
+
+    xcb_connection_t *c = qtConnection();
+    struct Frame
+    {
+        xcb_connection_t *c;
+        xcb_window_t id;
+        ~Frame()
+        {
+            xcb_destroy_window(c, id);
+            sync(c);
+        }
+    } frame{c, xcb_generate_id(c)};
+    const uint32_t grey[] = {0x808080};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, frame.id, rootWindow(c), 700, 450, 462, 362, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, grey);
+    xcb_map_window(c, frame.id);
+    xcb_reparent_window(c, ids[3], frame.id, 5, 5);
+    const uint32_t normalState[] = {1, XCB_NONE};
+    const xcb_atom_t wmState = intern(c, "WM_STATE");
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[3], wmState, wmState, 32, 2, normalState);
+    sync(c);
+
+    const QList<ShareableWindow> list = CaptureService::listWindows();
+    const ShareableWindow *framed = findWindow(list, ids[1]);
+    const ShareableWindow *plain = findWindow(list, ids[2]);
+    const ShareableWindow *inFrame = findWindow(list, ids[3]);
+    ASSERT_NE(framed, nullptr);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(inFrame, nullptr);
+    EXPECT_EQ(framed->frame, QRectF(326, 223, 400, 300));
+    EXPECT_EQ(plain->frame, QRectF(900, 200, 200, 150));
+    EXPECT_EQ(inFrame->frame, QRectF(731, 478, 400, 300));
+
+    // Through the compositor: the content alone, its colour to every edge.
+    std::optional<QImage> image;
+    EXPECT_TRUE(waitUntil([&] {
+        image = CaptureService::captureWindow(*framed);
+        return image && image->size() == QSize(800, 600) && countOther(*image, image->rect(), kMagenta) == 0;
+    }));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->size(), QSize(800, 600));
+    EXPECT_EQ(image->deviceIndependentSize(), QSizeF(400, 300));
+    EXPECT_EQ(countOther(*image, image->rect(), kMagenta), 0);
+
+    // Out of the frame window's picture, where the content lies in it.
+    EXPECT_TRUE(waitUntil([&] {
+        image = CaptureService::captureWindow(*inFrame);
+        return image && image->size() == QSize(800, 600) && countOther(*image, image->rect(), kGreen) == 0;
+    }));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->size(), QSize(800, 600));
+    EXPECT_EQ(countOther(*image, image->rect(), kGreen), 0);
+
+    const std::optional<QImage> plainImage = CaptureService::captureWindow(*plain);
+    ASSERT_TRUE(plainImage.has_value());
+    EXPECT_EQ(plainImage->size(), QSize(400, 300));
+    EXPECT_EQ(countOther(*plainImage, plainImage->rect(), kCyan), 0);
+}
+
+TEST_F(CaptureServiceX11, FrameExtentsAreReadInTheirOrderAndIgnoredWhenTheyCannotBeMeant)
+{
+    X11ScreenCapture backend;
+    ASSERT_FALSE(backend.compositorRunning());
+    // Left 10, right 20, top 5, bottom 15 around a 200 x 100 window whose
+    // shadow the bare screen shows black.
+    X11TestWindows::Spec drawn = window(QRect(100, 100, 230, 120), kGreen, "drawn", QByteArray("d\0D\0", 4));
+    drawn.frameExtents = QMargins(10, 5, 20, 15);
+    drawn.transparentMargin = true;
+    QList<X11TestWindows::Spec> specs{drawn};
+    for (int i = 0; i < 7; ++i)
+        specs.append(window(QRect(15 + 203 * i, 400, 200, 100), kBlue, "odd", QByteArray("o\0O\0", 4)));
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show(specs));
+    const QList<quint32> ids = windows.ids();
+
+    xcb_connection_t *c = qtConnection();
+    const xcb_atom_t extents = intern(c, "_GTK_FRAME_EXTENTS");
+    const uint32_t fine[] = {10, 10, 10, 10};
+    const uint32_t five[] = {10, 10, 10, 10, 10};
+    const uint32_t nothingLeft[] = {100, 100, 0, 0};
+    const uint32_t minusOne[] = {0xffffffffu, 0, 0, 0};
+    // Sixteen bytes, as four cardinals would be, but eight values of 16 bits.
+    const uint16_t narrow[] = {10, 0, 10, 0, 10, 0, 10, 0};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[1], extents, XCB_ATOM_INTEGER, 32, 4, fine);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[2], extents, XCB_ATOM_CARDINAL, 32, 3, fine);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[3], extents, XCB_ATOM_CARDINAL, 32, 5, five);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[4], extents, XCB_ATOM_CARDINAL, 32, 4, nothingLeft);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[5], extents, XCB_ATOM_CARDINAL, 32, 4, minusOne);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[6], extents, XCB_ATOM_CARDINAL, 16, 8, narrow);
+    // The window manager's extents, as a client can set them on itself.
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[7], intern(c, "_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 32, 4,
+                        minusOne);
+    sync(c);
+
+    const QList<ShareableWindow> list = CaptureService::listWindows();
+    const ShareableWindow *framed = findWindow(list, ids[0]);
+    ASSERT_NE(framed, nullptr);
+    EXPECT_EQ(framed->frame, QRectF(110, 105, 200, 100));
+    // Without a compositor the screen's pixels: the window's, not the shadow's.
+    const std::optional<QImage> image = CaptureService::captureWindow(*framed);
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->size(), QSize(400, 200));
+    EXPECT_EQ(countOther(*image, image->rect(), kGreen), 0);
+
+    // Another type, too few or too many values, margins that leave nothing
+    // of the window or stand for a negative number, values of 16 bits, a
+    // negative decoration: the window is taken whole, as one that says
+    // nothing.
+    for (int i = 1; i <= 7; ++i) {
+        SCOPED_TRACE(i);
+        const ShareableWindow *odd = findWindow(list, ids[i]);
+        ASSERT_NE(odd, nullptr);
+        EXPECT_EQ(odd->frame, QRectF(15 + 203 * (i - 1), 400, 200, 100));
+        const std::optional<QImage> whole = CaptureService::captureWindow(*odd);
+        ASSERT_TRUE(whole.has_value());
+        EXPECT_EQ(whole->size(), QSize(400, 200));
+        EXPECT_EQ(countOther(*whole, whole->rect(), kBlue), 0);
+    }
 }
 
 TEST_F(CaptureServiceX11, WindowListLeavesOutOwnAndSmallWindowsFrontMostFirst)

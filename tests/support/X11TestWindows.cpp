@@ -50,6 +50,20 @@ xcb_atom_t intern(xcb_connection_t *c, const char *name)
     return a;
 }
 
+// A true-colour visual 32 bits deep (with alpha), or none.
+xcb_visualid_t argbVisual(xcb_screen_t *screen)
+{
+    for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem; xcb_depth_next(&depths)) {
+        if (depths.data->depth != 32)
+            continue;
+        for (auto v = xcb_depth_visuals_iterator(depths.data); v.rem; xcb_visualtype_next(&v)) {
+            if (v.data->_class == XCB_VISUAL_CLASS_TRUE_COLOR)
+                return v.data->visual_id;
+        }
+    }
+    return XCB_NONE;
+}
+
 // The child: its own X connection, nothing of Qt.
 [[noreturn]] void runChild(const QList<X11TestWindows::Spec> &specs, int reportFd, int controlFd)
 {
@@ -63,15 +77,47 @@ xcb_atom_t intern(xcb_connection_t *c, const char *name)
     xcb_screen_t *screen = it.data;
     const xcb_atom_t netWmName = intern(c, "_NET_WM_NAME");
     const xcb_atom_t utf8 = intern(c, "UTF8_STRING");
+    const xcb_atom_t gtkFrameExtents = intern(c, "_GTK_FRAME_EXTENTS");
 
     std::vector<uint32_t> ids;
     for (const auto &spec : specs) {
         const xcb_window_t w = xcb_generate_id(c);
-        const uint32_t values[] = {spec.color & 0xffffffu, 0};
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, int16_t(spec.rect.x()), int16_t(spec.rect.y()),
-                          uint16_t(spec.rect.width()), uint16_t(spec.rect.height()), 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        if (spec.transparentMargin) {
+            const xcb_visualid_t visual = argbVisual(screen);
+            if (visual == XCB_NONE)
+                _exit(4);
+            const xcb_colormap_t colormap = xcb_generate_id(c);
+            xcb_create_colormap(c, XCB_COLORMAP_ALLOC_NONE, colormap, screen->root, visual);
+            // Premultiplied pixels: 0 is fully transparent.
+            const uint32_t values[] = {0, 0, 0, colormap};
+            xcb_create_window(c, 32, w, screen->root, int16_t(spec.rect.x()), int16_t(spec.rect.y()),
+                              uint16_t(spec.rect.width()), uint16_t(spec.rect.height()), 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, visual,
+                              XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_COLORMAP,
+                              values);
+            // The inside: a child window, whose background the server
+            // paints again at every exposure.
+            const QMargins m = spec.frameExtents.value_or(QMargins());
+            const QRect inside = QRect(QPoint(0, 0), spec.rect.size()).marginsRemoved(m);
+            const xcb_window_t body = xcb_generate_id(c);
+            const uint32_t bodyValues[] = {0xff000000u | (spec.color & 0xffffffu), 0};
+            xcb_create_window(c, 32, body, w, int16_t(inside.x()), int16_t(inside.y()), uint16_t(inside.width()),
+                              uint16_t(inside.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, visual,
+                              XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL, bodyValues);
+            xcb_map_window(c, body);
+        } else {
+            const uint32_t values[] = {spec.color & 0xffffffu, 0};
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, int16_t(spec.rect.x()),
+                              int16_t(spec.rect.y()), uint16_t(spec.rect.width()), uint16_t(spec.rect.height()), 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                              XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        }
+        if (spec.frameExtents) {
+            const QMargins &m = *spec.frameExtents;
+            const uint32_t extents[] = {uint32_t(m.left()), uint32_t(m.right()), uint32_t(m.top()),
+                                        uint32_t(m.bottom())};
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, gtkFrameExtents, XCB_ATOM_CARDINAL, 32, 4, extents);
+        }
         if (!spec.title.isEmpty())
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, netWmName, utf8, 8, uint32_t(spec.title.size()),
                                 spec.title.constData());

@@ -2,9 +2,11 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMargins>
 #include <QRect>
 #include <QRgb>
 
+#include <optional>
 #include <sys/types.h>
 
 // Plain X windows of solid colours, shown by a separate process so that
@@ -15,11 +17,25 @@ class X11TestWindows
 public:
     struct Spec
     {
+        // The first five fields in order, as callers give them in braces.
+        Spec(const QRect &rect = {}, QRgb color = 0, const QByteArray &title = {}, const QByteArray &legacyTitle = {},
+             const QByteArray &wmClass = {})
+            : rect(rect), color(color), title(title), legacyTitle(legacyTitle), wmClass(wmClass)
+        {
+        }
+
         QRect rect;            // root-window pixels
         QRgb color = 0;        // painted as the window's background
         QByteArray title;      // _NET_WM_NAME (UTF-8); empty: none
         QByteArray legacyTitle; // WM_NAME (Latin-1); empty: none
         QByteArray wmClass;    // "instance\0Class\0"; empty: none
+        // _GTK_FRAME_EXTENTS (left, right, top, bottom, in pixels), as a
+        // window that draws its own frame and shadow sets it; absent: none.
+        std::optional<QMargins> frameExtents;
+        // The window 32 bits deep (an ARGB visual), the margin that
+        // frameExtents names fully transparent and color only inside it,
+        // as such a window's shadow looks to a compositing manager.
+        bool transparentMargin = false;
     };
 
     X11TestWindows() = default;
