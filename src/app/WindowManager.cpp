@@ -99,7 +99,7 @@ void WindowManager::openDiffViewer()
     // The diff window is shown before it is kept.
     auto window = std::make_unique<AppWindow>(localized("Screenshot Diff"), QSize(900, 600));
     window->center();
-    window->setRootView(new DiffView);
+    window->setRootView(new DiffView(m_appState));
     window->makeKeyAndOrderFront();
     m_diffWindow = std::move(window);
     emit windowCreated(m_diffWindow.get());

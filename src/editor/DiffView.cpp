@@ -2,7 +2,9 @@
 
 #include "editor/DiffImageWell.h"
 #include "editor/ImageDiff.h"
+#include "model/AppState.h"
 #include "output/ClipboardImage.h"
+#include "platform/AppPaths.h"
 #include "platform/Localized.h"
 #include "platform/Log.h"
 #include "platform/OpenPanel.h"
@@ -14,6 +16,7 @@
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -35,9 +38,29 @@ QFont scaledFont(const QFont &base, qreal factor, bool bold)
     return f;
 }
 
+// What the image reader decodes: the formats the screenshots are saved in,
+// which it reads through their own libraries where Qt has no plugin, then
+// whatever else Qt reads.
+QStringList readableImageTypes()
+{
+    QStringList types{QStringLiteral("image/png"), QStringLiteral("image/jpeg"), QStringLiteral("image/tiff"),
+                      QStringLiteral("image/heic"), QStringLiteral("image/heif"), QStringLiteral("image/webp")};
+    for (const QByteArray &type : QImageReader::supportedMimeTypes()) {
+        const QString name = QString::fromLatin1(type);
+        if (!types.contains(name))
+            types.append(name);
+    }
+    return types;
+}
+
 } // namespace
 
 DiffView::DiffView(QWidget *parent) : DiffView(Compute(computeImageDiff), parent) {}
+
+DiffView::DiffView(const AppState &appState, QWidget *parent) : DiffView(Compute(computeImageDiff), parent)
+{
+    m_appState = &appState;
+}
 
 DiffView::DiffView(Compute compute, QWidget *parent) : QWidget(parent), m_compute(std::move(compute))
 {
@@ -199,11 +222,10 @@ void DiffView::copyDiffImage()
 void DiffView::openImage(DiffImageWell *well, const std::function<void(const QImage &)> &onImage)
 {
     OpenPanel::Request request;
-    request.mimeTypeFilters = {QStringLiteral("image/png"),  QStringLiteral("image/jpeg"), QStringLiteral("image/tiff"),
-                               QStringLiteral("image/webp"), QStringLiteral("image/heic"), QStringLiteral("image/heif"),
-                               QStringLiteral("image/gif"),  QStringLiteral("image/bmp")};
+    request.mimeTypeFilters = readableImageTypes();
+    request.allTypesName = localized("Image Files");
     request.name = QStringLiteral("diffImage");
-    request.directory = QDir::homePath();
+    request.directory = m_appState ? AppPaths::expandTilde(m_appState->saveDirectory()) : QDir::homePath();
     QPointer<DiffView> self(this);
     OpenPanel::show(request, [self, well, onImage](std::optional<QString> path) {
         if (self && path && onImage)

@@ -2,9 +2,11 @@
 
 #include <QHash>
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 
+class AppState;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -27,6 +29,10 @@ public:
 
     explicit DiffView(QWidget *parent = nullptr);
     explicit DiffView(Compute compute, QWidget *parent = nullptr);
+    // The image chooser first opens in appState's save folder (where the
+    // screenshots are), later where it was last used. Without appState it
+    // first opens in the home folder.
+    explicit DiffView(const AppState &appState, QWidget *parent = nullptr);
     ~DiffView() override;
 
     const QImage &firstImage() const { return m_firstImage; }
@@ -70,6 +76,7 @@ private:
     void loadImage(DiffImageWell *well, const QString &path, const std::function<void(const QImage &)> &onImage);
 
     Compute m_compute;
+    QPointer<const AppState> m_appState;
     QImage m_firstImage;
     QImage m_secondImage;
     QImage m_differenceImage;

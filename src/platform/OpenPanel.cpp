@@ -3,6 +3,7 @@
 #include "platform/PanelFolders.h"
 
 #include <QFileDialog>
+#include <QMimeDatabase>
 
 namespace {
 
@@ -19,7 +20,10 @@ public:
             dialog->setOption(QFileDialog::ShowDirsOnly, true);
         } else {
             dialog->setFileMode(QFileDialog::ExistingFile);
-            dialog->setMimeTypeFilters(request.mimeTypeFilters);
+            const QStringList filters = nameFilters(request);
+            dialog->setNameFilters(filters);
+            if (!filters.isEmpty())
+                dialog->selectNameFilter(filters.first());
         }
         if (!request.prompt.isEmpty())
             dialog->setLabelText(QFileDialog::Accept, request.prompt);
@@ -39,6 +43,30 @@ public:
 OpenPanel *g_current = nullptr;
 
 } // namespace
+
+QStringList OpenPanel::nameFilters(const Request &request)
+{
+    const QMimeDatabase mimeTypes;
+    QStringList patterns; // every type's patterns, each once
+    QStringList perType;
+    for (const QString &name : request.mimeTypeFilters) {
+        const QMimeType type = mimeTypes.mimeTypeForName(name);
+        if (!type.isValid())
+            continue;
+        for (const QString &pattern : type.globPatterns()) {
+            if (!patterns.contains(pattern))
+                patterns.append(pattern);
+        }
+        const QString filter = type.filterString();
+        if (!filter.isEmpty() && !perType.contains(filter))
+            perType.append(filter);
+    }
+    QStringList filters;
+    if (!request.allTypesName.isEmpty() && perType.size() > 1)
+        filters.append(QStringLiteral("%1 (%2)").arg(request.allTypesName, patterns.join(QLatin1Char(' '))));
+    filters.append(perType);
+    return filters;
+}
 
 OpenPanel &OpenPanel::current()
 {

@@ -59,6 +59,8 @@ QWidget *FloatingPreviewController::makePanel(const QRect &frame, bool composite
     auto *panel = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
                                            | Qt::WindowDoesNotAcceptFocus);
     panel->setAttribute(Qt::WA_ShowWithoutActivating);
+    // Qt shows tooltips only in the active window, which this one never is.
+    panel->setAttribute(Qt::WA_AlwaysShowToolTips);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setObjectName(QStringLiteral("FloatingPreviewPanel"));
     panel->setWindowTitle(QStringLiteral("Vorna"));

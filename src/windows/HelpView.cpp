@@ -5,16 +5,55 @@
 #include "windows/HelpBlocks.h"
 #include "windows/HelpDetailView.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QSplitter>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
 constexpr int kTopicRole = Qt::UserRole + 1;
 constexpr int kSidebarMinimumWidth = 200;
+// The least contrast a header keeps against the sidebar, a little above
+// the 4.5:1 small text needs.
+constexpr double kHeaderContrast = 5.0;
+
+double luminance(const QColor &color)
+{
+    const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor mixed(const QColor &a, const QColor &b, double share)
+{
+    return QColor::fromRgbF(float(a.redF() * share + b.redF() * (1 - share)),
+                            float(a.greenF() * share + b.greenF() * (1 - share)),
+                            float(a.blueF() * share + b.blueF() * (1 - share)));
+}
 
 } // namespace
+
+QColor HelpView::headerColor(const QPalette &palette)
+{
+    const QColor text = palette.color(QPalette::Active, QPalette::WindowText);
+    const QColor back = palette.color(QPalette::Active, QPalette::Window);
+    for (int percent = 60; percent < 100; percent += 5) {
+        const QColor muted = mixed(text, back, percent / 100.0);
+        if (contrast(muted, back) >= kHeaderContrast)
+            return muted;
+    }
+    return text;
+}
 
 HelpView::HelpView(QWidget *parent) : QWidget(parent)
 {
@@ -35,9 +74,6 @@ HelpView::HelpView(QWidget *parent) : QWidget(parent)
         "QListWidget::item { padding: 4px 6px; border-radius: 5px; border: none; } "
         "QListWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
     m_sidebar->setAccessibleName(localized("Help Topics"));
-    QPalette pal = m_sidebar->palette();
-    pal.setColor(QPalette::Base, pal.color(QPalette::Window));
-    m_sidebar->setPalette(pal);
 
     const QFont headerFont = HelpStyle::font(m_sidebar->font(), HelpStyle::Role::caption);
     QFont boldHeader = headerFont;
@@ -59,6 +95,8 @@ HelpView::HelpView(QWidget *parent) : QWidget(parent)
         }
     }
 
+    applySidebarColors();
+
     m_detail = new HelpDetailView(m_selectedTopic, split);
     split->addWidget(m_sidebar);
     split->addWidget(m_detail);
@@ -69,6 +107,33 @@ HelpView::HelpView(QWidget *parent) : QWidget(parent)
     rowOf(m_selectedTopic)->setSelected(true);
     m_sidebar->setCurrentItem(rowOf(m_selectedTopic), QItemSelectionModel::NoUpdate);
     connect(m_sidebar, &QListWidget::itemSelectionChanged, this, &HelpView::selectionChanged);
+}
+
+void HelpView::applySidebarColors()
+{
+    // The list's viewport too: the style sheet fixes the background colour
+    // its palette had when it was polished, which a new palette would not
+    // otherwise reach.
+    for (QWidget *part : {static_cast<QWidget *>(m_sidebar), m_sidebar->viewport()}) {
+        QPalette pal = part->palette();
+        pal.setColor(QPalette::Base, palette().color(QPalette::Window));
+        part->setPalette(pal);
+    }
+    // A header cannot be selected, which would draw it in the faint colour
+    // of a disabled item: it gets its own.
+    const QBrush header(headerColor(palette()));
+    for (int i = 0; i < m_sidebar->count(); ++i) {
+        QListWidgetItem *item = m_sidebar->item(i);
+        if (!(item->flags() & Qt::ItemIsSelectable))
+            item->setForeground(header);
+    }
+}
+
+void HelpView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        applySidebarColors();
+    QWidget::changeEvent(event);
 }
 
 QListWidgetItem *HelpView::rowOf(HelpTopic topic) const

@@ -28,11 +28,20 @@ public:
     // The sidebar row of a topic.
     QListWidgetItem *rowOf(HelpTopic topic) const;
 
+    // The colour the group headers are drawn in: the text colour, muted
+    // towards the sidebar's background as far as it stays easy to read.
+    static QColor headerColor(const QPalette &palette);
+
 signals:
     void selectedTopicChanged(HelpTopic topic);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void selectionChanged();
+    // The sidebar's background and its headers' colour, from the palette.
+    void applySidebarColors();
 
     HelpTopic m_selectedTopic = HelpTopic::gettingStarted;
     QListWidget *m_sidebar = nullptr;

@@ -2,18 +2,25 @@
 // its stale results, copying, and the window as drawn.
 #include "editor/DiffImageWell.h"
 #include "editor/DiffView.h"
+#include "model/AppState.h"
 #include "platform/OpenPanel.h"
+#include "platform/PanelFolders.h"
+#include "support/ShownFileDialog.h"
 
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QSlider>
@@ -366,4 +373,73 @@ TEST(DiffView, RendersItsPanesOffscreen)
     EXPECT_NEAR(bottom.red(), 40 / 3, 3);
     const QRect firstImage = view.firstWell()->imageRect().translated(view.firstWell()->pos());
     EXPECT_EQ(shot.pixelColor(firstImage.center()), QColor(40, 120, 220));
+}
+
+// The chooser of the real file dialog: it first opens in the save folder,
+// where the screenshots are, on one filter that shows every kind of image
+// the window reads, with no entry twice; then it opens where a file was last
+// picked.
+TEST(DiffView, TheImageChooserShowsEveryReadableImageFirstInTheSaveFolder)
+{
+    PanelFolders::forgetAll();
+    const auto forget = qScopeGuard([] { PanelFolders::forgetAll(); });
+    QTemporaryDir saveFolder;
+    QTemporaryDir elsewhere;
+    const QStringList images{"shot.png", "shot.jpg", "shot.JPEG", "shot.webp", "shot.tif", "shot.tiff", "shot.heic",
+                             "shot.heif", "shot.gif", "shot.bmp"};
+    for (const QString &name : images + QStringList{"notes.txt", "shot.png.part"})
+        QFile(saveFolder.filePath(name)).open(QIODevice::WriteOnly);
+    QImage picked(16, 12, QImage::Format_RGB32);
+    picked.fill(QColor(200, 40, 40));
+    const QString jpeg = elsewhere.filePath("picked.jpg");
+    ASSERT_TRUE(picked.save(jpeg, "JPEG"));
+
+    AppState appState;
+    appState.setSaveDirectory(saveFolder.path());
+    DiffView view(appState);
+    QSignalSpy loaded(&view, &DiffView::imageLoadEnded);
+    clickWell(view.firstWell());
+    QFileDialog *dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath().toStdString(), QDir(saveFolder.path()).canonicalPath().toStdString());
+    const QStringList filters = dialog->nameFilters();
+    EXPECT_EQ(dialog->selectedNameFilter(), filters.value(0));
+    QSet<QString> names;
+    for (const QString &filter : filters)
+        names.insert(filter.left(filter.indexOf(" (")));
+    EXPECT_EQ(names.size(), filters.size()) << filters.join(" | ").toStdString();
+    // What the dialog lists in the save folder under the chosen filter.
+    auto *model = dialog->findChild<QFileSystemModel *>();
+    ASSERT_NE(model, nullptr);
+    const auto listed = [&](const QString &path) {
+        QStringList names;
+        const QModelIndex folder = model->index(path);
+        for (int row = 0; row < model->rowCount(folder); ++row)
+            names << model->index(row, 0, folder).data().toString();
+        names.sort();
+        return names;
+    };
+    QStringList expected = images;
+    expected.sort();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listed(saveFolder.path()) == expected; }, 5000))
+        << listed(saveFolder.path()).join(", ").toStdString();
+
+    // A JPEG picked in another folder is compared.
+    dialog->setDirectory(elsewhere.path());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listed(elsewhere.path()) == QStringList{"picked.jpg"}; }, 5000));
+    // As typed: the name field has the focus, where selectFile() sets nothing.
+    auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText("picked.jpg");
+    QMetaObject::invokeMethod(dialog, "accept");
+    ASSERT_TRUE(loaded.wait(5000));
+    EXPECT_EQ(view.firstImage().size(), QSize(16, 12));
+
+    // The next time, for either pane, it opens where that file was.
+    ASSERT_TRUE(QTest::qWaitFor([] { return shownFileDialog() == nullptr; }, 2000));
+    clickWell(view.secondWell());
+    dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath().toStdString(), QDir(elsewhere.path()).canonicalPath().toStdString());
+    dialog->reject();
 }

@@ -14,6 +14,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -250,6 +251,42 @@ TEST(FloatingPreview, TheCloseButtonShowsOnlyWhileThePointerIsInside)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->closeButton()->isVisible(); }, 1000));
     // The close button sits over the image's top-right corner.
     EXPECT_EQ(view->closeButton()->geometry().topRight(), view->imageRect().topRight());
+}
+
+// The panel is never the active window, yet resting the pointer on a button
+// shows what it does, by the road a real pointer takes (a move from the
+// window system, then Qt's tooltip timer), and the panel still takes no focus.
+TEST(FloatingPreview, ButtonsShowTheirTooltipsThoughThePanelIsNotActive)
+{
+    FloatingPreviewController controller;
+    controller.show(capture(Qt::yellow), 60, {});
+    QWidget *panel = controller.panel();
+    FloatingPreviewView *view = viewOf(panel);
+    ASSERT_NE(view, nullptr);
+    // This platform makes every window it shows active: another window takes
+    // that over, as the program the user works in would.
+    QWidget other;
+    other.setGeometry(20, 20, 200, 100);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &other; }, 2000));
+
+    const auto hoverUntilTip = [&](QToolButton *button, const QString &text) {
+        QTest::mouseMove(button, button->rect().center());
+        return QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == text; }, 3000);
+    };
+    EXPECT_TRUE(hoverUntilTip(view->editButton(), "Open in Editor")) << QToolTip::text().toStdString();
+    EXPECT_TRUE(hoverUntilTip(view->copyButton(), "Copy to Clipboard")) << QToolTip::text().toStdString();
+    EXPECT_TRUE(hoverUntilTip(view->saveButton(), "Save")) << QToolTip::text().toStdString();
+    view->copyButton()->click();
+    EXPECT_TRUE(hoverUntilTip(view->copyButton(), "Copied")) << QToolTip::text().toStdString();
+
+    EXPECT_EQ(QApplication::activeWindow(), &other);
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    for (QToolButton *button : {view->editButton(), view->copyButton(), view->saveButton(), view->closeButton()})
+        EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+    QToolTip::hideText();
 }
 
 // A screen-sized capture is scaled, and the panel's face drawn, in the

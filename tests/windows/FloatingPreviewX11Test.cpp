@@ -2,8 +2,14 @@
 // manager is told to keep on every workspace.
 #include "platform/X11Connection.h"
 #include "windows/FloatingPreviewController.h"
+#include "windows/FloatingPreviewView.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QProcess>
+#include <QTest>
+#include <QToolButton>
+#include <QToolTip>
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
@@ -56,5 +62,42 @@ TEST(FloatingPreviewX11, IsAShadowedPanelOnEveryWorkspace)
     const QList<quint32> states = property(window, "_NET_WM_STATE", XCB_ATOM_ATOM);
     EXPECT_TRUE(states.contains(atom("_NET_WM_STATE_STICKY")));
     EXPECT_TRUE(states.contains(atom("_NET_WM_STATE_ABOVE")));
+    controller.dismiss();
+}
+
+// The real pointer resting on a button of a panel that never gets the input
+// focus shows the button's tooltip; the focus stays where it was.
+TEST(FloatingPreviewX11, TheRealPointerOnAButtonShowsItsTooltip)
+{
+    FloatingPreviewController controller;
+    QImage image(400, 250, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    controller.show(image, 30, {});
+    QWidget *panel = controller.panel();
+    ASSERT_NE(panel, nullptr);
+    auto *view = panel->findChild<FloatingPreviewView *>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    xcb_connection_t *c = X11Connection::connection();
+    const auto focusNow = [c] {
+        auto *r = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        const xcb_window_t focus = r ? r->focus : XCB_NONE;
+        std::free(r);
+        return focus;
+    };
+    const xcb_window_t focusBefore = focusNow();
+    for (const auto &[button, text] : {std::pair{view->editButton(), "Open in Editor"},
+                                      std::pair{view->copyButton(), "Copy to Clipboard"},
+                                      std::pair{view->saveButton(), "Save"}}) {
+        const QPoint at = button->mapToGlobal(button->rect().center());
+        ASSERT_EQ(QProcess::execute("xdotool", {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())}),
+                  0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == text; }, 3000))
+            << text << ": " << QToolTip::text().toStdString();
+    }
+    EXPECT_NE(QApplication::activeWindow(), panel);
+    EXPECT_EQ(focusNow(), focusBefore);
+    EXPECT_NE(focusNow(), static_cast<xcb_window_t>(panel->winId()));
+    QProcess::execute("xdotool", {"mousemove", "--sync", "5", "5"});
     controller.dismiss();
 }

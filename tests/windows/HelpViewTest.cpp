@@ -11,12 +11,18 @@
 #include <QApplication>
 #include <QIcon>
 #include <QListWidget>
+#include <QMap>
+#include <QPainter>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTranslator>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -49,6 +55,47 @@ public:
     }
     bool isEmpty() const override { return false; }
 };
+
+// Contrast of two colours as readability guidelines measure it.
+double contrastOf(QColor a, QColor b)
+{
+    const auto luminance = [](QColor c) {
+        const auto ch = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * ch(c.redF()) + 0.7152 * ch(c.greenF()) + 0.0722 * ch(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Each group header of the sidebar as drawn: its text and the best contrast
+// one of its pixels has against the background it stands on.
+QMap<QString, double> headerContrasts(HelpView &view)
+{
+    QListWidget *sidebar = view.sidebar();
+    const QImage drawn = sidebar->viewport()->grab().toImage();
+    QMap<QString, double> out;
+    for (int i = 0; i < sidebar->count(); ++i) {
+        QListWidgetItem *item = sidebar->item(i);
+        if (item->flags() & Qt::ItemIsSelectable)
+            continue;
+        const QRect rect = sidebar->visualItemRect(item) & drawn.rect();
+        // The background: the colour most of the header's row has.
+        QMap<QRgb, int> counts;
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            for (int x = rect.left(); x <= rect.right(); ++x)
+                ++counts[drawn.pixel(x, y)];
+        QRgb background = 0;
+        for (auto it = counts.begin(); it != counts.end(); ++it)
+            if (it.value() > counts.value(background))
+                background = it.key();
+        double best = 1;
+        for (auto it = counts.begin(); it != counts.end(); ++it)
+            best = std::max(best, contrastOf(QColor(it.key()), QColor(background)));
+        EXPECT_EQ(QColor(background), sidebar->palette().color(QPalette::Base)) << item->text().toStdString();
+        out.insert(item->text(), best);
+    }
+    return out;
+}
 
 } // namespace
 
@@ -333,4 +380,32 @@ TEST(HelpView, RendersEveryPageOffscreen)
     }
     QIcon::setThemeName(oldTheme);
     QIcon::setThemeSearchPaths(oldPaths);
+}
+
+// The group headers stay easy to read on the sidebar, with the default
+// palette and after a switch to a dark one.
+TEST(HelpView, SidebarHeadersAreReadableInLightAndDarkPalettes)
+{
+    const QPalette before = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+    HelpView view;
+    view.resize(780, 580);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const QStringList headers{"Features", "Editor", "Other"};
+
+    const QMap<QString, double> light = headerContrasts(view);
+    EXPECT_EQ(light.keys(), QStringList({"Editor", "Features", "Other"}));
+    for (const QString &header : headers)
+        EXPECT_GE(light.value(header), 4.5) << header.toStdString();
+
+    QPalette dark(QColor(60, 60, 60), QColor(40, 40, 40));
+    dark.setColor(QPalette::WindowText, QColor(225, 225, 225));
+    dark.setColor(QPalette::Text, QColor(225, 225, 225));
+    QApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.sidebar()->palette().color(QPalette::Base), QColor(40, 40, 40));
+    const QMap<QString, double> darkContrasts = headerContrasts(view);
+    for (const QString &header : headers)
+        EXPECT_GE(darkContrasts.value(header), 4.5) << header.toStdString();
 }
