@@ -2,6 +2,7 @@
 
 #include "output/DeflateStream.h"
 #include "output/EncodingThreads.h"
+#include "output/PngChunk.h"
 #include "platform/UiActivity.h"
 
 #include <QThreadPool>
@@ -26,6 +27,7 @@
 #include <optional>
 #include <thread>
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -289,26 +291,11 @@ void rgb32ToRgb(const uint32_t *src, int width, uint8_t *dst)
 }
 #endif
 
-void appendChunk(QByteArray &png, const char type[4], const uint8_t *data, size_t size)
-{
-    uchar len[4];
-    qToBigEndian(uint32_t(size), len);
-    png.append(reinterpret_cast<const char *>(len), 4);
-    const int start = png.size();
-    png.append(type, 4);
-    if (size)
-        png.append(reinterpret_cast<const char *>(data), qsizetype(size));
-    const uint32_t crc = libdeflate_crc32(0, png.constData() + start, size + 4);
-    uchar c[4];
-    qToBigEndian(crc, c);
-    png.append(reinterpret_cast<const char *>(c), 4);
-}
-
 const char kSignature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
 constexpr qsizetype kIhdrEnd = 8 + 4 + 4 + 13 + 4; // signature, IHDR length, type, body, CRC
 
 // The resolution as a pHYs chunk: 72 dots per inch is one pixel per point.
-void appendResolution(QByteArray &png, qreal pixelsPerPoint)
+bool appendResolution(QByteArray &png, qreal pixelsPerPoint)
 {
     constexpr double inchesPerMetre = 39.3700787;
     const uint32_t perMetre = uint32_t(std::lround(pixelsPerPoint * 72.0 * inchesPerMetre));
@@ -316,7 +303,7 @@ void appendResolution(QByteArray &png, qreal pixelsPerPoint)
     qToBigEndian(perMetre, phys);
     qToBigEndian(perMetre, phys + 4);
     phys[8] = 1; // unit: metre
-    appendChunk(png, "pHYs", phys, sizeof phys);
+    return PngChunk::append(png, "pHYs", phys, sizeof phys);
 }
 
 // The zlib stream, given as pieces, appended as image data chunks of
@@ -385,7 +372,13 @@ bool appendImageData(QByteArray &png, const std::vector<std::pair<const uint8_t 
         start += piece.second;
     }
     const qsizetype headerSize = png.size();
-    const qsizetype total = headerSize + qsizetype(zlibSize + fill->chunkCount * 12) + 12; // and IEND
+    // The chunks, and the IEND chunk after them, within what a byte array
+    // holds.
+    const size_t chunkBytes = zlibSize + fill->chunkCount * 12 + 12;
+    if (zlibSize > size_t(std::numeric_limits<qsizetype>::max()) / 2
+        || chunkBytes > size_t(std::numeric_limits<qsizetype>::max() - headerSize))
+        return false;
+    const qsizetype total = headerSize + qsizetype(chunkBytes);
     try {
         png.resize(total);
     } catch (const std::bad_alloc &) {
@@ -800,12 +793,11 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     ihdr[10] = 0;            // deflate
     ihdr[11] = 0;            // adaptive filtering
     ihdr[12] = 0;            // not interlaced
-    appendChunk(png, "IHDR", ihdr, sizeof ihdr);
-    if (pixelsPerPoint > 0)
-        appendResolution(png, pixelsPerPoint);
-    if (!appendImageData(png, pieces, zlibSize, oneStream ? 0 : helpers))
+    if (!PngChunk::append(png, "IHDR", ihdr, sizeof ihdr)
+        || (pixelsPerPoint > 0 && !appendResolution(png, pixelsPerPoint))
+        || !appendImageData(png, pieces, zlibSize, oneStream ? 0 : helpers)
+        || !PngChunk::append(png, "IEND", nullptr, 0))
         return QByteArray();
-    appendChunk(png, "IEND", nullptr, 0);
     // The strips' bytes are in the file now; a helper that has yet to start
     // keeps the job, but not them.
     job->results = {};
@@ -832,7 +824,8 @@ QByteArray PngEncoder::withPixelsPerPoint(const QByteArray &png, qreal pixelsPer
     QByteArray out;
     out.reserve(png.size() + 21);
     out.append(png.constData(), kIhdrEnd);
-    appendResolution(out, pixelsPerPoint);
+    if (!appendResolution(out, pixelsPerPoint))
+        return QByteArray();
     // The chunks up to the image data, but any resolution they had; the
     // rest as it is.
     qsizetype at = kIhdrEnd;
@@ -842,7 +835,7 @@ QByteArray PngEncoder::withPixelsPerPoint(const QByteArray &png, qreal pixelsPer
         if (type == "IDAT")
             break;
         const qsizetype end = at + 12 + qsizetype(length);
-        if (length > quint32(png.size()) || end > png.size())
+        if (length > PngChunk::maxLength || end > png.size())
             return QByteArray();
         if (type != "pHYs")
             out.append(png.constData() + at, end - at);

@@ -24,8 +24,8 @@ public:
     // copies that nobody waits for).
     enum class Threads { parallel, callingThreadOnly };
 
-    // Returns the file's bytes, or an empty array when the image is null
-    // or memory runs out. A positive pixelsPerPoint is recorded as the
+    // Returns the file's bytes, or an empty array when the image is null,
+    // memory runs out or the file would be larger than a byte array holds. A positive pixelsPerPoint is recorded as the
     // file's resolution (pHYs: 72 dots per inch is one pixel per point).
     static QByteArray encode(const QImage &image, qreal pixelsPerPoint = 0, Effort effort = Effort::balanced,
                              Threads threads = Threads::parallel);
