@@ -430,6 +430,95 @@ struct CompressorDeleter
     void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
 };
 
+// The buffers of a whole image encoded as one stream: its filtered rows and
+// its compressed stream.
+struct StreamBuffers
+{
+    LargeBuffer filtered;
+    size_t filteredSize = 0;
+    std::unique_ptr<uint8_t[]> out;
+    size_t outSize = 0;
+
+    size_t bytes() const { return filteredSize + outSize; }
+};
+
+// Buffers of one-stream encodings kept for the next ones. The history and
+// the clipboard encode each capture that way, one capture after another,
+// and fresh buffers cost the zeroing of tens of megabytes of pages each
+// time. They belong to the encoder, not to the thread that used them last:
+// whatever thread encodes, and however many did, no more than two sets are
+// kept (the clipboard's and the history's encodings of one capture run at
+// the same time), each for no more than a screen-sized capture. A long
+// scrolling capture's buffers go back to the system once it is encoded.
+class KeptBuffers
+{
+public:
+    // The largest filtered rows kept: a capture of a 5K screen with alpha.
+    static constexpr size_t kLargestFiltered = size_t(64) << 20;
+    static constexpr size_t kSets = 2;
+
+    // A kept set with at least these sizes, now the caller's alone; or an
+    // empty set when none is large enough.
+    static StreamBuffers take(size_t filtered, size_t out)
+    {
+        StreamBuffers found, tooSmall;
+        {
+            std::lock_guard<std::mutex> lock(mutex());
+            std::vector<StreamBuffers> &sets = kept();
+            auto best = sets.end();
+            for (auto it = sets.begin(); it != sets.end(); ++it)
+                if (it->filteredSize >= filtered && it->outSize >= out
+                    && (best == sets.end() || it->bytes() < best->bytes()))
+                    best = it;
+            if (best != sets.end()) {
+                found = std::move(*best);
+                sets.erase(best);
+            } else if (!sets.empty() && filtered <= kLargestFiltered) {
+                // Captures have grown (another screen): the smallest set
+                // makes way for the one this encoding will give back.
+                auto smallest = std::min_element(sets.begin(), sets.end(), [](const auto &a, const auto &b) {
+                    return a.bytes() < b.bytes();
+                });
+                tooSmall = std::move(*smallest);
+                sets.erase(smallest);
+            }
+        }
+        return found;
+    }
+
+    // Keeps set for the next encodings when there is room for it and it is
+    // not too large; frees it otherwise.
+    static void giveBack(StreamBuffers &&set)
+    {
+        if (!set.filtered || !set.out)
+            return;
+        StreamBuffers freed = std::move(set);
+        if (freed.filteredSize > kLargestFiltered)
+            return;
+        std::lock_guard<std::mutex> lock(mutex());
+        std::vector<StreamBuffers> &sets = kept();
+        if (sets.size() >= kSets)
+            return;
+        try {
+            sets.push_back(std::move(freed));
+        } catch (const std::bad_alloc &) {
+        }
+    }
+
+private:
+    // Never destroyed: an encoding may still end while the program exits.
+    static std::mutex &mutex()
+    {
+        static auto *m = new std::mutex;
+        return *m;
+    }
+    static std::vector<StreamBuffers> &kept()
+    {
+        static auto *sets = new std::vector<StreamBuffers>;
+        return *sets;
+    }
+};
+
 
 // One strip's compressed bytes: a DEFLATE part (the last one final).
 struct Strip
@@ -506,6 +595,9 @@ class StripCompressor
 {
 public:
     StripCompressor(const StripJob &job, const QImage &image);
+    ~StripCompressor() { KeptBuffers::giveBack(std::move(m_stream)); }
+    StripCompressor(const StripCompressor &) = delete;
+    StripCompressor &operator=(const StripCompressor &) = delete;
     bool ready() const { return m_compressor && m_filtered && m_out; }
     // Filters and compresses strip index into result (ok stays false on
     // failure).
@@ -530,6 +622,7 @@ private:
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
     size_t m_outCapacity = 0;
     LargeBuffer m_ownFiltered;
+    StreamBuffers m_stream; // one stream: the whole image's, kept or fresh
     uint8_t *m_filtered = nullptr;
     std::unique_ptr<uint8_t[]> m_ownOut;
     uint8_t *m_out = nullptr;
@@ -550,29 +643,18 @@ StripCompressor::StripCompressor(const StripJob &job, const QImage &image)
         return;
     m_outCapacity = libdeflate_deflate_compress_bound(m_compressor.get(), job.maxFiltered);
     if (job.oneStream) {
-        // The whole image's buffers stay with the thread for its next
-        // image: the history writes one capture after another on one
-        // thread, and fresh buffers cost the zeroing of tens of megabytes
-        // of pages each time. The compressed stream is read from there into
-        // the file, without a copy. They go with the thread.
-        thread_local LargeBuffer kept;
-        thread_local size_t keptSize = 0;
-        if (keptSize < job.maxFiltered) {
-            kept.reset();
-            keptSize = 0;
-            kept = allocateLarge(job.maxFiltered);
-            keptSize = kept ? job.maxFiltered : 0;
+        // The whole image's buffers: kept ones where there are, for the
+        // next image they are given back. The compressed stream is read
+        // from there into the file, without a copy.
+        m_stream = KeptBuffers::take(job.maxFiltered, m_outCapacity);
+        if (!m_stream.filtered) {
+            m_stream.filtered = allocateLarge(job.maxFiltered);
+            m_stream.filteredSize = m_stream.filtered ? job.maxFiltered : 0;
+            m_stream.out.reset(new uint8_t[m_outCapacity]);
+            m_stream.outSize = m_outCapacity;
         }
-        m_filtered = kept.get();
-        thread_local std::unique_ptr<uint8_t[]> keptOut;
-        thread_local size_t keptOutSize = 0;
-        if (keptOutSize < m_outCapacity) {
-            keptOut.reset();
-            keptOutSize = 0;
-            keptOut.reset(new uint8_t[m_outCapacity]);
-            keptOutSize = m_outCapacity;
-        }
-        m_out = keptOut.get();
+        m_filtered = m_stream.filtered.get();
+        m_out = m_stream.out.get();
     } else {
         m_ownFiltered = allocateLarge(job.maxFiltered);
         m_filtered = m_ownFiltered.get();

@@ -11,7 +11,8 @@
 // stream on the calling thread alone.
 // Opaque images become 8-bit RGB, images with an alpha channel 8-bit RGBA
 // (not premultiplied). The file decodes to exactly the input's pixels.
-// Keeps no state between calls; safe on any thread.
+// Between calls it keeps only the working memory of up to two screen-sized
+// one-stream encodings, for the next ones; safe on any thread.
 class PngEncoder
 {
 public:
