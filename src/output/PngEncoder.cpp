@@ -524,7 +524,7 @@ private:
 struct Strip
 {
     std::vector<uint8_t> deflated; // the part's own bytes (parallel strips)
-    const uint8_t *bytes = nullptr; // the part: in deflated, or in the thread's kept buffer
+    const uint8_t *bytes = nullptr; // the part: in deflated, or in the encoding's stream buffer
     size_t size = 0;
     uint32_t adler = 1;
     size_t rawSize = 0;
