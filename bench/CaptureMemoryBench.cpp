@@ -21,18 +21,29 @@
 // With VORNA_BENCH_SMAPS=<prefix> each report also copies the process's
 // /proc/self/smaps to <prefix><captures>, to see which mappings hold it.
 //
+// BM_ResidentAfterLargeCopies: four tall scrolling captures (3840 x 20000)
+// put on the clipboard one after another, each once its PNG for the
+// clipboard is encoded; then the user copies a line of text, and resident
+// memory is taken 10 s later, beside that before the first copy:
+//
+//   rss_before_MB, rss_after_MB   resident memory (VmRSS) before the copies
+//                                 and 10 s after the text replaced the last
+//   kept_MB                       the difference: what the copies left behind
+//
 // Run: build/bench/CaptureMemoryBench [--benchmark_filter=...]
 #include "BenchScreen.h"
 #include "BenchSupport.h"
 
 #include "app/AppDelegate.h"
 #include "app/CapturePipeline.h"
+#include "output/ClipboardImage.h"
 #include "output/HistoryService.h"
 #include "platform/IdleWork.h"
 #include "platform/UserDefaults.h"
 #include "windows/ThumbnailCache.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -59,6 +70,9 @@ constexpr int kFirst = 30;
 constexpr int kHistoryFull = 75; // well past the history's 50 entries
 constexpr int kLast = 150;
 constexpr int kRestMs = 8000;
+constexpr int kLargeCopies = 4;
+constexpr QSize kLargeCapture(3840, 20000);
+constexpr int kAfterCopiesMs = 10000;
 
 BenchScreen::Content g_content;
 
@@ -146,15 +160,58 @@ int childMain(int argc, char **argv)
     return 0;
 }
 
+// The child for the large copies: the program, the copies, the report.
+int childCopiesMain(int argc, char **argv)
+{
+    QTemporaryDir home(QDir::tempPath() + "/vorna-bench-XXXXXX");
+    BenchSupport::pointXdgAt(home.path(), {"Shots"});
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    UserDefaults::standard().setString("saveDirectory", home.path() + "/Shots");
+    int failed = 0;
+    {
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching({"vorna"});
+        BenchScreen::settle(1000);
+        report("before", 0);
+        QRandomGenerator rng(7);
+        for (int i = 1; i <= kLargeCopies; ++i) {
+            {
+                // A long page: windows of text down its length, and noise.
+                QImage capture(kLargeCapture, QImage::Format_RGB32);
+                BenchSupport::paintDesktop(capture, rng,
+                                           {QSize(kLargeCapture.width() - 1200, kLargeCapture.height() - 3000),
+                                            QSize(900, 1500), QSize(300, 1500)},
+                                           200000);
+                ClipboardImage::copy(capture);
+            }
+            QElapsedTimer wait;
+            wait.start();
+            auto *clip = qobject_cast<const ClipboardImage *>(QGuiApplication::clipboard()->mimeData());
+            while (clip && clip->pngPending() && wait.elapsed() < 60000)
+                BenchScreen::settle(20);
+            if (!clip || clip->pngPending())
+                ++failed;
+            BenchScreen::settle(500);
+        }
+        QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+        BenchScreen::settle(kAfterCopiesMs);
+        report("after", kLargeCopies);
+        IdleWork::pool().waitForDone();
+    }
+    std::printf("end failed=%d\n", failed);
+    return 0;
+}
+
 // The figures of the child's report: for each line, its first word and
 // "captures" and the figures by name.
 using Report = std::map<std::string, std::map<std::string, double>>;
 
-Report runChild()
+Report runChild(const QString &mode = QStringLiteral("--child"))
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {"--child"});
+    child.start(QCoreApplication::applicationFilePath(), {mode});
     child.waitForFinished(15 * 60 * 1000);
     Report figures;
     for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
@@ -211,12 +268,36 @@ void BM_ResidentAfterCaptures(benchmark::State &state)
 BENCHMARK(BM_ResidentAfterCaptures)->ArgName("photograph")->Arg(0)->Arg(1)->Iterations(1)
     ->Unit(benchmark::kSecond);
 
+void BM_ResidentAfterLargeCopies(benchmark::State &state)
+{
+    Report figures;
+    for (auto _ : state)
+        figures = runChild(QStringLiteral("--child-copies"));
+    const auto &before = figures["before0"];
+    const auto &after = figures["after" + std::to_string(kLargeCopies)];
+    if (before.empty() || after.empty() || figures["end"].empty()) {
+        state.SkipWithError("the measuring process did not finish");
+        return;
+    }
+    if (figures["end"].at("failed") > 0)
+        state.SkipWithError("a copy's PNG was not encoded");
+    state.counters["rss_before_MB"] = before.at("rss_kb") / 1024.0;
+    state.counters["rss_after_MB"] = after.at("rss_kb") / 1024.0;
+    state.counters["kept_MB"] = (after.at("rss_kb") - before.at("rss_kb")) / 1024.0;
+    state.counters["heap_used_after_MB"] = after.at("heap_used_kb") / 1024.0;
+    state.counters["heap_free_after_MB"] = after.at("heap_free_kb") / 1024.0;
+    state.counters["load_1min"] = BenchSupport::loadAverage();
+}
+BENCHMARK(BM_ResidentAfterLargeCopies)->Iterations(1)->Unit(benchmark::kSecond);
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc >= 2 && qstrcmp(argv[1], "--child") == 0)
         return childMain(argc, argv);
+    if (argc >= 2 && qstrcmp(argv[1], "--child-copies") == 0)
+        return childCopiesMain(argc, argv);
     if (!BenchSupport::useXScreen())
         return 1;
     g_content = BenchScreen::showContentInAnotherProcess(argc, argv);

@@ -1,5 +1,6 @@
 #include "output/ClipboardImage.h"
 
+#include "output/EncodingThreads.h"
 #include "output/PngEncoder.h"
 #include "platform/ClipboardRequestHold.h"
 
@@ -42,7 +43,9 @@ ClipboardImage::~ClipboardImage()
 void ClipboardImage::copy(const QImage &image)
 {
     auto *clip = new ClipboardImage(image);
-    clip->setPng(QtConcurrent::run([image] {
+    // On the encoders' threads: Qt's global pool is for painting, which
+    // waits for it.
+    clip->setPng(QtConcurrent::run(&EncodingThreads::pool(), [image] {
         return PngEncoder::encode(image, image.devicePixelRatio(), PngEncoder::Effort::fast,
                                   PngEncoder::Threads::callingThreadOnly);
     }));

@@ -2,6 +2,7 @@
 
 #include "output/DeflateStream.h"
 #include "output/EncodingThreads.h"
+#include "output/PngChunk.h"
 #include "platform/UiActivity.h"
 
 #include <QThreadPool>
@@ -26,6 +27,7 @@
 #include <optional>
 #include <thread>
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -289,26 +291,11 @@ void rgb32ToRgb(const uint32_t *src, int width, uint8_t *dst)
 }
 #endif
 
-void appendChunk(QByteArray &png, const char type[4], const uint8_t *data, size_t size)
-{
-    uchar len[4];
-    qToBigEndian(uint32_t(size), len);
-    png.append(reinterpret_cast<const char *>(len), 4);
-    const int start = png.size();
-    png.append(type, 4);
-    if (size)
-        png.append(reinterpret_cast<const char *>(data), qsizetype(size));
-    const uint32_t crc = libdeflate_crc32(0, png.constData() + start, size + 4);
-    uchar c[4];
-    qToBigEndian(crc, c);
-    png.append(reinterpret_cast<const char *>(c), 4);
-}
-
 const char kSignature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
 constexpr qsizetype kIhdrEnd = 8 + 4 + 4 + 13 + 4; // signature, IHDR length, type, body, CRC
 
 // The resolution as a pHYs chunk: 72 dots per inch is one pixel per point.
-void appendResolution(QByteArray &png, qreal pixelsPerPoint)
+bool appendResolution(QByteArray &png, qreal pixelsPerPoint)
 {
     constexpr double inchesPerMetre = 39.3700787;
     const uint32_t perMetre = uint32_t(std::lround(pixelsPerPoint * 72.0 * inchesPerMetre));
@@ -316,7 +303,7 @@ void appendResolution(QByteArray &png, qreal pixelsPerPoint)
     qToBigEndian(perMetre, phys);
     qToBigEndian(perMetre, phys + 4);
     phys[8] = 1; // unit: metre
-    appendChunk(png, "pHYs", phys, sizeof phys);
+    return PngChunk::append(png, "pHYs", phys, sizeof phys);
 }
 
 // The zlib stream, given as pieces, appended as image data chunks of
@@ -385,7 +372,13 @@ bool appendImageData(QByteArray &png, const std::vector<std::pair<const uint8_t 
         start += piece.second;
     }
     const qsizetype headerSize = png.size();
-    const qsizetype total = headerSize + qsizetype(zlibSize + fill->chunkCount * 12) + 12; // and IEND
+    // The chunks, and the IEND chunk after them, within what a byte array
+    // holds.
+    const size_t chunkBytes = zlibSize + fill->chunkCount * 12 + 12;
+    if (zlibSize > size_t(std::numeric_limits<qsizetype>::max()) / 2
+        || chunkBytes > size_t(std::numeric_limits<qsizetype>::max() - headerSize))
+        return false;
+    const qsizetype total = headerSize + qsizetype(chunkBytes);
     try {
         png.resize(total);
     } catch (const std::bad_alloc &) {
@@ -437,12 +430,101 @@ struct CompressorDeleter
     void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
 };
 
+// The buffers of a whole image encoded as one stream: its filtered rows and
+// its compressed stream.
+struct StreamBuffers
+{
+    LargeBuffer filtered;
+    size_t filteredSize = 0;
+    std::unique_ptr<uint8_t[]> out;
+    size_t outSize = 0;
+
+    size_t bytes() const { return filteredSize + outSize; }
+};
+
+// Buffers of one-stream encodings kept for the next ones. The history and
+// the clipboard encode each capture that way, one capture after another,
+// and fresh buffers cost the zeroing of tens of megabytes of pages each
+// time. They belong to the encoder, not to the thread that used them last:
+// whatever thread encodes, and however many did, no more than two sets are
+// kept (the clipboard's and the history's encodings of one capture run at
+// the same time), each for no more than a screen-sized capture. A long
+// scrolling capture's buffers go back to the system once it is encoded.
+class KeptBuffers
+{
+public:
+    // The largest filtered rows kept: a capture of a 5K screen with alpha.
+    static constexpr size_t kLargestFiltered = size_t(64) << 20;
+    static constexpr size_t kSets = 2;
+
+    // A kept set with at least these sizes, now the caller's alone; or an
+    // empty set when none is large enough.
+    static StreamBuffers take(size_t filtered, size_t out)
+    {
+        StreamBuffers found, tooSmall;
+        {
+            std::lock_guard<std::mutex> lock(mutex());
+            std::vector<StreamBuffers> &sets = kept();
+            auto best = sets.end();
+            for (auto it = sets.begin(); it != sets.end(); ++it)
+                if (it->filteredSize >= filtered && it->outSize >= out
+                    && (best == sets.end() || it->bytes() < best->bytes()))
+                    best = it;
+            if (best != sets.end()) {
+                found = std::move(*best);
+                sets.erase(best);
+            } else if (!sets.empty() && filtered <= kLargestFiltered) {
+                // Captures have grown (another screen): the smallest set
+                // makes way for the one this encoding will give back.
+                auto smallest = std::min_element(sets.begin(), sets.end(), [](const auto &a, const auto &b) {
+                    return a.bytes() < b.bytes();
+                });
+                tooSmall = std::move(*smallest);
+                sets.erase(smallest);
+            }
+        }
+        return found;
+    }
+
+    // Keeps set for the next encodings when there is room for it and it is
+    // not too large; frees it otherwise.
+    static void giveBack(StreamBuffers &&set)
+    {
+        if (!set.filtered || !set.out)
+            return;
+        StreamBuffers freed = std::move(set);
+        if (freed.filteredSize > kLargestFiltered)
+            return;
+        std::lock_guard<std::mutex> lock(mutex());
+        std::vector<StreamBuffers> &sets = kept();
+        if (sets.size() >= kSets)
+            return;
+        try {
+            sets.push_back(std::move(freed));
+        } catch (const std::bad_alloc &) {
+        }
+    }
+
+private:
+    // Never destroyed: an encoding may still end while the program exits.
+    static std::mutex &mutex()
+    {
+        static auto *m = new std::mutex;
+        return *m;
+    }
+    static std::vector<StreamBuffers> &kept()
+    {
+        static auto *sets = new std::vector<StreamBuffers>;
+        return *sets;
+    }
+};
+
 
 // One strip's compressed bytes: a DEFLATE part (the last one final).
 struct Strip
 {
     std::vector<uint8_t> deflated; // the part's own bytes (parallel strips)
-    const uint8_t *bytes = nullptr; // the part: in deflated, or in the thread's kept buffer
+    const uint8_t *bytes = nullptr; // the part: in deflated, or in the encoding's stream buffer
     size_t size = 0;
     uint32_t adler = 1;
     size_t rawSize = 0;
@@ -513,6 +595,9 @@ class StripCompressor
 {
 public:
     StripCompressor(const StripJob &job, const QImage &image);
+    ~StripCompressor() { KeptBuffers::giveBack(std::move(m_stream)); }
+    StripCompressor(const StripCompressor &) = delete;
+    StripCompressor &operator=(const StripCompressor &) = delete;
     bool ready() const { return m_compressor && m_filtered && m_out; }
     // Filters and compresses strip index into result (ok stays false on
     // failure).
@@ -537,6 +622,7 @@ private:
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
     size_t m_outCapacity = 0;
     LargeBuffer m_ownFiltered;
+    StreamBuffers m_stream; // one stream: the whole image's, kept or fresh
     uint8_t *m_filtered = nullptr;
     std::unique_ptr<uint8_t[]> m_ownOut;
     uint8_t *m_out = nullptr;
@@ -557,29 +643,18 @@ StripCompressor::StripCompressor(const StripJob &job, const QImage &image)
         return;
     m_outCapacity = libdeflate_deflate_compress_bound(m_compressor.get(), job.maxFiltered);
     if (job.oneStream) {
-        // The whole image's buffers stay with the thread for its next
-        // image: the history writes one capture after another on one
-        // thread, and fresh buffers cost the zeroing of tens of megabytes
-        // of pages each time. The compressed stream is read from there into
-        // the file, without a copy. They go with the thread.
-        thread_local LargeBuffer kept;
-        thread_local size_t keptSize = 0;
-        if (keptSize < job.maxFiltered) {
-            kept.reset();
-            keptSize = 0;
-            kept = allocateLarge(job.maxFiltered);
-            keptSize = kept ? job.maxFiltered : 0;
+        // The whole image's buffers: kept ones where there are, for the
+        // next image they are given back. The compressed stream is read
+        // from there into the file, without a copy.
+        m_stream = KeptBuffers::take(job.maxFiltered, m_outCapacity);
+        if (!m_stream.filtered) {
+            m_stream.filtered = allocateLarge(job.maxFiltered);
+            m_stream.filteredSize = m_stream.filtered ? job.maxFiltered : 0;
+            m_stream.out.reset(new uint8_t[m_outCapacity]);
+            m_stream.outSize = m_outCapacity;
         }
-        m_filtered = kept.get();
-        thread_local std::unique_ptr<uint8_t[]> keptOut;
-        thread_local size_t keptOutSize = 0;
-        if (keptOutSize < m_outCapacity) {
-            keptOut.reset();
-            keptOutSize = 0;
-            keptOut.reset(new uint8_t[m_outCapacity]);
-            keptOutSize = m_outCapacity;
-        }
-        m_out = keptOut.get();
+        m_filtered = m_stream.filtered.get();
+        m_out = m_stream.out.get();
     } else {
         m_ownFiltered = allocateLarge(job.maxFiltered);
         m_filtered = m_ownFiltered.get();
@@ -800,12 +875,11 @@ QByteArray PngEncoder::encode(const QImage &input, qreal pixelsPerPoint, Effort 
     ihdr[10] = 0;            // deflate
     ihdr[11] = 0;            // adaptive filtering
     ihdr[12] = 0;            // not interlaced
-    appendChunk(png, "IHDR", ihdr, sizeof ihdr);
-    if (pixelsPerPoint > 0)
-        appendResolution(png, pixelsPerPoint);
-    if (!appendImageData(png, pieces, zlibSize, oneStream ? 0 : helpers))
+    if (!PngChunk::append(png, "IHDR", ihdr, sizeof ihdr)
+        || (pixelsPerPoint > 0 && !appendResolution(png, pixelsPerPoint))
+        || !appendImageData(png, pieces, zlibSize, oneStream ? 0 : helpers)
+        || !PngChunk::append(png, "IEND", nullptr, 0))
         return QByteArray();
-    appendChunk(png, "IEND", nullptr, 0);
     // The strips' bytes are in the file now; a helper that has yet to start
     // keeps the job, but not them.
     job->results = {};
@@ -832,7 +906,8 @@ QByteArray PngEncoder::withPixelsPerPoint(const QByteArray &png, qreal pixelsPer
     QByteArray out;
     out.reserve(png.size() + 21);
     out.append(png.constData(), kIhdrEnd);
-    appendResolution(out, pixelsPerPoint);
+    if (!appendResolution(out, pixelsPerPoint))
+        return QByteArray();
     // The chunks up to the image data, but any resolution they had; the
     // rest as it is.
     qsizetype at = kIhdrEnd;
@@ -842,7 +917,7 @@ QByteArray PngEncoder::withPixelsPerPoint(const QByteArray &png, qreal pixelsPer
         if (type == "IDAT")
             break;
         const qsizetype end = at + 12 + qsizetype(length);
-        if (length > quint32(png.size()) || end > png.size())
+        if (length > PngChunk::maxLength || end > png.size())
             return QByteArray();
         if (type != "pHYs")
             out.append(png.constData() + at, end - at);

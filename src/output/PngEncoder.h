@@ -11,7 +11,8 @@
 // stream on the calling thread alone.
 // Opaque images become 8-bit RGB, images with an alpha channel 8-bit RGBA
 // (not premultiplied). The file decodes to exactly the input's pixels.
-// Keeps no state between calls; safe on any thread.
+// Between calls it keeps only the working memory of up to two screen-sized
+// one-stream encodings, for the next ones; safe on any thread.
 class PngEncoder
 {
 public:
@@ -24,8 +25,8 @@ public:
     // copies that nobody waits for).
     enum class Threads { parallel, callingThreadOnly };
 
-    // Returns the file's bytes, or an empty array when the image is null
-    // or memory runs out. A positive pixelsPerPoint is recorded as the
+    // Returns the file's bytes, or an empty array when the image is null,
+    // memory runs out or the file would be larger than a byte array holds. A positive pixelsPerPoint is recorded as the
     // file's resolution (pHYs: 72 dots per inch is one pixel per point).
     static QByteArray encode(const QImage &image, qreal pixelsPerPoint = 0, Effort effort = Effort::balanced,
                              Threads threads = Threads::parallel);
