@@ -202,3 +202,95 @@ TEST(HistoryWrites, QuitEndsWithinItsBoundAndKeepsWhatIsWritten)
     stuckSave.finish();
     history.waitForPendingWrites();
 }
+
+namespace {
+
+// A history on a small disk: A is written, then the disk fills so that B's
+// picture cannot be (the manifest, naming only A, still can).
+struct FullDiskHistory
+{
+    FullDiskHistory() : disk((HistoryService::resetShared(), AppPaths::appDataDir()), 1 << 20) {}
+    // The instance's writes end before the disk goes.
+    ~FullDiskHistory() { HistoryService::resetShared(); }
+
+    // False (and the case skips) where no tmpfs can be mounted.
+    bool start()
+    {
+        if (!disk.isMounted())
+            return false;
+        auto &history = HistoryService::shared();
+        history.addNewest(item(kIdA, 1));
+        history.waitForPendingWrites();
+        EXPECT_TRUE(disk.fill(8 * 1024));
+        history.addNewest(b);
+        history.waitForPendingWrites();
+        EXPECT_FALSE(QFile::exists(history.imagePath(b.id)));
+        EXPECT_EQ(manifestIds(), QStringList{kIdA});
+        return true;
+    }
+
+    SmallDisk disk;
+    HistoryItem b = item(kIdB, 2);
+};
+
+} // namespace
+
+// Once the disk has room again, a picture that found it full is written a
+// while later on its own, and the manifest then names it, without another
+// capture to set that off.
+TEST(HistoryWrites, APictureThatFoundTheDiskFullIsWrittenLaterOnItsOwn)
+{
+    FullDiskHistory full;
+    if (!full.start())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << full.disk.error().toStdString();
+    full.disk.free();
+    EXPECT_TRUE(QTest::qWaitFor([] { return manifestIds() == QStringList({kIdB, kIdA}); }, 25000));
+    EXPECT_TRUE(QFile::exists(HistoryService::shared().imagePath(full.b.id)));
+}
+
+// At quit, a picture that found the disk full is tried once more, and the
+// manifest names it when it is written: the next launch has it.
+TEST(HistoryWrites, QuitWritesAPictureThatFoundTheDiskFullOnceThereIsRoom)
+{
+    FullDiskHistory full;
+    if (!full.start())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << full.disk.error().toStdString();
+    full.disk.free();
+    const QImage pixels = full.b.image.image();
+    EXPECT_TRUE(HistoryService::shared().finishWritesAtQuit(HistoryService::quitWaitMs));
+    EXPECT_EQ(manifestIds(), QStringList({kIdB, kIdA}));
+    HistoryService::resetShared();
+    const QList<HistoryItem> back = HistoryService::shared().items();
+    ASSERT_EQ(itemIds(back), QStringList({kIdB, kIdA}));
+    EXPECT_EQ(back.first().image.image().convertToFormat(QImage::Format_RGB32),
+              pixels.convertToFormat(QImage::Format_RGB32));
+}
+
+// A picture still waiting for room when its entry is deleted, or when the
+// whole history is cleared, is never written once there is room: what the
+// user removed stays removed, on disk and after a relaunch.
+TEST(HistoryWrites, APictureWaitingForRoomIsNotWrittenAfterItsEntryIsGone)
+{
+    for (const bool clearAll : {false, true}) {
+        SCOPED_TRACE(clearAll ? "clear" : "delete");
+        FullDiskHistory full;
+        if (!full.start())
+            GTEST_SKIP() << "cannot mount a tmpfs: " << full.disk.error().toStdString();
+        auto &history = HistoryService::shared();
+        if (clearAll) {
+            history.clear();
+        } else {
+            history.items().removeFirst();
+            history.deleteImageFile(full.b.id, full.b.image);
+            history.persist();
+        }
+        history.waitForPendingWrites();
+        full.disk.free();
+        EXPECT_TRUE(history.finishWritesAtQuit(HistoryService::quitWaitMs));
+        EXPECT_FALSE(QFile::exists(history.imagePath(full.b.id)));
+        EXPECT_EQ(manifestIds(), clearAll ? QStringList() : QStringList{kIdA});
+        HistoryService::resetShared();
+        EXPECT_EQ(itemIds(HistoryService::shared().items()), clearAll ? QStringList() : QStringList{kIdA});
+        HistoryService::resetShared();
+    }
+}
