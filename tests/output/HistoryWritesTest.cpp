@@ -209,6 +209,8 @@ namespace {
 // picture cannot be (the manifest, naming only A, still can).
 struct FullDiskHistory
 {
+    // The instance of an earlier case goes before the disk is mounted; the
+    // one start() makes writes onto it.
     FullDiskHistory() : disk((HistoryService::resetShared(), AppPaths::appDataDir()), 1 << 20) {}
     // The instance's writes end before the disk goes.
     ~FullDiskHistory() { HistoryService::resetShared(); }
