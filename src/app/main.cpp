@@ -9,7 +9,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QSocketNotifier>
+#include <chrono>
 #include <csignal>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,6 +44,27 @@ void installTerminationHandler(QApplication &app)
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+}
+
+// How long the program may take to end once it quits.
+constexpr std::chrono::milliseconds kQuitDeadline{5000};
+
+// Quitting (the menu, SIGTERM, a logout) ends the program within
+// kQuitDeadline, however it ends. A worker stuck in a file system that
+// stopped answering (a save into a network folder that is gone) would
+// otherwise hold the end for good: the history stops waiting for it, but its
+// pool waits for its threads when it goes. Whatever was written is on disk
+// by then, each file whole, and what was not would never have come.
+void endWithinDeadlineOfQuit(QApplication &app)
+{
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [] {
+        std::thread([] {
+            std::this_thread::sleep_for(kQuitDeadline);
+            vlog(QStringLiteral("[Vorna] quit: still not done after %1 ms; ending without waiting further")
+                     .arg(kQuitDeadline.count()));
+            ::_exit(0);
+        }).detach();
+    });
 }
 } // namespace
 
@@ -100,6 +123,8 @@ int main(int argc, char **argv)
     app.setProperty("vornaBuildNumber", QStringLiteral(VORNA_BUILD_NUMBER));
     QApplication::setQuitOnLastWindowClosed(false);
     installTerminationHandler(app);
+    // First of the program's handlers of the quit, so that it covers them all.
+    endWithinDeadlineOfQuit(app);
     // The language chosen in the settings takes effect from this start on.
     InterfaceLanguage::apply();
 

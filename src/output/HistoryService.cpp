@@ -21,9 +21,11 @@
 #include <QPromise>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QThread>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 
@@ -140,6 +142,17 @@ QByteArray encodeRecords(const QJsonArray &records)
     return FoundationJson::prettySorted(records);
 }
 
+QJsonObject recordOf(const HistoryItem &item)
+{
+    QJsonObject r;
+    r.insert(QStringLiteral("id"), idText(item.id));
+    r.insert(QStringLiteral("date"), dateText(item.date));
+    r.insert(QStringLiteral("mode"), CaptureModes::rawValue(item.mode));
+    if (item.filePath)
+        r.insert(QStringLiteral("filePath"), *item.filePath);
+    return r;
+}
+
 // The PNG of the history's file, its pixels per point recorded as the
 // file's resolution. Bytes of a PNG of these very pixels (the user's own file
 // of the capture) are taken as they are, with the resolution added;
@@ -215,11 +228,21 @@ struct HistoryService::Disk
         ImageHandle image;
     };
 
+    using Records = QList<std::pair<QUuid, QJsonObject>>;
+
     QString manifestPath;
     quint64 generation = 0;
     QHash<QUuid, Unwritten> unwritten;
     // The records of the latest manifest asked for in this run, if any.
-    std::optional<QList<std::pair<QUuid, QJsonObject>>> records;
+    std::optional<Records> records;
+    // What the launch's read found, until the main thread has taken it in:
+    // a manifest written before then (for a capture taken meanwhile) keeps
+    // those records behind its own.
+    std::optional<Records> loaded;
+    // Set from the main thread at quit: a picture's write no longer waits
+    // for the user's own file of it, which may never come (a save into a
+    // folder that stopped answering).
+    std::atomic<bool> quitting{false};
     bool manifestBehind = false; // its last write failed
     bool manifestFailureLogged = false;
 
@@ -267,8 +290,15 @@ struct HistoryService::Disk
     {
         if (!records)
             return;
+        Records all = *records;
+        if (loaded) {
+            for (const auto &entry : std::as_const(*loaded)) {
+                if (std::none_of(all.cbegin(), all.cend(), [&](const auto &e) { return e.first == entry.first; }))
+                    all.append(entry);
+            }
+        }
         QJsonArray array;
-        for (const auto &[id, record] : std::as_const(*records)) {
+        for (const auto &[id, record] : std::as_const(all)) {
             if (!unwritten.contains(id))
                 array.append(record);
         }
@@ -297,7 +327,17 @@ struct HistoryService::Disk
     {
         unwritten.clear();
         records.reset();
+        loaded.reset();
         manifestBehind = false;
+    }
+
+    // Waits until the user's own file of a capture is done, or until quit.
+    void waitForUsersFile(const QFuture<QByteArray> &userFile) const
+    {
+        // Polled rather than waited for: the future comes from a promise,
+        // not a pool task, and waiting on it could not be cut short.
+        while (!userFile.isFinished() && !quitting.load())
+            QThread::msleep(10);
     }
 
     static void pictureOnDisk(const QUuid &id, const QString &path, ImageHandle image)
@@ -328,10 +368,11 @@ HistoryService &HistoryService::create(bool loadNow)
     ++g_generation;
     g_shared = new HistoryService(defaultStoreDir(), loadNow);
     if (auto *app = QCoreApplication::instance()) {
-        // Queued writes finish before the program ends.
+        // Queued writes finish before the program ends, unless the disk
+        // keeps them beyond quitWaitMs.
         QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
             if (g_shared)
-                g_shared->waitForPendingWrites();
+                g_shared->finishWritesAtQuit(quitWaitMs);
         });
     }
     return *g_shared;
@@ -355,10 +396,15 @@ void HistoryService::loadShared(std::function<void()> loaded)
         return;
     }
     HistoryService &service = create(false);
+    service.m_loadPending = true;
     // First on the queue: nothing queued later (a manifest write) runs
     // before the reading is done.
-    service.enqueue([&service, app, generation = g_generation, loaded = std::move(loaded)] {
+    service.enqueue([&service, disk = service.m_disk, app, generation = g_generation, loaded = std::move(loaded)] {
         const QList<HistoryItem> items = service.readStore();
+        Disk::Records records;
+        for (const HistoryItem &item : items)
+            records.append({item.id, recordOf(item)});
+        disk->loaded = records;
         QMetaObject::invokeMethod(
             app,
             [generation, items, loaded] {
@@ -416,6 +462,16 @@ void HistoryService::waitForPendingWrites()
 {
     retryFailedWrites();
     m_io.waitForDone();
+}
+
+bool HistoryService::finishWritesAtQuit(int ms)
+{
+    m_disk->quitting = true;
+    retryFailedWrites();
+    if (m_io.waitForDone(ms))
+        return true;
+    vlog(QStringLiteral("[Vorna] history: writes still under way after %1 ms at quit; quitting without them").arg(ms));
+    return false;
 }
 
 void HistoryService::retryFailedWrites()
@@ -515,6 +571,13 @@ QList<HistoryItem> HistoryService::readStore() const
 
 void HistoryService::adoptLoaded(const QList<HistoryItem> &loaded)
 {
+    m_loadPending = false;
+    // From here on the list holds them (first, so that a trim below is not
+    // undone in the manifest).
+    enqueue([disk = m_disk] { disk->loaded.reset(); });
+    // A clear after the read took away everything the read found.
+    if (std::exchange(m_clearedDuringLoad, false))
+        return;
     const bool addedMeanwhile = !m_items.isEmpty();
     for (const HistoryItem &item : loaded) {
         if (std::none_of(m_items.cbegin(), m_items.cend(), [&](const HistoryItem &i) { return i.id == item.id; }))
@@ -540,9 +603,7 @@ QFuture<QByteArray> HistoryService::saveImage(const HistoryItem &item, const QFu
     const QUuid id = item.id;
     enqueue([disk = m_disk, path, image, id, userFile = firstFile, png]() mutable {
         const auto done = qScopeGuard([&png] { png->finish(); });
-        // The future comes from a promise, not a pool task, so waiting for
-        // it never runs the user's save on this low-priority thread.
-        userFile.waitForFinished();
+        disk->waitForUsersFile(userFile);
         const QByteArray samePixelsPng =
             userFile.isCanceled() || userFile.resultCount() == 0 ? QByteArray() : userFile.result();
         userFile = QFuture<QByteArray>();
@@ -566,16 +627,9 @@ QFuture<QByteArray> HistoryService::saveImage(const HistoryItem &item, const QFu
 
 void HistoryService::persist()
 {
-    QList<std::pair<QUuid, QJsonObject>> records;
-    for (const HistoryItem &item : std::as_const(m_items)) {
-        QJsonObject r;
-        r.insert(QStringLiteral("id"), idText(item.id));
-        r.insert(QStringLiteral("date"), dateText(item.date));
-        r.insert(QStringLiteral("mode"), CaptureModes::rawValue(item.mode));
-        if (item.filePath)
-            r.insert(QStringLiteral("filePath"), *item.filePath);
-        records.append({item.id, r});
-    }
+    Disk::Records records;
+    for (const HistoryItem &item : std::as_const(m_items))
+        records.append({item.id, recordOf(item)});
     enqueue([disk = m_disk, records] {
         disk->records = records;
         // Space may be back for pictures that could not be written before.
@@ -600,6 +654,8 @@ void HistoryService::clear()
     for (const HistoryItem &item : std::as_const(m_items))
         images.append({imagePath(item.id), item.image});
     m_items.clear();
+    if (m_loadPending)
+        m_clearedDuringLoad = true;
     const QString dir = m_storeDir;
     enqueue([disk = m_disk, dir, images]() mutable {
         disk->forgetAll();

@@ -61,7 +61,8 @@ public:
 
     // Queues the write of the item's image to its PNG file. With
     // firstFile (the user's own file of this capture), the write waits
-    // until that is done, so it never takes cores the user is waiting for;
+    // until that is done (or the program quits), so it never takes cores the
+    // user is waiting for;
     // when its result is a PNG of the very image, those bytes are written
     // rather than the image encoded again. The future gets the file's PNG
     // bytes as soon as they are encoded, before they are written, and ends
@@ -97,8 +98,16 @@ public:
     void dropUndecodable(const QUuid &id);
 
     // Tries the writes that failed once more, then blocks until every queued
-    // write has run (used at quit and by tests).
+    // write has run (used by tests and on a relaunch).
     void waitForPendingWrites();
+    // At quit: pictures no longer wait for the user's own files of them,
+    // the writes that failed are tried once more, and the queue is waited
+    // for at most ms. False (and logged) when writes were still under way:
+    // what is on disk stays as it is, and the manifest names only pictures
+    // that are.
+    bool finishWritesAtQuit(int ms);
+    // How long quitting waits for the history's writes.
+    static constexpr int quitWaitMs = 3000;
 
     // Drops the shared instance after its pending writes, so the next
     // shared() loads afresh from disk (tests use this to simulate a relaunch).
@@ -130,5 +139,8 @@ private:
     // Touched only by the queue's jobs.
     std::shared_ptr<Disk> m_disk;
     bool m_retryScheduled = false;
+    // The launch's read is under way; a clear meanwhile makes its result void.
+    bool m_loadPending = false;
+    bool m_clearedDuringLoad = false;
     QThreadPool m_io;
 };
