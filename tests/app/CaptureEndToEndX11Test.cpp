@@ -284,4 +284,6 @@ TEST_F(CaptureEndToEndX11Test, TheTimedCaptureUnderACompositorLeavesOutTheBadge)
     ASSERT_EQ(saved.size(), screen.size() * 2);
     EXPECT_EQ(greenUnderBadge(saved, 2), 0);
     xcb_disconnect(c);
+    manager.stop();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
 }
