@@ -11,6 +11,7 @@
 #include "model/PreferenceRange.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Compositing.h"
+#include "platform/HiddenWindowWait.h"
 #include "platform/Localized.h"
 
 #include <QApplication>
@@ -219,6 +220,8 @@ void CaptureFlows::showCountdown(int seconds, std::function<void()> completion)
             return;
         }
         tick->stop();
+        // The capture that follows must not find the badge still on screen.
+        HiddenWindowWait::aboutToHide(window->windowHandle());
         window->hide();
         window->deleteLater();
         if (!weak)

@@ -3,6 +3,7 @@
 #include "capture/RegionSelectionNSView.h"
 #include "capture/RegionSelectionWindow.h"
 
+#include "platform/HiddenWindowWait.h"
 #include "platform/Log.h"
 #include "capture/OverlayBackdrop.h"
 
@@ -68,6 +69,9 @@ void RegionSelectionController::finish(std::optional<QRectF> rect)
         if (!window)
             continue;
         window->contentView()->releaseKeyboard();
+        // The selected area is read next: not with the overlay in it.
+        if (rect)
+            HiddenWindowWait::aboutToHide(window->windowHandle());
         window->hide();
         // finish() usually runs inside one of the view's own event handlers.
         window->deleteLater();

@@ -4,6 +4,7 @@
 #include "capture/WindowSelectionNSView.h"
 #include "capture/WindowSelectionWindow.h"
 #include "platform/Compositing.h"
+#include "platform/HiddenWindowWait.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -62,6 +63,10 @@ void WindowSelectionController::close(std::optional<ShareableWindow> window)
         if (!overlay)
             continue;
         overlay->contentView()->releaseKeyboard();
+        // Where the picked window is read off the screen, the overlay
+        // must be gone from it first.
+        if (window)
+            HiddenWindowWait::aboutToHide(overlay->windowHandle());
         overlay->hide();
         // close() usually runs inside one of the view's own event handlers.
         overlay->deleteLater();

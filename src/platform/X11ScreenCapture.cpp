@@ -1,5 +1,6 @@
 #include "platform/X11ScreenCapture.h"
 
+#include "platform/HiddenWindowWait.h"
 #include "platform/IdleThread.h"
 
 #include <QFile>
@@ -1023,12 +1024,16 @@ QFuture<CapturedImage> X11ScreenCapture::Private::inBackground(Capture capture)
     // before the pixels are read there.
     if (conn)
         std::free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
-    return QtConcurrent::run(&backgroundThread, [this, capture] {
+    // And a window of ours hidden for this read must be off the screen.
+    HiddenWindowWait hidden = HiddenWindowWait::takeNoted();
+    return QtConcurrent::run(&backgroundThread, [this, capture, hidden] {
         CapturedImage result;
-        if (X11ScreenCapture *instance = backgroundCapture())
+        if (X11ScreenCapture *instance = backgroundCapture()) {
+            hidden.wait(instance->d->conn);
             result.image = capture(*instance, &result.error);
-        else
+        } else {
             result.error = QStringLiteral("no connection to the X server");
+        }
         return result;
     });
 }

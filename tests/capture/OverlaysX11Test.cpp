@@ -1,6 +1,6 @@
 // The region overlay and the window picker on a real X server (the Xvfb of
 // the test script: one screen of 1440 x 900, no window manager, no
-// compositing manager), driven by xdotool.
+// compositing manager unless a test starts one), driven by xdotool.
 #include "capture/CaptureService.h"
 #include "capture/RegionSelectionController.h"
 #include "capture/RegionSelectionWindow.h"
@@ -8,11 +8,14 @@
 #include "capture/WindowSelectionWindow.h"
 #include "platform/Compositing.h"
 #include "platform/ScreenCapture.h"
+#include "support/CompositingManager.h"
 #include "support/X11TestWindows.h"
 
 #include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 namespace {
 
@@ -121,4 +124,51 @@ TEST(OverlaysX11, WindowPickerPicksTheWindowClicked)
     ASSERT_TRUE(xdotool({"click", "3"}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return picked.has_value(); }, 5000));
     EXPECT_FALSE(picked->has_value());
+}
+
+// Under a compositing manager that is slow to draw its next frame (held up
+// here from before the drag ends until 150 ms after), the region read once
+// the overlay is gone shows the screen, not the overlay's dimming.
+TEST(OverlaysX11, TheRegionIsReadWithoutTheOverlayUnderASlowCompositor)
+{
+    CompositingManager manager;
+    ASSERT_TRUE(manager.start()) << manager.error().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 3000));
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({testWindow(QRect(100, 100, 600, 400), qRgb(0, 200, 100), "Green")}));
+
+    RegionSelectionController controller;
+    std::optional<std::optional<QRectF>> result;
+    QFuture<std::optional<QImage>> picture;
+    controller.start([&](std::optional<QRectF> r) {
+        result = r;
+        if (r)
+            picture = CaptureService::captureRegionInBackground(*r);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.windows().first()));
+    QTest::qWait(300);
+    // The overlay dims the screen: a read that sees it sees other colours.
+    ASSERT_NE(onScreen(QPoint(300, 300)), qRgb(0, 200, 100));
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "200", "150"}));
+    ASSERT_TRUE(xdotool({"mousedown", "1"}));
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "300", "200"}));
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "520", "390"}));
+    ASSERT_EQ(::kill(manager.pid(), SIGSTOP), 0);
+    ASSERT_TRUE(xdotool({"mouseup", "1"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+    ASSERT_TRUE(result->has_value());
+    QTest::qWait(150);
+    ::kill(manager.pid(), SIGCONT);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picture.isFinished(); }, 5000));
+    const std::optional<QImage> image = picture.result();
+    ASSERT_TRUE(image.has_value());
+    ASSERT_EQ(image->size(), QSize(640, 480));
+    int wrong = 0;
+    for (int y = 0; y < image->height(); y += 4)
+        for (int x = 0; x < image->width(); x += 4)
+            wrong += (image->pixel(x, y) & 0xffffff) != (qRgb(0, 200, 100) & 0xffffff);
+    EXPECT_EQ(wrong, 0);
+    manager.stop();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
 }

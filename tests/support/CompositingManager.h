@@ -21,6 +21,9 @@ public:
     void stop();
 
     bool isRunning() const { return m_pid > 0; }
+    // The manager's process, for a test that holds it up (SIGSTOP) to play
+    // a manager slow to draw its next frame.
+    pid_t pid() const { return m_pid; }
     QString error() const { return m_error; }
 
     // Whether any client owns the compositing selection of the default
