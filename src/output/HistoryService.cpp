@@ -544,8 +544,27 @@ QList<HistoryItem> HistoryService::readStore() const
             continue;
         // Only the header is read here; the pixels wait until first use.
         const QString png = imagePath(record->id);
+        auto keep = [&](const ImageHandle &image) {
+            HistoryItem item;
+            item.id = record->id;
+            item.image = image;
+            watchDecoding(item.image, item.id);
+            item.date = record->date;
+            item.mode = *mode;
+            item.filePath = record->filePath;
+            items.append(item);
+        };
         QFile file;
-        if (!FileOps::openRegularFile(png, file)) {
+        QString why;
+        if (!FileOps::openRegularFile(png, file, &why)) {
+            if (QFileInfo(png).isFile()) {
+                // There, but not to be opened now (no descriptor left, say):
+                // the entry stays, and its picture is read when first needed,
+                // at the two pixels per point every capture is saved with.
+                vlog(QStringLiteral("[Vorna] history: cannot read %1 now (%2); kept its entry").arg(png, why));
+                keep(ImageHandle::fromFile(png));
+                continue;
+            }
             setPictureAside(png);
             continue;
         }
@@ -553,14 +572,7 @@ QList<HistoryItem> HistoryService::readStore() const
         const QSize size = reader.canRead() ? reader.size() : QSize();
         if (!size.isValid() || size.isEmpty())
             continue;
-        HistoryItem item;
-        item.id = record->id;
-        item.image = ImageHandle::fromFile(png, pixelsPerPoint(file), size);
-        watchDecoding(item.image, item.id);
-        item.date = record->date;
-        item.mode = *mode;
-        item.filePath = record->filePath;
-        items.append(item);
+        keep(ImageHandle::fromFile(png, pixelsPerPoint(file), size));
     }
     if (damaged > 0) {
         // The next persist drops the damaged records; keep what was there.

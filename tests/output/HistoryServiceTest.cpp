@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
+#include "support/GatedFile.h"
 #include "support/SmallDisk.h"
 
 #include <QRandomGenerator>
@@ -733,6 +734,42 @@ TEST(HistoryService, APictureThatCannotBeOpenedForNowKeepsItsEntryAndComesBackLa
 
     EXPECT_TRUE(samePixels(item.image.image(), original));
     EXPECT_EQ(history.items().size(), 1);
+}
+
+// The same at launch: a picture the launch's read cannot open for now
+// keeps its entry, in the list and in every manifest written after, and
+// decodes once it can be opened again.
+TEST(HistoryService, APictureTheLaunchCannotOpenForNowKeepsItsEntry)
+{
+    auto &before = freshHistory();
+    const HistoryItem a = noisyItem(kIdA, 81);
+    const HistoryItem b = noisyItem(kIdB, 82);
+    const QImage original = b.image.image();
+    before.addNewest(b);
+    before.addNewest(a);
+    before.waitForPendingWrites();
+    HistoryService::resetShared();
+
+    const QString path = historyDir() + "/" + kIdB + ".png";
+    auto refused = std::make_unique<GatedFile>(path, readAll(path));
+    if (!refused->isValid())
+        GTEST_SKIP() << "a fanotify mark needs root";
+    refused->setRefusing(true);
+    LogCapture log;
+    auto &history = HistoryService::shared();
+    ASSERT_EQ(history.items().size(), 2);
+    EXPECT_EQ(history.items().at(1).id.toString(QUuid::WithoutBraces).toUpper(), kIdB);
+    EXPECT_TRUE(log.contains("[Vorna] history: cannot read " + path + " now ("));
+    // A new capture writes the manifest again: the entry is still named.
+    history.addNewest(noisyItem(kIdC, 83));
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), (QStringList{kIdC, kIdA, kIdB}));
+
+    refused.reset();
+    EXPECT_TRUE(samePixels(history.items().at(2).image.image(), original));
+    EXPECT_EQ(history.items().at(2).image.pointSize(), QSizeF(120, 90));
+    QTest::qWait(50);
+    EXPECT_EQ(history.items().size(), 3);
 }
 
 namespace {

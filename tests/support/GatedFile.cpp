@@ -47,7 +47,10 @@ void GatedFile::watch()
             continue;
         auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
         for (ssize_t left = n; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
-            if (event->mask & FAN_OPEN_PERM) {
+            if ((event->mask & FAN_OPEN_PERM) && m_refusing) {
+                const fanotify_response answer{event->fd, FAN_DENY};
+                (void)!::write(m_fd, &answer, sizeof answer);
+            } else if (event->mask & FAN_OPEN_PERM) {
                 ++m_openersSeen;
                 if (!uiThreadAnswers(3000))
                     m_uiThreadWaited = true;

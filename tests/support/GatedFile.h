@@ -27,6 +27,9 @@ public:
     // How many opens came to the gate (counted as soon as they wait).
     int openersSeen() const { return m_openersSeen.load(); }
     bool uiThreadWaited() const { return m_uiThreadWaited.load(); }
+    // While refusing, every open fails at once (with EPERM) instead of
+    // waiting, as on a file the program may not open for now.
+    void setRefusing(bool refusing) { m_refusing = refusing; }
 
 private:
     void watch();
@@ -36,5 +39,6 @@ private:
     std::atomic<int> m_opens{0};
     std::atomic<int> m_openersSeen{0};
     std::atomic<bool> m_uiThreadWaited{false};
+    std::atomic<bool> m_refusing{false};
     std::thread m_watcher;
 };
