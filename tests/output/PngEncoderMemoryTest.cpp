@@ -4,6 +4,7 @@
 
 #include "output/PngEncoder.h"
 #include "platform/HeapMemory.h"
+#include "support/OwnMalloc.h"
 #include "support/SyntheticScreenshot.h"
 
 #include <QImage>
@@ -11,26 +12,12 @@
 #include <QSemaphore>
 #include <QThreadPool>
 #include <QtConcurrent>
-
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <vector>
-
-// Under AddressSanitizer freed memory is held in quarantine, and resident
-// memory says nothing of what the program keeps.
-#if defined(__SANITIZE_ADDRESS__)
-#define VORNA_OWN_MALLOC 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VORNA_OWN_MALLOC 0
-#endif
-#endif
-#ifndef VORNA_OWN_MALLOC
-#define VORNA_OWN_MALLOC 1
-#endif
 
 namespace {
 

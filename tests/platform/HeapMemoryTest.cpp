@@ -1,5 +1,7 @@
 #include "platform/HeapMemory.h"
 
+#include "support/OwnMalloc.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,19 +10,6 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #include <unistd.h>
-#endif
-
-// Under AddressSanitizer the sanitizer's allocator takes the place of the C
-// library's, and the library's settings and counters mean nothing.
-#if defined(__SANITIZE_ADDRESS__)
-#define VORNA_OWN_MALLOC 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VORNA_OWN_MALLOC 0
-#endif
-#endif
-#ifndef VORNA_OWN_MALLOC
-#define VORNA_OWN_MALLOC 1
 #endif
 
 TEST(HeapMemory, EveryCaptureSizedBlockComesFromTheSystemAndGoesBackToIt)
