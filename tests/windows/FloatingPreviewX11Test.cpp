@@ -86,14 +86,16 @@ TEST(FloatingPreviewX11, TheRealPointerOnAButtonShowsItsTooltip)
         return focus;
     };
     const xcb_window_t focusBefore = focusNow();
-    for (const auto &[button, text] : {std::pair{view->editButton(), "Open in Editor"},
-                                      std::pair{view->copyButton(), "Copy to Clipboard"},
-                                      std::pair{view->saveButton(), "Save"}}) {
+    for (const auto &[button, label] : {std::pair{view->editButton(), "Open in Editor"},
+                                       std::pair{view->copyButton(), "Copy to Clipboard"},
+                                       std::pair{view->saveButton(), "Save"}}) {
+        // A copy the lambda can take (clang 14 captures no structured binding).
+        const QString text = QString::fromUtf8(label);
         const QPoint at = button->mapToGlobal(button->rect().center());
         ASSERT_EQ(QProcess::execute("xdotool", {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())}),
                   0);
         EXPECT_TRUE(QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == text; }, 3000))
-            << text << ": " << QToolTip::text().toStdString();
+            << label << ": " << QToolTip::text().toStdString();
     }
     EXPECT_NE(QApplication::activeWindow(), panel);
     EXPECT_EQ(focusNow(), focusBefore);
