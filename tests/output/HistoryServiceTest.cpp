@@ -674,7 +674,7 @@ TEST(HistoryService, ATallCaptureTheHistoryWroteDecodesAgainAndKeepsItsEntry)
         EXPECT_EQ(manifestIds(), QStringList{kIdA});
         EXPECT_TRUE(QDir(historyDir()).entryList({"*.unreadable-*"}, QDir::AllEntries | QDir::System).isEmpty());
         // Let go again, so that the relaunch decodes from the file.
-        HistoryService::shared().items().first().image.releaseToFile(history.imagePath(item.id));
+        HistoryService::shared().items().first().image.releaseToFile(HistoryService::shared().imagePath(item.id));
     }
 }
 
