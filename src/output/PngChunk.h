@@ -18,4 +18,7 @@ public:
     // and png as it was, when size is over maxLength or png cannot take the
     // chunk (its largest size, or memory).
     static bool append(QByteArray &png, const char type[4], const uint8_t *data, size_t size);
+    // Makes png bytes longer at its end. False, and png as it was, when a
+    // byte array cannot be that long or there is no memory for it.
+    static bool grow(QByteArray &png, size_t bytes);
 };

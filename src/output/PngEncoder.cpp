@@ -374,18 +374,10 @@ bool appendImageData(QByteArray &png, const std::vector<std::pair<const uint8_t 
     const qsizetype headerSize = png.size();
     // The chunks, and the IEND chunk after them, within what a byte array
     // holds.
-    const size_t chunkBytes = zlibSize + fill->chunkCount * 12 + 12;
     if (zlibSize > size_t(std::numeric_limits<qsizetype>::max()) / 2
-        || chunkBytes > size_t(std::numeric_limits<qsizetype>::max() - headerSize))
+        || !PngChunk::grow(png, zlibSize + fill->chunkCount * 12 + 12))
         return false;
-    const qsizetype total = headerSize + qsizetype(chunkBytes);
-    try {
-        png.resize(total);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-    if (png.size() != total)
-        return false;
+    const qsizetype total = png.size();
     fill->out = reinterpret_cast<uint8_t *>(png.data()) + headerSize;
     const size_t others = std::min(size_t(std::max(helpers, 0)), fill->chunkCount - 1);
     for (size_t i = 0; i < others; ++i)

@@ -154,45 +154,40 @@ bool isNumber(const QVariant &v)
     }
 }
 
+int nesting(const QVariant &value);
+
+// One more than the deepest of the values, or -1 when one cannot be stored.
+template <typename Values>
+int nestingAround(const Values &values)
+{
+    int deepest = 0;
+    for (const QVariant &e : values) {
+        const int n = nesting(e);
+        if (n < 0)
+            return -1;
+        deepest = std::max(deepest, n);
+    }
+    return deepest + 1;
+}
+
 // How many lists and maps the value holds one inside the other (0 for a
 // plain value), or -1 when it holds a kind that cannot be stored.
 int nesting(const QVariant &value)
 {
+    if (isNumber(value))
+        return 0;
     switch (value.typeId()) {
     case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
     case QMetaType::QString:
     case QMetaType::QByteArray:
     case QMetaType::QDateTime:
         return 0;
     case QMetaType::QStringList:
         return 1;
-    case QMetaType::QVariantList: {
-        int deepest = 0;
-        for (const QVariant &e : value.toList()) {
-            const int n = nesting(e);
-            if (n < 0)
-                return -1;
-            deepest = std::max(deepest, n);
-        }
-        return deepest + 1;
-    }
-    case QMetaType::QVariantMap: {
-        int deepest = 0;
-        const QVariantMap m = value.toMap();
-        for (auto it = m.begin(); it != m.end(); ++it) {
-            const int n = nesting(it.value());
-            if (n < 0)
-                return -1;
-            deepest = std::max(deepest, n);
-        }
-        return deepest + 1;
-    }
+    case QMetaType::QVariantList:
+        return nestingAround(value.toList());
+    case QMetaType::QVariantMap:
+        return nestingAround(value.toMap());
     default:
         return -1;
     }
