@@ -170,6 +170,208 @@ int mostVariedBlock(const SamplingRows &next, int n, int blocks)
     return best;
 }
 
+// --- Bands that change between frames -----------------------------------------
+//
+// A narrow band of the region may change between two frames in a way no
+// scroll explains: the page's own scroll bar, whose thumb moves down while
+// the page moves up; a button that floats over the page and stays put; a
+// caret that blinks. Where such a band lies in the compared rows it adds to
+// the score of the true overlap, and on a page whose lines look alike but
+// for a few marks (a log and its line numbers) an overlap some lines off can
+// then score better, or no overlap be accepted at all.
+//
+// So the overlap found is checked against all the rows the two frames then
+// share (every fourth row, the same bytes sampled). When every column agrees
+// there, it stands. Otherwise the search is made again past such a band:
+//   1. The candidates are the overlaps whose compared rows agree once their
+//      worst columns, at most an eighth of the width, are left out.
+//   2. The band is the set of columns that disagree over the shared rows at
+//      every one of those candidates: no scroll explains them. It may take at
+//      most an eighth of the width.
+//   3. The candidate whose shared rows outside the band differ least per
+//      sample wins, the smaller overlap on a tie, when it stays below an
+//      average difference of 1 per sample as above.
+// When there is no such band or no candidate is accepted, the overlap first
+// found stands. On frames that agree wherever they overlap nothing changes.
+
+// The columns a frame's rows are scored in: whole blocks, then the narrower
+// rest at the right edge as a column of its own.
+struct ColumnLayout
+{
+    int width = 0;
+    int blocks = 0;
+    int tailFrom = 0;
+    int count() const { return blocks + (tailFrom < width ? 1 : 0); }
+    // Sampled bytes of one row of a column.
+    int samples(int column) const { return column < blocks ? blockPixels / 2 : (width - tailFrom + 1) / 2; }
+};
+
+constexpr int sharedRowStep = 4;
+constexpr size_t mostCandidatesPastBand = 128;
+constexpr int mostBandColumns = 16;
+
+inline quint64 rowBlockScore(const uchar *a, const uchar *b, qsizetype offset)
+{
+#if defined(__SSE2__) && Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    const __m128i mask = _mm_set_epi8(0, 0, 0, 0, 0, -1, 0, 0, 0, 0, 0, 0, 0, -1, 0, 0);
+    const __m128i s = blockScore(a + offset, b + offset, mask);
+    return quint64(_mm_cvtsi128_si64(s)) + quint64(_mm_cvtsi128_si64(_mm_unpackhi_epi64(s, s)));
+#else
+    const int first = int(offset / 4);
+    return tailScore(a, b, first, first + blockPixels);
+#endif
+}
+
+// Per column, the score of every fourth of the k rows that next shares with
+// the bottom of previous.
+std::vector<quint64> sharedRowScores(const SamplingRows &prev, int ha, const SamplingRows &next, int k,
+                                     const ColumnLayout &columns)
+{
+    std::vector<quint64> scores(size_t(columns.count()), 0);
+    for (int j = 0; j < k; j += sharedRowStep) {
+        const uchar *a = prev.row(ha - k + j);
+        const uchar *b = next.row(j);
+        for (int block = 0; block < columns.blocks; ++block)
+            scores[size_t(block)] += rowBlockScore(a, b, qsizetype(block) * blockPixels * 4);
+        if (columns.tailFrom < columns.width)
+            scores.back() += tailScore(a, b, columns.tailFrom, columns.width);
+    }
+    return scores;
+}
+
+int sharedRowsScored(int k)
+{
+    return (k + sharedRowStep - 1) / sharedRowStep;
+}
+
+// A column disagrees when its samples differ by a quarter or more on average.
+bool columnDisagrees(const std::vector<quint64> &scores, int column, int k, const ColumnLayout &columns)
+{
+    return scores[size_t(column)] * 4 >= quint64(sharedRowsScored(k)) * quint64(columns.samples(column));
+}
+
+int searchPastChangingBand(const SamplingRows &prevRows, int ha, const SamplingRows &nextRows, int n, int first,
+                           int last, const ColumnLayout &columns)
+{
+    const int count = columns.count();
+    // The band: at most an eighth of the width (some 3 columns in a narrow
+    // region) and never more than 16 columns, 128 points at two pixels each.
+    const int widest = std::min(mostBandColumns, std::max(count / 8, std::min(3, count / 4)));
+    if (widest <= 0 || n <= 0)
+        return 0;
+
+    // 1. The candidates: scores of the compared rows without their worst
+    // columns. Leaving out the worst columns of those seen so far gives a
+    // lower bound of that score, which only grows as more columns are seen.
+    if (columns.width <= widest * blockPixels)
+        return 0;
+    const quint64 threshold = quint64(qint64(n) * (columns.width - widest * blockPixels) / 2);
+    std::vector<int> order = blockOrder(columns.blocks);
+    if (columns.tailFrom < columns.width)
+        order.push_back(columns.blocks);
+    std::vector<int> candidates;
+    std::vector<quint64> worst; // ascending, at most widest
+    for (int k = first; k <= last; ++k) {
+        const int prevTop = ha - k;
+        quint64 sum = 0, worstSum = 0;
+        worst.clear();
+        bool dropped = false;
+        for (int col : order) {
+            quint64 score = 0;
+            if (col < columns.blocks) {
+                score = columnScore(prevRows, prevTop, nextRows, n, qsizetype(col) * blockPixels * 4);
+            } else {
+                for (int j = 0; j < n; ++j)
+                    score += tailScore(prevRows.row(prevTop + j), nextRows.row(j), columns.tailFrom, columns.width);
+            }
+            sum += score;
+            if (int(worst.size()) < widest) {
+                worst.insert(std::upper_bound(worst.begin(), worst.end(), score), score);
+                worstSum += score;
+            } else if (score > worst.front()) {
+                worstSum += score - worst.front();
+                worst.erase(worst.begin());
+                worst.insert(std::upper_bound(worst.begin(), worst.end(), score), score);
+            }
+            if (sum - worstSum >= threshold) {
+                dropped = true;
+                break;
+            }
+        }
+        if (!dropped) {
+            candidates.push_back(k);
+            if (candidates.size() > mostCandidatesPastBand)
+                return 0; // too many alike to tell apart this way
+        }
+    }
+    if (candidates.empty())
+        return 0;
+
+    // 2. The band: the columns that disagree at some candidate and that no
+    // candidate explains. A column that agrees where it shows nothing but one
+    // row over and over (a scroll bar's track above its thumb) explains
+    // nothing. How much each column of next varies from its top row, summed
+    // down the rows scored, tells that.
+    const int lastCandidate = candidates.back();
+    std::vector<quint64> variation(size_t(sharedRowsScored(lastCandidate) + 1) * size_t(count), 0);
+    for (int j = sharedRowStep, r = 1; j < lastCandidate; j += sharedRowStep, ++r) {
+        const uchar *top = nextRows.row(0);
+        const uchar *row = nextRows.row(j);
+        quint64 *sums = &variation[size_t(r + 1) * size_t(count)];
+        const quint64 *before = &variation[size_t(r) * size_t(count)];
+        for (int block = 0; block < columns.blocks; ++block)
+            sums[block] = before[block] + rowBlockScore(top, row, qsizetype(block) * blockPixels * 4);
+        if (columns.tailFrom < columns.width)
+            sums[count - 1] = before[count - 1] + tailScore(top, row, columns.tailFrom, columns.width);
+    }
+    auto showsOneRow = [&](int k, int col) {
+        const int rows = sharedRowsScored(k);
+        return variation[size_t(rows) * size_t(count) + size_t(col)] * 4
+            < quint64(rows) * quint64(columns.samples(col));
+    };
+    std::vector<std::vector<quint64>> shared;
+    shared.reserve(candidates.size());
+    std::vector<bool> disagreed(size_t(count), false), explained(size_t(count), false);
+    for (int k : candidates) {
+        shared.push_back(sharedRowScores(prevRows, ha, nextRows, k, columns));
+        for (int col = 0; col < count; ++col) {
+            if (columnDisagrees(shared.back(), col, k, columns))
+                disagreed[size_t(col)] = true;
+            else if (!showsOneRow(k, col))
+                explained[size_t(col)] = true;
+        }
+    }
+    std::vector<bool> band(size_t(count), false);
+    for (int col = 0; col < count; ++col)
+        band[size_t(col)] = disagreed[size_t(col)] && !explained[size_t(col)];
+    if (std::count(band.begin(), band.end(), true) > widest)
+        return 0;
+
+    // 3. The best candidate outside the band.
+    quint64 outsideSamples = 0;
+    for (int col = 0; col < count; ++col)
+        if (!band[size_t(col)])
+            outsideSamples += quint64(columns.samples(col));
+    int bestK = 0;
+    quint64 bestScore = 0, bestSamples = 1;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        quint64 score = 0;
+        for (int col = 0; col < count; ++col)
+            if (!band[size_t(col)])
+                score += shared[i][size_t(col)];
+        const quint64 samples = quint64(sharedRowsScored(candidates[i])) * outsideSamples;
+        if (score >= samples)
+            continue;
+        // score / samples < bestScore / bestSamples, without division.
+        if (bestK == 0 || score * bestSamples < bestScore * samples) {
+            bestK = candidates[i];
+            bestScore = score;
+            bestSamples = samples;
+        }
+    }
+    return bestK;
+}
+
 int searchOverlap(const QImage &previous, const QImage &next)
 {
     const int width = std::min(previous.width(), next.width());
@@ -276,6 +478,21 @@ int searchOverlap(const QImage &previous, const QImage &next)
             bestK = c.k;
         }
     }
+
+    // The overlap found stands when every column agrees over all the rows
+    // the frames then share; else a band may have misled the search.
+    const ColumnLayout columns{width, blocks, tailFrom};
+    if (bestK > 0) {
+        const std::vector<quint64> shared = sharedRowScores(prevRows, ha, nextRows, bestK, columns);
+        bool agree = true;
+        for (int col = 0; col < columns.count() && agree; ++col)
+            agree = !columnDisagrees(shared, col, bestK, columns);
+        if (agree)
+            return bestK;
+    }
+    const int pastBand = searchPastChangingBand(prevRows, ha, nextRows, n, first, last, columns);
+    if (pastBand > 0)
+        return pastBand;
     return bestK < 0 ? 0 : bestK;
 }
 

@@ -227,6 +227,107 @@ TEST(ScrollOverlap, OfTwoEquallyGoodOverlapsTakesTheSmaller)
     EXPECT_EQ(ScrollCaptureService::findScrollOverlap(frameAt(page, 0, 400), frameAt(page, 100, 400)), 100);
 }
 
+namespace {
+
+// A log: lines that look alike but for their numbers. Every line carries the
+// same marks; only its three digits, drawn as seven segments, tell it apart.
+constexpr int logLineHeight = 36;
+
+void drawDigit(QPainter &p, int x, int y, int digit)
+{
+    // Segments a to g of 0 to 9.
+    static const char *const segments[10] = {"abcdef", "bc", "abdeg", "abcdg", "bcfg",
+                                             "acdfg", "acdefg", "abc", "abcdefg", "abcdfg"};
+    const QColor ink(35, 35, 40);
+    for (const char *s = segments[digit]; *s; ++s) {
+        switch (*s) {
+        case 'a': p.fillRect(x, y, 14, 3, ink); break;
+        case 'b': p.fillRect(x + 11, y, 3, 12, ink); break;
+        case 'c': p.fillRect(x + 11, y + 12, 3, 12, ink); break;
+        case 'd': p.fillRect(x, y + 21, 14, 3, ink); break;
+        case 'e': p.fillRect(x, y + 12, 3, 12, ink); break;
+        case 'f': p.fillRect(x, y, 3, 12, ink); break;
+        case 'g': p.fillRect(x, y + 11, 14, 3, ink); break;
+        }
+    }
+}
+
+QImage makeLog(int width, int lines)
+{
+    QImage page(width, lines * logLineHeight, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter p(&page);
+    for (int line = 0; line < lines; ++line) {
+        const int y = line * logLineHeight + 6;
+        QRandomGenerator words(77); // the same words on every line
+        for (int x = 20; x < 300;) {
+            const int w = 12 + words.bounded(40);
+            p.fillRect(x, y + 4, w, 18, QColor(60, 60, 70));
+            x += w + 10;
+        }
+        for (int i = 0, n = line; i < 3; ++i, n /= 10)
+            drawDigit(p, 360 - i * 20, y, n % 10);
+        QRandomGenerator more(78);
+        for (int x = 400; x < width - 40;) {
+            const int w = 12 + more.bounded(40);
+            p.fillRect(x, y + 4, w, 18, QColor(60, 60, 70));
+            x += w + 10;
+        }
+    }
+    return page;
+}
+
+} // namespace
+
+// Frames of a log whose region reaches over the page's scroll bar: its thumb
+// moves down a little with every notch while the lines move up, and in
+// another case a button floats over the page's top right corner and stays
+// put. Neither may pull the search to an overlap a few lines off, where all
+// but the numbers match too.
+TEST(ScrollOverlap, FindsTheShiftPastABandThatChangesOnLookAlikeLines)
+{
+    const int content = 760, bar = 24, width = content + bar, height = 800;
+    const QImage page = makeLog(content, 200);
+    enum class Band { ScrollBar, FloatingButton };
+    for (Band band : {Band::ScrollBar, Band::FloatingButton}) {
+        SCOPED_TRACE(band == Band::ScrollBar ? "scroll bar" : "floating button");
+        QList<QImage> frames;
+        QList<int> offsets;
+        for (int offset = 0;; offset = std::min(offset + 3 * logLineHeight, page.height() - height)) {
+            QImage frame(width, height, QImage::Format_RGB32);
+            frame.fill(QColor(246, 246, 246));
+            QPainter p(&frame);
+            p.drawImage(0, 0, page, 0, offset, content, height);
+            if (band == Band::ScrollBar) {
+                const int thumb = height * height / page.height();
+                p.fillRect(content + 5, offset * height / page.height(), bar - 10, thumb, QColor(128, 130, 132));
+            } else {
+                p.fillRect(content - 90, 10, 80, 60, QColor(30, 110, 220));
+            }
+            p.end();
+            frames.append(frame);
+            offsets.append(offset);
+            if (offset == page.height() - height)
+                break;
+        }
+        for (qsizetype i = 0; i + 1 < frames.size(); ++i)
+            EXPECT_EQ(ScrollCaptureService::findScrollOverlap(frames[i], frames[i + 1]),
+                      height - (offsets[i + 1] - offsets[i]))
+                << "frames " << i << " and " << i + 1;
+
+        // Every line once, in order: left of the band, the stitched image is
+        // the page itself.
+        const std::optional<QImage> stitched = ScrollCaptureService::stitchScrollFrames(frames);
+        ASSERT_TRUE(stitched.has_value());
+        EXPECT_EQ(stitched->height(), page.height());
+        if (stitched->height() != page.height())
+            continue;
+        const int pageColumns = band == Band::ScrollBar ? content : content - 90;
+        EXPECT_TRUE(sameRows(stitched->copy(0, 0, pageColumns, page.height()),
+                             page.copy(0, 0, pageColumns, page.height())));
+    }
+}
+
 // Rows that stay put over more than half of the frame are not taken for a
 // sticky band. Here the top of the page repeats after exactly one notch, so
 // its first 210 rows look the same in both frames; laid once as a header,
