@@ -180,19 +180,25 @@ int mostVariedBlock(const SamplingRows &next, int n, int blocks)
 // for a few marks (a log and its line numbers) an overlap some lines off can
 // then score better, or no overlap be accepted at all.
 //
-// So the overlap found is checked against all the rows the two frames then
-// share (every fourth row, the same bytes sampled). When every column agrees
-// there, it stands. Otherwise the search is made again past such a band:
+// So the overlap found is checked against the rows the two frames then share,
+// down to 256 rows (every fourth row, the same bytes sampled): on such a page
+// an overlap some lines off shows there in the marks that tell the lines
+// apart. A column disagrees when its samples differ by a quarter or more on
+// average. When every column agrees, the overlap stands. Otherwise the search
+// is made again past such a band, over all the shared rows:
 //   1. The candidates are the overlaps whose compared rows agree once their
 //      worst columns, at most an eighth of the width, are left out.
-//   2. The band is the set of columns that disagree over the shared rows at
-//      every one of those candidates: no scroll explains them. It may take at
+//   2. The band is the set of columns that disagree at some candidate and
+//      that no candidate explains: a candidate explains a column where the
+//      column agrees and shows more than one row repeated (a scroll bar's
+//      track agrees with any overlap that misses its thumb). It may take at
 //      most an eighth of the width.
 //   3. The candidate whose shared rows outside the band differ least per
 //      sample wins, the smaller overlap on a tie, when it stays below an
 //      average difference of 1 per sample as above.
-// When there is no such band or no candidate is accepted, the overlap first
-// found stands. On frames that agree wherever they overlap nothing changes.
+// When there is no such band, it is too wide, or no candidate is accepted,
+// the overlap first found stands. Frames that agree where they overlap never
+// get this far.
 
 // The columns a frame's rows are scored in: whole blocks, then the narrower
 // rest at the right edge as a column of its own.
@@ -207,6 +213,7 @@ struct ColumnLayout
 };
 
 constexpr int sharedRowStep = 4;
+constexpr int checkedSharedRows = 256;
 constexpr size_t mostCandidatesPastBand = 128;
 constexpr int mostBandColumns = 16;
 
@@ -222,13 +229,13 @@ inline quint64 rowBlockScore(const uchar *a, const uchar *b, qsizetype offset)
 #endif
 }
 
-// Per column, the score of every fourth of the k rows that next shares with
-// the bottom of previous.
-std::vector<quint64> sharedRowScores(const SamplingRows &prev, int ha, const SamplingRows &next, int k,
+// Per column, the score of every fourth of the first rows (at most k) of
+// next against the rows of previous they repeat at overlap k.
+std::vector<quint64> sharedRowScores(const SamplingRows &prev, int ha, const SamplingRows &next, int k, int rows,
                                      const ColumnLayout &columns)
 {
     std::vector<quint64> scores(size_t(columns.count()), 0);
-    for (int j = 0; j < k; j += sharedRowStep) {
+    for (int j = 0; j < rows; j += sharedRowStep) {
         const uchar *a = prev.row(ha - k + j);
         const uchar *b = next.row(j);
         for (int block = 0; block < columns.blocks; ++block)
@@ -239,15 +246,15 @@ std::vector<quint64> sharedRowScores(const SamplingRows &prev, int ha, const Sam
     return scores;
 }
 
-int sharedRowsScored(int k)
+int sharedRowsScored(int rows)
 {
-    return (k + sharedRowStep - 1) / sharedRowStep;
+    return (rows + sharedRowStep - 1) / sharedRowStep;
 }
 
 // A column disagrees when its samples differ by a quarter or more on average.
-bool columnDisagrees(const std::vector<quint64> &scores, int column, int k, const ColumnLayout &columns)
+bool columnDisagrees(const std::vector<quint64> &scores, int column, int rows, const ColumnLayout &columns)
 {
-    return scores[size_t(column)] * 4 >= quint64(sharedRowsScored(k)) * quint64(columns.samples(column));
+    return scores[size_t(column)] * 4 >= quint64(sharedRowsScored(rows)) * quint64(columns.samples(column));
 }
 
 int searchPastChangingBand(const SamplingRows &prevRows, int ha, const SamplingRows &nextRows, int n, int first,
@@ -333,7 +340,7 @@ int searchPastChangingBand(const SamplingRows &prevRows, int ha, const SamplingR
     shared.reserve(candidates.size());
     std::vector<bool> disagreed(size_t(count), false), explained(size_t(count), false);
     for (int k : candidates) {
-        shared.push_back(sharedRowScores(prevRows, ha, nextRows, k, columns));
+        shared.push_back(sharedRowScores(prevRows, ha, nextRows, k, k, columns));
         for (int col = 0; col < count; ++col) {
             if (columnDisagrees(shared.back(), col, k, columns))
                 disagreed[size_t(col)] = true;
@@ -479,14 +486,15 @@ int searchOverlap(const QImage &previous, const QImage &next)
         }
     }
 
-    // The overlap found stands when every column agrees over all the rows
-    // the frames then share; else a band may have misled the search.
+    // The overlap found stands when every column agrees over the rows the
+    // frames then share; else a band may have misled the search.
     const ColumnLayout columns{width, blocks, tailFrom};
     if (bestK > 0) {
-        const std::vector<quint64> shared = sharedRowScores(prevRows, ha, nextRows, bestK, columns);
+        const int rows = std::min(bestK, checkedSharedRows);
+        const std::vector<quint64> shared = sharedRowScores(prevRows, ha, nextRows, bestK, rows, columns);
         bool agree = true;
         for (int col = 0; col < columns.count() && agree; ++col)
-            agree = !columnDisagrees(shared, col, bestK, columns);
+            agree = !columnDisagrees(shared, col, rows, columns);
         if (agree)
             return bestK;
     }
