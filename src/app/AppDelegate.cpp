@@ -28,8 +28,10 @@
 #include "model/NotificationNames.h"
 #include "model/SettingsPersistence.h"
 #include "model/VornaError.h"
+#include "output/EncodingThreads.h"
 #include "output/HistoryService.h"
 #include "platform/AlertPresenter.h"
+#include "platform/FileSystemCall.h"
 #include "platform/HeapMemory.h"
 #include "platform/Localized.h"
 #include "platform/Log.h"
@@ -290,6 +292,30 @@ void AppDelegate::quitApp()
 {
     unregisterHotkeys();
     QCoreApplication::quit();
+}
+
+bool AppDelegate::finishWorkAtQuit()
+{
+    // A capture under way is dropped: its pixels would come through the
+    // event loop, which has ended. Its thread paints with Qt and must be
+    // done before the application goes.
+    ScreenCapture::current().waitForBackgroundCaptures();
+    const auto stuckAfter = FileSystemCall::stuckAfter;
+    // The saves first: each one's path goes into the history, whose writes
+    // come next.
+    bool whole = m_pipeline->finishSavesAtQuit(stuckAfter);
+    whole = HistoryService::finishSharedWritesAtQuit(stuckAfter) && whole;
+    if (!whole)
+        return false;
+    // Saves from a Save As and copies for the clipboard.
+    while (!EncodingThreads::pool().waitForDone(20)) {
+        if (FileSystemCall::longestUnreturned() >= stuckAfter) {
+            vlog(QStringLiteral("[Vorna] quit: a save has waited on the file system for %1 ms; not waiting for it")
+                     .arg(stuckAfter.count()));
+            return false;
+        }
+    }
+    return true;
 }
 
 void AppDelegate::showAboutPanel()

@@ -65,6 +65,15 @@ public:
     // Unregisters the hot keys and ends the program.
     void quitApp();
 
+    // Once the event loop has ended: waits for the saves, history writes
+    // and captures still under way, so that none runs after the
+    // application is gone. Work that makes progress is waited for however
+    // long it takes; work stuck in a file system call that has not
+    // returned for a while (a folder that stopped answering) is not: false
+    // then, and the program should end without running what would wait
+    // for it.
+    bool finishWorkAtQuit();
+
     void showAboutPanel();
     // Opens a new mail to the support address in the user's mail program.
     void reportBug();

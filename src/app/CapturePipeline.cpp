@@ -11,6 +11,7 @@
 #include "output/ICloudDrive.h"
 #include "output/ImageExporter.h"
 #include "platform/AppPaths.h"
+#include "platform/FileSystemCall.h"
 #include "platform/Localized.h"
 #include "platform/Log.h"
 #include "platform/SystemSound.h"
@@ -24,6 +25,7 @@
 #include <QPointer>
 #include <QPromise>
 #include <QScopeGuard>
+#include <QThread>
 #include <QtConcurrent>
 
 #include <memory>
@@ -108,15 +110,17 @@ void CapturePipeline::startSave(const QImage &image, const QUuid &id,
     const bool cloudCopy = m_appState.iCloudSyncEnabled();
     const qint64 maxBytes = ImageExporter::byteLimit(m_appState.maxFileSizeKB());
 
-    ++m_pendingSaves;
     auto *watcher = new QFutureWatcher<SaveResult>(this);
+    auto worker = std::make_shared<std::atomic<std::thread::id>>();
+    m_saves.push_back({id, saveDirectory, watcher, worker});
     connect(watcher, &QFutureWatcher<SaveResult>::finished, this, [this, watcher, id, saveDirectory] {
-        --m_pendingSaves;
+        std::erase_if(m_saves, [watcher](const PendingSave &save) { return save.watcher == watcher; });
         const SaveResult result = watcher->result();
         watcher->deleteLater();
-        finishSave(id, saveDirectory, result);
+        finishSave(id, saveDirectory, result, false);
     });
-    watcher->setFuture(QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, maxBytes, saveDirectory, cloudCopy, userFile] {
+    watcher->setFuture(QtConcurrent::run(&EncodingThreads::pool(), [image, format, quality, maxBytes, saveDirectory, cloudCopy, userFile, worker] {
+        worker->store(std::this_thread::get_id());
         SaveResult result;
         // However this ends, the history's write goes ahead.
         const auto releaseHistory = qScopeGuard([&userFile] { userFile->finish(); });
@@ -138,7 +142,39 @@ void CapturePipeline::startSave(const QImage &image, const QUuid &id,
     }));
 }
 
-void CapturePipeline::finishSave(const QUuid &historyId, const QString &saveDirectory, const SaveResult &result)
+bool CapturePipeline::finishSavesAtQuit(std::chrono::milliseconds stuckAfter)
+{
+    bool whole = true;
+    // The event loop that would hand over their results has ended: they
+    // are taken here, in the order the captures came.
+    const std::vector<PendingSave> saves = std::exchange(m_saves, {});
+    for (const PendingSave &save : saves) {
+        save.watcher->disconnect(this);
+        const QFuture<SaveResult> future = save.watcher->future();
+        // Polled: a thread waiting on a file system that stopped answering
+        // may never finish it.
+        bool stuck = false;
+        while (!future.isFinished()) {
+            if (FileSystemCall::unreturnedFor(save.worker->load()) >= stuckAfter) {
+                stuck = true;
+                break;
+            }
+            QThread::msleep(10);
+        }
+        if (stuck) {
+            vlog(QStringLiteral("[Vorna] quit: a save into %1 has waited on the file system for %2 ms; not waiting for it")
+                     .arg(AppPaths::expandTilde(save.saveDirectory))
+                     .arg(stuckAfter.count()));
+            whole = false;
+            continue;
+        }
+        finishSave(save.historyId, save.saveDirectory, future.result(), true);
+    }
+    return whole;
+}
+
+void CapturePipeline::finishSave(const QUuid &historyId, const QString &saveDirectory, const SaveResult &result,
+                                 bool atQuit)
 {
     if (result.encodingError || result.path.isEmpty()) {
         const QString folder = AppPaths::expandTilde(saveDirectory);
@@ -147,7 +183,8 @@ void CapturePipeline::finishSave(const QUuid &historyId, const QString &saveDire
              + reason);
         // One alert at a time: while it is open, further failures are
         // only logged (a stack of alerts would also be in every capture).
-        if (!m_saveAlertOpen) {
+        // At quit there is no one to read one.
+        if (!m_saveAlertOpen && !atQuit) {
             m_saveAlertOpen = true;
             QPointer<CapturePipeline> self(this);
             const QString title = localized("Could not save screenshot");
@@ -164,6 +201,9 @@ void CapturePipeline::finishSave(const QUuid &historyId, const QString &saveDire
     }
     HistoryService &history = HistoryService::shared();
     history.setFilePath(historyId, result.path);
-    m_appState.setHistory(history.items());
+    // At quit no window shows the list any more (and none should start
+    // work for it).
+    if (!atQuit)
+        m_appState.setHistory(history.items());
     emit saved(historyId, result.path);
 }

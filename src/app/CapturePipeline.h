@@ -6,9 +6,15 @@
 #include <QObject>
 #include <QString>
 #include <QUuid>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
 
+template<typename T>
+class QFutureWatcher;
 template<typename T>
 class QPromise;
 
@@ -41,7 +47,14 @@ public:
     void handleCapture(const QImage &image, CaptureMode mode);
 
     // How many saves are still running in the background.
-    int pendingSaves() const { return m_pendingSaves; }
+    int pendingSaves() const { return int(m_saves.size()); }
+
+    // At quit, with the event loop ended: waits for every save still
+    // running, however long its encoding takes, and records each saved
+    // path in the history (a failure is logged, without an alert). A save
+    // whose thread has been inside one file system call for stuckAfter (a
+    // folder that stopped answering) is not waited for: false then.
+    bool finishSavesAtQuit(std::chrono::milliseconds stuckAfter);
 
 signals:
     // The capture's file is complete on disk (after the cloud copy and the
@@ -53,16 +66,24 @@ signals:
 
 private:
     struct SaveResult;
+    struct PendingSave
+    {
+        QUuid historyId;
+        QString saveDirectory;
+        QFutureWatcher<SaveResult> *watcher = nullptr;
+        // The thread the save runs on, once it has started.
+        std::shared_ptr<std::atomic<std::thread::id>> worker;
+    };
     // Starts encoding and writing the user's file in the background; the
     // history's write waits on userFile.
     void startSave(const QImage &image, const QUuid &id, const std::shared_ptr<QPromise<QByteArray>> &userFile);
-    void finishSave(const QUuid &historyId, const QString &saveDirectory, const SaveResult &result);
+    void finishSave(const QUuid &historyId, const QString &saveDirectory, const SaveResult &result, bool atQuit);
 
     AppState &m_appState;
     FloatingPreviewController &m_floatingPreview;
     std::function<void()> m_flash;
     std::function<void(const QImage &)> m_editorAction;
-    int m_pendingSaves = 0;
+    std::vector<PendingSave> m_saves;
     // A failed save's alert is on screen.
     bool m_saveAlertOpen = false;
     // The capture last put on the clipboard, so that when the clipboard

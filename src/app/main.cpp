@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/OpenArguments.h"
+#include "platform/FileSystemCall.h"
 #include "platform/Log.h"
 #include "platform/SingleInstance.h"
 #include "platform/SymbolIcon.h"
@@ -46,22 +47,22 @@ void installTerminationHandler(QApplication &app)
     sigaction(SIGINT, &sa, nullptr);
 }
 
-// How long the program may take to end once it quits.
-constexpr std::chrono::milliseconds kQuitDeadline{5000};
-
-// Quitting (the menu, SIGTERM, a logout) ends the program within
-// kQuitDeadline, however it ends. A worker stuck in a file system that
-// stopped answering (a save into a network folder that is gone) would
-// otherwise hold the end for good: the history stops waiting for it, but its
-// pool waits for its threads when it goes. Whatever was written is on disk
-// by then, each file whole, and what was not would never have come.
-void endWithinDeadlineOfQuit(QApplication &app)
+// Quitting (the menu, SIGTERM, a logout) waits for the saves and history
+// writes under way, however long an encoding takes, but not for a file
+// system that stopped answering (a save into a network folder that is gone).
+// The work of other threads is looked after where the quit waits for it;
+// this watches the UI thread itself: once it has been inside one file
+// system call for FileSystemCall::stuckAfter, the program ends. Whatever was
+// written is on disk by then, each file whole, and what was not would never
+// have come.
+void endWhenTheQuitIsStuck(QApplication &app)
 {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [] {
-        std::thread([] {
-            std::this_thread::sleep_for(kQuitDeadline);
-            vlog(QStringLiteral("[Vorna] quit: still not done after %1 ms; ending without waiting further")
-                     .arg(kQuitDeadline.count()));
+        std::thread([ui = std::this_thread::get_id()] {
+            while (FileSystemCall::unreturnedFor(ui) < FileSystemCall::stuckAfter)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            vlog(QStringLiteral("[Vorna] quit: a file system call has not returned for %1 ms; ending without waiting further")
+                     .arg(FileSystemCall::stuckAfter.count()));
             ::_exit(0);
         }).detach();
     });
@@ -124,7 +125,7 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     installTerminationHandler(app);
     // First of the program's handlers of the quit, so that it covers them all.
-    endWithinDeadlineOfQuit(app);
+    endWhenTheQuitIsStuck(app);
     // The language chosen in the settings takes effect from this start on.
     InterfaceLanguage::apply();
 
@@ -150,6 +151,13 @@ int main(int argc, char **argv)
     }
     const int rc = app.exec();
     instance.stopListening();
+    // Nothing of ours may run once the application object is gone: the
+    // saves, history writes and captures under way end here.
+    const bool whole = delegate.finishWorkAtQuit();
     UserDefaults::standard().flush();
+    if (!whole) {
+        vlog(QStringLiteral("[Vorna] quit: ending without the work that waits on the file system"));
+        ::_exit(rc);
+    }
     return rc;
 }

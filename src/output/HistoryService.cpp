@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/FileOps.h"
+#include "platform/FileSystemCall.h"
 #include "platform/FoundationJson.h"
 #include "model/NotificationNames.h"
 #include "output/PngEncoder.h"
@@ -243,6 +244,9 @@ struct HistoryService::Disk
     // for the user's own file of it, which may never come (a save into a
     // folder that stopped answering).
     std::atomic<bool> quitting{false};
+    // The queue's thread, once it has run a job: quitting does not wait
+    // for it while it is stuck in the file system.
+    std::atomic<std::thread::id> thread{};
     bool manifestBehind = false; // its last write failed
     bool manifestFailureLogged = false;
 
@@ -268,7 +272,7 @@ struct HistoryService::Disk
         if (unwritten.isEmpty())
             return false;
         // The folder may have gone meanwhile, or never have been made.
-        QDir().mkpath(QFileInfo(manifestPath).absolutePath());
+        FileSystemCall::run([this] { return QDir().mkpath(QFileInfo(manifestPath).absolutePath()); });
         bool wrote = false;
         for (auto it = unwritten.begin(); it != unwritten.end();) {
             if (!FileOps::writeAtomically(it->path, it->png)) {
@@ -367,14 +371,6 @@ HistoryService &HistoryService::create(bool loadNow)
 {
     ++g_generation;
     g_shared = new HistoryService(defaultStoreDir(), loadNow);
-    if (auto *app = QCoreApplication::instance()) {
-        // Queued writes finish before the program ends, unless the disk
-        // keeps them beyond quitWaitMs.
-        QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
-            if (g_shared)
-                g_shared->finishWritesAtQuit(quitWaitMs);
-        });
-    }
     return *g_shared;
 }
 
@@ -434,7 +430,7 @@ HistoryService::HistoryService(const QString &storeDir, bool loadNow)
         QDir().mkpath(m_storeDir);
         load();
     } else {
-        enqueue([dir = m_storeDir] { QDir().mkpath(dir); });
+        enqueue([dir = m_storeDir] { FileSystemCall::run([&dir] { return QDir().mkpath(dir); }); });
     }
 }
 
@@ -455,7 +451,10 @@ QString HistoryService::imagePath(const QUuid &id) const
 
 void HistoryService::enqueue(std::function<void()> job)
 {
-    m_io.start(std::move(job));
+    m_io.start([disk = m_disk, job = std::move(job)] {
+        disk->thread = std::this_thread::get_id();
+        job();
+    });
 }
 
 void HistoryService::waitForPendingWrites()
@@ -464,14 +463,24 @@ void HistoryService::waitForPendingWrites()
     m_io.waitForDone();
 }
 
-bool HistoryService::finishWritesAtQuit(int ms)
+bool HistoryService::finishWritesAtQuit(std::chrono::milliseconds stuckAfter)
 {
     m_disk->quitting = true;
     retryFailedWrites();
-    if (m_io.waitForDone(ms))
-        return true;
-    vlog(QStringLiteral("[Vorna] history: writes still under way after %1 ms at quit; quitting without them").arg(ms));
-    return false;
+    while (!m_io.waitForDone(20)) {
+        if (FileSystemCall::unreturnedFor(m_disk->thread.load()) >= stuckAfter) {
+            vlog(QStringLiteral("[Vorna] history: a write has waited on the file system for %1 ms at quit; "
+                                "quitting without it and those after it")
+                     .arg(stuckAfter.count()));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HistoryService::finishSharedWritesAtQuit(std::chrono::milliseconds stuckAfter)
+{
+    return !g_shared || g_shared->finishWritesAtQuit(stuckAfter);
 }
 
 void HistoryService::retryFailedWrites()
@@ -620,7 +629,9 @@ QFuture<QByteArray> HistoryService::saveImage(const HistoryItem &item, const QFu
             userFile.isCanceled() || userFile.resultCount() == 0 ? QByteArray() : userFile.result();
         userFile = QFuture<QByteArray>();
         // An item loaded from this very file is already on disk.
-        if (!image.sourcePath().isEmpty() && QFileInfo(image.sourcePath()) == QFileInfo(path) && QFileInfo::exists(path))
+        if (!image.sourcePath().isEmpty() && FileSystemCall::run([&] {
+                return QFileInfo(image.sourcePath()) == QFileInfo(path) && QFileInfo::exists(path);
+            }))
             return;
         QImage pixels = image.image();
         if (pixels.isNull())
@@ -656,7 +667,7 @@ void HistoryService::deleteImageFile(const QUuid &id, const ImageHandle &image)
     enqueue([disk = m_disk, id, path, image]() mutable {
         disk->unwritten.remove(id);
         keepForOtherHolders(image, path);
-        QFile::remove(path);
+        FileSystemCall::run([&path] { return QFile::remove(path); });
     });
 }
 
@@ -674,6 +685,8 @@ void HistoryService::clear()
         for (auto &[path, image] : images)
             keepForOtherHolders(image, path);
         images.clear();
+        // Removing is file system work throughout.
+        const FileSystemCall mark;
         QDir folder(dir);
         if (!folder.exists())
             return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/HistoryItem.h"
+#include "platform/FileSystemCall.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QThreadPool>
 #include <QUuid>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -100,14 +102,16 @@ public:
     // Tries the writes that failed once more, then blocks until every queued
     // write has run (used by tests and on a relaunch).
     void waitForPendingWrites();
-    // At quit: pictures no longer wait for the user's own files of them,
-    // the writes that failed are tried once more, and the queue is waited
-    // for at most ms. False (and logged) when writes were still under way:
-    // what is on disk stays as it is, and the manifest names only pictures
-    // that are.
-    bool finishWritesAtQuit(int ms);
-    // How long quitting waits for the history's writes.
-    static constexpr int quitWaitMs = 3000;
+    // At quit, once the user's own saves are done or stuck: pictures no
+    // longer wait for the user's own files of them, the writes that failed
+    // are tried once more, and every queued write is waited for, however
+    // long it takes, unless the queue's thread has been inside one file
+    // system call for stuckAfter (a folder that stopped answering). False
+    // (and logged) then: what is on disk stays as it is, and the manifest
+    // names only pictures that are.
+    bool finishWritesAtQuit(std::chrono::milliseconds stuckAfter = FileSystemCall::stuckAfter);
+    // finishWritesAtQuit of the shared instance; true when there is none.
+    static bool finishSharedWritesAtQuit(std::chrono::milliseconds stuckAfter = FileSystemCall::stuckAfter);
 
     // Drops the shared instance after its pending writes, so the next
     // shared() loads afresh from disk (tests use this to simulate a relaunch).

@@ -11,6 +11,7 @@
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
+#include "platform/FileSystemCall.h"
 #include "platform/Localized.h"
 #include "platform/SavePanel.h"
 
@@ -190,7 +191,8 @@ QString ImageExporter::writeNewFile(const QByteArray &bytes, const QString &fold
 {
     const QString dir = AppPaths::expandTilde(folder);
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), ec);
+    FileSystemCall::run(
+        [&] { return std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), ec); });
     if (ec) {
         *errorText = QString::fromLocal8Bit(ec.message().c_str());
         return QString();

@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include "platform/FileOps.h"
+#include "platform/FileSystemCall.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -46,7 +48,8 @@ int createTemporary(const QString &folder, QByteArray *path)
     for (int i = 0; i < 100; ++i) {
         const QString name = temporaryName(QRandomGenerator::global()->generate64());
         *path = QFile::encodeName(QDir(folder).filePath(name));
-        const int fd = ::open(path->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = FileSystemCall::run(
+            [&] { return ::open(path->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -54,12 +57,16 @@ int createTemporary(const QString &folder, QByteArray *path)
     return -1;
 }
 
+// Written in parts, so that a slow disk that takes them one after another
+// is seen to make progress.
+constexpr qsizetype kWriteChunk = qsizetype(4) << 20;
+
 bool writeAll(int fd, const QByteArray &bytes)
 {
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
+        const ssize_t n = FileSystemCall::run([&] { return ::write(fd, p, size_t(std::min(left, kWriteChunk))); });
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -75,6 +82,7 @@ bool writeAll(int fd, const QByteArray &bytes)
 // 0 on success, otherwise the errno (EEXIST: the name is taken).
 int linkNoReplace(const QByteArray &temporary, const QByteArray &target)
 {
+    const FileSystemCall mark;
 #ifdef RENAME_NOREPLACE
     if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
         return 0;
@@ -99,14 +107,14 @@ QString AtomicFile::writeNew(const QString &folder, const QByteArray &bytes,
         *errorText = systemError(errno);
         return QString();
     }
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, bytes) && FileSystemCall::run([fd] { return ::fsync(fd); }) == 0;
     int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
+    if (FileSystemCall::run([fd] { return ::close(fd); }) != 0 && ok) {
         ok = false;
         error = errno;
     }
     if (!ok) {
-        ::unlink(temporary.constData());
+        FileSystemCall::run([&] { return ::unlink(temporary.constData()); });
         *errorText = systemError(error);
         return QString();
     }
@@ -116,12 +124,12 @@ QString AtomicFile::writeNew(const QString &folder, const QByteArray &bytes,
         if (result == 0)
             return path;
         if (result != EEXIST) {
-            ::unlink(temporary.constData());
+            FileSystemCall::run([&] { return ::unlink(temporary.constData()); });
             *errorText = systemError(result);
             return QString();
         }
     }
-    ::unlink(temporary.constData());
+    FileSystemCall::run([&] { return ::unlink(temporary.constData()); });
     *errorText = systemError(EEXIST);
     return QString();
 }
@@ -129,7 +137,7 @@ QString AtomicFile::writeNew(const QString &folder, const QByteArray &bytes,
 bool AtomicFile::copyReplacing(const QString &source, const QString &destination, QString *errorText)
 {
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
+    if (!FileSystemCall::run([&] { return in.open(QIODevice::ReadOnly); })) {
         *errorText = in.errorString();
         return false;
     }
@@ -138,6 +146,7 @@ bool AtomicFile::copyReplacing(const QString &source, const QString &destination
         destination,
         [&in](QIODevice &out, QString *reason) {
             while (!in.atEnd()) {
+                const FileSystemCall mark; // a copy is file system work throughout
                 const QByteArray buffer = in.read(kChunk);
                 if (buffer.isEmpty() && in.error() != QFileDevice::NoError) {
                     *reason = in.errorString();

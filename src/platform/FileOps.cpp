@@ -1,5 +1,7 @@
 #include "platform/FileOps.h"
 
+#include "platform/FileSystemCall.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +16,7 @@
 
 bool FileOps::makeFolder(const QString &path, QString *error)
 {
+    const FileSystemCall mark;
     if (QFileInfo(path).isDir())
         return true;
     if (QDir().mkpath(path) && QFileInfo(path).isDir())
@@ -36,13 +39,25 @@ bool FileOps::makeFolder(const QString &path, QString *error)
 bool FileOps::writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     return writeAtomicallyFrom(
-        path, [&bytes](QIODevice &out, QString *) { return out.write(bytes) == bytes.size(); }, error);
+        path,
+        [&bytes](QIODevice &out, QString *) {
+            // In parts, so that a slow disk taking them one after another
+            // is seen to make progress.
+            constexpr qsizetype kChunk = qsizetype(4) << 20;
+            for (qsizetype at = 0; at < bytes.size(); at += kChunk) {
+                const qsizetype size = std::min(kChunk, bytes.size() - at);
+                if (FileSystemCall::run([&] { return out.write(bytes.constData() + at, size); }) != size)
+                    return false;
+            }
+            return true;
+        },
+        error);
 }
 
 bool FileOps::writeAtomicallyFrom(const QString &path, const ContentWriter &writeContent, QString *error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!FileSystemCall::run([&] { return file.open(QIODevice::WriteOnly); })) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
@@ -58,12 +73,12 @@ bool FileOps::writeAtomicallyFrom(const QString &path, const ContentWriter &writ
     if (!writeContent(file, &reason)) {
         if (reason.isEmpty())
             reason = systemReason(errno);
-    } else if (errno = 0; !file.flush()) {
+    } else if (errno = 0; !FileSystemCall::run([&] { return file.flush(); })) {
         // Qt holds small writes back: one cut short (a full disk) only
         // shows here. commit() would put the short file in place and, on
         // some Qt versions, report success.
         reason = systemReason(errno);
-    } else if (::fsync(file.handle()) != 0) {
+    } else if (FileSystemCall::run([&] { return ::fsync(file.handle()); }) != 0) {
         // commit() syncs too, but does not say when that fails.
         reason = systemReason(errno);
     } else {
@@ -72,10 +87,10 @@ bool FileOps::writeAtomicallyFrom(const QString &path, const ContentWriter &writ
     if (failed) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, reason);
-        file.cancelWriting();
+        FileSystemCall::run([&] { file.cancelWriting(); });
         return false;
     }
-    if (!file.commit()) {
+    if (!FileSystemCall::run([&] { return file.commit(); })) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
@@ -85,6 +100,7 @@ bool FileOps::writeAtomicallyFrom(const QString &path, const ContentWriter &writ
 
 bool FileOps::openRegularFile(const QString &path, QFile &file, QString *error)
 {
+    const FileSystemCall mark;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (error)
@@ -123,7 +139,7 @@ bool FileOps::readAtMost(const QString &path, qint64 maxBytes, QByteArray *out, 
     }
     QByteArray bytes;
     for (;;) {
-        const QByteArray chunk = file.read(64 * 1024);
+        const QByteArray chunk = FileSystemCall::run([&] { return file.read(64 * 1024); });
         if (file.error() != QFileDevice::NoError) {
             if (error)
                 *error = file.errorString();

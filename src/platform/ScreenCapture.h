@@ -109,4 +109,9 @@ public:
                                                            bool showsCursor);
     virtual QFuture<CapturedImage> captureWindowInBackground(const ShareableWindow &window, const QSize &pixelSize,
                                                              bool showsCursor, bool opaque);
+
+    // Returns once no background capture runs any more (at quit: their
+    // work paints with Qt, which must not go before them). This default
+    // has none.
+    virtual void waitForBackgroundCaptures() {}
 };

@@ -1061,6 +1061,11 @@ QFuture<CapturedImage> X11ScreenCapture::captureWindowInBackground(const Shareab
     });
 }
 
+void X11ScreenCapture::waitForBackgroundCaptures()
+{
+    d->backgroundThread.waitForDone();
+}
+
 QImage X11ScreenCapture::captureRect(const QRectF &rect, const QSize &pixelSize, bool showsCursor, QString *error)
 {
     if (!isConnected()) {

@@ -60,6 +60,7 @@ public:
                                                    bool showsCursor) override;
     QFuture<CapturedImage> captureWindowInBackground(const ShareableWindow &window, const QSize &pixelSize,
                                                      bool showsCursor, bool opaque) override;
+    void waitForBackgroundCaptures() override;
 
 private:
     struct OwnConnection

@@ -171,7 +171,7 @@ TEST(HistoryWrites, QuitEndsWithinItsBoundAndKeepsWhatIsWritten)
 
     QElapsedTimer clock;
     clock.start();
-    EXPECT_TRUE(history.finishWritesAtQuit(HistoryService::quitWaitMs));
+    EXPECT_TRUE(history.finishWritesAtQuit());
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(manifestIds(), QStringList({kIdB, kIdA}));
     QImage back(history.imagePath(b.id));
@@ -194,9 +194,9 @@ TEST(HistoryWrites, QuitEndsWithinItsBoundAndKeepsWhatIsWritten)
     history.addNewest(d);
     LogCapture log;
     clock.restart();
-    EXPECT_FALSE(history.finishWritesAtQuit(500));
+    EXPECT_FALSE(history.finishWritesAtQuit(std::chrono::milliseconds(500)));
     EXPECT_LT(clock.elapsed(), 1500);
-    EXPECT_TRUE(log.contains("[Vorna] history: writes still under way after 500 ms at quit; quitting without them"));
+    EXPECT_TRUE(log.contains("[Vorna] history: a write has waited on the file system for 500 ms at quit"));
     EXPECT_EQ(manifestIds(), QStringList({kIdB, kIdA}));
     EXPECT_TRUE(QFile::exists(history.imagePath(b.id)));
     stuckSave.finish();
@@ -259,7 +259,7 @@ TEST(HistoryWrites, QuitWritesAPictureThatFoundTheDiskFullOnceThereIsRoom)
         GTEST_SKIP() << "cannot mount a tmpfs: " << full.disk.error().toStdString();
     full.disk.free();
     const QImage pixels = full.b.image.image();
-    EXPECT_TRUE(HistoryService::shared().finishWritesAtQuit(HistoryService::quitWaitMs));
+    EXPECT_TRUE(HistoryService::shared().finishWritesAtQuit());
     EXPECT_EQ(manifestIds(), QStringList({kIdB, kIdA}));
     HistoryService::resetShared();
     const QList<HistoryItem> back = HistoryService::shared().items();
@@ -288,7 +288,7 @@ TEST(HistoryWrites, APictureWaitingForRoomIsNotWrittenAfterItsEntryIsGone)
         }
         history.waitForPendingWrites();
         full.disk.free();
-        EXPECT_TRUE(history.finishWritesAtQuit(HistoryService::quitWaitMs));
+        EXPECT_TRUE(history.finishWritesAtQuit());
         EXPECT_FALSE(QFile::exists(history.imagePath(full.b.id)));
         EXPECT_EQ(manifestIds(), clearAll ? QStringList() : QStringList{kIdA});
         HistoryService::resetShared();
