@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -149,6 +150,32 @@ std::optional<QJsonObject> documentValues(const QByteArray &bytes)
     return values.toObject();
 }
 
+// The document holding the given encoded values.
+QByteArray documentOf(const QJsonObject &values)
+{
+    QJsonObject root;
+    root.insert(QStringLiteral("version"), 1);
+    root.insert(QStringLiteral("exportedAt"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    root.insert(QStringLiteral("values"), values);
+    return FoundationJson::prettySorted(root);
+}
+
+// How many bytes the value under key adds to the document, at most (none
+// for a value the document leaves out).
+qint64 documentEntrySize(const QString &key, const QVariant &value)
+{
+    if (!value.isValid())
+        return 0;
+    const auto encoded = SettingsPersistence::encodeValue(value);
+    if (!encoded)
+        return 0;
+    static const qint64 none = documentOf(QJsonObject()).size();
+    QJsonObject alone;
+    alone.insert(key, *encoded);
+    // Two more for the comma and line break that part it from the next.
+    return std::max<qint64>(documentOf(alone).size() - none, 0) + 2;
+}
+
 } // namespace
 
 SettingsPersistence &SettingsPersistence::shared()
@@ -268,27 +295,66 @@ void SettingsPersistence::restoreFromFile()
         setFileAside(info.fileName() + QStringLiteral(" is not a settings document"));
         return;
     }
+    storeWithinLimits(*values, true);
+}
+
+int SettingsPersistence::storeWithinLimits(const QJsonObject &values, bool onlyMissing)
+{
     UserDefaults &defaults = UserDefaults::standard();
-    for (auto it = values->begin(); it != values->end(); ++it) {
+    // Each value is measured by what it adds to either file, so that values
+    // which each fit cannot together leave a file that is never written
+    // again. The sizes are followed as values are stored, not measured anew.
+    const qint64 storeLimit = UserDefaults::maxFileBytes - roomForChanges;
+    const qint64 documentLimit = maxDocumentBytes - roomForChanges;
+    qint64 storeBytes = -1;
+    qint64 documentBytes = -1;
+    int stored = 0;
+    for (auto it = values.begin(); it != values.end(); ++it) {
         const QString key = it.key();
-        if (!isMirrored(key) || defaults.contains(key))
+        if (!isMirrored(key) || (onlyMissing && defaults.contains(key)))
             continue;
         const auto value = keepableValue(key, it.value());
         if (!value)
             continue;
+        if (storeBytes < 0) {
+            storeBytes = defaults.fileSize();
+            documentBytes = settingsDocument().size();
+        }
+        const QVariant current = defaults.object(key);
+        const qint64 storeAfter = storeBytes + UserDefaults::entrySize(key, *value)
+                                  - (current.isValid() ? UserDefaults::entrySize(key, current) : 0);
+        const qint64 documentAfter =
+            documentBytes + documentEntrySize(key, *value) - documentEntrySize(key, current);
+        // A value that makes a file no larger is always taken.
+        const bool storeFits = storeAfter <= storeLimit || storeAfter <= storeBytes;
+        const bool documentFits = documentAfter <= documentLimit || documentAfter <= documentBytes;
+        if (!storeFits || !documentFits) {
+            vlog(QStringLiteral("[Vorna] settings: skipped the value for %1: with it the %2 would take %3 bytes, "
+                                "more than the %4 that leave room for later changes")
+                     .arg(key, storeFits ? QStringLiteral("settings mirror") : QStringLiteral("preferences"))
+                     .arg(storeFits ? documentAfter : storeAfter)
+                     .arg(storeFits ? documentLimit : storeLimit));
+            continue;
+        }
         defaults.setObject(key, *value);
+        storeBytes = storeAfter;
+        documentBytes = documentAfter;
+        ++stored;
     }
+    return stored;
 }
 
 void SettingsPersistence::setFileAside(const QString &why)
 {
     // The next write would replace it: keep what the user had, under a free name.
     const QString aside = FileOps::asideName(m_fileURL);
-    if (QFile::rename(m_fileURL, aside))
+    const bool kept = QFile::rename(m_fileURL, aside);
+    if (kept)
         vlog(QStringLiteral("[Vorna] settings: ") + why + QStringLiteral("; kept it aside as ") + aside);
     else
         vlog(QStringLiteral("[Vorna] settings: ") + why + QStringLiteral("; could not keep it aside as ") + aside);
-    FileOps::pruneAside(m_fileURL, keptAside);
+    // The one just kept stays, whatever the dates of the others.
+    FileOps::pruneAside(m_fileURL, keptAside, kept ? aside : QString());
 }
 
 void SettingsPersistence::scheduleWrite()
@@ -312,11 +378,7 @@ QByteArray SettingsPersistence::settingsDocument() const
         if (const auto j = encodeValue(it.value()))
             values.insert(it.key(), *j);
     }
-    QJsonObject root;
-    root.insert(QStringLiteral("version"), 1);
-    root.insert(QStringLiteral("exportedAt"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-    root.insert(QStringLiteral("values"), values);
-    return FoundationJson::prettySorted(root);
+    return documentOf(values);
 }
 
 bool SettingsPersistence::writeSettingsFile(QByteArray *document)
@@ -354,18 +416,7 @@ std::optional<int> SettingsPersistence::importSettings(const QByteArray &bytes)
     const auto values = documentValues(bytes);
     if (!values)
         return std::nullopt;
-    UserDefaults &defaults = UserDefaults::standard();
-    int count = 0;
-    for (auto it = values->begin(); it != values->end(); ++it) {
-        const QString key = it.key();
-        if (!isMirrored(key))
-            continue;
-        const auto value = keepableValue(key, it.value());
-        if (!value)
-            continue;
-        defaults.setObject(key, *value);
-        ++count;
-    }
+    const int count = storeWithinLimits(*values, false);
     auto &center = NotificationCenter::instance();
     center.post(NotificationNames::hotKeysChanged);
     center.post(NotificationNames::savedPathsChanged);

@@ -41,6 +41,10 @@ public:
     static constexpr qint64 maxDocumentBytes = 16 * 1024 * 1024;
     // How many of the files kept aside stay; older ones are removed.
     static constexpr int keptAside = 3;
+    // An import or restore leaves this much of each file's limit (the
+    // preference store's and this mirror's) free, so that the changes made
+    // after it can still be written.
+    static constexpr qint64 roomForChanges = 1024 * 1024;
     QString fileURL() const { return m_fileURL; }
 
     // Restores from the file, then watches the preference store.
@@ -49,7 +53,8 @@ public:
     // cases).
     void stop();
     // Fills keys missing from the store from the file; existing values win,
-    // and a value the store cannot take is skipped (logged).
+    // and a value the store cannot take, or one that would take either file
+    // past its limit (less roomForChanges), is skipped (logged).
     void restoreFromFile();
     // Rewrites the file half a second from now, once for a burst of changes.
     void scheduleWrite();
@@ -65,7 +70,10 @@ public:
     // and rewrites the file. Returns the number of values stored, or nothing
     // when the bytes are not a settings document. A value that cannot be
     // stored (a JSON null, for one, or one nested deeper than the preference
-    // store takes) is skipped, logged and not counted; the current value stays.
+    // store takes) is skipped, logged and not counted; the current value
+    // stays. So is one that would take the preference store's file or this
+    // mirror past its limit less roomForChanges: what was imported before
+    // it stays, and both files can still be written.
     std::optional<int> importSettings(const QByteArray &bytes);
 
     static const QSet<QString> &mirroredKeys();
@@ -80,6 +88,10 @@ public:
 
 private:
     void setFileAside(const QString &why);
+    // Stores the mirrored members of values (only those the store lacks,
+    // when onlyMissing) that can be kept and leave both files within their
+    // limits less roomForChanges. Returns how many were stored.
+    int storeWithinLimits(const QJsonObject &values, bool onlyMissing);
 
     QString m_fileURL;
     QMetaObject::Connection m_observer;

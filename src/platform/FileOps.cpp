@@ -186,7 +186,7 @@ QString FileOps::asideName(const QString &path)
     return candidate;
 }
 
-void FileOps::pruneAside(const QString &path, int keep)
+void FileOps::pruneAside(const QString &path, int keep, const QString &justKept)
 {
     const QFileInfo info(path);
     // The whole name must match (no "$", which would let a trailing line feed through).
@@ -198,22 +198,35 @@ void FileOps::pruneAside(const QString &path, int keep)
         QString stamp;
         int number;
     };
+    const QString justKeptName = justKept.isEmpty() ? QString() : QFileInfo(justKept).fileName();
+    bool justKeptFound = false;
     QList<Aside> found;
     const QStringList names = QDir(info.absolutePath())
                                   .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         const QRegularExpressionMatch m = pattern.match(name);
-        if (m.hasMatch())
+        if (!m.hasMatch())
+            continue;
+        if (name == justKeptName)
+            justKeptFound = true; // stays, and takes one of the places
+        else
             found.append({name, m.captured(1), m.captured(2).isEmpty() ? 1 : m.captured(2).toInt()});
     }
-    if (found.size() <= keep)
+    const qsizetype others = std::max(keep - (justKeptFound ? 1 : 0), 0);
+    if (found.size() <= others)
         return;
-    // Newest first: by the time in the name, then by its number ("-10"
-    // came after "-9", though it sorts before it as text).
-    std::sort(found.begin(), found.end(), [](const Aside &a, const Aside &b) {
+    // Set aside last first: by the time in the name, then by its number
+    // ("-10" came after "-9", though it sorts before it as text). A time
+    // still to come cannot be when a copy was set aside; those go first.
+    const QString now = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    std::sort(found.begin(), found.end(), [&now](const Aside &a, const Aside &b) {
+        const bool aBelievable = a.stamp <= now;
+        const bool bBelievable = b.stamp <= now;
+        if (aBelievable != bBelievable)
+            return aBelievable;
         return a.stamp != b.stamp ? a.stamp > b.stamp : a.number > b.number;
     });
-    for (qsizetype i = std::max(keep, 0); i < found.size(); ++i) {
+    for (qsizetype i = others; i < found.size(); ++i) {
         const QString old = info.absolutePath() + QLatin1Char('/') + found.at(i).name;
         if (!QFileInfo(old).isDir() || QFileInfo(old).isSymLink())
             ::unlink(QFile::encodeName(old).constData());

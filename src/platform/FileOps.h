@@ -34,7 +34,12 @@ public:
     // A free name next to path for keeping a file aside:
     // "<path>.unreadable-<UTC stamp>", numbered "-2", "-3"... when taken.
     static QString asideName(const QString &path);
-    // Removes the oldest of the files kept aside for path under asideName's
-    // names, so that only the newest keep of them remain. Folders are left.
-    static void pruneAside(const QString &path, int keep);
+    // Removes the files kept aside for path under asideName's names that
+    // were set aside longest ago, so that keep of them remain: justKept (the
+    // one just set aside, when given) always, whatever date its name
+    // carries, and of the others those whose names carry the latest dates.
+    // A date later than now (a clock set back, copies from another machine)
+    // tells nothing: such copies count as older than any other. Folders are
+    // left.
+    static void pruneAside(const QString &path, int keep, const QString &justKept = QString());
 };

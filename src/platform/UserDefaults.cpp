@@ -290,8 +290,9 @@ void UserDefaults::setAside(const QString &why, const QByteArray *kept)
         vlog("[Vorna] defaults: " + why + "; kept the file aside as " + aside);
     else
         vlog("[Vorna] defaults: " + why + "; could not keep the file aside as " + aside);
-    // A file that keeps turning out unreadable must not fill the disk with copies.
-    FileOps::pruneAside(m_path, keptAside);
+    // A file that keeps turning out unreadable must not fill the disk with
+    // copies; the one just kept stays, whatever the dates of the others.
+    FileOps::pruneAside(m_path, keptAside, ok ? aside : QString());
 }
 
 void UserDefaults::load()
@@ -499,6 +500,26 @@ bool UserDefaults::canKeep(const QVariant &value, QString *why)
         return false;
     }
     return true;
+}
+
+qint64 UserDefaults::fileSize() const
+{
+    QJsonObject values;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (auto it = m_values.begin(); it != m_values.end(); ++it)
+            values.insert(it.key(), encodeTyped(it.value()));
+    }
+    return fileBytes(values).size();
+}
+
+qint64 UserDefaults::entrySize(const QString &key, const QVariant &value)
+{
+    static const qint64 none = fileBytes(QJsonObject()).size();
+    QJsonObject alone;
+    alone.insert(key, encodeTyped(normalized(value)));
+    // One more for the comma that parts it from the next entry.
+    return fileBytes(alone).size() - none + 1;
 }
 
 void UserDefaults::store(const QString &key, const QVariant &value)

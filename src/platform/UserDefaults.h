@@ -83,6 +83,12 @@ public:
     // Whether the value can be stored and read back from the file: storable,
     // and small enough that the file could hold it. Says why not in *why.
     static bool canKeep(const QVariant &value, QString *why = nullptr);
+    // How many bytes the file takes with the values held now.
+    qint64 fileSize() const;
+    // How many bytes the value under key adds to the file, at most: the
+    // file with values under n keys takes at most fileSize() of none plus
+    // the n entry sizes.
+    static qint64 entrySize(const QString &key, const QVariant &value);
 
 signals:
     void changed(const QString &key);

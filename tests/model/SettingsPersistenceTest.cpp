@@ -353,3 +353,173 @@ TEST(SettingsPersistence, APipeInTheMirrorsPlaceIsSetAsideAtOnce)
     ASSERT_TRUE(SettingsPersistence::shared().writeSettingsFile());
     EXPECT_TRUE(QFileInfo(mirror).isFile());
 }
+
+namespace {
+
+const QStringList kModes = {"fullscreen", "window", "region", "scrolling", "timed"};
+
+// A 700 KB settings file: a hot key for each mode, each a list of 70,000
+// numbers, and one ordinary preference. Each list alone fits the
+// preferences file; together they take more than twice its limit.
+QByteArray documentWithLongHotKeys()
+{
+    QByteArray list = "[0";
+    for (int i = 1; i < 70000; ++i)
+        list += ",0";
+    list += "]";
+    QByteArray doc = R"({"version":1,"values":{)";
+    for (const QString &mode : kModes)
+        doc += "\"hotkey." + mode.toUtf8() + "\":" + list + ",";
+    return doc + R"("countdownSeconds":7}})";
+}
+
+QString logText(const LogCapture &log)
+{
+    return log.lines().join('\n');
+}
+
+} // namespace
+
+// Such a file used to be imported whole ("Imported 6 setting(s)"); from
+// then on neither file was ever written again, and every preference
+// changed later was lost.
+TEST(SettingsPersistence, AnImportThatWouldOverfillTheFilesKeepsWhatFitsAndBothFilesStayWritable)
+{
+    UserDefaults &d = UserDefaults::standard();
+    LogCapture log;
+    const auto count = SettingsPersistence::shared().importSettings(documentWithLongHotKeys());
+    ASSERT_TRUE(count);
+    QStringList kept;
+    for (const QString &mode : kModes) {
+        if (d.contains("hotkey." + mode))
+            kept.append(mode);
+        else
+            EXPECT_TRUE(log.contains("[Vorna] settings: skipped the value for hotkey." + mode + ": with it the preferences would take "))
+                << mode.toStdString() << "\n" << logText(log).toStdString();
+    }
+    EXPECT_FALSE(kept.isEmpty());
+    EXPECT_LT(kept.size(), kModes.size());
+    EXPECT_EQ(*count, kept.size() + 1); // only what was kept counts
+    EXPECT_EQ(d.integerForKey("countdownSeconds"), 7);
+
+    // A change made after the import reaches both files.
+    d.setBool("playSound", false);
+    ASSERT_TRUE(d.flush()) << logText(log).toStdString();
+    ASSERT_TRUE(SettingsPersistence::shared().writeSettingsFile()) << logText(log).toStdString();
+    EXPECT_TRUE(readFile(SettingsPersistence::shared().fileURL()).contains("\"playSound\" : false"));
+    UserDefaults::resetStandard(); // the next launch
+    UserDefaults &relaunched = UserDefaults::standard();
+    EXPECT_TRUE(relaunched.contains("playSound"));
+    EXPECT_FALSE(relaunched.boolForKey("playSound"));
+    for (const QString &mode : kept)
+        EXPECT_EQ(relaunched.arrayForKey("hotkey." + mode).value_or(QVariantList()).size(), 70000);
+}
+
+// Each of two large texts fits; both together did not, and an import of
+// the second left neither file writable. A text of slashes fits the
+// preferences file but takes twice its size in the mirror, which writes
+// "/" as "\/".
+TEST(SettingsPersistence, AnImportedValueEitherFileCouldNotHoldBesideTheOthersIsSkipped)
+{
+    SettingsPersistence &mirror = SettingsPersistence::shared();
+    UserDefaults &d = UserDefaults::standard();
+    const auto documentWith = [](const char *key, const QByteArray &text) {
+        return "{\"values\":{\"" + QByteArray(key) + "\":\"" + text + "\"}}";
+    };
+    LogCapture log;
+    EXPECT_EQ(mirror.importSettings(documentWith("externalEditorPath", QByteArray(9 << 20, '/'))), 0);
+    EXPECT_TRUE(log.contains("[Vorna] settings: skipped the value for externalEditorPath: with it the settings mirror would take "))
+        << logText(log).toStdString();
+    EXPECT_FALSE(d.contains("externalEditorPath"));
+
+    EXPECT_EQ(mirror.importSettings(documentWith("saveDirectory", QByteArray(9 << 20, 'x'))), 1);
+    EXPECT_EQ(mirror.importSettings(documentWith("externalEditorPath", QByteArray(15 << 20, 'x'))), 0);
+    EXPECT_TRUE(log.contains("[Vorna] settings: skipped the value for externalEditorPath: with it the preferences would take "))
+        << logText(log).toStdString();
+    EXPECT_FALSE(d.contains("externalEditorPath"));
+    EXPECT_EQ(d.stringForKey("saveDirectory").value_or(QString()).size(), 9 << 20);
+
+    d.setInteger("countdownSeconds", 9);
+    ASSERT_TRUE(d.flush()) << logText(log).toStdString();
+    ASSERT_TRUE(mirror.writeSettingsFile()) << logText(log).toStdString();
+    EXPECT_TRUE(readFile(mirror.fileURL()).contains("\"countdownSeconds\" : 9"));
+    UserDefaults::resetStandard(); // the next launch
+    EXPECT_EQ(UserDefaults::standard().integerForKey("countdownSeconds"), 9);
+    EXPECT_EQ(UserDefaults::standard().stringForKey("saveDirectory").value_or(QString()).size(), 9 << 20);
+}
+
+// Restoring such a mirror at launch used to leave preferences that were
+// never written: no defaults.json at all, and the same at every launch.
+TEST(SettingsPersistence, ARestoreThatWouldOverfillThePreferencesKeepsWhatFitsAndTheyAreWritten)
+{
+    writeFile(SettingsPersistence::shared().fileURL(), documentWithLongHotKeys());
+    LogCapture log;
+    SettingsPersistence::shared().start();
+    UserDefaults &d = UserDefaults::standard();
+    QStringList kept;
+    for (const QString &mode : kModes) {
+        if (d.contains("hotkey." + mode))
+            kept.append(mode);
+    }
+    EXPECT_FALSE(kept.isEmpty());
+    EXPECT_LT(kept.size(), kModes.size());
+    EXPECT_TRUE(log.contains("[Vorna] settings: skipped the value for hotkey.")) << logText(log).toStdString();
+    EXPECT_EQ(d.integerForKey("countdownSeconds"), 7);
+    ASSERT_TRUE(d.flush()) << logText(log).toStdString();
+    SettingsPersistence::shared().stop();
+    ASSERT_TRUE(QFileInfo::exists(UserDefaults::defaultFilePath()));
+
+    UserDefaults::resetStandard(); // the next launch
+    UserDefaults &relaunched = UserDefaults::standard();
+    EXPECT_EQ(relaunched.integerForKey("countdownSeconds"), 7);
+    for (const QString &mode : kept)
+        EXPECT_EQ(relaunched.arrayForKey("hotkey." + mode).value_or(QVariantList()).size(), 70000);
+    // And the mirror, rewritten from them, stays writable.
+    EXPECT_TRUE(SettingsPersistence::shared().writeSettingsFile()) << logText(log).toStdString();
+}
+
+// A mirror the next launch would refuse is not written: the previous one
+// stays.
+TEST(SettingsPersistence, AMirrorOverItsLimitIsNeverWritten)
+{
+    SettingsPersistence &mirror = SettingsPersistence::shared();
+    UserDefaults &d = UserDefaults::standard();
+    d.setBool("playSound", false);
+    ASSERT_TRUE(mirror.writeSettingsFile());
+    const QByteArray before = readFile(mirror.fileURL());
+    d.setString("saveDirectory", QString(9 << 20, '/')); // "\/" in the mirror: twice its size
+    LogCapture log;
+    EXPECT_FALSE(mirror.writeSettingsFile());
+    EXPECT_TRUE(log.contains("[Vorna] settings: not written: the document takes ")) << logText(log).toStdString();
+    EXPECT_EQ(readFile(mirror.fileURL()), before);
+}
+
+// A damaged mirror set aside at launch used to be removed at once when
+// older copies carried later dates (a clock that was set back); and copies
+// must not pile up at each launch that finds the mirror damaged.
+TEST(SettingsPersistence, TheMirrorJustSetAsideStaysAndOfTheOthersTheLastSetAside)
+{
+    const QString folder = AppPaths::appDataDir() + "/";
+    const QStringList later = {"settings.json.unreadable-20990101-000000", "settings.json.unreadable-20990102-000000",
+                               "settings.json.unreadable-20990103-000000"};
+    for (const QString &name : later)
+        writeFile(folder + name, name.toUtf8());
+    const auto asideContents = [&folder] {
+        QStringList contents;
+        for (const QString &name : QDir(folder).entryList({"settings.json.unreadable-*"}, QDir::Files))
+            contents.append(QString::fromUtf8(readFile(folder + name)));
+        contents.sort();
+        return contents;
+    };
+
+    writeFile(SettingsPersistence::shared().fileURL(), "damaged once");
+    LogCapture log;
+    SettingsPersistence::shared().restoreFromFile();
+    EXPECT_TRUE(log.contains("[Vorna] settings: settings.json is not a settings document; kept it aside as "))
+        << logText(log).toStdString();
+    EXPECT_EQ(asideContents(), (QStringList{"damaged once", later[1], later[2]}));
+
+    writeFile(SettingsPersistence::shared().fileURL(), "damaged twice");
+    SettingsPersistence::shared().restoreFromFile();
+    EXPECT_EQ(asideContents(), (QStringList{"damaged once", "damaged twice", later[2]}));
+}

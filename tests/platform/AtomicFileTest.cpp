@@ -1,10 +1,12 @@
 #include "platform/AtomicFile.h"
 
+#include "support/SmallDisk.h"
 #include "support/TestHome.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -79,4 +81,51 @@ TEST(AtomicFile, RemovesOnlyItsOwnTemporaryFilesThatHaveStoodForAWhile)
 
     // A folder that is not there is no error.
     EXPECT_EQ(AtomicFile::removeStaleTemporaries(folder + "/missing", now), 0);
+}
+
+// A copy into a cloud folder on a disk that fills up part way used to
+// replace the older copy with the start of the file, and report success.
+TEST(AtomicFile, ACopyCutShortByAFullDiskFailsAndLeavesTheOlderCopy)
+{
+    const QString drive = TestHome::path() + "/Nextcloud/Vorna";
+    SmallDisk disk(drive, 64 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error().toStdString();
+    const QString copy = drive + "/Vorna_2026-03-03_14-05-09.png";
+    {
+        QFile older(copy);
+        ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+        ASSERT_EQ(older.write("older copy"), 10);
+    }
+    // Larger than the disk, but read in one piece: the write is cut short
+    // rather than refused.
+    QByteArray picture(256 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(picture.data()), picture.size() / 4);
+    const QString source = TestHome::path() + "/Desktop/Vorna_2026-03-03_14-05-09.png";
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(source).absolutePath()));
+    {
+        QFile saved(source);
+        ASSERT_TRUE(saved.open(QIODevice::WriteOnly));
+        ASSERT_EQ(saved.write(picture), picture.size());
+    }
+
+    QString error;
+    EXPECT_FALSE(AtomicFile::copyReplacing(source, copy, &error));
+    EXPECT_TRUE(error.contains("No space left on device")) << error.toStdString();
+    QFile kept(copy);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("older copy"));
+    EXPECT_EQ(QDir(drive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"Vorna_2026-03-03_14-05-09.png"});
+
+    // A picture that fits is copied whole.
+    {
+        QFile saved(source);
+        ASSERT_TRUE(saved.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(saved.write(picture.left(16 * 1024)), 16 * 1024);
+    }
+    EXPECT_TRUE(AtomicFile::copyReplacing(source, copy, &error)) << error.toStdString();
+    kept.close();
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), picture.left(16 * 1024));
 }

@@ -1,5 +1,6 @@
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
+#include "support/NoFreeDescriptors.h"
 #include "support/TestHome.h"
 #include "support/UnansweredPipe.h"
 
@@ -211,6 +212,31 @@ QVariant nested(int depth)
     return v;
 }
 
+// The same depth, the innermost list a list of texts.
+QVariant nestedAroundTexts(int depth)
+{
+    QVariant v = QStringList{"bottom"};
+    for (int i = 1; i < depth; ++i)
+        v = QVariantList{v};
+    return v;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What each file kept aside holds, sorted.
+QStringList asideContents()
+{
+    QStringList contents;
+    for (const QString &name : everythingAside())
+        contents.append(QString::fromUtf8(readFile(TestHome::path() + "/config/Vorna/" + name)));
+    contents.sort();
+    return contents;
+}
+
 } // namespace
 
 // A named pipe at the file's place used to hold the store's first use (and
@@ -307,4 +333,91 @@ TEST(UserDefaults, OnlyTheNewestFilesKeptAsideStay)
     EXPECT_EQ(kept, (QStringList{"damaged 10", "damaged 11", "damaged 9"}));
     EXPECT_TRUE(QFileInfo::exists(folder + "other.json.unreadable-20000101-000000"));
     EXPECT_TRUE(QFileInfo::exists(folder + "defaults.json.unreadable-20000101-000000\n"));
+}
+
+// A list of texts is a list like any other: one holding it as deep as the
+// store allows is not taken, for the next launch could not read it back and
+// would keep the whole file aside.
+TEST(UserDefaults, AListOfTextsCountsAsALevelOfNesting)
+{
+    EXPECT_TRUE(UserDefaults::canKeep(nestedAroundTexts(UserDefaults::maxNesting)));
+    EXPECT_FALSE(UserDefaults::canKeep(nestedAroundTexts(UserDefaults::maxNesting + 1)));
+    {
+        UserDefaults d(storePath());
+        d.setObject("deepest", nestedAroundTexts(UserDefaults::maxNesting));
+        d.setObject("deeper", nestedAroundTexts(UserDefaults::maxNesting + 1));
+        EXPECT_TRUE(d.contains("deepest"));
+        EXPECT_FALSE(d.contains("deeper"));
+        ASSERT_TRUE(d.flush());
+    }
+    LogCapture log;
+    UserDefaults reread(storePath());
+    EXPECT_EQ(reread.object("deepest"), nested(UserDefaults::maxNesting));
+    EXPECT_TRUE(everythingAside().isEmpty()) << log.lines().join('\n').toStdString();
+}
+
+// A copy set aside at launch used to be removed at once when older copies
+// carried later dates in their names (a clock that was set back, copies
+// from another machine): the log said it was kept, and it was gone.
+TEST(UserDefaults, TheCopyJustSetAsideStaysAndOfTheOthersTheLastSetAside)
+{
+    const QString folder = TestHome::path() + "/config/Vorna/";
+    const QStringList later = {"defaults.json.unreadable-20990101-000000", "defaults.json.unreadable-20990102-000000",
+                               "defaults.json.unreadable-20990103-000000"};
+    for (const QString &name : later)
+        writeFile(folder + name, name.toUtf8());
+
+    writeFile(storePath(), "damaged once");
+    LogCapture log;
+    { UserDefaults d(storePath()); }
+    const QStringList kept = everythingAside();
+    ASSERT_EQ(kept.size(), UserDefaults::keptAside) << kept.join(' ').toStdString();
+    EXPECT_EQ(asideContents(), (QStringList{"damaged once", later[1], later[2]}));
+    // The copy the log names is there.
+    QString named;
+    for (const QString &name : kept) {
+        if (log.contains("kept the file aside as " + folder + name))
+            named = name;
+    }
+    EXPECT_EQ(readFile(folder + named), "damaged once") << log.lines().join('\n').toStdString();
+
+    // Every copy already there was set aside before the next one; a date
+    // still to come does not make a copy the last.
+    writeFile(storePath(), "damaged twice");
+    { UserDefaults d(storePath()); }
+    EXPECT_EQ(asideContents(), (QStringList{"damaged once", "damaged twice", later[2]}));
+
+    // With dates that can be true, the latest of the others stay.
+    TestHome::reset();
+    const QStringList earlier = {"defaults.json.unreadable-20010101-000000", "defaults.json.unreadable-20010102-000000",
+                                 "defaults.json.unreadable-20010102-000000-2"};
+    for (const QString &name : earlier)
+        writeFile(folder + name, name.toUtf8());
+    writeFile(storePath(), "damaged");
+    { UserDefaults d(storePath()); }
+    EXPECT_EQ(asideContents(), (QStringList{"damaged", earlier[1], earlier[2]}));
+}
+
+// Preferences that cannot be opened for a passing reason (the program has
+// no descriptor left) are good ones: they are not set aside, and the file
+// stays as it was.
+TEST(UserDefaults, PreferencesThatCannotBeOpenedForNowAreNotSetAside)
+{
+    {
+        UserDefaults d(storePath());
+        d.setInteger("countdownSeconds", 9);
+        ASSERT_TRUE(d.flush());
+    }
+    const QByteArray before = readFile(storePath());
+    LogCapture log;
+    {
+        NoFreeDescriptors exhausted;
+        ASSERT_TRUE(exhausted.isSet());
+        UserDefaults d(storePath());
+    }
+    EXPECT_TRUE(log.contains("[Vorna] defaults: cannot read " + storePath() + ": Too many open files"))
+        << log.lines().join('\n').toStdString();
+    EXPECT_TRUE(everythingAside().isEmpty());
+    EXPECT_EQ(readFile(storePath()), before);
+    EXPECT_EQ(UserDefaults(storePath()).integerForKey("countdownSeconds"), 9);
 }
