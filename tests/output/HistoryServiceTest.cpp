@@ -845,3 +845,46 @@ TEST(HistoryService, APipeInPlaceOfALoadedPictureIsHandledAsDamagedWithoutWaitin
     history.waitForPendingWrites();
     EXPECT_EQ(manifestIds(), QStringList{kIdA});
 }
+
+// An empty picture, and one of 2 GiB with no picture in it (a hole that
+// costs no disk), found at launch: each entry leaves the history, the file
+// is kept aside as a damaged one is, and the log says so.
+TEST(HistoryService, AnEmptyOrHugePictureWithoutAHeaderIsKeptAsideAtLaunch)
+{
+    auto &before = freshHistory();
+    before.addNewest(noisyItem(kIdC, 91));
+    before.addNewest(noisyItem(kIdB, 92));
+    before.addNewest(noisyItem(kIdA, 93));
+    HistoryService::resetShared();
+    const QString empty = historyDir() + "/" + kIdB + ".png";
+    const QString huge = historyDir() + "/" + kIdC + ".png";
+    {
+        QFile f(empty);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    }
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_TRUE(f.resize(qint64(2048) << 20));
+    }
+
+    LogCapture log;
+    bool loaded = false;
+    HistoryService::loadShared([&] { loaded = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 30000));
+    auto &history = HistoryService::shared();
+    ASSERT_EQ(history.items().size(), 1);
+    EXPECT_EQ(history.items().first().id, QUuid::fromString(kIdA));
+    for (const auto &[id, path, bytes] : {std::tuple{kIdB, empty, qint64(0)}, std::tuple{kIdC, huge, qint64(2048) << 20}}) {
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+        const QStringList aside = QDir(historyDir()).entryList({id + ".png.unreadable-*"}, QDir::Files);
+        ASSERT_EQ(aside.size(), 1) << path.toStdString();
+        EXPECT_EQ(QFileInfo(historyDir() + "/" + aside.first()).size(), bytes);
+        EXPECT_TRUE(log.contains("[Vorna] history: " + path + " holds no picture; dropped its entry and kept it aside as "
+                                 + historyDir() + "/" + aside.first()))
+            << path.toStdString();
+    }
+    history.addNewest(noisyItem(kIdC, 94));
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList({kIdC, kIdA}));
+}
