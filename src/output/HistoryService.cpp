@@ -188,6 +188,18 @@ void setPictureAside(const QString &path)
         vlog(QStringLiteral("[Vorna] history: ") + path + QStringLiteral(" is not a regular file; skipped it"));
 }
 
+// A picture with no picture header (an empty file, say) leaves the history
+// and is kept aside, like one that fails to decode.
+void setDamagedPictureAside(const QString &path)
+{
+    const QString aside = FileOps::asideName(path);
+    if (QFile::rename(path, aside))
+        vlog(QStringLiteral("[Vorna] history: ") + path
+             + QStringLiteral(" holds no picture; dropped its entry and kept it aside as ") + aside);
+    else
+        vlog(QStringLiteral("[Vorna] history: ") + path + QStringLiteral(" holds no picture; dropped its entry"));
+}
+
 // When the pixels of an item fail to decode, its entry leaves the history
 // (on the main thread, after the call that asked for them has returned).
 void watchDecoding(ImageHandle image, const QUuid &id)
@@ -579,8 +591,11 @@ QList<HistoryItem> HistoryService::readStore() const
         }
         QImageReader reader(&file);
         const QSize size = reader.canRead() ? reader.size() : QSize();
-        if (!size.isValid() || size.isEmpty())
+        if (!size.isValid() || size.isEmpty()) {
+            file.close();
+            setDamagedPictureAside(png);
             continue;
+        }
         keep(ImageHandle::fromFile(png, pixelsPerPoint(file), size));
     }
     if (damaged > 0) {

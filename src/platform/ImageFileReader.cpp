@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QtEndian>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <libheif/heif.h>
@@ -42,10 +45,40 @@ QImage readTiff(int fd, const QString &path)
     return out;
 }
 
-QImage readWebP(const QByteArray &bytes)
+// How much of a WebP file tells the picture's size: the RIFF header and the
+// first chunk's (VP8, VP8L or VP8X) header.
+constexpr qint64 kWebPHeadBytes = 64;
+// Room in a WebP file for what is not its pixels (a colour profile, EXIF,
+// XMP).
+constexpr qint64 kWebPMetadataBytes = qint64(64) << 20;
+
+// Reads the header first: a picture too large to allocate, or a file that
+// claims more bytes than its pixels could ever take encoded (they take no
+// more than raw, four bytes a pixel), is refused before the rest is read.
+// Of the file, only the RIFF container's bytes are read.
+QImage readWebP(QFile &f, const QString &path)
 {
-    const auto *data = reinterpret_cast<const uint8_t *>(bytes.constData());
+    if (!f.seek(0))
+        return QImage();
+    const QByteArray head = f.read(kWebPHeadBytes);
     int w = 0, h = 0;
+    if (!WebPGetInfo(reinterpret_cast<const uint8_t *>(head.constData()), static_cast<size_t>(head.size()), &w, &h)
+        || !ImageFileReader::fitsAllocationLimit(w, h))
+        return QImage();
+    const qint64 container = qint64(qFromLittleEndian<quint32>(head.constData() + 4)) + 8;
+    const qint64 length = std::min(f.size(), container);
+    if (length > qint64(w) * h * 4 + kWebPMetadataBytes) {
+        vlog(QStringLiteral("[Vorna] open: not read: %1 claims %2 bytes for %3 x %4 pixels")
+                 .arg(path)
+                 .arg(length)
+                 .arg(w)
+                 .arg(h));
+        return QImage();
+    }
+    if (!f.seek(0))
+        return QImage();
+    const QByteArray bytes = f.read(length);
+    const auto *data = reinterpret_cast<const uint8_t *>(bytes.constData());
     if (!WebPGetInfo(data, static_cast<size_t>(bytes.size()), &w, &h) || !ImageFileReader::fitsAllocationLimit(w, h))
         return QImage();
     QImage img(w, h, QImage::Format_RGBA8888);
@@ -57,17 +90,56 @@ QImage readWebP(const QByteArray &bytes)
     return img;
 }
 
-QImage readHeif(const QByteArray &bytes)
+// A HEIF file is read where libheif asks, so only its boxes' headers, the
+// metadata and the primary picture's data are read, never the whole file.
+struct HeifSource
+{
+    int fd = -1;
+    int64_t size = 0;
+    int64_t position = 0;
+};
+
+const heif_reader kHeifFileReader = {
+    1,
+    [](void *userdata) -> int64_t { return static_cast<HeifSource *>(userdata)->position; },
+    [](void *data, size_t size, void *userdata) -> int {
+        auto *source = static_cast<HeifSource *>(userdata);
+        auto *out = static_cast<char *>(data);
+        while (size > 0) {
+            const ssize_t got = ::pread(source->fd, out, size, source->position);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return 1;
+            out += got;
+            size -= static_cast<size_t>(got);
+            source->position += got;
+        }
+        return 0;
+    },
+    [](int64_t position, void *userdata) -> int {
+        auto *source = static_cast<HeifSource *>(userdata);
+        if (position < 0 || position > source->size)
+            return 1;
+        source->position = position;
+        return 0;
+    },
+    [](int64_t targetSize, void *userdata) -> heif_reader_grow_status {
+        return targetSize <= static_cast<HeifSource *>(userdata)->size ? heif_reader_grow_status_size_reached
+                                                                        : heif_reader_grow_status_size_beyond_eof;
+    },
+};
+
+QImage readHeif(int fd, qint64 size)
 {
     heif_context *ctx = heif_context_alloc();
     if (!ctx)
         return QImage();
+    HeifSource source{fd, size, 0};
     QImage out;
     heif_image_handle *handle = nullptr;
     heif_image *image = nullptr;
-    if (heif_context_read_from_memory_without_copy(ctx, bytes.constData(), static_cast<size_t>(bytes.size()), nullptr)
-                .code
-            == heif_error_Ok
+    if (heif_context_read_from_reader(ctx, &kHeifFileReader, &source, nullptr).code == heif_error_Ok
         && heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok
         && ImageFileReader::fitsAllocationLimit(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle))
         && heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code
@@ -132,9 +204,7 @@ QImage ImageFileReader::read(const QString &path, const std::function<void()> &o
     const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
     if (limit > 0 && f.size() > limit)
         return QImage();
-    f.seek(0);
-    const QByteArray bytes = f.readAll();
-    return webp ? readWebP(bytes) : readHeif(bytes);
+    return webp ? readWebP(f, path) : readHeif(fd, f.size());
 }
 
 bool ImageFileReader::fitsAllocationLimit(qint64 width, qint64 height)

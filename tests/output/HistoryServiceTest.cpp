@@ -3,7 +3,9 @@
 #include "model/AppState.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
+#include "output/PngEncoder.h"
 #include "support/GatedFile.h"
+#include "support/OwnMalloc.h"
 #include "support/SmallDisk.h"
 
 #include <QRandomGenerator>
@@ -23,6 +25,8 @@
 #include <QScopeGuard>
 #include <QThread>
 #include <fcntl.h>
+#include <cstring>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -844,4 +848,261 @@ TEST(HistoryService, APipeInPlaceOfALoadedPictureIsHandledAsDamagedWithoutWaitin
     history.addNewest(noisyItem(kIdA, 74));
     history.waitForPendingWrites();
     EXPECT_EQ(manifestIds(), QStringList{kIdA});
+}
+
+// An empty picture, and one of 2 GiB with no picture in it (a hole that
+// costs no disk), found at launch: each entry leaves the history, the file
+// is kept aside as a damaged one is, and the log says so.
+TEST(HistoryService, AnEmptyOrHugePictureWithoutAHeaderIsKeptAsideAtLaunch)
+{
+    auto &before = freshHistory();
+    before.addNewest(noisyItem(kIdC, 91));
+    before.addNewest(noisyItem(kIdB, 92));
+    before.addNewest(noisyItem(kIdA, 93));
+    HistoryService::resetShared();
+    const QString empty = historyDir() + "/" + kIdB + ".png";
+    const QString huge = historyDir() + "/" + kIdC + ".png";
+    {
+        QFile f(empty);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    }
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_TRUE(f.resize(qint64(2048) << 20));
+    }
+
+    LogCapture log;
+    bool loaded = false;
+    HistoryService::loadShared([&] { loaded = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 30000));
+    auto &history = HistoryService::shared();
+    ASSERT_EQ(history.items().size(), 1);
+    EXPECT_EQ(history.items().first().id, QUuid::fromString(kIdA));
+    for (const auto &[id, path, bytes] : {std::tuple{kIdB, empty, qint64(0)}, std::tuple{kIdC, huge, qint64(2048) << 20}}) {
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+        const QStringList aside = QDir(historyDir()).entryList({id + ".png.unreadable-*"}, QDir::Files);
+        ASSERT_EQ(aside.size(), 1) << path.toStdString();
+        EXPECT_EQ(QFileInfo(historyDir() + "/" + aside.first()).size(), bytes);
+        EXPECT_TRUE(log.contains("[Vorna] history: " + path + " holds no picture; dropped its entry and kept it aside as "
+                                 + historyDir() + "/" + aside.first()))
+            << path.toStdString();
+    }
+    history.addNewest(noisyItem(kIdC, 94));
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList({kIdC, kIdA}));
+}
+
+// A picture deleted after launch, and one whose file was overwritten with
+// something that is no picture: each entry leaves the history and the
+// manifest the first time its pixels are asked for, rather than staying as
+// a blank card; what took the damaged picture's place is kept aside.
+TEST(HistoryService, APictureDeletedOrDamagedAfterLaunchLeavesTheHistory)
+{
+    auto &before = freshHistory();
+    before.addNewest(noisyItem(kIdC, 101));
+    before.addNewest(noisyItem(kIdB, 102));
+    before.addNewest(noisyItem(kIdA, 103));
+    HistoryService::resetShared();
+    auto &history = HistoryService::shared();
+    ASSERT_EQ(history.items().size(), 3);
+    const HistoryItem a = history.items()[0], b = history.items()[1], c = history.items()[2];
+    ASSERT_TRUE(QFile::remove(history.imagePath(b.id)));
+    writeFile(history.imagePath(c.id), "not a picture at all\n");
+
+    LogCapture log;
+    EXPECT_TRUE(b.image.image().isNull());
+    EXPECT_TRUE(c.image.image().isNull());
+    EXPECT_TRUE(b.image.decodeFailed());
+    EXPECT_TRUE(c.image.decodeFailed());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history.items().size() == 1; }, 30000));
+    EXPECT_EQ(history.items().first().id, a.id);
+    EXPECT_FALSE(log.contains("now ("));
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList{kIdA});
+    const QStringList aside = QDir(historyDir()).entryList({kIdC + ".png.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readAll(historyDir() + "/" + aside.first()), "not a picture at all\n");
+    EXPECT_FALSE(a.image.image().isNull());
+}
+
+namespace {
+
+// While alive, the process can map no more than its current address space
+// and room, so that a larger allocation fails as when memory is short.
+class ShortOfMemory
+{
+public:
+    explicit ShortOfMemory(qint64 room)
+    {
+        QFile status("/proc/self/status");
+        qint64 mappedKiB = -1;
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n'))
+                if (line.startsWith("VmSize:"))
+                    mappedKiB = line.mid(7).trimmed().split(' ').first().toLongLong();
+        }
+        ::getrlimit(RLIMIT_AS, &m_old);
+        if (mappedKiB <= 0)
+            return;
+        rlimit tight = m_old;
+        tight.rlim_cur = rlim_t(mappedKiB * 1024 + room);
+        m_set = ::setrlimit(RLIMIT_AS, &tight) == 0;
+    }
+    ~ShortOfMemory() { ::setrlimit(RLIMIT_AS, &m_old); }
+    bool isSet() const { return m_set; }
+
+private:
+    rlimit m_old = {};
+    bool m_set = false;
+};
+
+} // namespace
+
+// A good picture whose pixels find no memory when first asked for is not
+// taken for damaged: its entry and file stay, and it decodes once there is
+// memory again.
+TEST(HistoryService, APictureThatFindsNoMemoryForItsPixelsKeepsItsEntry)
+{
+#if !VORNA_OWN_MALLOC
+    GTEST_SKIP() << "the sanitizer's allocator cannot be left short of memory";
+#endif
+    auto &history = freshHistory();
+    HistoryItem item = makeItem(kIdA, "2024-05-02T10:00:05Z", CaptureMode::fullscreen);
+    {
+        QImage big(8192, 4096, QImage::Format_RGB32);
+        ASSERT_FALSE(big.isNull());
+        big.fill(qRgb(30, 120, 200));
+        big.setPixel(8191, 4095, qRgb(250, 10, 10));
+        big.setDevicePixelRatio(2.0);
+        item.image = ImageHandle(big);
+    }
+    history.addNewest(item);
+    history.waitForPendingWrites();
+    ASSERT_TRUE(QFile::exists(history.imagePath(item.id)));
+    ASSERT_FALSE(item.image.isDecoded());
+
+    LogCapture log;
+    QImage during;
+    {
+        // Far less than the picture's 128 MiB of pixels.
+        ShortOfMemory shortOfMemory(qint64(32) << 20);
+        ASSERT_TRUE(shortOfMemory.isSet());
+        during = item.image.image();
+    }
+    EXPECT_TRUE(during.isNull());
+    EXPECT_TRUE(log.contains("[Vorna] image: cannot read " + history.imagePath(item.id)
+                             + " now (no memory for 8192 x 4096 pixels)"));
+    QCoreApplication::sendPostedEvents(); // where a drop would come from
+    EXPECT_FALSE(item.image.decodeFailed());
+    ASSERT_EQ(history.items().size(), 1);
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList{kIdA});
+    EXPECT_TRUE(QFile::exists(history.imagePath(item.id)));
+
+    const QImage after = item.image.image();
+    ASSERT_EQ(after.size(), QSize(8192, 4096));
+    EXPECT_EQ(after.pixel(8191, 4095), qRgb(250, 10, 10));
+    EXPECT_EQ(after.pixel(0, 0), qRgb(30, 120, 200));
+}
+
+// An entry deleted after the launch's read was taken in stays out of every
+// manifest written after, and out of the next launch.
+TEST(HistoryService, AnEntryDeletedAfterTheLaunchStaysDeleted)
+{
+    auto &before = freshHistory();
+    before.addNewest(noisyItem(kIdB, 111));
+    before.addNewest(noisyItem(kIdA, 112));
+    HistoryService::resetShared();
+
+    bool loaded = false;
+    HistoryService::loadShared([&] { loaded = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 30000));
+    auto &history = HistoryService::shared();
+    ASSERT_EQ(history.items().size(), 2);
+    // As the history grid deletes an entry.
+    const QUuid b = QUuid::fromString(kIdB);
+    history.items().removeIf([&](const HistoryItem &item) { return item.id == b; });
+    history.deleteImageFile(b);
+    history.persist();
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList{kIdA});
+    history.addNewest(noisyItem(kIdC, 113));
+    history.waitForPendingWrites();
+    EXPECT_EQ(manifestIds(), QStringList({kIdC, kIdA}));
+
+    HistoryService::resetShared();
+    const QList<HistoryItem> back = HistoryService::shared().items();
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0].id, QUuid::fromString(kIdC));
+    EXPECT_EQ(back[1].id, QUuid::fromString(kIdA));
+}
+
+namespace {
+
+// Bytes that end where an unreadable page begins: reading past them faults.
+class GuardedBytes
+{
+public:
+    explicit GuardedBytes(const QByteArray &bytes)
+    {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        const size_t pages = size_t((bytes.size() + page - 1) / page) + 1;
+        m_length = pages * size_t(page);
+        void *base = ::mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED)
+            return;
+        m_base = static_cast<char *>(base);
+        char *guard = m_base + m_length - size_t(page);
+        if (::mprotect(guard, size_t(page), PROT_NONE) != 0)
+            return;
+        std::memcpy(guard - bytes.size(), bytes.constData(), size_t(bytes.size()));
+        m_bytes = QByteArray::fromRawData(guard - bytes.size(), bytes.size());
+    }
+    ~GuardedBytes()
+    {
+        if (m_base)
+            ::munmap(m_base, m_length);
+    }
+    const QByteArray &bytes() const { return m_bytes; }
+
+private:
+    char *m_base = nullptr;
+    size_t m_length = 0;
+    QByteArray m_bytes;
+};
+
+} // namespace
+
+// The user's own PNG of a capture, cut short inside a chunk before its image
+// data: the history's picture is made from the pixels instead, and nothing
+// reads past the bytes handed over.
+TEST(HistoryService, AUsersPngCutShortGivesWayToThePixels)
+{
+    auto &history = freshHistory();
+    const HistoryItem item = noisyItem(kIdA, 121);
+    const QImage pixels = item.image.image();
+    const QByteArray whole = PngEncoder::encode(pixels);
+    ASSERT_EQ(PngEncoder::imageSize(whole), pixels.size());
+    // Signature and IHDR, then a text chunk that claims 4000 bytes and
+    // stops after 20.
+    QByteArray cut = whole.left(33);
+    cut.append(QByteArray("\0\0\x0f\xa0tEXt", 8));
+    cut.append(QByteArray(20, 'x'));
+    GuardedBytes guarded(cut);
+    ASSERT_EQ(guarded.bytes(), cut);
+
+    QPromise<QByteArray> usersFile;
+    usersFile.start();
+    usersFile.addResult(guarded.bytes());
+    usersFile.finish();
+    history.addNewest(item, usersFile.future());
+    history.waitForPendingWrites();
+
+    EXPECT_EQ(manifestIds(), QStringList{kIdA});
+    HistoryService::resetShared();
+    ASSERT_EQ(HistoryService::shared().items().size(), 1);
+    const ImageHandle back = HistoryService::shared().items().first().image;
+    EXPECT_TRUE(samePixels(back.image(), pixels));
+    EXPECT_EQ(back.pointSize(), QSizeF(120, 90));
 }

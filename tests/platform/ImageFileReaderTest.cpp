@@ -1,12 +1,17 @@
 // Opened image files of every format a saved screenshot can have.
 #include "platform/ImageFileReader.h"
 
+#include "platform/Log.h"
 #include "support/TestHome.h"
 
 #include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QElapsedTimer>
+#include <QImageReader>
+#include <QtEndian>
+#include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <libheif/heif.h>
@@ -148,4 +153,88 @@ TEST(ImageFileReader, ANamedPipeIsRefusedAtOnce)
     EXPECT_TRUE(ImageFileReader::read(fifo, [&] { opened = true; }).isNull());
     EXPECT_TRUE(opened);
     EXPECT_LT(clock.elapsed(), 1000);
+}
+
+namespace {
+
+// Bytes this process has read from files so far (the kernel's count).
+qint64 bytesRead()
+{
+    QFile io("/proc/self/io");
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// A file of size bytes that starts with head; the rest is a hole that costs
+// no disk.
+void writeSparse(const QString &path, const QByteArray &head, qint64 size)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(head), head.size());
+    ASSERT_TRUE(f.resize(size));
+}
+
+QByteArray lossyWebPWithAlpha()
+{
+    QImage img = sample();
+    img.setPixelColor(39, 29, QColor(0, 0, 0, 0));
+    uint8_t *out = nullptr;
+    const size_t size =
+        WebPEncodeRGBA(img.constBits(), img.width(), img.height(), static_cast<int>(img.bytesPerLine()), 95, &out);
+    const QByteArray bytes(reinterpret_cast<const char *>(out), static_cast<qsizetype>(size));
+    WebPFree(out);
+    return bytes;
+}
+
+} // namespace
+
+// A file of nearly 2 GiB (the most a picture may take) with the header of a
+// WebP or HEIF picture is refused without being read whole: by what its
+// header says of the picture and of its own length. A normal WebP still
+// opens, and one followed by a long tail reads only its own bytes.
+TEST(ImageFileReader, AHugeWebPOrHeifFileIsRefusedWithoutReadingItWhole)
+{
+    ImageFileReader::raiseAllocationLimit(); // as the program does at launch
+    const qint64 huge = (qint64(2048) << 20) - 8;
+    ASSERT_LE(huge, qint64(QImageReader::allocationLimit()) << 20);
+
+    const QByteArray webp = lossyWebPWithAlpha();
+    ASSERT_TRUE(webp.startsWith("RIFF") && webp.mid(12, 4) == "VP8X") << "a lossy WebP with alpha has VP8X";
+    {
+        QFile f(pathFor("plain.webp"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(webp);
+    }
+    const QImage plain = ImageFileReader::read(pathFor("plain.webp"));
+    expectLikeSample(plain, 12);
+    EXPECT_EQ(plain.pixelColor(39, 29).alpha(), 0);
+
+    // A small picture whose container claims the whole file.
+    QByteArray claimsAll = webp;
+    qToLittleEndian<quint32>(quint32(huge - 8), claimsAll.data() + 4);
+    writeSparse(pathFor("claims-all.webp"), claimsAll, huge);
+    // A HEIF file type box and nothing after it.
+    writeSparse(pathFor("huge.heic"), QByteArray("\0\0\0\x18" "ftypheic\0\0\0\0heicmif1", 24), huge);
+    // The small picture, then a tail that is not its.
+    writeSparse(pathFor("long-tail.webp"), webp, huge);
+
+    LogCapture log;
+    for (const char *name : {"claims-all.webp", "huge.heic"}) {
+        const qint64 before = bytesRead();
+        ASSERT_GE(before, 0);
+        EXPECT_TRUE(ImageFileReader::read(pathFor(name)).isNull()) << name;
+        EXPECT_LT(bytesRead() - before, qint64(16) << 20) << name;
+    }
+    EXPECT_TRUE(log.contains("[Vorna] open: not read: " + pathFor("claims-all.webp") + " claims "
+                             + QString::number(huge) + " bytes for 40 x 30 pixels"));
+
+    const qint64 before = bytesRead();
+    expectLikeSample(ImageFileReader::read(pathFor("long-tail.webp")), 12);
+    EXPECT_LT(bytesRead() - before, qint64(16) << 20);
 }
