@@ -155,10 +155,14 @@ bool CapturePipeline::finishSavesAtQuit(std::chrono::milliseconds stuckAfter)
         // may never finish it.
         bool stuck = false;
         while (!future.isFinished()) {
-            if (FileSystemCall::unreturnedFor(save.worker->load()) >= stuckAfter) {
-                stuck = true;
+            const std::thread::id worker = save.worker->load();
+            // One that has not started waits for a thread of the pool,
+            // which never comes when all of them are stuck.
+            stuck = worker == std::thread::id()
+                        ? FileSystemCall::countUnreturnedFor(stuckAfter) >= EncodingThreads::pool().maxThreadCount()
+                        : FileSystemCall::unreturnedFor(worker) >= stuckAfter;
+            if (stuck)
                 break;
-            }
             QThread::msleep(10);
         }
         if (stuck) {

@@ -1,5 +1,6 @@
 #include "platform/FileSystemCall.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <unordered_map>
@@ -73,4 +74,12 @@ std::chrono::milliseconds FileSystemCall::longestUnreturned()
     for (const auto &[thread, since] : all.since)
         longest = std::max(longest, elapsedSince(since));
     return longest;
+}
+
+int FileSystemCall::countUnreturnedFor(std::chrono::milliseconds atLeast)
+{
+    Calls &all = calls();
+    const std::lock_guard lock(all.mutex);
+    return int(std::count_if(all.since.cbegin(), all.since.cend(),
+                             [atLeast](const auto &call) { return elapsedSince(call.second) >= atLeast; }));
 }

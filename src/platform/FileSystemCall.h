@@ -35,4 +35,6 @@ public:
     static std::chrono::milliseconds unreturnedFor(std::thread::id thread);
     // The longest any thread has been inside its current call.
     static std::chrono::milliseconds longestUnreturned();
+    // How many threads have been inside their current call for atLeast.
+    static int countUnreturnedFor(std::chrono::milliseconds atLeast);
 };

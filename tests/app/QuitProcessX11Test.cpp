@@ -18,6 +18,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -223,6 +224,57 @@ TEST(QuitProcess, SigtermEndsVornaBehindASaveThatNeverReturnsAndKeepsTheHistory)
     const QString id = records.first().toObject().value("id").toString();
     const QImage picture(AppPaths::appDataDir() + "/history/" + id + ".png");
     EXPECT_FALSE(picture.isNull());
+}
+
+// More captures whose saves never return than the program has threads to
+// save with, then SIGTERM: the saves that never got a thread are not waited
+// for either, and the program ends.
+TEST(QuitProcess, SigtermEndsVornaBehindMoreStuckSavesThanItHasThreads)
+{
+    const QString shots = TestHome::path() + "/Shots";
+    SmallDisk disk(shots, 64 << 20);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error().toStdString();
+    UserDefaults::standard().setString("saveDirectory", shots);
+    UserDefaults::standard().setBool("playSound", false);
+    UserDefaults::standard().setBool("showFloatingPreview", false);
+    ASSERT_TRUE(UserDefaults::standard().flush());
+
+    QProcess vorna;
+    vorna.setProcessEnvironment(programEnvironment());
+    vorna.setProcessChannelMode(QProcess::MergedChannels);
+    vorna.start(QStringLiteral(VORNA_BINARY_PATH), {});
+    ASSERT_TRUE(vorna.waitForStarted(5000));
+    const auto output = [&] { return QString::fromUtf8(vorna.peek(1 << 20)).toStdString(); };
+    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 10000)) << output();
+
+    StalledMount stalled(shots);
+    if (!stalled.isValid())
+        GTEST_SKIP() << "cannot hold the opens of a mount here";
+    // The program saves on one thread a core.
+    const int captures = QThread::idealThreadCount() + 1;
+    for (int i = 1; i <= captures; ++i) {
+        QProcess second;
+        second.setProcessEnvironment(programEnvironment());
+        second.start(QStringLiteral(VORNA_BINARY_PATH), {"vorna://capture?mode=fullscreen"});
+        ASSERT_TRUE(second.waitForFinished(10000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                vorna.waitForReadyRead(20);
+                return QString::fromUtf8(vorna.peek(1 << 20)).count("[Vorna] url: capture request: fullscreen") >= i;
+            },
+            10000))
+            << output();
+        QTest::qWait(300); // each capture is taken 0.2 s after its request
+    }
+    QTest::qWait(1500); // every save now waits in the stalled folder, or for a thread
+
+    ::kill(static_cast<pid_t>(vorna.processId()), SIGTERM);
+    const bool ended = vorna.waitForFinished(30000);
+    EXPECT_TRUE(ended) << output();
+    if (!ended)
+        return; // the stalled opens go through as the case ends, and the process with them
+    EXPECT_EQ(historyManifest().size(), captures) << output();
 }
 
 // SIGTERM (a logout) one second after a full-screen HEIC capture of a large,

@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QPromise>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -56,9 +57,9 @@ QStringList itemIds(const QList<HistoryItem> &items)
     return ids;
 }
 
-QImage noise(quint32 seed)
+QImage noise(quint32 seed, const QSize &size = QSize(160, 120))
 {
-    QImage img(160, 120, QImage::Format_RGB32);
+    QImage img(size, QImage::Format_RGB32);
     QRandomGenerator rng(seed);
     for (int y = 0; y < img.height(); ++y) {
         auto *row = reinterpret_cast<quint32 *>(img.scanLine(y));
@@ -201,6 +202,39 @@ TEST(HistoryWrites, QuitEndsWithinItsBoundAndKeepsWhatIsWritten)
     EXPECT_TRUE(QFile::exists(history.imagePath(b.id)));
     stuckSave.finish();
     history.waitForPendingWrites();
+}
+
+// Quitting with many large pictures still to write: each write makes
+// progress (none waits on a device: the history is on a RAM disk), so
+// quitting waits for all of them, however long they take together, and the
+// next launch has every entry.
+TEST(HistoryWrites, QuitWaitsForWritesThatTakeLongButMakeProgress)
+{
+    HistoryService::resetShared();
+    SmallDisk disk(AppPaths::appDataDir(), 640 << 20);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error().toStdString();
+    // The instance's writes end before the disk goes.
+    const auto relaunch = qScopeGuard([] { HistoryService::resetShared(); });
+    auto &history = HistoryService::shared();
+    // Each is encoded anew: the same pixels take no more memory.
+    const QImage pixels = noise(100, QSize(1600, 1600));
+    QStringList ids;
+    for (int i = 0; i < 30; ++i) {
+        HistoryItem capture;
+        capture.id = QUuid::createUuid();
+        capture.image = ImageHandle(pixels);
+        capture.date = QDateTime::fromString("2024-05-02T10:00:05Z", Qt::ISODate);
+        capture.mode = CaptureMode::fullscreen;
+        history.addNewest(capture);
+        ids.prepend(capture.id.toString(QUuid::WithoutBraces).toUpper());
+    }
+    // Far less than the writes take together, far more than any one of
+    // their calls into the file system.
+    EXPECT_TRUE(history.finishWritesAtQuit(std::chrono::milliseconds(500)));
+    EXPECT_EQ(manifestIds(), ids);
+    HistoryService::resetShared();
+    EXPECT_EQ(itemIds(HistoryService::shared().items()), ids);
 }
 
 namespace {
