@@ -215,9 +215,10 @@ void FileOps::pruneAside(const QString &path, int keep, const QString &justKept)
     const qsizetype others = std::max(keep - (justKeptFound ? 1 : 0), 0);
     if (found.size() <= others)
         return;
-    // Set aside last first: by the time in the name, then by its number
+    // The last set aside first: by the time in the name, then by its number
     // ("-10" came after "-9", though it sorts before it as text). A time
-    // still to come cannot be when a copy was set aside; those go first.
+    // still to come cannot be when a copy was set aside: such copies count
+    // as set aside before any other.
     const QString now = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     std::sort(found.begin(), found.end(), [&now](const Aside &a, const Aside &b) {
         const bool aBelievable = a.stamp <= now;
