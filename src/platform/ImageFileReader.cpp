@@ -182,7 +182,8 @@ const heif_reader kHeifFileReader = {
 };
 
 // The boxes are read within kHeifMetadataBytes; the primary picture's data
-// within what its pixels take raw, four bytes a pixel, and that again.
+// within what its pixels take raw, four bytes a pixel, plus as much again
+// for its own boxes.
 QImage readHeif(int fd, qint64 size, const QString &path)
 {
     heif_context *ctx = heif_context_alloc();
