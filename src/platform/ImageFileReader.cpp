@@ -91,72 +91,135 @@ QImage readWebP(QFile &f, const QString &path)
 }
 
 // A HEIF file is read where libheif asks, so only its boxes' headers, the
-// metadata and the primary picture's data are read, never the whole file.
-struct HeifSource
+// metadata and the primary picture's data are read, never the whole file;
+// and no more than a budget: a file whose boxes claim more is refused.
+// libheif reads its boxes a few bytes at a time: those small reads come from
+// a buffer.
+class HeifSource
 {
-    int fd = -1;
-    int64_t size = 0;
-    int64_t position = 0;
+public:
+    HeifSource(int fd, int64_t size, int64_t budget) : m_fd(fd), m_size(size), m_budget(budget) {}
+
+    int64_t position() const { return m_position; }
+    int64_t size() const { return m_size; }
+    bool overBudget() const { return m_overBudget; }
+    void setBudget(int64_t budget) { m_budget = budget; }
+
+    bool seek(int64_t position)
+    {
+        if (position < 0 || position > m_size)
+            return false;
+        m_position = position;
+        return true;
+    }
+
+    bool read(char *out, size_t size)
+    {
+        if (size > uint64_t(m_budget)) {
+            m_overBudget = true;
+            return false;
+        }
+        m_budget -= int64_t(size);
+        while (size > 0) {
+            const int64_t offset = m_position - m_bufferStart;
+            if (offset >= 0 && offset < m_buffer.size()) {
+                const size_t n = std::min(size, size_t(m_buffer.size() - offset));
+                std::memcpy(out, m_buffer.constData() + offset, n);
+                out += n;
+                size -= n;
+                m_position += int64_t(n);
+                continue;
+            }
+            const bool direct = size >= size_t(kBufferBytes);
+            if (!direct)
+                m_buffer.resize(kBufferBytes);
+            char *into = direct ? out : m_buffer.data();
+            const ssize_t got = ::pread(m_fd, into, direct ? size : size_t(kBufferBytes), m_position);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                m_buffer.clear();
+                return false;
+            }
+            if (direct) {
+                out += got;
+                size -= size_t(got);
+                m_position += got;
+            } else {
+                m_buffer.resize(got);
+                m_bufferStart = m_position;
+            }
+        }
+        return true;
+    }
+
+private:
+    static constexpr qsizetype kBufferBytes = 64 * 1024;
+    int m_fd = -1;
+    int64_t m_size = 0;
+    int64_t m_position = 0;
+    int64_t m_budget = 0; // bytes that may still be read
+    bool m_overBudget = false;
+    QByteArray m_buffer; // the file's bytes from m_bufferStart on
+    int64_t m_bufferStart = 0;
 };
+
+// What reading a HEIF file's boxes may take: its metadata (item lists and
+// properties, a colour profile) is far smaller in any real file.
+constexpr int64_t kHeifMetadataBytes = int64_t(16) << 20;
 
 const heif_reader kHeifFileReader = {
     1,
-    [](void *userdata) -> int64_t { return static_cast<HeifSource *>(userdata)->position; },
-    [](void *data, size_t size, void *userdata) -> int {
-        auto *source = static_cast<HeifSource *>(userdata);
-        auto *out = static_cast<char *>(data);
-        while (size > 0) {
-            const ssize_t got = ::pread(source->fd, out, size, source->position);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return 1;
-            out += got;
-            size -= static_cast<size_t>(got);
-            source->position += got;
-        }
-        return 0;
+    [](void *source) -> int64_t { return static_cast<HeifSource *>(source)->position(); },
+    [](void *data, size_t size, void *source) -> int {
+        return static_cast<HeifSource *>(source)->read(static_cast<char *>(data), size) ? 0 : 1;
     },
-    [](int64_t position, void *userdata) -> int {
-        auto *source = static_cast<HeifSource *>(userdata);
-        if (position < 0 || position > source->size)
-            return 1;
-        source->position = position;
-        return 0;
-    },
-    [](int64_t targetSize, void *userdata) -> heif_reader_grow_status {
-        return targetSize <= static_cast<HeifSource *>(userdata)->size ? heif_reader_grow_status_size_reached
+    [](int64_t position, void *source) -> int { return static_cast<HeifSource *>(source)->seek(position) ? 0 : 1; },
+    [](int64_t targetSize, void *source) -> heif_reader_grow_status {
+        return targetSize <= static_cast<HeifSource *>(source)->size() ? heif_reader_grow_status_size_reached
                                                                         : heif_reader_grow_status_size_beyond_eof;
     },
 };
 
-QImage readHeif(int fd, qint64 size)
+// The boxes are read within kHeifMetadataBytes; the primary picture's data
+// within what its pixels take raw, four bytes a pixel, plus as much again
+// for its own boxes.
+QImage readHeif(int fd, qint64 size, const QString &path)
 {
     heif_context *ctx = heif_context_alloc();
     if (!ctx)
         return QImage();
-    HeifSource source{fd, size, 0};
+    HeifSource source(fd, size, kHeifMetadataBytes);
     QImage out;
     heif_image_handle *handle = nullptr;
     heif_image *image = nullptr;
+    int w = 0, h = 0;
     if (heif_context_read_from_reader(ctx, &kHeifFileReader, &source, nullptr).code == heif_error_Ok
-        && heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok
-        && ImageFileReader::fitsAllocationLimit(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle))
-        && heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code
-               == heif_error_Ok) {
-        int stride = 0;
-        const uint8_t *plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
-        const int w = heif_image_get_width(image, heif_channel_interleaved);
-        const int h = heif_image_get_height(image, heif_channel_interleaved);
-        if (plane && w > 0 && h > 0) {
-            QImage img(w, h, QImage::Format_RGBA8888);
-            if (!img.isNull()) {
-                for (int y = 0; y < h; ++y)
-                    std::memcpy(img.scanLine(y), plane + static_cast<qsizetype>(y) * stride, static_cast<size_t>(w) * 4);
-                out = img;
+        && heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok) {
+        w = heif_image_handle_get_width(handle);
+        h = heif_image_handle_get_height(handle);
+    }
+    if (handle && ImageFileReader::fitsAllocationLimit(w, h)) {
+        source.setBudget(int64_t(w) * h * 4 + kHeifMetadataBytes);
+        if (heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code
+            == heif_error_Ok) {
+            int stride = 0;
+            const uint8_t *plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+            const int iw = heif_image_get_width(image, heif_channel_interleaved);
+            const int ih = heif_image_get_height(image, heif_channel_interleaved);
+            if (plane && iw > 0 && ih > 0) {
+                QImage img(iw, ih, QImage::Format_RGBA8888);
+                if (!img.isNull()) {
+                    for (int y = 0; y < ih; ++y)
+                        std::memcpy(img.scanLine(y), plane + static_cast<qsizetype>(y) * stride,
+                                    static_cast<size_t>(iw) * 4);
+                    out = img;
+                }
             }
         }
     }
+    if (source.overBudget())
+        vlog(QStringLiteral("[Vorna] open: not read: %1 claims more bytes than its picture could take").arg(path));
     if (image)
         heif_image_release(image);
     if (handle)
@@ -204,7 +267,7 @@ QImage ImageFileReader::read(const QString &path, const std::function<void()> &o
     const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
     if (limit > 0 && f.size() > limit)
         return QImage();
-    return webp ? readWebP(f, path) : readHeif(fd, f.size());
+    return webp ? readWebP(f, path) : readHeif(fd, f.size(), path);
 }
 
 bool ImageFileReader::fitsAllocationLimit(qint64 width, qint64 height)

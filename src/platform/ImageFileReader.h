@@ -6,7 +6,9 @@
 
 // Decodes an image file: the formats Qt reads (PNG, JPEG, GIF, BMP, ...)
 // and, through their own libraries, TIFF, WebP and HEIC/HEIF. Safe to call
-// from a worker thread. Images larger than Qt's allocation limit are refused.
+// from a worker thread. Images larger than Qt's allocation limit are refused;
+// a WebP or HEIF file that claims more bytes than its picture could take is
+// refused after its header, never read whole.
 class ImageFileReader
 {
 public:
