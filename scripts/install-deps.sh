@@ -14,7 +14,7 @@ PACKAGES=(
   libtesseract-dev tesseract-ocr-eng
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm
-  xvfb xauth xdotool x11-utils scrot xcompmgr xfwm4
+  xvfb xauth xdotool x11-utils scrot xcompmgr picom xfwm4
   desktop-file-utils
   fonts-dejavu-core
   dbus-daemon

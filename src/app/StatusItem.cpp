@@ -1,12 +1,15 @@
 #include "app/StatusItem.h"
 
+#include "platform/HiddenWindowWait.h"
 #include "platform/Log.h"
 #include "platform/SymbolIcon.h"
 
 #include <QCursor>
 #include <QDeadlineTimer>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -94,8 +97,29 @@ void StatusItem::setMenu(QMenu *menu)
 {
     std::unique_ptr<QMenu> old = std::move(m_menu);
     m_menu.reset(menu);
+    if (menu)
+        menu->installEventFilter(this);
     if (m_tray)
         m_tray->setContextMenu(menu);
     if (old)
         old.release()->deleteLater();
+}
+
+bool StatusItem::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_menu.get() && m_menu->isVisible()) {
+        QAction *chosen = nullptr;
+        if (event->type() == QEvent::MouseButtonRelease) {
+            chosen = m_menu->actionAt(static_cast<QMouseEvent *>(event)->position().toPoint());
+        } else if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)
+                chosen = m_menu->activeAction();
+        }
+        // The menu closes before the entry runs; a capture it starts must
+        // not find the menu, or its fade, in the picture.
+        if (chosen && chosen->isEnabled() && !chosen->isSeparator() && !chosen->menu())
+            HiddenWindowWait::aboutToHide(m_menu->windowHandle());
+    }
+    return QObject::eventFilter(watched, event);
 }

@@ -43,6 +43,10 @@ public:
     static void setTrayAvailableOverride(std::optional<bool> available);
     QSystemTrayIcon *trayIcon() const { return m_tray; }
 
+protected:
+    // Notes the menu as about to hide when an entry is chosen in it.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     QSystemTrayIcon *m_tray = nullptr;
     bool m_inTray = false;

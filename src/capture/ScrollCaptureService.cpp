@@ -659,9 +659,26 @@ void ScrollCaptureService::startScrollCapture(const QRectF &region, Completion c
     m_isRunning = true;
     m_completion = std::move(completion);
     QTimer::singleShot(0, this, [this] {
-        if (std::optional<QImage> frame = captureScrollFrame(m_region))
-            m_captures.append(*frame);
-        runScrollLoop(maximumScrollSteps);
+        const QSize pixels(int(std::trunc(m_region.width())) * 2, int(std::trunc(m_region.height())) * 2);
+        if (m_frameGrabber || pixels.isEmpty()) {
+            if (std::optional<QImage> frame = captureScrollFrame(m_region))
+                m_captures.append(*frame);
+            runScrollLoop(maximumScrollSteps);
+            return;
+        }
+        // The first frame follows the hiding of the region overlay: it is
+        // read off this thread, once the overlay and any fade of it are gone
+        // from the screen.
+        ScreenCapture::current()
+            .captureRectInBackground(m_region.translated(primaryOrigin()), pixels, false)
+            .then(this, [this](const CapturedImage &captured) {
+                if (!captured.image.isNull()) {
+                    QImage frame = captured.image;
+                    frame.setDevicePixelRatio(2);
+                    m_captures.append(frame);
+                }
+                runScrollLoop(maximumScrollSteps);
+            });
     });
 }
 

@@ -14,7 +14,8 @@
 // stitches the frames into one tall image. Frames are taken at two pixels per
 // point; the stitched image carries its pixel size (devicePixelRatio 1).
 // Start, scrolling and frame captures run on the main thread without blocking
-// it; the stitching runs in the background.
+// it (the first frame, which waits for the region overlay to leave the
+// screen, is read in the background); the stitching runs in the background.
 class ScrollCaptureService : public QObject
 {
     Q_OBJECT

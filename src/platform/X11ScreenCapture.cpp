@@ -291,7 +291,7 @@ struct X11ScreenCapture::Private
     X11ScreenCapture *backgroundCapture();
     // Runs capture(instance, error) on the background thread.
     template<typename Capture>
-    QFuture<CapturedImage> inBackground(Capture capture);
+    QFuture<CapturedImage> inBackground(Capture capture, const QRect &readArea);
 
     xcb_atom_t atoms[AtomCount] = {};
     bool atomsInterned = false;
@@ -1017,19 +1017,21 @@ std::optional<QList<ShareableDisplay>> X11ScreenCapture::displays(QString *error
 }
 
 template<typename Capture>
-QFuture<CapturedImage> X11ScreenCapture::Private::inBackground(Capture capture)
+QFuture<CapturedImage> X11ScreenCapture::Private::inBackground(Capture capture, const QRect &readArea)
 {
     // The background connection is another client: whatever this one asked
     // of the server first (an overlay hidden a moment ago) must be done
     // before the pixels are read there.
     if (conn)
         std::free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
-    // And a window of ours hidden for this read must be off the screen.
+    // And a window of ours hidden for this read must be off the screen
+    // where it is read (readArea, root pixels; empty: anywhere), its fade
+    // over.
     HiddenWindowWait hidden = HiddenWindowWait::takeNoted();
-    return QtConcurrent::run(&backgroundThread, [this, capture, hidden] {
+    return QtConcurrent::run(&backgroundThread, [this, capture, hidden, readArea] {
         CapturedImage result;
         if (X11ScreenCapture *instance = backgroundCapture()) {
-            hidden.wait(instance->d->conn);
+            hidden.wait(instance->d->conn, readArea);
             result.image = capture(*instance, &result.error);
         } else {
             result.error = QStringLiteral("no connection to the X server");
@@ -1043,11 +1045,19 @@ QFuture<CapturedImage> X11ScreenCapture::captureRectInBackground(const QRectF &r
 {
     if (!isConnected())
         return ScreenCapture::captureRectInBackground(rect, pixelSize, showsCursor);
-    return d->inBackground([screens = d->liveScreens(), rect, pixelSize, showsCursor](X11ScreenCapture &capture,
-                                                                                       QString *error) {
-        capture.d->fixedScreens = screens;
-        return capture.captureRect(rect, pixelSize, showsCursor, error);
-    });
+    const QList<Screen> screens = d->liveScreens();
+    QRect readArea;
+    for (const Screen &s : screens) {
+        const QRectF common = rect & QRectF(s.frame);
+        if (!common.isEmpty())
+            readArea |= pointsToNative(s, common).toAlignedRect() & s.nativeFrame;
+    }
+    return d->inBackground(
+        [screens, rect, pixelSize, showsCursor](X11ScreenCapture &capture, QString *error) {
+            capture.d->fixedScreens = screens;
+            return capture.captureRect(rect, pixelSize, showsCursor, error);
+        },
+        readArea);
 }
 
 QFuture<CapturedImage> X11ScreenCapture::captureWindowInBackground(const ShareableWindow &window,
@@ -1056,9 +1066,13 @@ QFuture<CapturedImage> X11ScreenCapture::captureWindowInBackground(const Shareab
 {
     if (!isConnected())
         return ScreenCapture::captureWindowInBackground(window, pixelSize, showsCursor, opaque);
-    return d->inBackground([window, pixelSize, showsCursor, opaque](X11ScreenCapture &capture, QString *error) {
-        return capture.captureWindow(window, pixelSize, showsCursor, opaque, error);
-    });
+    // Where the window's frame cannot be had, any window hidden counts.
+    const QRect readArea = d->nativeFrameOf(xcb_window_t(window.windowID), nullptr).value_or(QRect());
+    return d->inBackground(
+        [window, pixelSize, showsCursor, opaque](X11ScreenCapture &capture, QString *error) {
+            return capture.captureWindow(window, pixelSize, showsCursor, opaque, error);
+        },
+        readArea);
 }
 
 void X11ScreenCapture::waitForBackgroundCaptures()

@@ -16,6 +16,7 @@
 #include "support/X11TestWindows.h"
 
 #include <QClipboard>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -23,6 +24,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
@@ -287,3 +289,123 @@ TEST_F(CaptureEndToEndX11Test, TheTimedCaptureUnderACompositorLeavesOutTheBadge)
     manager.stop();
     EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
 }
+
+namespace {
+
+class FadingCaptureEndToEnd : public CaptureEndToEndX11Test,
+                              public ::testing::WithParamInterface<CompositingManager::Kind>
+{
+};
+
+std::string managerName(const ::testing::TestParamInfo<CompositingManager::Kind> &info)
+{
+    return info.param == CompositingManager::Kind::picomFading ? "picom" : "xcompmgr";
+}
+
+// Pixels of a screen-sized picture at scale pixels per point, in area
+// (points), that are not the colour, looked at every fourth point.
+int otherThan(const QImage &picture, int scale, const QRect &area, QRgb colour)
+{
+    int wrong = 0;
+    for (int y = area.top(); y <= area.bottom(); y += 4)
+        for (int x = area.left(); x <= area.right(); x += 4)
+            wrong += (picture.pixel(scale * x, scale * y) & 0xffffff) != (colour & 0xffffff);
+    return wrong;
+}
+
+} // namespace
+
+// Under a manager that fades windows out, the countdown badge fades for
+// about a third of a second once hidden: the capture waits until it is
+// gone.
+TEST_P(FadingCaptureEndToEnd, TheTimedCaptureLeavesOutTheBadgeAndItsFade)
+{
+    CompositingManager manager(GetParam());
+    ASSERT_TRUE(manager.start()) << manager.error().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({{QRect(screen.center() - QPoint(150, 150), QSize(300, 300)), qRgb(20, 180, 90), "Green", {}, {}}}));
+    UserDefaults::standard().setInteger("countdownSeconds", 1);
+    UserDefaults::standard().setBool("showFloatingPreview", false);
+    UserDefaults::standard().setBool("showCaptureFlash", false);
+    AppDelegate delegate;
+    launch(delegate);
+
+    delegate.captureTimed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 15000));
+    const QImage saved(shots + "/" + savedFiles().first());
+    ASSERT_EQ(saved.size(), screen.size() * 2);
+    EXPECT_EQ(otherThan(saved, 2, QRect(screen.center() - QPoint(60, 60), QSize(120, 120)), qRgb(20, 180, 90)), 0);
+    manager.stop();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
+}
+
+// Full Screen chosen in the tray's menu: the menu closes as the entry is
+// chosen and fades out; the picture holds what lay beneath it.
+TEST_P(FadingCaptureEndToEnd, FullScreenFromTheTrayMenuLeavesOutTheMenu)
+{
+    CompositingManager manager(GetParam());
+    ASSERT_TRUE(manager.start()) << manager.error().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({{QRect(100, 100, 700, 600), qRgb(20, 180, 90), "Green", {}, {}}}));
+    UserDefaults::standard().setBool("showFloatingPreview", false);
+    UserDefaults::standard().setBool("showCaptureFlash", false);
+    AppDelegate delegate;
+    launch(delegate);
+    ASSERT_NE(delegate.statusItem(), nullptr);
+    QMenu *menu = delegate.statusItem()->menu();
+    ASSERT_NE(menu, nullptr);
+
+    // The menu as the tray opens it, over the green window.
+    menu->popup(QPoint(200, 200));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    QAction *fullScreen = nullptr;
+    for (QAction *action : menu->actions())
+        if (action->text().startsWith(QStringLiteral("Full Screen")))
+            fullScreen = action;
+    ASSERT_NE(fullScreen, nullptr);
+    const QRect menuArea = menu->geometry();
+    ASSERT_TRUE(QRect(100, 100, 700, 600).contains(menuArea));
+    const QPoint entry = menu->mapToGlobal(menu->actionGeometry(fullScreen).center());
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(c));
+    auto screenNow = [&] {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_get_image_reply_t *reply = xcb_get_image_reply(
+            c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0, uint16_t(screen.width()),
+                             uint16_t(screen.height()), ~0u),
+            nullptr);
+        QImage image;
+        if (reply)
+            image = QImage(xcb_get_image_data(reply), screen.width(), screen.height(), QImage::Format_RGB32).copy();
+        std::free(reply);
+        return image;
+    };
+    // Faded in: most of its area is not the window's green any more.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QRect inside = menuArea.adjusted(4, 4, -4, -4);
+            return otherThan(screenNow(), 1, inside, qRgb(20, 180, 90))
+                >= (inside.width() / 4) * (inside.height() / 4) * 3 / 4;
+        },
+        10000));
+    // (Without --sync, which waits for ever where the pointer already is.)
+    xdotool({"mousemove", QString::number(entry.x()), QString::number(entry.y())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == entry; }, 5000));
+    xdotool({"click", "1"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 15000));
+    const QImage saved(shots + "/" + savedFiles().first());
+    ASSERT_EQ(saved.size(), screen.size() * 2);
+    EXPECT_EQ(otherThan(saved, 2, menuArea, qRgb(20, 180, 90)), 0);
+    xcb_disconnect(c);
+    manager.stop();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
+}
+
+INSTANTIATE_TEST_SUITE_P(CaptureEndToEndX11, FadingCaptureEndToEnd,
+                         ::testing::Values(CompositingManager::Kind::xcompmgrFading,
+                                           CompositingManager::Kind::picomFading),
+                         managerName);

@@ -385,6 +385,12 @@ TEST_F(CaptureServiceX11, FrameExtentsAreReadInTheirOrderAndIgnoredWhenTheyCanno
     // The window manager's extents, as a client can set them on itself.
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[7], intern(c, "_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 32, 4,
                         minusOne);
+    // A window manager's decorations around a window that draws its own
+    // frame are none of the window a person sees (some managers set them
+    // all the same).
+    const uint32_t decorations[] = {4, 6, 22, 8};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, ids[0], intern(c, "_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 32, 4,
+                        decorations);
     sync(c);
 
     const QList<ShareableWindow> list = CaptureService::listWindows();

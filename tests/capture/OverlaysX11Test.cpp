@@ -172,3 +172,65 @@ TEST(OverlaysX11, TheRegionIsReadWithoutTheOverlayUnderASlowCompositor)
     manager.stop();
     EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
 }
+
+namespace {
+
+class FadingOverlays : public ::testing::TestWithParam<CompositingManager::Kind>
+{
+};
+
+std::string managerName(const ::testing::TestParamInfo<CompositingManager::Kind> &info)
+{
+    return info.param == CompositingManager::Kind::picomFading ? "picom" : "xcompmgr";
+}
+
+} // namespace
+
+// Under a compositing manager that fades windows out, the overlay stays on
+// the screen, fainter frame by frame, for about a third of a second after
+// it is hidden: the region is read once the fade is over, without the
+// overlay's dimming or selection frame.
+TEST_P(FadingOverlays, TheRegionIsReadWithoutTheOverlayOrItsFade)
+{
+    CompositingManager manager(GetParam());
+    ASSERT_TRUE(manager.start()) << manager.error().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    X11TestWindows windows;
+    ASSERT_TRUE(windows.show({testWindow(QRect(100, 100, 600, 400), qRgb(0, 200, 100), "Green")}));
+
+    RegionSelectionController controller;
+    std::optional<std::optional<QRectF>> result;
+    QFuture<std::optional<QImage>> picture;
+    controller.start([&](std::optional<QRectF> r) {
+        result = r;
+        if (r)
+            picture = CaptureService::captureRegionInBackground(*r);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.windows().first()));
+    // Faded in: the screen shows the overlay's dimming.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return qGreen(onScreen(QPoint(300, 300))) <= 200 * 0.85 + 2; }, 10000));
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "200", "150"}));
+    ASSERT_TRUE(xdotool({"mousedown", "1"}));
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "300", "200"}));
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "520", "390"}));
+    ASSERT_TRUE(xdotool({"mouseup", "1"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+    ASSERT_TRUE(result->has_value());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picture.isFinished(); }, 10000));
+    const std::optional<QImage> image = picture.result();
+    ASSERT_TRUE(image.has_value());
+    ASSERT_EQ(image->size(), QSize(640, 480));
+    int wrong = 0;
+    for (int y = 0; y < image->height(); ++y)
+        for (int x = 0; x < image->width(); ++x)
+            wrong += (image->pixel(x, y) & 0xffffff) != (qRgb(0, 200, 100) & 0xffffff);
+    EXPECT_EQ(wrong, 0);
+    manager.stop();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
+}
+
+INSTANTIATE_TEST_SUITE_P(OverlaysX11, FadingOverlays,
+                         ::testing::Values(CompositingManager::Kind::xcompmgrFading,
+                                           CompositingManager::Kind::picomFading),
+                         managerName);

@@ -2,11 +2,16 @@
 // script, one pixel per point, no window manager): a window shows a long
 // page of coloured lines and scrolls it on wheel notches; the capture scrolls
 // it through XTest wheel events and stitches the frames.
+#include "capture/RegionSelectionController.h"
+#include "capture/RegionSelectionWindow.h"
 #include "capture/ScrollCaptureService.h"
+#include "platform/Compositing.h"
 #include "platform/SyntheticInput.h"
+#include "support/CompositingManager.h"
 
 #include <QCursor>
 #include <QPainter>
+#include <QProcess>
 #include <QTest>
 #include <QWheelEvent>
 #include <QWidget>
@@ -172,3 +177,78 @@ TEST(ScrollCaptureX11, StitchesAPageBetweenStickyBandsOnce)
         wrongRows += std::memcmp(stitched.constScanLine(y), expected.constScanLine(y), 800 * 4) != 0;
     EXPECT_EQ(wrongRows, 0);
 }
+
+namespace {
+
+class FadingScrollCapture : public ::testing::TestWithParam<CompositingManager::Kind>
+{
+};
+
+std::string managerName(const ::testing::TestParamInfo<CompositingManager::Kind> &info)
+{
+    return info.param == CompositingManager::Kind::picomFading ? "picom" : "xcompmgr";
+}
+
+bool xdotool(const QStringList &args)
+{
+    return QProcess::execute("xdotool", args) == 0;
+}
+
+} // namespace
+
+// The region is chosen in the overlay, as a person does; under a manager
+// that fades the overlay out, the first frame is read once it is gone, so
+// the top of the picture is the page, not the overlay's dimming and frame.
+TEST_P(FadingScrollCapture, TheFirstFrameIsReadWithoutTheOverlay)
+{
+    CompositingManager manager(GetParam());
+    ASSERT_TRUE(manager.start()) << manager.error().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    {
+        PageView page;
+        page.setGeometry(100, 50, 400, 800);
+        page.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+
+        RegionSelectionController selector;
+        ScrollCaptureService service;
+        std::optional<std::optional<QImage>> result;
+        selector.start([&](std::optional<QRectF> rect) {
+            if (rect)
+                service.startScrollCapture(*rect, [&](std::optional<QImage> image) { result = image; });
+            else
+                result.emplace();
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return selector.windows().size() == 1; }, 5000));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(selector.windows().first()));
+        QTest::qWait(600); // the overlay fades in
+        ASSERT_TRUE(xdotool({"mousemove", "--sync", "100", "50"}));
+        ASSERT_TRUE(xdotool({"mousedown", "1"}));
+        ASSERT_TRUE(xdotool({"mousemove", "--sync", "300", "400"}));
+        ASSERT_TRUE(xdotool({"mousemove", "--sync", "500", "850"}));
+        ASSERT_TRUE(xdotool({"mouseup", "1"}));
+        ASSERT_TRUE(xdotool({"mousemove", "--sync", "1000", "700"}));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 60000));
+        ASSERT_TRUE(result->has_value());
+        const QImage stitched = result->value().convertToFormat(QImage::Format_RGB32);
+
+        QImage expected(800, 2 * PageView::pageHeight, QImage::Format_RGB32);
+        {
+            QPainter p(&expected);
+            p.scale(2, 2);
+            PageView::paintPage(p, 400);
+        }
+        ASSERT_EQ(stitched.size(), expected.size());
+        int wrongRows = 0;
+        for (int y = 0; y < expected.height(); ++y)
+            wrongRows += std::memcmp(stitched.constScanLine(y), expected.constScanLine(y), 800 * 4) != 0;
+        EXPECT_EQ(wrongRows, 0);
+    }
+    manager.stop();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
+}
+
+INSTANTIATE_TEST_SUITE_P(ScrollCaptureX11, FadingScrollCapture,
+                         ::testing::Values(CompositingManager::Kind::xcompmgrFading,
+                                           CompositingManager::Kind::picomFading),
+                         managerName);

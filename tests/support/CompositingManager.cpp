@@ -35,13 +35,24 @@ bool CompositingManager::selectionOwned()
     return owned;
 }
 
+const char *CompositingManager::name(Kind kind)
+{
+    switch (kind) {
+    case Kind::plain: return "xcompmgr";
+    case Kind::xcompmgrFading: return "xcompmgr -f";
+    case Kind::picomFading: return "picom --fading";
+    }
+    return "";
+}
+
 bool CompositingManager::start()
 {
     if (m_pid > 0)
         return true;
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("xcompmgr"));
+    const QString executable = QString::fromLatin1(m_kind == Kind::picomFading ? "picom" : "xcompmgr");
+    const QString program = QStandardPaths::findExecutable(executable);
     if (program.isEmpty()) {
-        m_error = QStringLiteral("xcompmgr is not installed");
+        m_error = executable + QStringLiteral(" is not installed");
         return false;
     }
     if (selectionOwned()) {
@@ -49,15 +60,29 @@ bool CompositingManager::start()
         return false;
     }
     const QByteArray path = program.toLocal8Bit();
+    const Kind kind = m_kind;
     const pid_t pid = ::fork();
     if (pid < 0) {
         m_error = QStringLiteral("fork failed");
         return false;
     }
     if (pid == 0) {
-        // Plain compositing: no shadows or fades, so that what is on screen
-        // is exactly the windows' pixels.
-        ::execl(path.constData(), "xcompmgr", "-n", static_cast<char *>(nullptr));
+        switch (kind) {
+        case Kind::plain:
+            // Plain compositing: no shadows or fades, so that what is on
+            // screen is exactly the windows' pixels.
+            ::execl(path.constData(), "xcompmgr", "-n", static_cast<char *>(nullptr));
+            break;
+        case Kind::xcompmgrFading:
+            ::execl(path.constData(), "xcompmgr", "-n", "-f", static_cast<char *>(nullptr));
+            break;
+        case Kind::picomFading:
+            // No configuration file (the system's may turn on shadows), and
+            // X Render: Xvfb has no OpenGL.
+            ::execl(path.constData(), "picom", "--config", "/dev/null", "--backend", "xrender", "--fading",
+                    static_cast<char *>(nullptr));
+            break;
+        }
         _exit(127);
     }
     m_pid = pid;
@@ -69,13 +94,13 @@ bool CompositingManager::start()
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;
-            m_error = QStringLiteral("xcompmgr exited at start");
+            m_error = executable + QStringLiteral(" exited at start");
             return false;
         }
         QThread::msleep(10);
     }
     stop();
-    m_error = QStringLiteral("xcompmgr never took the compositing selection");
+    m_error = executable + QStringLiteral(" never took the compositing selection");
     return false;
 }
 

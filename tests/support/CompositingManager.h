@@ -4,16 +4,24 @@
 
 #include <sys/types.h>
 
-// A real compositing manager (xcompmgr) on the test's X server ($DISPLAY)
-// for the life of the object. start() returns once the manager owns the
-// screen's _NET_WM_CM_S<n> selection, the way desktops announce one.
+// A real compositing manager on the test's X server ($DISPLAY) for the life
+// of the object. start() returns once the manager owns the screen's
+// _NET_WM_CM_S<n> selection, the way desktops announce one.
 class CompositingManager
 {
 public:
-    CompositingManager() = default;
+    enum class Kind {
+        plain,          // xcompmgr without shadows or fades: the windows' pixels
+        xcompmgrFading, // xcompmgr -f: windows fade in and out, its default steps
+        picomFading,    // picom --fading (X Render, no configuration file)
+    };
+
+    explicit CompositingManager(Kind kind = Kind::plain) : m_kind(kind) {}
     ~CompositingManager();
     CompositingManager(const CompositingManager &) = delete;
     CompositingManager &operator=(const CompositingManager &) = delete;
+
+    static const char *name(Kind kind);
 
     // False when the program is missing or never took the selection; error()
     // says which.
@@ -31,6 +39,7 @@ public:
     static bool selectionOwned();
 
 private:
+    Kind m_kind = Kind::plain;
     pid_t m_pid = -1;
     QString m_error;
 };
