@@ -180,10 +180,10 @@ int mostVariedBlock(const SamplingRows &next, int n, int blocks)
 // for a few marks (a log and its line numbers) an overlap some lines off can
 // then score better, or no overlap be accepted at all.
 //
-// So the overlap found is checked against the rows the two frames then share,
-// down to 256 rows (every fourth row, the same bytes sampled): on such a page
-// an overlap some lines off shows there in the marks that tell the lines
-// apart. A column disagrees when its samples differ by a quarter or more on
+// So an overlap found whose compared rows do not match exactly is checked
+// against the rows the two frames then share, down to 256 rows (every fourth
+// row, the same bytes sampled): on such a page an overlap some lines off
+// shows there in the marks that tell the lines apart. A column disagrees when its samples differ by a quarter or more on
 // average. When every column agrees, the overlap stands. Otherwise the search
 // is made again past such a band, over all the shared rows:
 //   1. The candidates are the overlaps whose compared rows agree once their
@@ -486,8 +486,11 @@ int searchOverlap(const QImage &previous, const QImage &next)
         }
     }
 
-    // The overlap found stands when every column agrees over the rows the
-    // frames then share; else a band may have misled the search.
+    // The overlap found stands when its compared rows match exactly, or when
+    // every column agrees over the rows the frames then share; else a band
+    // may have misled the search.
+    if (bestK > 0 && bestScore == 0)
+        return bestK;
     const ColumnLayout columns{width, blocks, tailFrom};
     if (bestK > 0) {
         const int rows = std::min(bestK, checkedSharedRows);

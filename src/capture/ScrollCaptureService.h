@@ -50,7 +50,9 @@ public:
     static bool framesLookIdentical(const QImage &a, const QImage &b);
     // How many rows at the top of next repeat the bottom of previous; 0 when
     // no overlap of at least the compared row count is found. Frames that
-    // differ never overlap by the whole of the shorter one.
+    // differ never overlap by the whole of the shorter one. A narrow band of
+    // columns that changes between the frames in a way no scroll explains (a
+    // page's own scroll bar, a floating button) does not mislead the search.
     static int findScrollOverlap(const QImage &previous, const QImage &next);
     // The frames, top to bottom, each later frame laid over the rows it shares
     // with the one before. Rows that stay put at the top and bottom of every
