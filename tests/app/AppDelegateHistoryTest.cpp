@@ -61,7 +61,7 @@ TEST(AppDelegateHistory, ALongCaptureReadBackFromItsPngOpensInTheEditor)
 
     delegate.appState().openInEditor(image);
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.appState().isEditorOpen() || !alerts.alerts.isEmpty(); },
-                                60000));
+                                120000));
     EXPECT_TRUE(alerts.alerts.isEmpty());
     ASSERT_EQ(delegate.appState().capturedImage(), image);
     EXPECT_EQ(image.image().size(), QSize(1440, 24000));

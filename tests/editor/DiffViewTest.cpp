@@ -284,10 +284,10 @@ TEST(DiffView, LongCaptureLoadsAndComparesWithAWiderShorterOne)
     QSignalSpy loaded(&view, &DiffView::imageLoadEnded);
     QSignalSpy ended(&view, &DiffView::computationEnded);
     drop(view.firstWell(), {QUrl::fromLocalFile(path)});
-    ASSERT_TRUE(loaded.wait(30000));
+    ASSERT_TRUE(loaded.wait(120000));
     EXPECT_EQ(view.firstImage().size(), QSize(2880, 20000));
     view.setSecondImage(solid(2900, 2880, QColor(200, 200, 200)));
-    ASSERT_TRUE(ended.wait(30000));
+    ASSERT_TRUE(ended.wait(120000));
     const QImage diff = view.differenceImage();
     ASSERT_EQ(diff.size(), QSize(2900, 20000));
     EXPECT_EQ(diff.pixel(100, 100), qRgb(66, 66, 66));
