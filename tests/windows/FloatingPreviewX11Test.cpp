@@ -65,6 +65,8 @@ public:
     explicit PointerWatch(QObject *watched) { watched->installEventFilter(this); }
     bool eventFilter(QObject *, QEvent *event) override
     {
+        if (event->type() != QEvent::MouseButtonRelease && event->type() != QEvent::MouseMove)
+            return false;
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton)
             ++releases;
