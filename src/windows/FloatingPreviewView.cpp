@@ -482,16 +482,33 @@ void FloatingPreviewView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
-    // Let the window manager move the panel; where it cannot, move it here.
-    QWindow *handle = window()->windowHandle();
-    if (handle && handle->startSystemMove())
-        return;
-    m_dragging = true;
-    m_dragOffset = event->globalPosition().toPoint() - window()->frameGeometry().topLeft();
+    // Nothing moves yet: a click stays a click. Asking the window manager to
+    // move the panel on the press itself would leave some (xfwm4) in a move
+    // that the release never ends, and that move takes the next key.
+    m_pressed = true;
+    m_dragging = false;
+    m_pressPosition = event->globalPosition().toPoint();
+    m_dragOffset = m_pressPosition - window()->frameGeometry().topLeft();
 }
 
 void FloatingPreviewView::mouseMoveEvent(QMouseEvent *event)
 {
+    if (m_pressed && !(event->buttons() & Qt::LeftButton))
+        m_pressed = m_dragging = false; // the release went elsewhere
+    if (m_pressed && !m_dragging) {
+        const QPoint moved = event->globalPosition().toPoint() - m_pressPosition;
+        if (moved.manhattanLength() >= QApplication::startDragDistance()) {
+            // The button is held and the pointer has moved: a drag. The
+            // window manager moves the panel where it can; where it cannot,
+            // it is moved here.
+            QWindow *handle = window()->windowHandle();
+            if (handle && handle->startSystemMove()) {
+                m_pressed = false;
+                return QWidget::mouseMoveEvent(event);
+            }
+            m_dragging = true;
+        }
+    }
     if (m_dragging)
         window()->move(event->globalPosition().toPoint() - m_dragOffset);
     QWidget::mouseMoveEvent(event);
@@ -499,6 +516,7 @@ void FloatingPreviewView::mouseMoveEvent(QMouseEvent *event)
 
 void FloatingPreviewView::mouseReleaseEvent(QMouseEvent *event)
 {
-    m_dragging = false;
+    if (event->button() == Qt::LeftButton)
+        m_pressed = m_dragging = false;
     QWidget::mouseReleaseEvent(event);
 }

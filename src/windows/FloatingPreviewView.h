@@ -13,7 +13,8 @@ class QTimer;
 // The content of the floating preview panel: the captured image with a close
 // button that shows while the pointer is over the preview, and three round
 // buttons below it (open in editor, copy, save). Copy shows a green check
-// mark for 1.2 s. Dragging the background moves the panel.
+// mark for 1.2 s. Dragging the background moves the panel; a click on it
+// does nothing.
 class FloatingPreviewView : public QWidget
 {
     Q_OBJECT
@@ -95,6 +96,10 @@ private:
     QGraphicsOpacityEffect *m_closeOpacity = nullptr;
     QPointer<QPropertyAnimation> m_closeFade;
     QTimer *m_copyReset = nullptr;
-    QPoint m_dragOffset;
-    bool m_dragging = false;
+    // A press of the left button on the background, until its release or
+    // until the window manager takes over the drag.
+    bool m_pressed = false;
+    QPoint m_pressPosition; // global
+    QPoint m_dragOffset;    // from the panel's corner to the pointer
+    bool m_dragging = false; // moving the panel here, without the window manager
 };

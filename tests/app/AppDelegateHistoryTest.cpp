@@ -39,7 +39,7 @@ TEST(AppDelegateHistory, LaunchFillsTheStateFromTheStoredHistory)
     delegate.applicationDidFinishLaunching({});
     // The history arrives after the launch sequence has returned.
     EXPECT_TRUE(delegate.appState().history().isEmpty());
-    ASSERT_TRUE(launched.wait(5000));
+    ASSERT_TRUE(launched.wait(30000));
     ASSERT_EQ(delegate.appState().history().size(), 1);
     EXPECT_EQ(delegate.appState().history().first().id, QUuid::fromString(id));
     EXPECT_EQ(delegate.appState().history().first().mode, CaptureMode::window);
@@ -61,7 +61,7 @@ TEST(AppDelegateHistory, ALongCaptureReadBackFromItsPngOpensInTheEditor)
 
     delegate.appState().openInEditor(image);
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.appState().isEditorOpen() || !alerts.alerts.isEmpty(); },
-                                20000));
+                                120000));
     EXPECT_TRUE(alerts.alerts.isEmpty());
     ASSERT_EQ(delegate.appState().capturedImage(), image);
     EXPECT_EQ(image.image().size(), QSize(1440, 24000));

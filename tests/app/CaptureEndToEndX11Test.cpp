@@ -42,7 +42,7 @@ void xdotool(const QStringList &args)
 {
     QProcess p;
     p.start(QStringLiteral("xdotool"), args);
-    ASSERT_TRUE(p.waitForFinished(5000));
+    ASSERT_TRUE(p.waitForFinished(30000));
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
 }
 
@@ -75,7 +75,7 @@ protected:
     {
         QSignalSpy launched(&delegate, &AppDelegate::launched);
         delegate.applicationDidFinishLaunching({"vorna"});
-        ASSERT_TRUE(launched.wait(3000));
+        ASSERT_TRUE(launched.wait(30000));
     }
 
     QStringList savedFiles() const { return QDir(shots).entryList(QDir::Files, QDir::Name); }
@@ -128,7 +128,7 @@ TEST_F(CaptureEndToEndX11Test, CtrlShift1SavesTheScreenAtTwicePointSizeListsItAn
     ASSERT_TRUE(QTest::qWaitFor([&] {
         const auto &items = delegate.appState().history();
         return !items.isEmpty() && items.first().filePath == std::optional<QString>(path);
-    }, 5000));
+    }, 30000));
     HistoryService::shared().waitForPendingWrites();
     QFile manifest(HistoryService::shared().manifestPath());
     ASSERT_TRUE(manifest.open(QIODevice::ReadOnly));
@@ -152,7 +152,7 @@ TEST_F(CaptureEndToEndX11Test, AShortcutHeldByAnotherClientGivesOneAlertNamingIt
     ASSERT_TRUE(other.grab(12, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT)); // Ctrl+Shift+3
     AppDelegate delegate;
     launch(delegate);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 30000));
     QTest::qWait(200);
     ASSERT_EQ(alerts.alerts.size(), 1);
     EXPECT_EQ(alerts.alerts[0].title, QString("Hotkey Conflict"));
@@ -162,7 +162,7 @@ TEST_F(CaptureEndToEndX11Test, AShortcutHeldByAnotherClientGivesOneAlertNamingIt
     // The other four work.
     QSignalSpy started(&delegate, &AppDelegate::captureStarted);
     xdotool({"key", "ctrl+shift+4"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 30000));
     EXPECT_EQ(started.at(0).at(0).value<CaptureMode>(), CaptureMode::scrolling);
 }
 
@@ -177,14 +177,14 @@ TEST_F(CaptureEndToEndX11Test, DoublePressOfRealKeysWithAFakeClock)
     auto press = [&](int expectedPending) {
         xdotool({"key", "ctrl+shift+1"});
         ASSERT_TRUE(QTest::qWaitFor([&] { return clock.scheduled() == expectedPending || started.count() > 0; },
-                                    3000));
+                                    30000));
     };
 
     // Two presses 200 ms apart: the window flow at once, no full screen.
     press(1);
     clock.advance(200);
     xdotool({"key", "ctrl+shift+1"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 30000));
     EXPECT_EQ(started.at(0).at(0).value<CaptureMode>(), CaptureMode::window);
     clock.advance(1000);
     QTest::qWait(100);
@@ -196,7 +196,7 @@ TEST_F(CaptureEndToEndX11Test, DoublePressOfRealKeysWithAFakeClock)
     clock.advance(400);
     ASSERT_EQ(started.count(), 1);
     xdotool({"key", "ctrl+shift+1"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.scheduled() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.scheduled() == 1; }, 30000));
     clock.advance(400);
     ASSERT_EQ(started.count(), 2);
     EXPECT_EQ(started.at(0).at(0).value<CaptureMode>(), CaptureMode::fullscreen);
@@ -238,7 +238,7 @@ TEST_F(CaptureEndToEndX11Test, TheTimedCaptureUnderACompositorLeavesOutTheBadge)
 {
     CompositingManager manager;
     ASSERT_TRUE(manager.start()) << manager.error().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 30000));
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QRect underBadge(screen.center() - QPoint(150, 150), QSize(300, 300));
     X11TestWindows windows;
@@ -272,13 +272,13 @@ TEST_F(CaptureEndToEndX11Test, TheTimedCaptureUnderACompositorLeavesOutTheBadge)
     };
 
     delegate.captureTimed();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.captureFlows().timerOverlayWindow() != nullptr; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.captureFlows().timerOverlayWindow() != nullptr; }, 30000));
     QTest::qWait(500);
     ASSERT_EQ(::kill(manager.pid(), SIGSTOP), 0);
     // The badge is on screen, so the check on the picture looks at the
     // right place.
     EXPECT_GT(greenUnderBadge(screenNow(), 1), 100);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.captureFlows().timerOverlayWindow() == nullptr; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.captureFlows().timerOverlayWindow() == nullptr; }, 30000));
     QTest::qWait(120);
     ::kill(manager.pid(), SIGCONT);
     ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 10000));
@@ -287,7 +287,7 @@ TEST_F(CaptureEndToEndX11Test, TheTimedCaptureUnderACompositorLeavesOutTheBadge)
     EXPECT_EQ(greenUnderBadge(saved, 2), 0);
     xcb_disconnect(c);
     manager.stop();
-    EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Compositing::isActive(); }, 30000));
 }
 
 namespace {

@@ -233,7 +233,7 @@ TEST_F(CapturePipelineTest, TheSaveGoesAheadWhileQtsGlobalThreadsAreAllBusy)
 
     QSignalSpy saved(pipeline.get(), &CapturePipeline::saved);
     pipeline->handleCapture(captureImage(1600, 1000), CaptureMode::fullscreen);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return saved.count() == 1; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return saved.count() == 1; }, 30000));
     EXPECT_EQ(global->activeThreadCount(), busy);
 }
 

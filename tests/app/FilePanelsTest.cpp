@@ -109,9 +109,9 @@ TEST(FilePanels, TheSaveFolderPanelStartsAtHomeAndThenWhereAFolderWasChosen)
     EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
     dialog->setDirectory(chosen);
     QMetaObject::invokeMethod(dialog, "accept");
-    ASSERT_EVENTUALLY(result.has_value(), 5000);
+    ASSERT_EVENTUALLY(result.has_value(), 30000);
     EXPECT_EQ(*result, chosen);
-    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 5000);
+    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 30000);
 
     SettingsPanels::showFolderPanel(nullptr, [&](std::optional<QString> path) { result = path; });
     dialog = shownFileDialog();

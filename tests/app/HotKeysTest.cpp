@@ -46,7 +46,7 @@ protected:
     {
         QSignalSpy launched(&delegate, &AppDelegate::launched);
         delegate.applicationDidFinishLaunching({"vorna"});
-        ASSERT_TRUE(launched.wait(2000));
+        ASSERT_TRUE(launched.wait(30000));
     }
 
     // The modes whose flows started, in order.
@@ -75,7 +75,7 @@ TEST_F(HotKeysTest, WithNothingStoredCtrlShift1To5StartTheFiveModes)
         ASSERT_TRUE(keys.press(kDigit[digit], CtrlShift)) << digit;
     // The press is handled from the event loop, not inside the key event.
     EXPECT_EQ(started.count(), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 5; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 5; }, 30000));
     EXPECT_EQ(modes(started), (QList<CaptureMode>{CaptureMode::fullscreen, CaptureMode::window, CaptureMode::region,
                                                   CaptureMode::scrolling, CaptureMode::timed}));
     EXPECT_TRUE(alerts.alerts.isEmpty());
@@ -102,7 +102,7 @@ TEST_F(HotKeysTest, RefusedShortcutsGiveOneConflictAlertListingEach)
     {
         AppDelegate delegate;
         launch(delegate);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 1000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 30000));
         QTest::qWait(50);
         ASSERT_EQ(alerts.alerts.size(), 1);
         EXPECT_EQ(alerts.alerts[0].title, QString("Hotkey Conflict"));
@@ -114,7 +114,7 @@ TEST_F(HotKeysTest, RefusedShortcutsGiveOneConflictAlertListingEach)
     keys.taken.insert({kDigit[5], CtrlShift});
     AppDelegate delegate;
     launch(delegate);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 30000));
     QTest::qWait(50);
     ASSERT_EQ(alerts.alerts.size(), 1);
     EXPECT_EQ(alerts.alerts[0].informativeText,
@@ -131,7 +131,7 @@ TEST_F(HotKeysTest, AModeOnACombinationAnEarlierModeHoldsIsRefused)
     AppState::setHotKeyBinding(HotKeyBinding(18, 0x1200), CaptureShortcut::scrolling); // Ctrl+Shift+1, as full screen
     AppDelegate delegate;
     launch(delegate);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 30000));
     QTest::qWait(50);
     ASSERT_EQ(alerts.alerts.size(), 1);
     EXPECT_EQ(alerts.alerts[0].title, QString("Hotkey Conflict"));
@@ -143,7 +143,7 @@ TEST_F(HotKeysTest, AModeOnACombinationAnEarlierModeHoldsIsRefused)
     QSignalSpy started(&delegate, &AppDelegate::captureStarted);
     ASSERT_TRUE(keys.press(kDigit[1], CtrlShift));
     ASSERT_TRUE(keys.press(kDigit[2], CtrlShift));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 2; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 2; }, 30000));
     EXPECT_EQ(modes(started), (QList<CaptureMode>{CaptureMode::fullscreen, CaptureMode::window}));
 }
 
@@ -158,7 +158,7 @@ TEST_F(HotKeysTest, ReRegisteringReleasesTheOldCombinationsFirst)
     AppState::setHotKeyBinding(HotKeyBinding(18, 0x1200), CaptureShortcut::region);
     EXPECT_TRUE(alerts.alerts.isEmpty());
     ASSERT_TRUE(keys.press(kDigit[1], CtrlShift));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 30000));
     EXPECT_EQ(modes(started), QList<CaptureMode>{CaptureMode::region});
     EXPECT_FALSE(keys.press(kDigit[3], CtrlShift));
     EXPECT_EQ(keys.held.size(), 5);
@@ -191,7 +191,7 @@ TEST_F(HotKeysTest, SuspendingReleasesTheKeysUntilTheLastResume)
     EXPECT_EQ(keys.held.size(), 5);
     QSignalSpy started(&delegate, &AppDelegate::captureStarted);
     ASSERT_TRUE(keys.press(kDigit[3], CtrlShift));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 1; }, 30000));
     EXPECT_EQ(modes(started), QList<CaptureMode>{CaptureMode::region});
 }
 
@@ -237,7 +237,7 @@ TEST_F(HotKeysTest, AConflictingShortcutTypedInTheSettingsGivesOneAlert)
     field->selectAll();
     QTest::keyClicks(field, "ctrl+shift+1");
     QTest::keyClick(field, Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !focusTaking.alerts.isEmpty(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !focusTaking.alerts.isEmpty(); }, 30000));
     QTest::qWait(50);
     ASSERT_EQ(focusTaking.alerts.size(), 1);
     EXPECT_EQ(focusTaking.alerts[0].title, QString("Hotkey Conflict"));
@@ -391,7 +391,7 @@ TEST_F(DoublePressTest, AStoredIntervalBeyondTheIntRangeStillCaptures)
     AppState stale;
     DoublePressRule realRule(stale, [this](CaptureMode m) { captured << m; });
     realRule.hotkeyPressed(CaptureMode::fullscreen);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !captured.isEmpty(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !captured.isEmpty(); }, 30000));
     EXPECT_EQ(captured, QList<CaptureMode>{CaptureMode::fullscreen});
 }
 

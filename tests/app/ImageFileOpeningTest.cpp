@@ -40,7 +40,7 @@ void openAndWait(AppDelegate &delegate, const QList<QUrl> &urls)
     delegate.openURLs(urls);
     if (!delegate.imageFileOpener().isIdle()) {
         QSignalSpy idle(&delegate.imageFileOpener(), &ImageFileOpener::idle);
-        ASSERT_TRUE(idle.wait(5000));
+        ASSERT_TRUE(idle.wait(30000));
     }
     QTest::qWait(10); // alerts are shown from a queued task
 }
@@ -173,7 +173,7 @@ TEST(ImageFileOpening, ExternalEditorGetsTheOpenedFileItself)
     const QString path = makeImage("for editor.png", {12, 12}, Qt::cyan);
     openAndWait(delegate, {QUrl::fromLocalFile(path)});
 
-    ASSERT_EVENTUALLY(QFileInfo::exists(record), 5000);
+    ASSERT_EVENTUALLY(QFileInfo::exists(record), 30000);
     QFile r(record);
     ASSERT_TRUE(r.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(r.readAll()).trimmed(), path);
@@ -210,7 +210,7 @@ TEST(ImageFileOpening, AStalledFileIsGivenUpAndHoldsNothingBack)
         });
     for (int i = 0; i < ImageFileOpener::maxReading + 1; ++i)
         opener->open("more", [&](const QString &p, const QImage &) { delivered << p; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return opener->isIdle(); }, 3000)) << delivered.join(',').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opener->isIdle(); }, 30000)) << delivered.join(',').toStdString();
     EXPECT_EQ(delivered.mid(0, 4), (QStringList{"before", "stalled", "slow", "after"}));
     EXPECT_EQ(loaded, (QList<bool>{true, false, true, true}));
     EXPECT_EQ(delivered.size(), 4 + ImageFileOpener::maxReading + 1);

@@ -50,7 +50,7 @@ public:
             m_process.terminate();
             if (!m_process.waitForFinished(5000))
                 m_process.kill();
-            m_process.waitForFinished(2000);
+            m_process.waitForFinished(30000);
         }
     }
 
@@ -61,7 +61,7 @@ public:
     }
 
     // Waits until the output holds the text.
-    bool waitFor(const QString &text, int ms = 10000)
+    bool waitFor(const QString &text, int ms = 30000)
     {
         QDeadlineTimer deadline(ms);
         while (!output().contains(text)) {
@@ -72,7 +72,7 @@ public:
         return true;
     }
 
-    bool finish(int ms = 15000) { return m_process.waitForFinished(ms); }
+    bool finish(int ms = 30000) { return m_process.waitForFinished(ms); }
     int exitCode() const { return m_process.exitCode(); }
     QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
@@ -186,15 +186,15 @@ TEST(InstanceProcess, RunningInstanceSurvivesBadRequests)
     auto send = [](const QByteArray &bytes, bool closeEarly) {
         QLocalSocket socket;
         socket.connectToServer(socketPath());
-        EXPECT_TRUE(socket.waitForConnected(3000));
+        EXPECT_TRUE(socket.waitForConnected(30000));
         socket.write(bytes);
-        socket.waitForBytesWritten(3000);
+        socket.waitForBytesWritten(30000);
         if (closeEarly) {
             socket.abort();
             return QByteArray();
         }
         QByteArray reply;
-        QDeadlineTimer deadline(3000);
+        QDeadlineTimer deadline(30000);
         while (!reply.contains('\n') && !deadline.hasExpired() && socket.state() == QLocalSocket::ConnectedState) {
             socket.waitForReadyRead(100);
             reply += socket.readAll();
@@ -253,7 +253,7 @@ TEST(InstanceProcess, AFileThatNeverOpensHoldsNothingBack)
         },
         10000))
         << first.output().toStdString();
-    EXPECT_TRUE(first.waitFor("stalled.png", 3000)) << "the pipe is refused with a log line";
+    EXPECT_TRUE(first.waitFor("stalled.png", 30000)) << "the pipe is refused with a log line";
 
     QElapsedTimer clock;
     clock.start();
@@ -262,7 +262,7 @@ TEST(InstanceProcess, AFileThatNeverOpensHoldsNothingBack)
     EXPECT_TRUE(first.waitFor("[Vorna] url: capture request: region")) << first.output().toStdString();
 
     ::kill(static_cast<pid_t>(first.pid()), SIGTERM);
-    ASSERT_TRUE(first.finish(5000)) << "SIGTERM must end the program";
+    ASSERT_TRUE(first.finish(30000)) << "SIGTERM must end the program";
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
 }
 
@@ -287,10 +287,10 @@ TEST(InstanceProcess, PipesWhereItsFilesShouldBeHoldNothingUp)
     EXPECT_TRUE(first.output().contains("[Vorna] defaults: the preferences file is not a regular file; kept the file aside as "))
         << first.output().toStdString();
     // The manifest is written after the launch, in the pipe's place.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo(pipes.last()).isFile(); }, 5000)) << first.output().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo(pipes.last()).isFile(); }, 30000)) << first.output().toStdString();
 
     ::kill(static_cast<pid_t>(first.pid()), SIGTERM);
-    ASSERT_TRUE(first.finish(5000)) << "SIGTERM must end the program";
+    ASSERT_TRUE(first.finish(30000)) << "SIGTERM must end the program";
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(first.exitCode(), 0);
 }

@@ -33,7 +33,7 @@ protected:
     {
         QSignalSpy launched(&delegate, &AppDelegate::launched);
         delegate.applicationDidFinishLaunching({});
-        ASSERT_TRUE(launched.wait(5000));
+        ASSERT_TRUE(launched.wait(30000));
     }
 
     void serveFeed(const QByteArray &version)

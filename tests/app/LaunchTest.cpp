@@ -32,7 +32,7 @@ protected:
     {
         QSignalSpy launched(&delegate, &AppDelegate::launched);
         delegate.applicationDidFinishLaunching(QStringList{"vorna"} + args);
-        ASSERT_TRUE(launched.wait(2000));
+        ASSERT_TRUE(launched.wait(30000));
     }
 };
 
@@ -128,7 +128,7 @@ TEST_F(LaunchTest, SettingsTabArgumentsSetTheOneShotKeyAndPrefixesDoNothing)
                                                 "--ui-tests-show-settings-about"});
         // Both set the key at once, in order; the later one wins.
         EXPECT_EQ(UserDefaults::standard().stringForKey("vorna.uiTests.preselectedSettingsTab"), QString("about"));
-        ASSERT_TRUE(launched.wait(2000));
+        ASSERT_TRUE(launched.wait(30000));
         // The queued openings created the settings window, which consumed it.
         auto *settings = delegate.windows().settingsWindow();
         ASSERT_TRUE(settings);

@@ -142,9 +142,9 @@ TEST(LoginTray, AStartAtLoginWaitsForATrayThatComesLaterAndAnotherStartShowsTheW
     vorna.setProcessEnvironment(programEnvironment());
     vorna.setProcessChannelMode(QProcess::MergedChannels);
     vorna.start(QStringLiteral(VORNA_BINARY_PATH), {LoginItem::launchArgument()});
-    ASSERT_TRUE(vorna.waitForStarted(5000));
+    ASSERT_TRUE(vorna.waitForStarted(30000));
     auto output = [&] { return QString::fromUtf8(vorna.peek(1 << 20)).toStdString(); };
-    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 10000)) << output();
+    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 30000)) << output();
 
     // A panel that comes up a few seconds after the program.
     QTest::qWait(3000);
@@ -158,13 +158,13 @@ TEST(LoginTray, AStartAtLoginWaitsForATrayThatComesLaterAndAnotherStartShowsTheW
     QProcess again;
     again.setProcessEnvironment(programEnvironment());
     again.start(QStringLiteral(VORNA_BINARY_PATH), {});
-    ASSERT_TRUE(again.waitForFinished(10000));
+    ASSERT_TRUE(again.waitForFinished(30000));
     EXPECT_EQ(again.exitCode(), 0);
-    EXPECT_TRUE(waitForOutput(vorna, "[Vorna] instance: received 0 argument(s)", 5000)) << output();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !tray.shownWindowsTitled("Vorna").isEmpty(); }, 5000))
+    EXPECT_TRUE(waitForOutput(vorna, "[Vorna] instance: received 0 argument(s)", 30000)) << output();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !tray.shownWindowsTitled("Vorna").isEmpty(); }, 30000))
         << "starting vorna again showed no window: " << output();
 
     vorna.terminate();
-    ASSERT_TRUE(vorna.waitForFinished(5000));
+    ASSERT_TRUE(vorna.waitForFinished(30000));
     EXPECT_EQ(vorna.exitCode(), 0);
 }

@@ -80,7 +80,7 @@ protected:
     {
         QSignalSpy launched(&delegate, &AppDelegate::launched);
         delegate.applicationDidFinishLaunching({"vorna"});
-        ASSERT_TRUE(launched.wait(2000));
+        ASSERT_TRUE(launched.wait(30000));
     }
 };
 
@@ -476,7 +476,7 @@ TEST_F(MenusTest, WithoutATrayTheMainWindowIsTheWayIn)
     {
         AppDelegate delegate;
         launch(delegate);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.windows().mainWindow(); }, 1000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.windows().mainWindow(); }, 30000));
         AppWindow *window = delegate.windows().mainWindow();
         EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(window->menuBar(), delegate.mainMenuBar());
@@ -509,7 +509,7 @@ TEST_F(MenusTest, AStartAtLoginWithoutATrayOpensTheMainWindowOnlyAfterWaitingFor
     AppDelegate delegate;
     QSignalSpy launched(&delegate, &AppDelegate::launched);
     delegate.applicationDidFinishLaunching({"vorna", LoginItem::launchArgument()});
-    ASSERT_TRUE(launched.wait(2000));
+    ASSERT_TRUE(launched.wait(30000));
     QTest::qWait(100);
     EXPECT_EQ(delegate.windows().mainWindow(), nullptr) << "opened before a tray could come";
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.windows().mainWindow(); }, 20000));

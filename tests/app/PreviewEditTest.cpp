@@ -52,7 +52,7 @@ protected:
         panel->findChild<FloatingPreviewView *>()->editButton()->click();
         EXPECT_EQ(delegate.floatingPreview().panel(), nullptr);
         // The file is saved whatever the preview does.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return saved.count() == 1; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return saved.count() == 1; }, 30000));
     }
 
     RecordingAlertPresenter alerts;
@@ -82,7 +82,7 @@ TEST_F(PreviewEditTest, AnExternalEditorGetsTheCaptureAndTheBuiltInOneStaysClose
     AppDelegate delegate;
     captureAndEdit(delegate);
     EXPECT_FALSE(delegate.appState().isEditorOpen());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return externalEditor.wasStarted(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return externalEditor.wasStarted(); }, 30000));
     const QString path = externalEditor.openedFile();
     EXPECT_TRUE(path.endsWith(".png"));
     EXPECT_EQ(QImage(path).size(), QSize(200, 120));

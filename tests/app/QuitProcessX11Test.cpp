@@ -195,9 +195,9 @@ TEST(QuitProcess, SigtermEndsVornaBehindASaveThatNeverReturnsAndKeepsTheHistory)
     vorna.setProcessEnvironment(programEnvironment());
     vorna.setProcessChannelMode(QProcess::MergedChannels);
     vorna.start(QStringLiteral(VORNA_BINARY_PATH), {});
-    ASSERT_TRUE(vorna.waitForStarted(5000));
+    ASSERT_TRUE(vorna.waitForStarted(30000));
     const auto output = [&] { return QString::fromUtf8(vorna.peek(1 << 20)).toStdString(); };
-    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 10000)) << output();
+    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 30000)) << output();
 
     StalledMount stalled(shots);
     if (!stalled.isValid())
@@ -205,8 +205,8 @@ TEST(QuitProcess, SigtermEndsVornaBehindASaveThatNeverReturnsAndKeepsTheHistory)
     QProcess second;
     second.setProcessEnvironment(programEnvironment());
     second.start(QStringLiteral(VORNA_BINARY_PATH), {"vorna://capture?mode=fullscreen"});
-    ASSERT_TRUE(second.waitForFinished(10000));
-    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] url: capture request: fullscreen", 5000)) << output();
+    ASSERT_TRUE(second.waitForFinished(30000));
+    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] url: capture request: fullscreen", 30000)) << output();
     QTest::qWait(1500); // the save now waits in the stalled folder
     EXPECT_TRUE(historyManifest().isEmpty()) << "the history's write waits for the user's save";
 

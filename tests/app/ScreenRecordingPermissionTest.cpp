@@ -66,15 +66,15 @@ TEST(ScreenRecordingPermission, LaunchShowsTheAlertAndItsFirstButtonOpensSetting
     AppDelegate delegate;
     QSignalSpy launched(&delegate, &AppDelegate::launched);
     delegate.applicationDidFinishLaunching({"vorna"});
-    ASSERT_TRUE(launched.wait(2000));
-    ASSERT_EVENTUALLY_EQ(alerts.alerts.size(), 1, 5000);
+    ASSERT_TRUE(launched.wait(30000));
+    ASSERT_EVENTUALLY_EQ(alerts.alerts.size(), 1, 30000);
     const auto &alert = alerts.alerts.first();
     EXPECT_EQ(alert.title, "Screen Recording Permission Needed");
     EXPECT_EQ(alert.informativeText,
               "Vorna needs Screen Recording to capture your display. Enable Vorna under System Settings \u2192 "
               "Privacy & Security \u2192 Screen Recording, then relaunch the app.");
     EXPECT_EQ(alert.buttons, (QStringList{"Open System Settings", "Later"}));
-    ASSERT_EVENTUALLY_EQ(workspace.launches.size(), 2, 5000);
+    ASSERT_EVENTUALLY_EQ(workspace.launches.size(), 2, 30000);
     EXPECT_EQ(workspace.launches[0], (QStringList{"gnome-control-center", "privacy"}));
     EXPECT_EQ(workspace.launches[1], (QStringList{"gnome-control-center"}));
 }

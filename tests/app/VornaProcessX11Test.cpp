@@ -47,7 +47,7 @@ TEST(X11Server, AWindowOfAKnownColourIsOnTheScreen)
     ASSERT_TRUE(QTest::qWaitFor([&] {
         shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
         return shot.pixelColor(140, 150) == QColor(10, 200, 30);
-    }, 3000));
+    }, 30000));
     EXPECT_EQ(shot.pixelColor(101, 121), QColor(10, 200, 30));
     EXPECT_NE(shot.pixelColor(99, 119), QColor(10, 200, 30));
 }
@@ -58,8 +58,8 @@ TEST(VornaProcess, LaunchesKeepsRunningWithoutWindowsAndEndsCleanlyOnSigterm)
     p.setProcessEnvironment(programEnvironment());
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral(VORNA_BINARY_PATH), {});
-    ASSERT_TRUE(p.waitForStarted(5000));
-    ASSERT_TRUE(waitForOutput(p, "[Vorna] applicationDidFinishLaunching: done", 10000))
+    ASSERT_TRUE(p.waitForStarted(30000));
+    ASSERT_TRUE(waitForOutput(p, "[Vorna] applicationDidFinishLaunching: done", 30000))
         << p.readAll().toStdString();
     const QString out = QString::fromUtf8(p.peek(1 << 20));
     const qsizetype start = out.indexOf(QString("[Vorna] applicationDidFinishLaunching: pid=%1 version=").arg(p.processId()));
@@ -70,7 +70,7 @@ TEST(VornaProcess, LaunchesKeepsRunningWithoutWindowsAndEndsCleanlyOnSigterm)
     EXPECT_EQ(p.state(), QProcess::Running);
 
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-    ASSERT_TRUE(p.waitForFinished(5000));
+    ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0);
 

@@ -172,8 +172,8 @@ TEST(Windows, LaunchOpensWindowsForNotificationsAndArguments)
     QSignalSpy launched(&delegate, &AppDelegate::launched);
     delegate.applicationDidFinishLaunching({"vorna", "--ui-tests-show-settings-shortcuts", "--ui-tests-show-settings",
                                             "--ui-tests-show-help=1"});
-    ASSERT_TRUE(launched.wait(2000));
-    ASSERT_EVENTUALLY(delegate.windows().settingsWindow(), 5000);
+    ASSERT_TRUE(launched.wait(30000));
+    ASSERT_EVENTUALLY(delegate.windows().settingsWindow(), 30000);
     auto *view = qobject_cast<SettingsView *>(delegate.windows().settingsWindow()->rootView());
     EXPECT_EQ(view->selectedTab(), "shortcuts");
     EXPECT_FALSE(UserDefaults::standard().contains("vorna.uiTests.preselectedSettingsTab"));
@@ -199,7 +199,7 @@ TEST(Windows, EveryMenuItemButtonAndTabShowsItsAmpersandsAsWritten)
     AppDelegate delegate;
     QSignalSpy launched(&delegate, &AppDelegate::launched);
     delegate.applicationDidFinishLaunching({"vorna"});
-    ASSERT_TRUE(launched.wait(2000));
+    ASSERT_TRUE(launched.wait(30000));
     delegate.appState().setSavedPaths({"~/A&B"});
     delegate.openMainWindow();
     delegate.openSettings();

@@ -56,10 +56,10 @@ struct Selection
             ++calls;
             result = rect;
         });
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !controller.windows().isEmpty(); }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !controller.windows().isEmpty(); }, 30000));
     }
     RegionSelectionNSView *view(int screen) const { return controller.windows().at(screen)->contentView(); }
-    bool waitForResult() { return QTest::qWaitFor([&] { return calls > 0; }, 2000); }
+    bool waitForResult() { return QTest::qWaitFor([&] { return calls > 0; }, 30000); }
 };
 
 void mouse(QWidget *view, QEvent::Type type, QPointF at, Qt::MouseButton button = Qt::LeftButton)
@@ -189,9 +189,9 @@ TEST(RegionSelection, SecondStartEndsTheFirstSelection)
     });
     ASSERT_TRUE(s.waitForResult());
     EXPECT_FALSE(s.result.has_value());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return s.controller.windows().size() == 3; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.controller.windows().size() == 3; }, 30000));
     drag(s.view(0), QPointF(10, 10), QPointF(30, 40));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return firstCalls > 0; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return firstCalls > 0; }, 30000));
     EXPECT_EQ(first, QRectF(10, 10, 20, 30));
     EXPECT_EQ(s.calls, 1);
 }
@@ -328,7 +328,7 @@ TEST(RegionSelection, PicturesEveryScreenForTheMagnifier)
         RegionSelectionController controller;
         int calls = 0;
         controller.start([&](std::optional<QRectF>) { ++calls; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 3; }, 2000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 3; }, 30000));
         ASSERT_EQ(fake.rectRequests.size(), 3);
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(fake.rectRequests[i].rect, QRectF(OverlayScreens::geometries()[i]));

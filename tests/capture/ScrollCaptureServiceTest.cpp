@@ -579,7 +579,7 @@ TEST(ScrollCaptureLoop, FailedFrames)
         service.setScrollWaitMs(1);
         std::optional<std::optional<QImage>> result;
         service.startScrollCapture(QRectF(0, 0, 50, 100), [&](std::optional<QImage> image) { result = image; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 30000));
         EXPECT_FALSE(result->has_value());
         EXPECT_EQ(notches, 1);
     }

@@ -102,7 +102,7 @@ TEST(ScrollCaptureX11, StitchesTheWholePageRowForRow)
 
     // One notch through XTest moves the page.
     ASSERT_TRUE(SyntheticInput::scrollWheelNotch(QPointF(300, 250)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return page.notches == 1; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page.notches == 1; }, 30000));
     EXPECT_EQ(page.offset, 40);
     EXPECT_EQ(QCursor::pos(), pointer);
     page.offset = 0;

@@ -48,12 +48,12 @@ TEST(HotKeyBindingX11, PressedCombinationsBindByKeyPosition)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     const QString id = QString::number(window.winId());
     ASSERT_TRUE(xdotool({"windowfocus", "--sync", id}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.hasFocus() || QApplication::focusWidget() == &window; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.hasFocus() || QApplication::focusWidget() == &window; }, 30000));
 
     ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+shift+1"}));
     ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "alt+z"}));
     ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+shift+5"}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.bindings.size() >= 3; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.bindings.size() >= 3; }, 30000));
 
     ASSERT_EQ(window.bindings.size(), 3);
     // Qt sees the shifted character "!", the binding is the key "1".

@@ -161,7 +161,7 @@ TEST(SettingsPersistence, BurstOfChangesIsWrittenOnceHalfASecondLater)
     d.setString("updates.skippedVersion", "1.0"); // any change reschedules
     QTest::qWait(250);
     EXPECT_FALSE(QFileInfo::exists(mirror.fileURL())) << "written before the burst settled";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(mirror.fileURL()); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(mirror.fileURL()); }, 30000));
     const QByteArray doc = readFile(mirror.fileURL());
     EXPECT_TRUE(doc.contains("\"countdownSeconds\" : 3"));
     EXPECT_TRUE(doc.contains("\"showCaptureFlash\" : true"));
@@ -261,7 +261,7 @@ TEST(SettingsPersistence, WritesThatFailedOnAFullDiskAreMadeOnceThereIsRoom)
     // Both writes a change brings have been made, and failed.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return log.contains("[Vorna] defaults: cannot write ") && log.contains("[Vorna] settings: cannot write "); },
-        5000));
+        30000));
     ASSERT_FALSE(QFileInfo::exists(UserDefaults::defaultFilePath()));
     ASSERT_FALSE(QFileInfo::exists(mirror.fileURL()));
 

@@ -480,7 +480,7 @@ TEST(HistoryService, EntryWhoseImageFailsToDecodeIsDropped)
 
     LogCapture log;
     EXPECT_TRUE(loaded[1].image.image().isNull());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return HistoryService::shared().items().size() == 1; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return HistoryService::shared().items().size() == 1; }, 30000));
     EXPECT_EQ(HistoryService::shared().items().first().id, a.id);
     ASSERT_EQ(state.history().size(), 1);
     EXPECT_EQ(state.history().first().id, a.id);
@@ -824,9 +824,9 @@ TEST(HistoryService, APipeInPlaceOfALoadedPictureIsHandledAsDamagedWithoutWaitin
 
     LogCapture log;
     QFuture<bool> decoded = QtConcurrent::run([image = b.image] { return !image.image().isNull(); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return decoded.isFinished(); }, 5000)) << "the read waits on the pipe";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return decoded.isFinished(); }, 30000)) << "the read waits on the pipe";
     EXPECT_FALSE(decoded.result());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return history.items().size() == 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history.items().size() == 2; }, 30000));
     EXPECT_EQ(history.items()[1].id, c.id);
     EXPECT_TRUE(log.contains("cannot decode " + pipeB));
     history.waitForPendingWrites();
@@ -842,7 +842,7 @@ TEST(HistoryService, APipeInPlaceOfALoadedPictureIsHandledAsDamagedWithoutWaitin
     history.clear();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return QDir(historyDir()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System); },
-        5000))
+        30000))
         << "clearing waits on the pipe";
     EXPECT_TRUE(held.image().isNull());
     history.addNewest(noisyItem(kIdA, 74));

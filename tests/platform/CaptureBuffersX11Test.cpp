@@ -23,7 +23,7 @@ TEST(CaptureBuffers, HeldCapturesKeepTheirPixelsWhileLaterOnesAreTaken)
             const QRect screen = QGuiApplication::primaryScreen()->geometry();
             image = ScreenCapture::current().captureRect(QRectF(screen), screen.size(), false);
             return image && !image->isNull() && image->pixel(200, 170) == colour;
-        }, 3000));
+        }, 30000));
         held << *image;
         QTest::qWait(100); // the next buffer is readied in the background meanwhile
     }

@@ -39,7 +39,7 @@ TEST(IdleWork, RunsAtBatchPriorityAndOnceOnlyWhenTheGracePeriodEnds)
         return sched_getscheduler(0);
     };
     QFuture<int> quiet = IdleWork::run<int>(&context, 60000, policy);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return quiet.isFinished(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return quiet.isFinished(); }, 30000));
     // Not SCHED_IDLE: drawing with Qt takes locks the UI thread waits for.
     EXPECT_EQ(quiet.result(), SCHED_BATCH);
 
@@ -47,7 +47,7 @@ TEST(IdleWork, RunsAtBatchPriorityAndOnceOnlyWhenTheGracePeriodEnds)
     // the background thread, when it comes to it, does not run it again.
     IdleThreadHeldUp busy;
     QFuture<int> late = IdleWork::run<int>(&context, 20, policy);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return late.isFinished(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return late.isFinished(); }, 30000));
     EXPECT_EQ(late.result(), SCHED_OTHER);
     busy.release();
     EXPECT_EQ(runs, 2);
@@ -62,7 +62,7 @@ TEST(IdleWork, WithoutItsContextTheWorkIsLeftToTheBackgroundThread)
     QTest::qWait(100);
     EXPECT_FALSE(future.isFinished());
     busy.release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return future.isFinished(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return future.isFinished(); }, 30000));
     EXPECT_EQ(future.result(), SCHED_BATCH);
 }
 

@@ -39,6 +39,6 @@ TEST(NotificationCenter, APostFromAWorkerThreadIsDeliveredOnTheMainThread)
     QThread *seen = nullptr;
     center.addObserver("FromWorker", &context, [&](const auto &) { seen = QThread::currentThread(); });
     QtConcurrent::run([&] { center.post("FromWorker"); }).waitForFinished();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen != nullptr; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen != nullptr; }, 30000));
     EXPECT_EQ(seen, QCoreApplication::instance()->thread());
 }

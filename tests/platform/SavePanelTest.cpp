@@ -38,7 +38,7 @@ TEST(DefaultSavePanel, DefaultPanelIsANonModalDialogThatReportsTheChosenPath)
     const QString path = TestHome::path() + "/picked.webp";
     dialog->selectFile(path);
     QMetaObject::invokeMethod(dialog, "accept");
-    ASSERT_EVENTUALLY(result.has_value(), 5000);
+    ASSERT_EVENTUALLY(result.has_value(), 30000);
     EXPECT_EQ(**result, path);
 }
 
@@ -49,10 +49,10 @@ TEST(DefaultSavePanel, CancellingTheDefaultPanelReportsNothing)
     QFileDialog *dialog = shownFileDialog();
     ASSERT_NE(dialog, nullptr);
     dialog->reject();
-    ASSERT_EVENTUALLY(result.has_value(), 5000);
+    ASSERT_EVENTUALLY(result.has_value(), 30000);
     EXPECT_FALSE(result->has_value());
     // The dialog deletes itself once closed.
-    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 5000);
+    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 30000);
 }
 
 TEST(DefaultSavePanel, DefaultPanelsOpenInTheFolderAskedForOrTheNearestThatExists)
@@ -66,7 +66,7 @@ TEST(DefaultSavePanel, DefaultPanelsOpenInTheFolderAskedForOrTheNearestThatExist
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->directory().absolutePath(), TestHome::path() + "/Pictures");
     dialog->reject();
-    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 5000);
+    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 30000);
 
     // None asked for: the home folder, not the one the program runs in.
     ASSERT_NE(QDir::currentPath(), QDir::homePath());
@@ -75,5 +75,5 @@ TEST(DefaultSavePanel, DefaultPanelsOpenInTheFolderAskedForOrTheNearestThatExist
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
     dialog->reject();
-    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 5000);
+    ASSERT_EVENTUALLY_EQ(shownFileDialog(), nullptr, 30000);
 }

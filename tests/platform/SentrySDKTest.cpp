@@ -156,7 +156,7 @@ TEST_F(SentrySDKTest, WaitingReportIsSentAsAnEnvelopeAndRemoved)
     ASSERT_TRUE(SentrySDK::isEnabled());
     EXPECT_TRUE(CrashHandler::isInstalled());
     ASSERT_EVENTUALLY_EQ(server.requests.size(), 1, 10000);
-    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 5000);
+    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 30000);
 
     const LocalHttpServer::Request &r = server.requests.at(0);
     EXPECT_EQ(r.method, "POST");
@@ -193,7 +193,7 @@ TEST_F(SentrySDKTest, BeforeSendAndSampleRateDecideWhatIsSent)
         };
     });
     ASSERT_EVENTUALLY_EQ(server.requests.size(), 1, 10000);
-    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 5000); // the dropped one is gone too
+    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 30000); // the dropped one is gone too
     const QJsonObject event = envelopeEvent(server.requests.at(0).body);
     EXPECT_EQ(event["exception"]["values"][0]["type"].toString(), "SIGSEGV");
     EXPECT_FALSE(event.contains("server_name"));
@@ -220,7 +220,7 @@ TEST_F(SentrySDKTest, ServerFailuresKeepTheReportAndRefusalsDropIt)
     server.setResponse({400, "text/plain", "bad"});
     startWith();
     ASSERT_EVENTUALLY_EQ(server.requests.size(), 2, 10000);
-    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 5000);
+    ASSERT_EVENTUALLY(folderEntries().isEmpty(), 30000);
     EXPECT_EQ(envelopeEvent(server.requests.at(0).body)["event_id"],
               envelopeEvent(server.requests.at(1).body)["event_id"]);
 }
@@ -301,7 +301,7 @@ TEST_F(SentrySDKTest, DebugFlagControlsDiagnosticLines)
         ASSERT_EVENTUALLY(folderEntries().isEmpty(), 10000);
         EXPECT_TRUE(log.contains("[Vorna] sentry: started (environment=production, sampleRate=1)"));
         EXPECT_TRUE(log.contains("[Vorna] sentry: sending crash report "));
-        ASSERT_EVENTUALLY(log.contains(" sent"), 5000);
+        ASSERT_EVENTUALLY(log.contains(" sent"), 30000);
     }
 }
 

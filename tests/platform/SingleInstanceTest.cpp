@@ -68,7 +68,7 @@ TEST(SingleInstanceLock, OneHolderAndARequestReachesIt)
         QString error;
         return SingleInstance::sendToRunningInstance(path, request, 5000, &error);
     });
-    ASSERT_TRUE(received.wait(5000));
+    ASSERT_TRUE(received.wait(30000));
     const auto got = received.first().first().value<SingleInstance::Request>();
     EXPECT_EQ(got.arguments, request.arguments);
     EXPECT_EQ(got.workingDirectory, request.workingDirectory);

@@ -117,7 +117,7 @@ TEST(UserDefaults, WritesAreCoalescedAndReachTheFileWithoutAnExplicitFlush)
     d.setInteger("x", 1);
     d.setInteger("x", 2);
     EXPECT_FALSE(QFile::exists(storePath())) << "the write should wait for the coalescing timer";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(storePath()); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(storePath()); }, 30000));
     UserDefaults reread(storePath());
     EXPECT_EQ(reread.integerForKey("x"), 2);
 }

@@ -219,7 +219,7 @@ TEST_F(CrashChild, CrashIsSentOnceAtTheNextStartWithoutPersonalData)
     nextStart();
     ASSERT_TRUE(QTest::qWaitFor([&] { return ingest.requests.size() == 1; }, 10000))
         << ingest.requests.size() << " requests";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return waitingReports().isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waitingReports().isEmpty(); }, 30000));
     const LocalHttpServer::Request &request = ingest.requests.first();
     EXPECT_EQ(request.path, "/api/42/envelope/");
     EXPECT_TRUE(request.headers.value("x-sentry-auth").contains("sentry_key=publickey"));

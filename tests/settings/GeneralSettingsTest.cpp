@@ -181,7 +181,7 @@ TEST_F(GeneralSettingsTest, AnAutostartEntryForAnotherBinaryShowsOffAndIsRewritt
         tab.show();
         EXPECT_FALSE(tab.loginToggle()->isChecked());
         tab.loginToggle()->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return tab.loginToggle()->isChecked(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tab.loginToggle()->isChecked(); }, 30000));
         EXPECT_FALSE(tab.loginItemError());
         const auto entry = DesktopEntry::read(LoginItem::filePath());
         ASSERT_TRUE(entry);

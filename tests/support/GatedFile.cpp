@@ -52,7 +52,7 @@ void GatedFile::watch()
                 (void)!::write(m_fd, &answer, sizeof answer);
             } else if (event->mask & FAN_OPEN_PERM) {
                 ++m_openersSeen;
-                if (!uiThreadAnswers(3000))
+                if (!uiThreadAnswers(30000))
                     m_uiThreadWaited = true;
                 const fanotify_response answer{event->fd, FAN_ALLOW};
                 (void)!::write(m_fd, &answer, sizeof answer);

@@ -45,7 +45,7 @@ void PipedImage::serve()
             continue;
         }
         ++*m_readersSeen;
-        if (!uiThreadAnswers(3000))
+        if (!uiThreadAnswers(30000))
             m_uiThreadWaited->store(true);
         // The bytes fit the pipe's buffer: one write, and the reader sees
         // the end once it has read them.

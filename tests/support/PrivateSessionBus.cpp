@@ -39,7 +39,7 @@ PrivateSessionBus::PrivateSessionBus()
                     {QStringLiteral("--config-file=") + m_config.fileName(), QStringLiteral("--"),
                      QStringLiteral("sh"), QStringLiteral("-c"),
                      QStringLiteral("echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat")});
-    if (m_process.waitForStarted(5000) && m_process.waitForReadyRead(10000))
+    if (m_process.waitForStarted(30000) && m_process.waitForReadyRead(30000))
         m_address = QString::fromUtf8(m_process.readLine()).trimmed();
     if (m_address.isEmpty())
         return;
@@ -55,7 +55,7 @@ PrivateSessionBus::~PrivateSessionBus()
     m_process.closeWriteChannel();
     if (!m_process.waitForFinished(5000)) {
         m_process.kill();
-        m_process.waitForFinished(2000);
+        m_process.waitForFinished(30000);
     }
 }
 

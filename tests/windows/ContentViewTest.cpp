@@ -478,12 +478,12 @@ TEST_F(ContentViewTest, ThumbnailMenuOpensCopiesAndDeletesFromBothListsAndTheDis
     PostRecorder editor(NotificationNames::openEditor);
     actionNamed(*menu, "Open in Editor")->trigger();
     // Once its pixels have been read in the background.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.posts.isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.posts.isEmpty(); }, 30000));
     EXPECT_EQ(editor.posts.size(), 1);
     EXPECT_EQ(appState->capturedImage(), newer.image);
     QGuiApplication::clipboard()->clear();
     actionNamed(*menu, "Copy")->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([] { return !QGuiApplication::clipboard()->image().isNull(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QGuiApplication::clipboard()->image().isNull(); }, 30000));
     EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32).pixel(10, 100),
               QColor(Qt::blue).rgb());
 
@@ -494,11 +494,11 @@ TEST_F(ContentViewTest, ThumbnailMenuOpensCopiesAndDeletesFromBothListsAndTheDis
         AnsweringSavePanel savePanel(chosen);
         actionNamed(*menu, "Save As…")->trigger();
         appState->setDefaultFormat(ImageFormat::jpeg);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(chosen); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(chosen); }, 30000));
         ASSERT_EQ(savePanel.requests.size(), 1);
         EXPECT_TRUE(savePanel.requests[0].suggestedName.endsWith(".png"));
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !QImage(chosen).isNull(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QImage(chosen).isNull(); }, 30000));
     EXPECT_EQ(QImage(chosen).size(), QSize(320, 200));
 
     // Delete from the strip while the history page shows it too.

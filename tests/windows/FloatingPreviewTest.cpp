@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QScreen>
@@ -57,10 +58,10 @@ TEST(FloatingPreview, SitsSixteenPointsInFromTheBottomRightAndClosesAfterItsTime
     EXPECT_EQ(controller.dismissTimer()->interval(), 1000);
 
     QPointer<QWidget> watched(panel);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.panel() == nullptr; }, 1500));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.panel() == nullptr; }, 30000));
     EXPECT_EQ(controller.dismissTimer(), nullptr);
     // It fades for 0.3 s and is gone.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 1500));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 30000));
 }
 
 TEST(FloatingPreview, ANewCaptureReplacesThePanelAndOnlyItsTimerIsPending)
@@ -77,7 +78,7 @@ TEST(FloatingPreview, ANewCaptureReplacesThePanelAndOnlyItsTimerIsPending)
     EXPECT_TRUE(firstTimer.isNull() || !firstTimer->isActive());
     EXPECT_TRUE(controller.dismissTimer()->isActive());
     // The old panel fades out on its own; the new one stays.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 1500));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 30000));
     EXPECT_EQ(controller.panel(), second);
     EXPECT_TRUE(second->isVisible());
 
@@ -112,7 +113,7 @@ TEST(FloatingPreview, PanelsMadeAheadShowAsAnyOtherAndGoWithTheController)
             EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
             FloatingPreviewView *view = viewOf(panel);
             ASSERT_NE(view, nullptr);
-            ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 2000));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 30000));
             const QImage shot = view->grab().toImage();
             EXPECT_EQ(QColor(shot.pixel(view->imageRect().center() * shot.devicePixelRatio())), colour);
             QTest::qWait(300);
@@ -170,7 +171,7 @@ TEST(FloatingPreview, APanelFadingOutKeepsItsPictureButNotTheCapture)
     controller.show(capture(Qt::blue), 60, {});
     ASSERT_FALSE(fading.isNull());
     // Back-to-back captures must not pile up in memory behind their fades.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return first.isDetached(); }, 250));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first.isDetached(); }, 30000));
     ASSERT_FALSE(fading.isNull());
     FloatingPreviewView *view = viewOf(fading);
     ASSERT_NE(view, nullptr);
@@ -235,6 +236,47 @@ TEST(FloatingPreview, CopyPutsTheImageOnTheClipboardAndConfirmsFor1point2Seconds
     EXPECT_EQ(view->copyButton()->toolTip(), QString("Copy to Clipboard"));
 }
 
+// Where the window system does not move windows itself (as here), the view
+// moves the panel: only once the pointer has moved past the drag distance
+// with the button held, by as much as the pointer moved; a click, or a press
+// that shakes by less, leaves it where it is.
+TEST(FloatingPreview, OnlyADragPastTheDragDistanceMovesThePanel)
+{
+    FloatingPreviewController controller;
+    controller.show(capture(Qt::green), 60, {});
+    QWidget *panel = controller.panel();
+    FloatingPreviewView *view = viewOf(panel);
+    ASSERT_NE(view, nullptr);
+    const QPoint start = panel->pos();
+    const QPoint grip = view->mapToGlobal(view->imageRect().center());
+    const auto send = [view](QEvent::Type type, QPoint global, Qt::MouseButtons held) {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, QPointF(view->mapFromGlobal(global)), QPointF(global), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &event);
+    };
+    const int distance = QApplication::startDragDistance();
+    ASSERT_GT(distance, 1);
+
+    send(QEvent::MouseButtonPress, grip, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, grip, Qt::NoButton);
+    EXPECT_EQ(panel->pos(), start) << "a click";
+    send(QEvent::MouseButtonPress, grip, Qt::LeftButton);
+    send(QEvent::MouseMove, grip + QPoint(distance - 1, 0), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, grip + QPoint(distance - 1, 0), Qt::NoButton);
+    EXPECT_EQ(panel->pos(), start) << "a press that shook by less than the drag distance";
+    EXPECT_EQ(controller.panel(), panel);
+
+    send(QEvent::MouseButtonPress, grip, Qt::LeftButton);
+    send(QEvent::MouseMove, grip + QPoint(-40, -30), Qt::LeftButton);
+    EXPECT_EQ(panel->pos(), start + QPoint(-40, -30));
+    send(QEvent::MouseMove, grip + QPoint(-100, -50), Qt::LeftButton);
+    EXPECT_EQ(panel->pos(), start + QPoint(-100, -50));
+    send(QEvent::MouseButtonRelease, grip + QPoint(-100, -50), Qt::NoButton);
+    // Let go: the pointer moves on alone.
+    send(QEvent::MouseMove, grip + QPoint(-200, -80), Qt::NoButton);
+    EXPECT_EQ(panel->pos(), start + QPoint(-100, -50));
+}
+
 TEST(FloatingPreview, TheCloseButtonShowsOnlyWhileThePointerIsInside)
 {
     FloatingPreviewController controller;
@@ -248,7 +290,7 @@ TEST(FloatingPreview, TheCloseButtonShowsOnlyWhileThePointerIsInside)
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(view, &leave);
     EXPECT_FALSE(view->isHovered());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->closeButton()->isVisible(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->closeButton()->isVisible(); }, 30000));
     // The close button sits over the image's top-right corner.
     EXPECT_EQ(view->closeButton()->geometry().topRight(), view->imageRect().topRight());
 }
@@ -269,11 +311,11 @@ TEST(FloatingPreview, ButtonsShowTheirTooltipsThoughThePanelIsNotActive)
     other.setGeometry(20, 20, 200, 100);
     other.show();
     other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &other; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &other; }, 30000));
 
     const auto hoverUntilTip = [&](QToolButton *button, const QString &text) {
         QTest::mouseMove(button, button->rect().center());
-        return QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == text; }, 3000);
+        return QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == text; }, 30000);
     };
     EXPECT_TRUE(hoverUntilTip(view->editButton(), "Open in Editor")) << QToolTip::text().toStdString();
     EXPECT_TRUE(hoverUntilTip(view->copyButton(), "Copy to Clipboard")) << QToolTip::text().toStdString();
@@ -303,7 +345,7 @@ TEST(FloatingPreview, APaletteChangedWhileTheFaceIsDrawnIsTheOneShown)
     QPalette palette = view->palette();
     palette.setColor(QPalette::Window, QColor(20, 40, 160));
     view->setPalette(palette);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 30000));
     const QImage shot = view->grab().toImage();
     const qreal scale = shot.devicePixelRatio();
     // Between the picture and the buttons: the panel's own colour.
@@ -327,7 +369,7 @@ TEST(FloatingPreview, AScreenSizedCaptureIsScaledDownByAveraging)
     controller.show(large, 60, {});
     FloatingPreviewView *view = viewOf(controller.panel());
     ASSERT_NE(view, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isThumbnailReady(); }, 30000));
     const QImage shot = view->grab().toImage();
     const qreal scale = shot.devicePixelRatio();
     const QRect image = view->imageRect();

@@ -136,7 +136,7 @@ TEST(HelpDemo, PlayRunsTheScriptOnceAndPlayWhileRunningIsIgnored)
     QTest::qWait(60);
     view.play();
     view.playButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isAnimating(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isAnimating(); }, 30000));
     const qint64 ended = clock.elapsed();
 
     ASSERT_EQ(seen.size(), 8);
@@ -158,7 +158,7 @@ TEST(HelpDemo, PlayRunsTheScriptOnceAndPlayWhileRunningIsIgnored)
     EXPECT_EQ(view.phase(), Phase::idle);
     EXPECT_EQ(view.phaseCaption(), "Click Play to see how it works");
     EXPECT_LT(view.pageOffset(), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isAnimating(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isAnimating(); }, 30000));
     ASSERT_EQ(seen.size(), 9);
     EXPECT_EQ(seen[0].first, Phase::idle);
     EXPECT_EQ(seen[1].first, Phase::selectRegion);
@@ -174,7 +174,7 @@ TEST(HelpDemo, DestroyedMidRunCancelsWhatIsLeft)
     int changes = 0;
     QObject::connect(view, &ScrollCaptureAnimationView::phaseChanged, &page, [&] { ++changes; });
     view->play();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->phase() == Phase::capture1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->phase() == Phase::capture1; }, 30000));
     const int before = changes;
     delete view;
     // Past the end of the run: nothing more happens, nothing reaches the widget.

@@ -234,7 +234,7 @@ TEST_F(HistoryGridTest, EditOnACaptureThatCannotBeReadSaysSoAndOpensNoEditor)
     EXPECT_EQ(alerts.alerts[0].title, "Could not open this image");
     EXPECT_EQ(alerts.alerts[0].style, AlertPresenter::Style::warning);
     // The entry leaves the history with its log line; its file is kept aside.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return appState->history().size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return appState->history().size() == 1; }, 30000));
     EXPECT_EQ(appState->history()[0].id, intact.id);
     ASSERT_EQ(view.cards().size(), 1);
     EXPECT_TRUE(log.contains("cannot decode " + pngOf(damaged.id)));
@@ -337,15 +337,15 @@ TEST_F(HistoryGridTest, APipeInPlaceOfACapturesFileIsHandledAsDamaged)
     view.show();
     ASSERT_EQ(view.cards().size(), 12);
     view.gridArea()->ensureWidgetVisible(view.card(piped));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.card(piped)->showsPlaceholder(); }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.card(piped)->showsPlaceholder(); }, 30000));
 
     PostRecorder opened(NotificationNames::openEditor);
     LogCapture log;
     view.setHoveredID(piped);
     view.card(piped)->actionButton("pencil")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.isEmpty(); }, 30000));
     EXPECT_EQ(alerts.alerts[0].title, "Could not open this image");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return appState->history().size() == 11; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return appState->history().size() == 11; }, 30000));
     EXPECT_EQ(view.cards().size(), 11);
     EXPECT_EQ(view.card(piped), nullptr);
     EXPECT_TRUE(log.contains("cannot decode " + pngOf(piped)));
