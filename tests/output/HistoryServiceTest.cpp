@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 #include "output/PngEncoder.h"
 #include "support/GatedFile.h"
+#include "support/NoFreeDescriptors.h"
 #include "support/OwnMalloc.h"
 #include "support/SmallDisk.h"
 
@@ -681,32 +682,6 @@ TEST(HistoryService, ATallCaptureTheHistoryWroteDecodesAgainAndKeepsItsEntry)
         HistoryService::shared().items().first().image.releaseToFile(HistoryService::shared().imagePath(item.id));
     }
 }
-
-namespace {
-
-// While alive, the process can open no more files (EMFILE), as when it has
-// run out of descriptors.
-class NoFreeDescriptors
-{
-public:
-    NoFreeDescriptors()
-    {
-        ::getrlimit(RLIMIT_NOFILE, &m_old);
-        const int lowestFree = ::dup(0);
-        ::close(lowestFree);
-        rlimit tight = m_old;
-        tight.rlim_cur = rlim_t(lowestFree);
-        m_set = ::setrlimit(RLIMIT_NOFILE, &tight) == 0;
-    }
-    ~NoFreeDescriptors() { ::setrlimit(RLIMIT_NOFILE, &m_old); }
-    bool isSet() const { return m_set; }
-
-private:
-    rlimit m_old = {};
-    bool m_set = false;
-};
-
-} // namespace
 
 // A picture on disk that cannot be opened for a passing reason (the program
 // has no descriptor left) is not taken for damaged: its entry and file stay,
