@@ -115,7 +115,7 @@ TEST_F(CaptureEndToEndX11Test, CtrlShift1SavesTheScreenAtTwicePointSizeListsItAn
 
     xdotool({"key", "ctrl+shift+1"});
     // A single press: full screen waits out the double-press interval first.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 30000));
     const QString path = shots + "/" + savedFiles().first();
     EXPECT_TRUE(savedFiles().first().startsWith("Vorna_"));
     EXPECT_TRUE(path.endsWith(".png"));
@@ -217,7 +217,7 @@ TEST_F(CaptureEndToEndX11Test, TheTimedCaptureShowsWhatTheCountdownCovered)
     AppDelegate delegate;
     launch(delegate);
     delegate.captureTimed();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 30000));
     const QImage saved(shots + "/" + savedFiles().first());
     ASSERT_EQ(saved.size(), screen.size() * 2);
     // Every pixel under the badge's square is the window's.
@@ -281,7 +281,7 @@ TEST_F(CaptureEndToEndX11Test, TheTimedCaptureUnderACompositorLeavesOutTheBadge)
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.captureFlows().timerOverlayWindow() == nullptr; }, 30000));
     QTest::qWait(120);
     ::kill(manager.pid(), SIGCONT);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 30000));
     const QImage saved(shots + "/" + savedFiles().first());
     ASSERT_EQ(saved.size(), screen.size() * 2);
     EXPECT_EQ(greenUnderBadge(saved, 2), 0);
@@ -322,7 +322,7 @@ TEST_P(FadingCaptureEndToEnd, TheTimedCaptureLeavesOutTheBadgeAndItsFade)
 {
     CompositingManager manager(GetParam());
     ASSERT_TRUE(manager.start()) << manager.error().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 30000));
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     X11TestWindows windows;
     ASSERT_TRUE(windows.show({{QRect(screen.center() - QPoint(150, 150), QSize(300, 300)), qRgb(20, 180, 90), "Green", {}, {}}}));
@@ -333,7 +333,7 @@ TEST_P(FadingCaptureEndToEnd, TheTimedCaptureLeavesOutTheBadgeAndItsFade)
     launch(delegate);
 
     delegate.captureTimed();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 30000));
     const QImage saved(shots + "/" + savedFiles().first());
     ASSERT_EQ(saved.size(), screen.size() * 2);
     EXPECT_EQ(otherThan(saved, 2, QRect(screen.center() - QPoint(60, 60), QSize(120, 120)), qRgb(20, 180, 90)), 0);
@@ -347,7 +347,7 @@ TEST_P(FadingCaptureEndToEnd, FullScreenFromTheTrayMenuLeavesOutTheMenu)
 {
     CompositingManager manager(GetParam());
     ASSERT_TRUE(manager.start()) << manager.error().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 30000));
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     X11TestWindows windows;
     ASSERT_TRUE(windows.show({{QRect(100, 100, 700, 600), qRgb(20, 180, 90), "Green", {}, {}}}));
@@ -394,9 +394,9 @@ TEST_P(FadingCaptureEndToEnd, FullScreenFromTheTrayMenuLeavesOutTheMenu)
         10000));
     // (Without --sync, which waits for ever where the pointer already is.)
     xdotool({"mousemove", QString::number(entry.x()), QString::number(entry.y())});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == entry; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == entry; }, 30000));
     xdotool({"click", "1"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return savedFiles().size() == 1; }, 30000));
     const QImage saved(shots + "/" + savedFiles().first());
     ASSERT_EQ(saved.size(), screen.size() * 2);
     EXPECT_EQ(otherThan(saved, 2, menuArea, qRgb(20, 180, 90)), 0);

@@ -244,9 +244,9 @@ TEST(QuitProcess, SigtermEndsVornaBehindMoreStuckSavesThanItHasThreads)
     vorna.setProcessEnvironment(programEnvironment());
     vorna.setProcessChannelMode(QProcess::MergedChannels);
     vorna.start(QStringLiteral(VORNA_BINARY_PATH), {});
-    ASSERT_TRUE(vorna.waitForStarted(5000));
+    ASSERT_TRUE(vorna.waitForStarted(30000));
     const auto output = [&] { return QString::fromUtf8(vorna.peek(1 << 20)).toStdString(); };
-    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 10000)) << output();
+    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 30000)) << output();
 
     StalledMount stalled(shots);
     if (!stalled.isValid())
@@ -257,7 +257,7 @@ TEST(QuitProcess, SigtermEndsVornaBehindMoreStuckSavesThanItHasThreads)
         QProcess second;
         second.setProcessEnvironment(programEnvironment());
         second.start(QStringLiteral(VORNA_BINARY_PATH), {"vorna://capture?mode=fullscreen"});
-        ASSERT_TRUE(second.waitForFinished(10000));
+        ASSERT_TRUE(second.waitForFinished(30000));
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
                 vorna.waitForReadyRead(20);
@@ -300,14 +300,14 @@ TEST(QuitProcess, SigtermSoonAfterAHeicCaptureKeepsItsFileAndTheHistoryNamesIt)
     vorna.setProcessEnvironment(env);
     vorna.setProcessChannelMode(QProcess::MergedChannels);
     vorna.start(QStringLiteral(VORNA_BINARY_PATH), {});
-    ASSERT_TRUE(vorna.waitForStarted(5000));
+    ASSERT_TRUE(vorna.waitForStarted(30000));
     const auto output = [&] { return QString::fromUtf8(vorna.peek(1 << 20)).toStdString(); };
     ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 30000)) << output();
 
     QProcess second;
     second.setProcessEnvironment(env);
     second.start(QStringLiteral(VORNA_BINARY_PATH), {"vorna://capture?mode=fullscreen"});
-    ASSERT_TRUE(second.waitForFinished(10000));
+    ASSERT_TRUE(second.waitForFinished(30000));
     // The capture is taken once the program puts it on the clipboard; its
     // file is encoded from then on.
     ASSERT_TRUE(QTest::qWaitFor([&] { return screen.clipboardIsOwned(); }, 30000)) << output();
@@ -357,15 +357,15 @@ TEST(QuitProcess, SigtermDuringTheReadOfALargeCaptureEndsCleanly)
     vorna.setProcessEnvironment(env);
     vorna.setProcessChannelMode(QProcess::MergedChannels);
     vorna.start(QStringLiteral(VORNA_BINARY_PATH), {});
-    ASSERT_TRUE(vorna.waitForStarted(5000));
+    ASSERT_TRUE(vorna.waitForStarted(30000));
     const auto output = [&] { return QString::fromUtf8(vorna.peek(1 << 20)).toStdString(); };
     ASSERT_TRUE(waitForOutput(vorna, "[Vorna] applicationDidFinishLaunching: done", 30000)) << output();
 
     QProcess second;
     second.setProcessEnvironment(env);
     second.start(QStringLiteral(VORNA_BINARY_PATH), {"vorna://capture?mode=fullscreen"});
-    ASSERT_TRUE(second.waitForFinished(10000));
-    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] url: capture request: fullscreen", 10000)) << output();
+    ASSERT_TRUE(second.waitForFinished(30000));
+    ASSERT_TRUE(waitForOutput(vorna, "[Vorna] url: capture request: fullscreen", 30000)) << output();
     // The read starts 0.2 s after the request and takes a while at this size.
     QTest::qWait(400);
     ::kill(static_cast<pid_t>(vorna.processId()), SIGTERM);

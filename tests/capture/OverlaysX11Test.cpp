@@ -194,7 +194,7 @@ TEST_P(FadingOverlays, TheRegionIsReadWithoutTheOverlayOrItsFade)
 {
     CompositingManager manager(GetParam());
     ASSERT_TRUE(manager.start()) << manager.error().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 30000));
     X11TestWindows windows;
     ASSERT_TRUE(windows.show({testWindow(QRect(100, 100, 600, 400), qRgb(0, 200, 100), "Green")}));
 
@@ -206,18 +206,18 @@ TEST_P(FadingOverlays, TheRegionIsReadWithoutTheOverlayOrItsFade)
         if (r)
             picture = CaptureService::captureRegionInBackground(*r);
     });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windows().size() == 1; }, 30000));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.windows().first()));
     // Faded in: the screen shows the overlay's dimming.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return qGreen(onScreen(QPoint(300, 300))) <= 200 * 0.85 + 2; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return qGreen(onScreen(QPoint(300, 300))) <= 200 * 0.85 + 2; }, 30000));
     ASSERT_TRUE(xdotool({"mousemove", "--sync", "200", "150"}));
     ASSERT_TRUE(xdotool({"mousedown", "1"}));
     ASSERT_TRUE(xdotool({"mousemove", "--sync", "300", "200"}));
     ASSERT_TRUE(xdotool({"mousemove", "--sync", "520", "390"}));
     ASSERT_TRUE(xdotool({"mouseup", "1"}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 30000));
     ASSERT_TRUE(result->has_value());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return picture.isFinished(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picture.isFinished(); }, 30000));
     const std::optional<QImage> image = picture.result();
     ASSERT_TRUE(image.has_value());
     ASSERT_EQ(image->size(), QSize(640, 480));

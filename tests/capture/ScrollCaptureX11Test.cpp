@@ -203,7 +203,7 @@ TEST_P(FadingScrollCapture, TheFirstFrameIsReadWithoutTheOverlay)
 {
     CompositingManager manager(GetParam());
     ASSERT_TRUE(manager.start()) << manager.error().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 30000));
     {
         PageView page;
         page.setGeometry(100, 50, 400, 800);
@@ -219,7 +219,7 @@ TEST_P(FadingScrollCapture, TheFirstFrameIsReadWithoutTheOverlay)
             else
                 result.emplace();
         });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return selector.windows().size() == 1; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return selector.windows().size() == 1; }, 30000));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(selector.windows().first()));
         QTest::qWait(600); // the overlay fades in
         ASSERT_TRUE(xdotool({"mousemove", "--sync", "100", "50"}));

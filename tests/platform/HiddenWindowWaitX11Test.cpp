@@ -200,7 +200,7 @@ protected:
     {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
         ASSERT_TRUE(manager.start()) << manager.error().toStdString();
-        ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 30000));
         ASSERT_TRUE(below.show({{kArea, kGreen, "below", {}, {}}}));
         HiddenWindowWait::takeNoted(); // nothing left from an earlier test
     }
@@ -297,7 +297,7 @@ TEST_P(FadingManager, EveryWaitEndsAtItsBound)
         Flicker top(QRect(kArea.x(), kArea.y(), kArea.width(), 110));
         Flicker middle(QRect(kArea.x(), kArea.y() + 110, kArea.width(), 100));
         Flicker bottom(QRect(kArea.x(), kArea.y() + 210, kArea.width(), kArea.height() - 210));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return top.shown() && middle.shown() && bottom.shown(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return top.shown() && middle.shown() && bottom.shown(); }, 30000));
         auto stop = [&] {
             top.stop();
             middle.stop();
@@ -340,7 +340,7 @@ TEST(HiddenWindowWaitX11, ANoteNoReadTookInTimeIsDropped)
 {
     CompositingManager manager;
     ASSERT_TRUE(manager.start()) << manager.error().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Compositing::isActive(); }, 30000));
     HiddenWindowWait::takeNoted();
     const std::unique_ptr<QWidget> ours = swatch(kArea, kMagenta);
     ASSERT_TRUE(showFully(*ours, kMagenta));
